@@ -1,0 +1,12 @@
+# Warning flags shared by every target of the project.
+function(hedgerow_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wcast-qual -Wformat=2 -Wundef
+                                             $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+    if(HEDGEROW_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()

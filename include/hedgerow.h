@@ -1,0 +1,288 @@
+/* hedgerow.h -- the public C interface of the Hedgerow library.
+ *
+ * Hedgerow packs files into compressed, enciphered archives and hides a file
+ * inside a BMP, WAV or PCX carrier. The host calls the functions below and
+ * answers the library's questions through callback procedures that it
+ * registers. Every operation reports its outcome through one process-wide
+ * status word, read with GetArchiveStatus().
+ *
+ * Conventions
+ *  - All strings are zero-terminated. On Windows they are in the ANSI code
+ *    page; elsewhere they are UTF-8. Backslash and slash both separate the
+ *    parts of a path.
+ *  - Names stored inside archives are kept in the OEM code page (850 outside
+ *    Windows); the library converts in both directions.
+ *  - The library is single-threaded: all state is process-wide, and every
+ *    callback runs on the caller's thread from inside the call.
+ *  - Memory of lists belongs to the host's list heads and is released by the
+ *    matching Done function.
+ *
+ * Status values never change once published; new ones may be added.
+ */
+#ifndef HEDGEROW_H
+#define HEDGEROW_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#endif
+
+/* HEDGEROW_API marks the exports; HEDGEROW_CALL is their calling convention
+ * (stdcall on 32-bit Windows, the platform default elsewhere). Callback
+ * procedures must use HEDGEROW_CALL as well. */
+#if defined(_WIN32)
+#  if defined(HEDGEROW_BUILDING) || defined(HEDGEROW_STATIC)
+#    define HEDGEROW_API /* exported through the module-definition file */
+#  else
+#    define HEDGEROW_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define HEDGEROW_API __attribute__((visibility("default")))
+#else
+#  define HEDGEROW_API
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+#  define HEDGEROW_CALL __stdcall
+#else
+#  define HEDGEROW_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------
+ * Status codes (the value of the status word). 0 is success; any other value
+ * is the code of the first failure that stopped an operation.
+ * ------------------------------------------------------------------------ */
+#define arOk                    0     /* success */
+#define arNotFound              2     /* a file that must exist does not; the self-extractor module cannot be loaded */
+#define arIoError               5     /* a file cannot be opened, created, positioned or read */
+#define arLengthError           6     /* the length of the archive file cannot be determined */
+#define arNoMemory              8     /* a memory block cannot be allocated */
+#define arWriteError            101   /* a write stored fewer bytes than asked (as a rule: disk full) */
+#define arSfxEntryMissing       106   /* the self-extractor module lacks a function the library needs */
+#define arCancelled             2926  /* the host cancelled through a callback */
+#define arNoEntries             9906  /* no archive entry, or none matches the masks */
+#define arNoPassword            9953  /* a password the operation needs is empty */
+#define arCarrierTooSmall       9954  /* the carrier has no room for the data to hide */
+#define arNothingHidden         9955  /* the carrier holds no hidden file */
+#define arEmptyFile             9956  /* the file to hide, or the file prepared from it, is empty */
+#define arCompressedCarrier     9957  /* the picture carrier is stored compressed */
+#define arUnsupportedCarrier    9958  /* the carrier's colour depth or sample format is not supported */
+#define arBadPassword           9961  /* no valid password: a header or data check failed */
+#define arCrcError              9962  /* an entry that is not enciphered fails its CRC check */
+#define arNoTempPath            9963  /* the system's temporary directory cannot be found */
+#define arBadFormat             9964  /* a record or carrier header does not have the expected form */
+#define arNothingToDo           9967  /* the masks name no file to work on */
+#define arNameTooLong           9968  /* a path, name or mask is longer than its buffer holds (see below) */
+#define arUnsafeName            9969  /* a stored name would be extracted outside the output directory */
+#define arUnsupported           9970  /* the request needs a feature this build does not have */
+#define arNotAnArchive          9999  /* the file is not an archive: no marker record found */
+#define arSfxFailed             32768 /* the self-extractor module's GetSfxHead2 failed */
+
+/* ------------------------------------------------------------------------
+ * Option bits (the options word is 0x0800 at load).
+ * ------------------------------------------------------------------------ */
+#define arOptRestorePaths       0x0001 /* extraction recreates the stored directories */
+#define arOptNamesOnly          0x0010 /* masks are full paths; names are stored without directories */
+#define arOptDefault            0x0800 /* on at load; not tested by the library */
+#define arOptLocked             0x8000 /* locked: can be neither set nor cleared */
+
+/* ------------------------------------------------------------------------
+ * Callback procedures. The 32-bit user value given at registration comes
+ * back unchanged as the first argument of every call.
+ * ------------------------------------------------------------------------ */
+
+/* The record handed to OkToReplaceProc: the platform's find-data record on
+ * Windows, an equivalent record with the same fields in the same order
+ * elsewhere. File times are UTC, in 100-nanosecond units since 1601. */
+#if defined(_WIN32)
+typedef WIN32_FIND_DATAA HedgerowFindData;
+#else
+typedef struct HedgerowFileTime {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+} HedgerowFileTime;
+
+typedef struct HedgerowFindData {
+    uint32_t         dwFileAttributes;
+    HedgerowFileTime ftCreationTime;
+    HedgerowFileTime ftLastAccessTime;
+    HedgerowFileTime ftLastWriteTime;
+    uint32_t         nFileSizeHigh;
+    uint32_t         nFileSizeLow;
+    uint32_t         dwReserved0;
+    uint32_t         dwReserved1;
+    char             cFileName[260];
+    char             cAlternateFileName[14];
+} HedgerowFindData;
+#endif
+
+/* Progress of the running operation. percent: share of the current file
+ * done (as a rule 0 to 100); count: work done since the last accepted call.
+ * Return 0 to cancel (status arCancelled), anything else to go on. */
+typedef int32_t (HEDGEROW_CALL *ProgressProc)(uint32_t user, int32_t percent, int32_t count);
+
+/* Announces the file about to be handled. The result is ignored. */
+typedef int32_t (HEDGEROW_CALL *FileNameProc)(uint32_t user, const char* first, const char* second);
+
+/* A file selected for compression cannot be opened. Return 1 to skip it,
+ * 2 to cancel (arCancelled); anything else stops with arIoError. */
+typedef int32_t (HEDGEROW_CALL *SkipFileProc)(uint32_t user, const char* file_name);
+
+/* A data password is needed (none set, or the data failed its check).
+ * password: a zero-filled buffer of 250 bytes that receives the password.
+ * Return 1 when the buffer holds a password to try, 0 to give up
+ * (arBadPassword). */
+typedef int32_t (HEDGEROW_CALL *CryptKeyProc)(uint32_t user, char* password, const char* entry_name);
+
+/* The header password of a locked archive is wrong or missing.
+ * password: the library's cleared 256-byte header-password buffer.
+ * Return nonzero when the buffer holds a password to try, 0 to give up
+ * (arBadPassword). */
+typedef int32_t (HEDGEROW_CALL *HeadCryptKeyProc)(uint32_t user, char* password, const char* archive_name);
+
+/* Asked before a file or entry is replaced: first the thing that would be
+ * replaced, then its replacement. Return 0 to replace, 1 to keep what exists,
+ * 2 to cancel (arCancelled). Extraction passes (disk file, entry); update
+ * passes (entry, disk file). */
+typedef int32_t (HEDGEROW_CALL *OkToReplaceProc)(uint32_t user, const HedgerowFindData* existing,
+                                                 const HedgerowFindData* replacement);
+
+/* Used by the self-extractor module while it splits a file over disks:
+ * asks for the disk that receives piece number disk_number (2, 3, ...),
+ * written to piece_path. Return nonzero to go on, 0 to cancel. */
+typedef int32_t (HEDGEROW_CALL *GetNextDiskProc)(uint32_t user, int32_t disk_number, const char* piece_path);
+
+/* Used by the self-extractor module while it splits a file over disks:
+ * percent of the whole file written; piece: the number of the piece being
+ * written. Return 0 to cancel, anything else to go on. */
+typedef int32_t (HEDGEROW_CALL *SfxProgressProc)(uint32_t user, int32_t percent, int32_t piece);
+
+/* ------------------------------------------------------------------------
+ * Shared records.
+ * ------------------------------------------------------------------------ */
+
+/* One mask of a FileMaskList; owned by the library, opaque to the host. */
+typedef struct FileMaskRecord FileMaskRecord;
+
+/* A list of file masks, owned by the host (initialise with
+ * InitFileMaskList, free with DoneFileMaskList). */
+typedef struct FileMaskList {
+    FileMaskRecord* first;
+    FileMaskRecord* last;
+} FileMaskList;
+
+/* The settings block handed to InitHidFile and CreateHidFile (3128 bytes). */
+typedef struct HidFileSettings {
+    int32_t  cipher_id;           /* -1 none, 0 DES, 1 two-key triple DES, 2 IDEA */
+    uint32_t lock_headers;        /* 1: encipher the entry records of a new archive */
+    uint32_t reserved0;
+    uint32_t make_self_extractor; /* 1: build a self-extracting archive */
+    uint8_t  sfx_parameters[2076];/* handed to the self-extractor module; word 2 selects disk spanning */
+    char     data_password[256];  /* zero-terminated */
+    char     header_password[256];/* zero-terminated */
+    uint8_t  reserved1[524];
+} HidFileSettings;
+
+/* One listed archive entry. On 32-bit platforms the fields follow each other
+ * without gaps; on 64-bit platforms the two pointers are 8 bytes wide and
+ * aligned to 8, which puts 4 bytes of padding in front of each. */
+typedef struct HidFileEntry {
+    uint32_t valid;              /* 1 */
+    char     name[256];          /* stored name, converted to the API's code page */
+    uint32_t packed_size;
+    uint32_t unpacked_size;
+    uint32_t date_time;          /* DOS time in the low half, DOS date in the high half, local time */
+    uint32_t attributes;         /* file attribute word */
+    uint32_t enciphered;         /* 1 when the data is enciphered */
+    uint32_t format_revision;    /* 30 */
+    uint32_t record_offset;      /* file offset of the entry record */
+    uint32_t reserved0;
+    uint32_t reserved1;
+    int32_t  cipher_id;          /* -1, 0, 1 or 2 */
+    uint32_t record_length;      /* 432; the data begins at record_offset + record_length */
+    uint32_t reserved2;
+    uint32_t data_crc;           /* CRC-32 of the unpacked data */
+    uint32_t reserved3;
+    uint32_t reserved4;
+    uint32_t name_length;        /* characters in the stored name */
+    uint32_t record_tag;         /* 77 */
+    uint32_t reserved5[3];
+    uint8_t* record_copy;        /* the whole 432-byte record as read (deciphered); owned by the entry */
+    uint32_t reserved6[3];
+    struct HidFileEntry* next;   /* next entry, NULL at the end */
+} HidFileEntry;
+
+/* The entry list filled by BuildHidFileList, owned by the host. */
+typedef struct HidFileList {
+    uint32_t      count;
+    HidFileEntry* first;
+    HidFileEntry* last;
+} HidFileList;
+
+/* ------------------------------------------------------------------------
+ * Library state and control.
+ *
+ * Paths longer than their buffers (output path 255 characters, input and
+ * relative path 260, in bytes of the API's encoding, a separator added by the
+ * library included) are refused: the path becomes empty, the status word
+ * becomes arNameTooLong, and every operation that would use the refused path
+ * stops with arNameTooLong until the path is set again.
+ * ------------------------------------------------------------------------ */
+
+/* @return the status word. */
+HEDGEROW_API uint16_t HEDGEROW_CALL GetArchiveStatus(void);
+/* Stores a value in the status word. @return the same value. */
+HEDGEROW_API uint16_t HEDGEROW_CALL SetArchiveStatus(uint16_t status);
+/* Sets option bits (arOptLocked cannot be changed). @return the new options word. */
+HEDGEROW_API uint16_t HEDGEROW_CALL arOptionsOn(uint16_t bits);
+/* Clears option bits (arOptLocked cannot be changed). @return the new options word. */
+HEDGEROW_API uint16_t HEDGEROW_CALL arOptionsOff(uint16_t bits);
+/* @return 1 when every given bit is on (also for 0), else 0. */
+HEDGEROW_API uint8_t HEDGEROW_CALL arOptionsAreOn(uint16_t bits);
+/* Directory that extraction and unhiding write into; a separator is added. */
+HEDGEROW_API void HEDGEROW_CALL SetOutputPath(const char* path);
+/* Directory that mask directories are relative to; a separator is added when
+ * the path is longer than 3 characters. */
+HEDGEROW_API void HEDGEROW_CALL SetInputPath(const char* path);
+/* Prefix of stored names: put in front on compression, removed on extraction. */
+HEDGEROW_API void HEDGEROW_CALL SetRelativePath(const char* path);
+
+/* Callback registration: the user value comes first, the procedure second.
+ * A NULL procedure unregisters the kind. */
+HEDGEROW_API void HEDGEROW_CALL SetSetProgressProc(uint32_t user, ProgressProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetSetFileNameProc(uint32_t user, FileNameProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetSkipFileProc(uint32_t user, SkipFileProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetSetCryptKeyProc(uint32_t user, CryptKeyProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetSetHeadCryptKeyProc(uint32_t user, HeadCryptKeyProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetOkToReplaceProc(uint32_t user, OkToReplaceProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetGetNextDiskProc(uint32_t user, GetNextDiskProc proc);
+HEDGEROW_API void HEDGEROW_CALL SetSetSfxProgressProc(uint32_t user, SfxProgressProc proc);
+
+/* Does nothing (kept for hosts that call it). */
+HEDGEROW_API void HEDGEROW_CALL CreateArcFolder(void);
+/* Does nothing (kept for hosts that call it). */
+HEDGEROW_API void HEDGEROW_CALL DeleteFilesAndData(void);
+
+/* ------------------------------------------------------------------------
+ * File mask lists.
+ * ------------------------------------------------------------------------ */
+
+/* Empties a list head (records of an earlier use are not freed). */
+HEDGEROW_API void HEDGEROW_CALL InitFileMaskList(FileMaskList* list);
+/* Appends a mask ("*.*", "DATA\*.TXT", "X:\LETTERS\JANUARY.DOC", ...).
+ * @return 1 on success; 0 when memory runs out (status arNoMemory) or the
+ * mask is longer than 255 bytes (status arNameTooLong). */
+HEDGEROW_API uint8_t HEDGEROW_CALL AppendFileMask(const char* mask, FileMaskList* list);
+/* Frees every record and empties the head. */
+HEDGEROW_API void HEDGEROW_CALL DoneFileMaskList(FileMaskList* list);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* HEDGEROW_H */

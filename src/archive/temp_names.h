@@ -1,0 +1,35 @@
+// temp_names.h -- temporary file names beside an archive or in the temporary directory,
+// and the small path routines for UNC names.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace hedgerow::archive {
+
+inline constexpr size_t kTempNameCapacity = 261;
+
+// Makes a name of the form <drive and directory of base><1 to 5 digits>.$HW and claims
+// it by creating the file exclusively, so that no other writer can take the same name.
+// With `file` given the new, empty file stays open there for writing; otherwise it is
+// closed. False when no name could be claimed or the name would not fit into
+// kTempNameCapacity bytes.
+bool MakeTempName(const char* base, char* out, platform::File* file);
+// The same in the system's temporary directory. False when that directory is missing.
+bool MakeTempNameInTempDir(char* out, platform::File* file);
+
+// True when the first n bytes agree (true for n = 0).
+bool CompareBytes(const void* a, const void* b, size_t n);
+
+// For "\\server\share\rest": root "\\server\share\" and rest "rest", result true. A path
+// without the backslash after the share gives root = the path and a backslash, rest
+// empty. Any other path: rest = the path, root empty, result false. root and rest must
+// each hold the path's length plus two bytes.
+bool SplitUncPath(const char* path, char* rest, char* root);
+
+// "\\server\share\dir\file" gives "\dir\file"; "\\server" gives "server"; "\\server\share"
+// gives ""; other paths are copied unchanged. out must hold the path's length plus one.
+void StripUncPrefix(const char* path, char* out);
+
+}  // namespace hedgerow::archive

@@ -1,0 +1,73 @@
+// control.cpp -- options word and path setters.
+#include "frame/control.h"
+
+#include <cstring>
+
+namespace hedgerow {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Copies text plus an optional backslash into buffer; false (buffer emptied) when the
+// result would not fit with its terminator.
+bool CopyPath(char* buffer, size_t capacity, const char* text, bool add_backslash) {
+    size_t length = std::strlen(text);
+    const size_t needed = length + (add_backslash ? 1 : 0) + 1;
+    if (needed > capacity) {
+        buffer[0] = '\0';
+        return false;
+    }
+    std::memcpy(buffer, text, length);
+    if (add_backslash) buffer[length++] = '\\';
+    buffer[length] = '\0';
+    return true;
+}
+
+}  // namespace
+
+uint16_t OptionsOn(Session& session, uint16_t bits) {
+    session.options = static_cast<uint16_t>(session.options | (bits & ~kLockedOptionBits));
+    return session.options;
+}
+
+uint16_t OptionsOff(Session& session, uint16_t bits) {
+    session.options = static_cast<uint16_t>(session.options & (~bits | kLockedOptionBits));
+    return session.options;
+}
+
+bool OptionsAreOn(const Session& session, uint16_t bits) { return (session.options & bits) == bits; }
+
+void SetOutputPath(Session& session, const char* path) {
+    const char* text = path ? path : "";
+    const size_t length = std::strlen(text);
+    const bool add = length > 0 && !IsSeparator(text[length - 1]) && text[length - 1] != ':';
+    session.output_path_refused = !CopyPath(session.output_path, sizeof session.output_path, text, add);
+    if (session.output_path_refused) SetStatus(session, Status::kNameTooLong);
+}
+
+void SetInputPath(Session& session, const char* path) {
+    const char* text = path ? path : "";
+    const bool add = std::strlen(text) > 3;
+    session.input_path_refused = !CopyPath(session.input_path, sizeof session.input_path, text, add);
+    if (session.input_path_refused) SetStatus(session, Status::kNameTooLong);
+}
+
+void SetRelativePath(Session& session, const char* path) {
+    const char* text = path ? path : "";
+    session.relative_path_refused = !CopyPath(session.relative_path, sizeof session.relative_path, text, false);
+    if (session.relative_path_refused) SetStatus(session, Status::kNameTooLong);
+}
+
+void ClearCallbackProcedures(Session& session) {
+    Callbacks& c = session.callbacks;
+    c.progress.proc = nullptr;
+    c.file_name.proc = nullptr;
+    c.skip_file.proc = nullptr;
+    c.crypt_key.proc = nullptr;
+    c.ok_to_replace.proc = nullptr;
+    c.next_disk.proc = nullptr;
+    c.sfx_progress.proc = nullptr;
+}
+
+}  // namespace hedgerow

@@ -1,0 +1,17 @@
+// library_state.h -- the one process-wide state the C interface needs. The exports fetch
+// it with State() and hand it down; code below the exports takes it as a parameter, so a
+// test can build an instance of its own.
+#pragma once
+
+#include "frame/session.h"
+
+namespace hedgerow {
+
+struct LibraryState {
+    Session session;  // status, options, paths, callbacks
+};
+
+// The instance behind the exported functions.
+LibraryState& State();
+
+}  // namespace hedgerow

@@ -1,0 +1,188 @@
+// masks.cpp -- mask parsing and matching.
+#include "names/masks.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "names/short_string.h"
+#include "platform/platform.h"
+
+namespace hedgerow::names {
+
+namespace {
+
+std::string WithBackslashes(const char* text) {
+    std::string s = text ? text : "";
+    for (char& c : s) {
+        if (c == '/') c = '\\';
+    }
+    return s;
+}
+
+std::string Upper(const std::string& text) {
+    std::string out(text.size(), '\0');
+    UpperString(text.c_str(), out.data());
+    return out;
+}
+
+// Name part, extension (without its dot) and joined drive and directory, upper-cased.
+struct MatchParts {
+    std::string directory;
+    std::string name;
+    std::string extension;
+};
+
+MatchParts UpperParts(const char* path) {
+    const PathParts parts = SplitPath(path);
+    MatchParts out;
+    out.directory = Upper(parts.drive + parts.directory);
+    out.name = Upper(parts.name);
+    out.extension = Upper(parts.extension.empty() ? std::string() : parts.extension.substr(1));
+    return out;
+}
+
+// '?' matches one character; the lengths are checked by the caller.
+bool SamePattern(const std::string& mask, const std::string& text) {
+    for (size_t i = 0; i < mask.size(); ++i) {
+        if (mask[i] != '?' && mask[i] != text[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PathParts SplitPath(const char* path) {
+    const std::string s = WithBackslashes(path);
+    PathParts parts;
+    size_t rest = 0;
+    if (s.size() >= 2 && s[1] == ':') {
+        parts.drive = s.substr(0, 2);
+        rest = 2;
+    }
+    const size_t last_backslash = s.find_last_of('\\');
+    if (last_backslash != std::string::npos && last_backslash >= rest) {
+        parts.directory = s.substr(rest, last_backslash + 1 - rest);
+        rest = last_backslash + 1;
+    }
+    const std::string final_part = s.substr(rest);
+    const size_t dot = final_part.find_last_of('.');
+    if (dot != std::string::npos) {
+        parts.name = final_part.substr(0, dot);
+        parts.extension = final_part.substr(dot);
+    } else {
+        parts.name = final_part;
+    }
+    return parts;
+}
+
+void InitFileMaskList(FileMaskList& list) {
+    list.first = nullptr;
+    list.last = nullptr;
+}
+
+bool AddFileMask(Session& session, const char* mask, FileMaskList& list) {
+    const char* text = mask ? mask : "";
+    if (std::strlen(text) > 255) return Fail(session, Status::kNameTooLong);
+    const PathParts parts = SplitPath(text);
+    const std::string directory = parts.drive + parts.directory;
+    char* heap_directory = NewString(directory.c_str());
+    if (!heap_directory) return Fail(session, Status::kNoMemory);
+    void* block = nullptr;
+    if (!AllocBlock(&block, sizeof(FileMaskRecord))) {
+        DisposeString(&heap_directory);
+        return false;
+    }
+    auto* record = static_cast<FileMaskRecord*>(block);
+    std::memset(record, 0, sizeof *record);
+    record->directory = heap_directory;
+    std::memcpy(record->name, parts.name.c_str(), parts.name.size() + 1);
+    if (!parts.extension.empty()) {
+        std::memcpy(record->extension, parts.extension.c_str() + 1, parts.extension.size());
+    }
+    record->next = nullptr;
+    if (list.first == nullptr) {
+        list.first = record;
+    } else {
+        list.last->next = record;
+    }
+    list.last = record;
+    return true;
+}
+
+void DoneFileMaskList(FileMaskList& list) {
+    FileMaskRecord* record = list.first;
+    while (record) {
+        FileMaskRecord* next = record->next;
+        DisposeString(&record->directory);
+        std::free(record);
+        record = next;
+    }
+    list.first = nullptr;
+    list.last = nullptr;
+}
+
+bool MatchFileMask(const char* name, const FileMaskRecord& mask) {
+    const MatchParts n = UpperParts(name);
+    const std::string mask_directory = Upper(mask.directory ? mask.directory : "");
+    const std::string mask_name = Upper(mask.name);
+    const std::string mask_extension = Upper(mask.extension);
+    const bool any_name = !mask_name.empty() && mask_name[0] == '*';
+    const bool any_extension = !mask_extension.empty() && mask_extension[0] == '*';
+
+    if (any_name && any_extension) {
+        if (mask_directory.empty()) return true;
+        if (n.directory.find(mask_directory) != std::string::npos) {
+            // The mask's directory occurs in the name's; compare the character at the
+            // mask directory's last index. For a leading match this is always equal, so
+            // the mask selects its directory and everything below it.
+            const size_t k = mask_directory.size() <= 1 ? 0 : mask_directory.size() - 1;
+            return k < n.directory.size() && n.directory[k] == mask_directory[k];
+        }
+    }
+    if ((!n.directory.empty() || !mask_directory.empty()) && n.directory != mask_directory) return false;
+    if (!any_name && n.name.size() != mask_name.size()) return false;
+    if (!any_extension && n.extension.size() != mask_extension.size()) return false;
+    if (!any_name && !SamePattern(mask_name, n.name)) return false;
+    if (!any_extension && !SamePattern(mask_extension, n.extension)) return false;
+    return true;
+}
+
+bool MatchFileMaskList(const char* name, const FileMaskList& list) {
+    if (list.first == nullptr) return true;
+    const std::string key = Upper(WithBackslashes(name));
+    for (const FileMaskRecord* record = list.first; record; record = record->next) {
+        if (MatchFileMask(key.c_str(), *record)) return true;
+    }
+    return false;
+}
+
+void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination) {
+    SetStatus(session, Status::kOk);
+    for (const FileMaskRecord* record = source.first; record; record = record->next) {
+        if (record->name[0] == '\0' || record->name[0] == '*') continue;
+        std::string path = record->directory ? record->directory : "";
+        if (!path.empty()) {
+            const char last = path.back();
+            if (last != '\\' && last != '/' && last != ':') path += '\\';
+        }
+        path += record->name;
+        path += '.';
+        path += record->extension;
+        if (!AddFileMask(session, path.c_str(), destination)) {
+            if (session.status != static_cast<uint16_t>(Status::kNameTooLong)) SetStatus(session, Status::kNoMemory);
+            return;
+        }
+    }
+}
+
+std::string MaskPath(const FileMaskRecord& mask) {
+    std::string path = mask.directory ? mask.directory : "";
+    path += mask.name;
+    if (mask.extension[0] != '\0') {
+        path += '.';
+        path += mask.extension;
+    }
+    return path;
+}
+
+}  // namespace hedgerow::names

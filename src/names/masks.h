@@ -1,0 +1,50 @@
+// masks.h -- file mask lists and the library's own wildcard matching: '*' means
+// anything only as the first character of the name or extension part, '?' is exactly
+// one character, and an all-files mask with a directory also selects everything below it.
+#pragma once
+
+#include <string>
+
+#include "frame/session.h"
+#include "hedgerow.h"
+
+// One mask, as the host's list holds it (the public header keeps it opaque).
+struct FileMaskRecord {
+    char* directory;       // heap string: drive and directory as written ("X:\DATA\", "DATA\", "")
+    char name[256];        // name part without the extension, as written
+    char extension[256];   // extension without its dot; all zero when there is none
+    FileMaskRecord* next;  // null at the end
+};
+
+namespace hedgerow::names {
+
+// The parts of a path after every '/' has become a backslash: drive ("X:" or empty),
+// directory (up to and including the last backslash), name, extension (dot included).
+struct PathParts {
+    std::string drive;
+    std::string directory;
+    std::string name;
+    std::string extension;
+};
+PathParts SplitPath(const char* path);
+
+void InitFileMaskList(FileMaskList& list);
+// Parses and appends a mask. False on failure: kNoMemory for the directory string (the
+// record allocation failing leaves the status as it was), kNameTooLong for a mask of
+// more than 255 bytes.
+bool AddFileMask(Session& session, const char* mask, FileMaskList& list);
+void DoneFileMaskList(FileMaskList& list);
+
+bool MatchFileMask(const char* name, const FileMaskRecord& mask);
+// True for an empty list, or when any mask matches.
+bool MatchFileMaskList(const char* name, const FileMaskList& list);
+
+// Appends to destination every source mask that names a file (name part neither empty
+// nor starting with '*') as directory + name + '.' + extension. Sets the status: 0, or
+// kNoMemory after a failed append.
+void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination);
+
+// The mask's path: directory, name and, when the extension is not empty, '.' and it.
+std::string MaskPath(const FileMaskRecord& mask);
+
+}  // namespace hedgerow::names

@@ -1,0 +1,29 @@
+// replace_query.h -- attributes and DOS time stamps of disk files, and the question the
+// host is asked before extraction overwrites a file or an update replaces an entry.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/session.h"
+#include "hedgerow.h"
+#include "platform/platform.h"
+
+namespace hedgerow::names {
+
+// Last-write time of an open file as a local DOS stamp: 0, or -1 (stamp untouched).
+int GetFileStamp(platform::NativeFile& file, uint32_t* stamp);
+// Sets the last-write time from a local DOS stamp: 0, or -1.
+int SetFileStamp(platform::NativeFile& file, uint32_t stamp);
+// Sets an existing file's attribute word to the archive attribute alone (0x20).
+void ResetAttributes(const char* path);
+
+// The find-data record that stands for an archive entry: its attributes, its stamp as
+// UTC in all three times, its unpacked size, its name.
+void EntryFindData(const HidFileEntry& entry, HedgerowFindData* record);
+
+// 0 replace, 1 keep what exists, 2 cancel; other answers of the host come back as they
+// are. A path with nothing on it, or no registered procedure, answers 0.
+int32_t AskReplaceOnExtract(Session& session, const HidFileEntry& entry, const char* path);
+int32_t AskReplaceOnUpdate(Session& session, const HidFileEntry& entry, const char* name);
+
+}  // namespace hedgerow::names

@@ -1,0 +1,138 @@
+// platform.h -- everything that differs between Windows and POSIX: buffered files, the
+// file system, attributes, file times and DOS stamps, one-path lookup, the temporary
+// directory, the library's own module path, run-time loading and code-page conversion.
+// Paths are API strings (UTF-8 outside Windows) in which backslash and slash both
+// separate parts; the implementation turns backslashes into the native separator.
+// All file I/O of the library goes through here, so that a test build can make any
+// single call fail (see FaultPoint).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "hedgerow.h"
+
+namespace hedgerow::platform {
+
+// ---- Buffered files -------------------------------------------------------------
+
+struct FileCloser {
+    void operator()(std::FILE* f) const;
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens with a runtime mode ("rb", "wb", "r+b"). Null on failure.
+File OpenFile(const char* path, const char* mode);
+// Opens for writing only when no file or directory of that name exists (exclusive
+// create). Null when the name is taken or the file cannot be made.
+File CreateExclusive(const char* path);
+// Bytes actually read or written; fewer than asked means end of file or failure.
+size_t ReadBytes(std::FILE* f, void* buffer, size_t count);
+size_t WriteBytes(std::FILE* f, const void* buffer, size_t count);
+bool SeekTo(std::FILE* f, uint64_t offset);
+int64_t Tell(std::FILE* f);                 // -1 on failure
+int64_t Length(std::FILE* f);               // -1 on failure; keeps the position
+bool TruncateAt(std::FILE* f, uint64_t length);
+// Flushes the runtime buffer and asks the system to put the data on disk.
+bool SyncToDisk(std::FILE* f);
+// Closes and reports whether buffered data reached the file.
+bool Close(File& f);
+
+// ---- File system ---------------------------------------------------------------
+
+bool PathExists(const char* path);          // file or directory, no access check
+bool IsDirectory(const char* path);
+bool IsSymbolicLink(const char* path);      // the path itself (not what it points to)
+// Renames, replacing a file that already has the new name.
+// Renames, replacing a file that already has the new name.
+bool RenamePath(const char* from, const char* to);
+bool RemoveFile(const char* path);
+bool MakeDirectory(const char* path);       // one level
+
+// ---- Attributes ----------------------------------------------------------------
+
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+
+// 0 and the attribute word, or the platform's error code (the word untouched).
+uint32_t GetAttributes(const char* path, uint32_t* attributes);
+// 0, or the platform's error code.
+uint32_t SetAttributes(const char* path, uint32_t attributes);
+
+// ---- File times ----------------------------------------------------------------
+
+// File times are 100-nanosecond units since 1 January 1601, UTC unless named local.
+// A native handle for reading or setting a file's last-write time.
+struct NativeFile {
+    intptr_t value = -1;
+    bool IsOpen() const { return value != -1; }
+};
+NativeFile OpenNativeForReading(const char* path);   // existing file, read sharing
+NativeFile OpenNativeForWriting(const char* path);   // existing file, write sharing
+// Closes the handle; true when the system reports success.
+bool CloseNative(NativeFile& file);
+bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time);
+bool SetLastWriteTime(NativeFile& file, uint64_t utc_time);
+
+// DOS stamps: time in the low 16 bits, date in the high 16 bits, local time.
+bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp);
+bool DosStampToUtcTime(uint32_t stamp, uint64_t* utc_time);
+// The current local time as a DOS stamp.
+uint32_t CurrentDosStamp();
+
+// ---- Lookup ----------------------------------------------------------------------
+
+// Fills a find-data record for one path (no wildcards). False when nothing is there.
+bool FindOne(const char* path, HedgerowFindData* record);
+
+// ---- Environment -----------------------------------------------------------------
+
+// The system's temporary directory, ending in a separator. Returns its length,
+// 0 when there is none or it does not fit.
+size_t TempDirectory(char* buffer, size_t capacity);
+// The full path of the file the library itself was loaded from. Returns its
+// length, 0 when unknown or when it does not fit.
+size_t OwnModulePath(char* buffer, size_t capacity);
+// Whole seconds of the calendar clock, and milliseconds since the process started.
+uint32_t CalendarSeconds();
+uint32_t MillisecondsSinceStart();
+
+// ---- Run-time loading ------------------------------------------------------------
+
+void* LoadModule(const char* path);           // null on failure
+void* FindSymbol(void* module, const char* name);
+void FreeModule(void* module);
+
+// ---- Code pages ------------------------------------------------------------------
+
+// True when the API's strings are UTF-8 (every platform but Windows).
+bool AnsiIsUtf8();
+// API string to the OEM code page of stored names. A character the OEM page cannot
+// hold becomes '_'. The result is cut at a character boundary so that it fits into
+// capacity bytes with its terminator; returns false when it had to be cut.
+bool AnsiToOem(const char* text, char* out, size_t capacity);
+// Stored OEM name to an API string, under the same cutting rule.
+bool OemToAnsi(const char* text, char* out, size_t capacity);
+
+// ---- Fault injection (test builds) -----------------------------------------------
+
+// Every call of the kinds below passes one numbered fault point. A test can make
+// the n-th point of a kind fail (as the system call would fail). In normal builds
+// nothing is armed and a point costs one comparison.
+enum class FaultKind : int { kRead, kWrite, kCreate, kRename, kRemove, kAlloc, kCount };
+struct FaultPlan {
+    int64_t fail_at[static_cast<int>(FaultKind::kCount)] = {-1, -1, -1, -1, -1, -1};
+    int64_t seen[static_cast<int>(FaultKind::kCount)] = {};
+};
+// Replaces the plan (counters restart); returns the previous one.
+FaultPlan SetFaultPlan(const FaultPlan& plan);
+const FaultPlan& CurrentFaultPlan();
+// True when this point should fail.
+bool FaultPoint(FaultKind kind);
+
+}  // namespace hedgerow::platform

@@ -1,0 +1,507 @@
+// platform_posix.cpp -- the platform layer on Linux and other POSIX systems.
+// API strings are UTF-8; stored names use code page 850. The read-only attribute is
+// the write permission bits; the whole attribute word is also kept in an extended
+// attribute where the file system allows. Time stamps are converted through the C
+// library's local time, so DOS stamps carry the daylight-saving rule of their date.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace hedgerow::platform {
+
+namespace {
+
+// Backslashes become slashes before a path reaches the system.
+std::string NativePath(const char* path) {
+    std::string native = path ? path : "";
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+    return native;
+}
+
+constexpr const char* kAttributeXattr = "user.hedgerow.attributes";
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
+constexpr int64_t kEpochDifference = 116444736000000000LL;
+
+uint64_t TimespecToFileTime(const struct timespec& ts) {
+    return static_cast<uint64_t>((static_cast<int64_t>(ts.tv_sec) * 10000000LL) + kEpochDifference +
+                                 ts.tv_nsec / 100);
+}
+
+struct timespec FileTimeToTimespec(uint64_t file_time) {
+    const int64_t since_1970 = static_cast<int64_t>(file_time) - kEpochDifference;
+    int64_t seconds = since_1970 / 10000000LL;
+    int64_t rest = since_1970 % 10000000LL;
+    if (rest < 0) {
+        rest += 10000000LL;
+        seconds -= 1;
+    }
+    struct timespec ts {};
+    ts.tv_sec = static_cast<time_t>(seconds);
+    ts.tv_nsec = static_cast<long>(rest * 100);
+    return ts;
+}
+
+bool TmToDosStamp(const struct tm& t, uint32_t* stamp) {
+    const int year = t.tm_year + 1900;
+    if (year < 1980 || year > 2107) return false;
+    const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(t.tm_mon + 1) << 5) |
+                          static_cast<uint32_t>(t.tm_mday);
+    const uint32_t time = (static_cast<uint32_t>(t.tm_hour) << 11) | (static_cast<uint32_t>(t.tm_min) << 5) |
+                          static_cast<uint32_t>(t.tm_sec / 2);
+    *stamp = (date << 16) | time;
+    return true;
+}
+
+// Code page 850, bytes 0x80 to 0xFF, as Unicode code points.
+constexpr std::array<uint16_t, 128> kCp850High = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // 88
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 90
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,  // 98
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // A0
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  // A8
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,  // B0
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,  // B8
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,  // C0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,  // C8
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,  // D0
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,  // D8
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,  // E0
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,  // E8
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,  // F0
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,  // F8
+};
+
+char OemByteFor(uint32_t code_point) {
+    if (code_point < 0x80) return static_cast<char>(code_point);
+    for (size_t i = 0; i < kCp850High.size(); ++i) {
+        if (kCp850High[i] == code_point) return static_cast<char>(0x80 + i);
+    }
+    return '_';
+}
+
+// Decodes one UTF-8 character at text; returns its length (at least 1) and the code
+// point, or 0xFFFFFFFF for a malformed sequence (which then counts as one byte).
+size_t DecodeUtf8(const unsigned char* text, uint32_t* code_point) {
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    uint32_t value = 0;
+    if (lead < 0x80) {
+        *code_point = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+    } else {
+        *code_point = 0xFFFFFFFF;
+        return 1;
+    }
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            *code_point = 0xFFFFFFFF;
+            return 1;
+        }
+        value = (value << 6) | (text[i] & 0x3F);
+    }
+    *code_point = value;
+    return length;
+}
+
+size_t EncodeUtf8(uint32_t code_point, char* out) {
+    if (code_point < 0x80) {
+        out[0] = static_cast<char>(code_point);
+        return 1;
+    }
+    if (code_point < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code_point >> 6));
+        out[1] = static_cast<char>(0x80 | (code_point & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0 | (code_point >> 12));
+    out[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 3;
+}
+
+struct timespec ProcessStart() {
+    static const struct timespec start = [] {
+        struct timespec ts {};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return ts;
+    }();
+    return start;
+}
+
+// Taken at load so that the elapsed time counts from the start of the process.
+[[maybe_unused]] const struct timespec kStartAtLoad = ProcessStart();
+
+}  // namespace
+
+// ---- Buffered files -------------------------------------------------------------
+
+void FileCloser::operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+}
+
+File OpenFile(const char* path, const char* mode) {
+    const bool writes = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
+    if (writes && FaultPoint(FaultKind::kCreate)) return File();
+    const std::string native = NativePath(path);
+    if (native.empty()) return File();
+    return File(std::fopen(native.c_str(), mode));
+}
+
+File CreateExclusive(const char* path) {
+    if (FaultPoint(FaultKind::kCreate)) return File();
+    const std::string native = NativePath(path);
+    if (native.empty()) return File();
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return File();
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        ::unlink(native.c_str());
+        return File();
+    }
+    return File(f);
+}
+
+size_t ReadBytes(std::FILE* f, void* buffer, size_t count) {
+    if (!f || count == 0) return 0;
+    if (FaultPoint(FaultKind::kRead)) return 0;
+    return std::fread(buffer, 1, count, f);
+}
+
+size_t WriteBytes(std::FILE* f, const void* buffer, size_t count) {
+    if (!f || count == 0) return 0;
+    if (FaultPoint(FaultKind::kWrite)) return 0;
+    return std::fwrite(buffer, 1, count, f);
+}
+
+bool SeekTo(std::FILE* f, uint64_t offset) {
+    if (!f || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    return ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+int64_t Tell(std::FILE* f) {
+    if (!f) return -1;
+    return static_cast<int64_t>(::ftello(f));
+}
+
+int64_t Length(std::FILE* f) {
+    if (!f) return -1;
+    const off_t here = ::ftello(f);
+    if (here < 0 || ::fseeko(f, 0, SEEK_END) != 0) return -1;
+    const off_t end = ::ftello(f);
+    if (::fseeko(f, here, SEEK_SET) != 0) return -1;
+    return static_cast<int64_t>(end);
+}
+
+bool TruncateAt(std::FILE* f, uint64_t length) {
+    if (!f || std::fflush(f) != 0) return false;
+    return ::ftruncate(::fileno(f), static_cast<off_t>(length)) == 0;
+}
+
+bool SyncToDisk(std::FILE* f) {
+    if (!f || std::fflush(f) != 0) return false;
+    return ::fsync(::fileno(f)) == 0;
+}
+
+bool Close(File& f) {
+    if (!f) return true;
+    std::FILE* raw = f.release();
+    return std::fclose(raw) == 0;
+}
+
+// ---- File system ---------------------------------------------------------------
+
+bool PathExists(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st {};
+    return ::lstat(NativePath(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const char* path) {
+    struct stat st {};
+    return path && *path && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsSymbolicLink(const char* path) {
+    struct stat st {};
+    return path && *path && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool RenamePath(const char* from, const char* to) {
+    if (FaultPoint(FaultKind::kRename)) return false;
+    return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+bool RemoveFile(const char* path) {
+    if (FaultPoint(FaultKind::kRemove)) return false;
+    return ::unlink(NativePath(path).c_str()) == 0;
+}
+
+bool MakeDirectory(const char* path) {
+    if (FaultPoint(FaultKind::kCreate)) return false;
+    return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+}
+
+// ---- Attributes ----------------------------------------------------------------
+
+uint32_t GetAttributes(const char* path, uint32_t* attributes) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (native.empty()) return ENOENT;
+    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    uint32_t word = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    unsigned char stored[4];
+    if (::getxattr(native.c_str(), kAttributeXattr, stored, sizeof stored) == 4) {
+        word = static_cast<uint32_t>(stored[0]) | (static_cast<uint32_t>(stored[1]) << 8) |
+               (static_cast<uint32_t>(stored[2]) << 16) | (static_cast<uint32_t>(stored[3]) << 24);
+    }
+    // The permission bits and the file type are the truth; the stored word adds the rest.
+    word &= ~(kAttrReadOnly | kAttrDirectory);
+    if ((st.st_mode & 0222) == 0) word |= kAttrReadOnly;
+    if (S_ISDIR(st.st_mode)) word |= kAttrDirectory;
+    *attributes = word;
+    return 0;
+}
+
+uint32_t SetAttributes(const char* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (native.empty()) return ENOENT;
+    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttrReadOnly) {
+        mode &= static_cast<mode_t>(~0222);
+    } else if ((mode & 0222) == 0) {
+        mode |= S_IWUSR;
+    }
+    if (mode != (st.st_mode & 07777) && ::chmod(native.c_str(), mode) != 0) {
+        return static_cast<uint32_t>(errno ? errno : EIO);
+    }
+    const unsigned char stored[4] = {static_cast<unsigned char>(attributes), static_cast<unsigned char>(attributes >> 8),
+                                     static_cast<unsigned char>(attributes >> 16),
+                                     static_cast<unsigned char>(attributes >> 24)};
+    // Not every file system keeps extended attributes; the permission bits still hold.
+    (void)::setxattr(native.c_str(), kAttributeXattr, stored, sizeof stored, 0);
+    return 0;
+}
+
+// ---- File times ----------------------------------------------------------------
+
+NativeFile OpenNativeForReading(const char* path) {
+    NativeFile file;
+    const std::string native = NativePath(path);
+    if (native.empty()) return file;
+    file.value = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    return file;
+}
+
+NativeFile OpenNativeForWriting(const char* path) {
+    NativeFile file;
+    const std::string native = NativePath(path);
+    if (native.empty()) return file;
+    file.value = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+    return file;
+}
+
+bool CloseNative(NativeFile& file) {
+    if (!file.IsOpen()) return false;
+    const int result = ::close(static_cast<int>(file.value));
+    file.value = -1;
+    return result == 0;
+}
+
+bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time) {
+    struct stat st {};
+    if (!file.IsOpen() || ::fstat(static_cast<int>(file.value), &st) != 0) return false;
+    *utc_time = TimespecToFileTime(st.st_mtim);
+    return true;
+}
+
+bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
+    if (!file.IsOpen()) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = FileTimeToTimespec(utc_time);
+    return ::futimens(static_cast<int>(file.value), times) == 0;
+}
+
+bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
+    const struct timespec ts = FileTimeToTimespec(utc_time);
+    struct tm local {};
+    if (!::localtime_r(&ts.tv_sec, &local)) return false;
+    return TmToDosStamp(local, stamp);
+}
+
+bool DosStampToUtcTime(uint32_t stamp, uint64_t* utc_time) {
+    const uint32_t date = stamp >> 16;
+    const uint32_t time = stamp & 0xFFFF;
+    struct tm local {};
+    local.tm_year = static_cast<int>((date >> 9) & 0x7F) + 80;
+    local.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+    local.tm_mday = static_cast<int>(date & 0x1F);
+    local.tm_hour = static_cast<int>((time >> 11) & 0x1F);
+    local.tm_min = static_cast<int>((time >> 5) & 0x3F);
+    local.tm_sec = static_cast<int>((time & 0x1F) * 2);
+    local.tm_isdst = -1;
+    if (local.tm_mon < 0 || local.tm_mon > 11 || local.tm_mday < 1 || local.tm_hour > 23 || local.tm_min > 59 ||
+        local.tm_sec > 59) {
+        return false;
+    }
+    const time_t seconds = ::mktime(&local);
+    if (seconds == static_cast<time_t>(-1)) return false;
+    struct timespec ts {};
+    ts.tv_sec = seconds;
+    *utc_time = TimespecToFileTime(ts);
+    return true;
+}
+
+uint32_t CurrentDosStamp() {
+    const time_t now = ::time(nullptr);
+    struct tm local {};
+    uint32_t stamp = 0;
+    if (::localtime_r(&now, &local)) (void)TmToDosStamp(local, &stamp);
+    return stamp;
+}
+
+// ---- Lookup ----------------------------------------------------------------------
+
+bool FindOne(const char* path, HedgerowFindData* record) {
+    const std::string native = NativePath(path);
+    struct stat st {};
+    if (native.empty() || native.find_first_of("*?") != std::string::npos) return false;
+    if (::stat(native.c_str(), &st) != 0) return false;
+    std::memset(record, 0, sizeof *record);
+    uint32_t attributes = 0;
+    if (GetAttributes(path, &attributes) != 0) attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    record->dwFileAttributes = attributes;
+    const uint64_t write_time = TimespecToFileTime(st.st_mtim);
+    const uint64_t access_time = TimespecToFileTime(st.st_atim);
+    const uint64_t change_time = TimespecToFileTime(st.st_ctim);
+    record->ftLastWriteTime = {static_cast<uint32_t>(write_time), static_cast<uint32_t>(write_time >> 32)};
+    record->ftLastAccessTime = {static_cast<uint32_t>(access_time), static_cast<uint32_t>(access_time >> 32)};
+    // POSIX keeps no creation time; the status-change time is the closest there is.
+    record->ftCreationTime = {static_cast<uint32_t>(change_time), static_cast<uint32_t>(change_time >> 32)};
+    const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    record->nFileSizeHigh = static_cast<uint32_t>(size >> 32);
+    record->nFileSizeLow = static_cast<uint32_t>(size);
+    std::string name = native;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+    std::strncpy(record->cFileName, name.c_str(), sizeof record->cFileName - 1);
+    return true;
+}
+
+// ---- Environment -----------------------------------------------------------------
+
+size_t TempDirectory(char* buffer, size_t capacity) {
+    const char* dir = std::getenv("TMPDIR");
+    if (!dir || !*dir) dir = "/tmp";
+    std::string path = dir;
+    if (path.back() != '/') path += '/';
+    if (!IsDirectory(path.c_str()) || path.size() + 1 > capacity) return 0;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return path.size();
+}
+
+size_t OwnModulePath(char* buffer, size_t capacity) {
+    Dl_info info {};
+    if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return 0;
+    char* resolved = ::realpath(info.dli_fname, nullptr);
+    std::string path = resolved ? resolved : info.dli_fname;
+    std::free(resolved);
+    if (path.size() + 1 > capacity) return 0;
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return path.size();
+}
+
+uint32_t CalendarSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
+
+uint32_t MillisecondsSinceStart() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const struct timespec start = ProcessStart();
+    const int64_t ms = (static_cast<int64_t>(now.tv_sec) - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    return static_cast<uint32_t>(ms);
+}
+
+// ---- Run-time loading ------------------------------------------------------------
+
+void* LoadModule(const char* path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return nullptr;
+    return ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindSymbol(void* module, const char* name) { return module ? ::dlsym(module, name) : nullptr; }
+
+void FreeModule(void* module) {
+    if (module) ::dlclose(module);
+}
+
+// ---- Code pages ------------------------------------------------------------------
+
+bool AnsiIsUtf8() { return true; }
+
+bool AnsiToOem(const char* text, char* out, size_t capacity) {
+    if (capacity == 0) return false;
+    const auto* in = reinterpret_cast<const unsigned char*>(text ? text : "");
+    size_t written = 0;
+    while (*in) {
+        uint32_t code_point = 0;
+        const size_t length = DecodeUtf8(in, &code_point);
+        if (written + 1 >= capacity) {
+            out[written] = '\0';
+            return false;
+        }
+        out[written++] = OemByteFor(code_point);
+        in += length;
+    }
+    out[written] = '\0';
+    return true;
+}
+
+bool OemToAnsi(const char* text, char* out, size_t capacity) {
+    if (capacity == 0) return false;
+    const auto* in = reinterpret_cast<const unsigned char*>(text ? text : "");
+    size_t written = 0;
+    for (; *in; ++in) {
+        char encoded[4];
+        const size_t length = *in < 0x80 ? EncodeUtf8(*in, encoded) : EncodeUtf8(kCp850High[*in - 0x80], encoded);
+        if (written + length >= capacity) {
+            out[written] = '\0';
+            return false;
+        }
+        std::memcpy(out + written, encoded, length);
+        written += length;
+    }
+    out[written] = '\0';
+    return true;
+}
+
+}  // namespace hedgerow::platform
