@@ -3,12 +3,16 @@
 // test can build an instance of its own.
 #pragma once
 
+#include "archive/archive_state.h"
+#include "crypto/cipher.h"
 #include "frame/session.h"
 
 namespace hedgerow {
 
 struct LibraryState {
-    Session session;  // status, options, paths, callbacks
+    Session session;                // status, options, paths, callbacks
+    archive::ArchiveState archive;  // the named archive, passwords, cipher, offsets
+    crypto::CipherState cipher;     // key schedules and chain register
 };
 
 // The instance behind the exported functions.

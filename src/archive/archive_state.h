@@ -1,0 +1,38 @@
+// archive_state.h -- what the library keeps about the archive the host named: its name,
+// the passwords, the cipher, the locked flag and the offsets found in the file.
+#pragma once
+
+#include <cstdint>
+
+#include "hedgerow.h"
+
+namespace hedgerow::archive {
+
+inline constexpr uint32_t kMarkerSize = 34;
+inline constexpr uint32_t kMarkerBodyLength = 24;
+inline constexpr uint32_t kRecordSize = 432;
+inline constexpr uint32_t kRecordTag = 77;
+inline constexpr uint32_t kFormatRevision = 30;
+inline constexpr uint32_t kMarkerSearchLimit = 61440;  // the marker must begin within these bytes
+inline constexpr int kArchiveNameCapacity = 261;
+inline constexpr int kPasswordCapacity = 256;
+
+struct ArchiveState {
+    char name[kArchiveNameCapacity] = {};                       // empty: nothing open
+    char data_password[kPasswordCapacity] = {};                 // key material for entry data
+    char header_password_decipher[kPasswordCapacity] = {};      // reads locked records
+    char header_password_encipher[kPasswordCapacity] = {};      // writes locked records
+    int32_t cipher_id = 0;               // current data cipher id (-1, 0, 1, 2)
+    bool locked = false;                 // entry records are enciphered
+    bool new_archive = false;            // CompressFileMaskListHid creates instead of updating
+    bool sfx_stub = false;               // a self-extractor program precedes the marker
+    uint32_t encoder_parameter = 0;      // handed to the encoder; stays 0
+    uint32_t marker_offset = 0;          // M
+    uint32_t marker_body_offset = 0;     // M + 10
+    uint32_t marker_body_length = 0;     // 24
+    uint32_t first_entry_offset = 0;
+    uint32_t read_position = 0;          // offset of the next entry record to read
+    HidFileSettings settings = {};       // copy of the block last given to CreateHidFile
+};
+
+}  // namespace hedgerow::archive

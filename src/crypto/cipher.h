@@ -1,0 +1,52 @@
+// cipher.h -- password digest, cipher ids and their dispatch, the chain register.
+// Cipher ids: -1 none, 0 DES in ECB mode, 1 two-key triple DES (EDE) in CBC mode,
+// 2 IDEA in CBC mode. Key material is always the MD5 digest of the password.
+#pragma once
+
+#include <cstdint>
+
+namespace hedgerow::crypto {
+
+inline constexpr int32_t kCipherNone = -1;
+inline constexpr int32_t kCipherDes = 0;
+inline constexpr int32_t kCipherTripleDes = 1;
+inline constexpr int32_t kCipherIdea = 2;
+inline constexpr int kPasswordMaxLength = 255;  // bytes of a password that are used
+
+// Key schedules and the chain register: one instance in the library state; the next
+// key setup or chain start overwrites them.
+struct CipherState {
+    uint32_t des_a[32] = {};          // DES schedule A: 16 round keys, two words each
+    uint32_t des_b[32] = {};          // DES schedule B (second key of triple DES)
+    uint16_t idea_encipher[52] = {};  // IDEA encipher subkeys
+    uint16_t idea_decipher[52] = {};  // IDEA decipher subkeys
+    uint8_t chain[8] = {};            // the CBC register, carried from buffer to buffer
+};
+
+// MD5 of the password's bytes (at most kPasswordMaxLength of them, no terminator).
+void PasswordDigest(const char* password, uint8_t digest[16]);
+
+// Prepare the schedules of cipher_id for enciphering or deciphering; other ids: nothing.
+void SetEncipherKey(CipherState& state, const char* password, int32_t cipher_id);
+void SetDecipherKey(CipherState& state, const char* password, int32_t cipher_id);
+
+// Fills block with a random chain block; for ids 1 and 2 enciphers it once with the
+// stream's key (no chaining) and loads the result into the chain register.
+void StartChain(CipherState& state, uint8_t block[8], int32_t cipher_id);
+// Loads the 8 bytes that open an enciphered stream into the chain register.
+void LoadChain(CipherState& state, const uint8_t block[8]);
+
+// Process the buffer in place in 8-byte blocks at offsets 0, 8, ... below length; the
+// last block may run up to 7 bytes past length, so the buffer must reach the next
+// multiple of 8. A length of 0 or less does nothing; an unknown id leaves the data.
+void EncipherBuffer(CipherState& state, uint8_t* buffer, int32_t length, int32_t cipher_id);
+void DecipherBuffer(CipherState& state, uint8_t* buffer, int32_t length, int32_t cipher_id);
+
+// Two 15-bit draws of the seeded linear congruential generator, stored little-endian
+// at offsets 0 and 4.
+void MakeRandomBlock(uint8_t block[8]);
+
+// Overwrites the schedules and the chain register in a way the compiler keeps.
+void WipeCipherState(CipherState& state);
+
+}  // namespace hedgerow::crypto
