@@ -281,6 +281,34 @@ HEDGEROW_API uint8_t HEDGEROW_CALL AppendFileMask(const char* mask, FileMaskList
 /* Frees every record and empties the head. */
 HEDGEROW_API void HEDGEROW_CALL DoneFileMaskList(FileMaskList* list);
 
+/* ------------------------------------------------------------------------
+ * Naming an archive and listing its entries.
+ * ------------------------------------------------------------------------ */
+
+/* Loads the settings and opens an existing archive. On success the status is
+ * arOk and every callback procedure but the header-password one is cleared, so
+ * register callbacks after this call. arNotFound: no such file (use
+ * CreateHidFile for new archives); arNotAnArchive; arBadPassword (no entry
+ * record passes its check: a locked archive and no valid header password);
+ * arNameTooLong (more than 260 bytes). */
+HEDGEROW_API void HEDGEROW_CALL InitHidFile(const char* archive_name, const HidFileSettings* settings);
+/* Prepares a new archive, created by the next CompressFileMaskListHid.
+ * arNoPassword: the data password is empty, or locking is asked for without a
+ * header password; arIoError: a file of that name exists (it is never
+ * overwritten). The settings block is copied. */
+HEDGEROW_API void HEDGEROW_CALL CreateHidFile(const char* archive_name, const HidFileSettings* settings);
+/* Forgets the archive name and the input path. @return 0. */
+HEDGEROW_API int32_t HEDGEROW_CALL DoneHidFile(void);
+/* Empties a list head. */
+HEDGEROW_API void HEDGEROW_CALL InitHidFileList(HidFileList* list);
+/* Lists the entries whose stored names match the masks (every entry for an
+ * empty list), in archive order. arNoEntries when nothing matches;
+ * arBadFormat when a damaged record ends the walk (the entries before it
+ * stay listed). Free the list with DoneHidFileList. */
+HEDGEROW_API void HEDGEROW_CALL BuildHidFileList(HidFileList* list, const FileMaskList* masks);
+/* Frees every entry and its record copy, and empties the head. */
+HEDGEROW_API void HEDGEROW_CALL DoneHidFileList(HidFileList* list);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

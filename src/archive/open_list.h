@@ -1,0 +1,37 @@
+// open_list.h -- naming an archive (existing or new), listing its entries by mask, and
+// the reopening that locking and unlocking start with. The archive file stays closed
+// between calls: each routine opens it, works and closes it again.
+#pragma once
+
+#include "frame/library_state.h"
+#include "hedgerow.h"
+
+namespace hedgerow::archive {
+
+// Loads the settings and opens an existing archive: finds the marker and the first
+// entry record, then clears the callback procedures (all but the header-password one).
+// Status: 0; 2 (no such file: the new-archive flag is set and the name cleared); 5;
+// 9999 (no marker); 9961 (no entry record passes its check); 9968 (name too long).
+void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* settings);
+
+// Prepares a new archive: refuses an empty data password (9953), locking without a
+// header password (9953) and the name of an existing file (5).
+void CreateHidFile(LibraryState& st, const char* name, const HidFileSettings* settings);
+
+// Forgets the archive name and the input path.
+void DoneHidFile(LibraryState& st);
+
+void InitHidFileList(HidFileList& list);
+// Fills the list with the entries whose names match the masks (all for an empty list),
+// in archive order. Status 9906 when nothing was listed; 5 when the archive cannot be
+// opened; 8 when memory runs out (the list keeps what it had); 9964 when a damaged
+// record ends the walk (the entries before it stay listed).
+void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& masks);
+void DoneHidFileList(HidFileList& list);
+
+// The first step of locking and unlocking: clears the callback registrations and the
+// archive state, takes the archive as locked with cipher id 0 and finds its first
+// record by deciphering. Status: 0, 2, 5, 9999, or 9967 (no record deciphers).
+void ReopenHidFile(LibraryState& st, const char* name);
+
+}  // namespace hedgerow::archive

@@ -1,0 +1,238 @@
+// records.cpp -- marker search, first-entry search, reading and writing entry records.
+#include "archive/records.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/temp_names.h"
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
+#include "frame/byte_order.h"
+#include "names/masks.h"
+#include "platform/platform.h"
+
+namespace hedgerow::archive {
+
+namespace {
+
+constexpr uint32_t kCrcStart = 8;
+constexpr uint32_t kCrcLength = kRecordSize - kCrcStart;  // 424 bytes
+
+uint32_t HeaderCrc(const uint8_t* record) { return crypto::Crc32(record + kCrcStart, kCrcLength); }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Drops leading "..\" and ".\" parts, and separators between them.
+void DropLeadingDots(std::string& name) {
+    for (;;) {
+        if (!name.empty() && IsSeparator(name[0])) {
+            name.erase(0, 1);
+        } else if (name.size() >= 2 && name[0] == '.' && name[1] == '.' && (name.size() == 2 || IsSeparator(name[2]))) {
+            name.erase(0, std::min<size_t>(3, name.size()));
+        } else if (name.size() >= 1 && name[0] == '.' && (name.size() == 1 || IsSeparator(name[1]))) {
+            name.erase(0, std::min<size_t>(2, name.size()));
+        } else {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]) {
+    std::memset(marker, 0, kMarkerSize);
+    std::memcpy(marker, kSignature, 10);
+    Store32Le(marker + 10, kMarkerMagic);
+    Store32Le(marker + 14, kRecordTag);
+    Store32Le(marker + 18, locked ? 1 : 0);
+    Store32Le(marker + 22, kMarkerBodyLength);
+}
+
+bool ReadMarkerRecord(LibraryState& st, std::FILE* file) {
+    SetStatus(st.session, Status::kOk);
+    if (!platform::SeekTo(file, 0)) return Fail(st.session, Status::kIoError);
+    const int64_t length = platform::Length(file);
+    if (length < 0) return Fail(st.session, Status::kLengthError);
+    const size_t window = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
+    std::vector<uint8_t> buffer(window);
+    if (window > 0 && platform::ReadBytes(file, buffer.data(), window) != window) {
+        return Fail(st.session, Status::kIoError);
+    }
+    if (window < 25) return false;
+    for (size_t p = 0; p < window - 24; ++p) {
+        const uint8_t* at = buffer.data() + p;
+        if (CompareBytes(at, kSignature, 10) && Load32Le(at + 14) == kRecordTag && Load32Le(at + 10) == kMarkerMagic) {
+            st.archive.marker_offset = static_cast<uint32_t>(p);
+            st.archive.marker_body_offset = static_cast<uint32_t>(p + 10);
+            st.archive.marker_body_length = kMarkerBodyLength;
+            if (Load32Le(at + 18) & 1) st.archive.locked = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
+    std::vector<uint8_t> buffer(kMarkerSearchLimit);
+    SetStatus(st.session, Status::kOk);
+    const uint64_t start = static_cast<uint64_t>(st.archive.marker_body_offset) + st.archive.marker_body_length;
+    if (!platform::SeekTo(file, start)) return Fail(st.session, Status::kIoError);
+    const int64_t length = platform::Length(file);
+    if (length < 0) return false;
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
+    const size_t got = platform::ReadBytes(file, buffer.data(), wanted);
+    if (got < kRecordSize) return false;
+    if (st.archive.locked) {
+        uint8_t plain[kRecordSize];
+        if (!DecipherEntryHeader(st, plain, buffer.data())) return false;
+        std::memcpy(buffer.data(), plain, kRecordSize);
+    }
+    // Writers put the first record right behind the marker; readers accept one that
+    // starts later. An archive whose only member is empty holds exactly one record.
+    for (size_t p = 0; p + kRecordSize <= got; ++p) {
+        if (Load32Le(buffer.data() + p + kFieldHeaderCrc) == HeaderCrc(buffer.data() + p)) {
+            st.archive.first_entry_offset = static_cast<uint32_t>(start + p);
+            st.archive.read_position = st.archive.first_entry_offset;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RewindEntries(ArchiveState& archive) { archive.read_position = archive.first_entry_offset; }
+
+void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize], uint32_t offset) {
+    const auto* name = reinterpret_cast<const char*>(record + kFieldName);
+    entry->valid = 1;
+    entry->name[0] = '\0';
+    entry->packed_size = Load32Le(record + kFieldPackedSize);
+    entry->unpacked_size = Load32Le(record + kFieldUnpackedSize);
+    entry->date_time = Load32Le(record + kFieldDateTime);
+    entry->attributes = Load32Le(record + kFieldAttributes);
+    entry->cipher_id = static_cast<int32_t>(Load32Le(record + kFieldCipherId));
+    entry->enciphered = entry->cipher_id != -1 ? 1 : 0;
+    entry->format_revision = Load32Le(record + kFieldRevision);
+    entry->record_offset = offset;
+    entry->reserved0 = 0;
+    entry->reserved1 = 0;
+    entry->record_length = kRecordSize;
+    entry->reserved2 = 0;
+    entry->data_crc = Load32Le(record + kFieldDataCrc);
+    entry->reserved3 = Load32Le(record + kFieldReserved340);
+    entry->reserved4 = 0;
+    entry->name_length = static_cast<uint32_t>(strnlen(name, kNameFieldSize));
+    entry->record_tag = Load32Le(record + kFieldTag);
+    std::memset(entry->reserved5, 0, sizeof entry->reserved5);
+    std::memset(entry->reserved6, 0, sizeof entry->reserved6);
+}
+
+bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry, char name[kNameFieldSize],
+                         uint8_t record[kRecordSize]) {
+    const uint32_t offset = st.archive.read_position;
+    if (!platform::SeekTo(file, offset)) return false;
+    uint8_t raw[kRecordSize];
+    if (platform::ReadBytes(file, raw, kRecordSize) < kRecordSize) return false;
+    if (st.archive.locked) {
+        if (!DecipherEntryHeader(st, record, raw)) return false;
+    } else {
+        std::memcpy(record, raw, kRecordSize);
+    }
+    if (Load32Le(record + kFieldTag) != kRecordTag) return Fail(st.session, Status::kBadFormat);
+    const auto* stored = reinterpret_cast<const char*>(record + kFieldName);
+    if (strnlen(stored, kNameFieldSize) == kNameFieldSize) return Fail(st.session, Status::kBadFormat);
+    // The data must lie inside the file, and the next record inside what an entry
+    // offset can express.
+    const uint64_t next = static_cast<uint64_t>(offset) + kRecordSize + Load32Le(record + kFieldPackedSize);
+    const int64_t length = platform::Length(file);
+    if (length < 0 || next > static_cast<uint64_t>(length) || next > UINT32_MAX) {
+        return Fail(st.session, Status::kBadFormat);
+    }
+    FillEntryFromRecord(entry, record, offset);
+    std::memcpy(name, stored, strnlen(stored, kNameFieldSize) + 1);
+    st.archive.read_position = static_cast<uint32_t>(next);
+    return true;
+}
+
+bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]) {
+    std::string n = name ? name : "";
+    for (char& c : n) {
+        if (c == '/') c = '\\';
+    }
+    if (n.size() >= 2 && n[0] == '\\' && n[1] == '\\') {
+        std::vector<char> stripped(n.size() + 1);
+        StripUncPrefix(n.c_str(), stripped.data());
+        n = stripped.data();
+    } else if (n.size() >= 2 && n[1] == ':') {
+        // A drive, and the separator after it when there is one ("X:name" keeps "name").
+        n.erase(0, 2);
+    }
+    // Leading separators and leading "..\" or ".\" parts would point outside wherever
+    // the entry is later extracted; none of them is kept.
+    DropLeadingDots(n);
+    std::string t = n;
+    if (session.relative_path[0] != '\0') {
+        std::string prefix = session.relative_path;
+        if (!IsSeparator(prefix.back())) prefix += '\\';
+        t = prefix + n;
+    }
+    if (OptionOn(session, kOptNamesOnly)) {
+        const names::PathParts parts = names::SplitPath(t.c_str());
+        t = parts.name;
+        if (parts.extension.size() > 1) t += parts.extension;
+    }
+    return platform::AnsiToOem(t.c_str(), stored, kNameFieldSize);
+}
+
+bool WriteEntryRecord(LibraryState& st, std::FILE* file, uint8_t record[kRecordSize], const char* name) {
+    char stored[kNameFieldSize] = {};
+    if (!FormStoredName(st.session, name, stored)) return Fail(st.session, Status::kNameTooLong);
+    Store32Le(record + kFieldCipherId, static_cast<uint32_t>(st.archive.cipher_id));
+    Store32Le(record + kFieldTag, kRecordTag);
+    Store32Le(record + kFieldRecordLength, kRecordSize);
+    Store32Le(record + kFieldRevision, kFormatRevision);
+    std::memset(record + kFieldName, 0, kNameFieldSize);
+    std::memcpy(record + kFieldName, stored, std::strlen(stored));
+    Store32Le(record + kFieldHeaderCrc, HeaderCrc(record));
+    uint8_t out[kRecordSize];
+    if (st.archive.locked) {
+        uint8_t work[kRecordSize];
+        std::memcpy(work, record, kRecordSize);
+        EncipherEntryHeader(st, out, work);
+    } else {
+        std::memcpy(out, record, kRecordSize);
+    }
+    if (platform::WriteBytes(file, out, kRecordSize) < kRecordSize) return Fail(st.session, Status::kWriteError);
+    return true;
+}
+
+void EncipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], uint8_t source[kRecordSize]) {
+    crypto::SetEncipherKey(st.cipher, st.archive.header_password_encipher, crypto::kCipherDes);
+    crypto::EncipherBuffer(st.cipher, source, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
+    std::memmove(destination, source, kRecordSize);
+}
+
+bool DecipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], const uint8_t source[kRecordSize]) {
+    for (;;) {
+        uint8_t work[kRecordSize];
+        std::memcpy(work, source, kRecordSize);
+        crypto::SetDecipherKey(st.cipher, st.archive.header_password_decipher, crypto::kCipherDes);
+        crypto::DecipherBuffer(st.cipher, work, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
+        std::memcpy(destination, work, kRecordSize);
+        if (CheckEntryHeaderCrc(work)) return true;
+        const auto& slot = st.session.callbacks.head_crypt_key;
+        if (slot.proc == nullptr) return false;
+        char* password = st.archive.header_password_decipher;
+        std::memset(password, 0, kPasswordCapacity);
+        const int32_t answer = slot.proc(slot.user, password, st.archive.name);
+        password[kPasswordCapacity - 1] = '\0';  // whatever the host wrote, it ends here
+        if (answer == 0) return Fail(st.session, Status::kBadPassword);
+    }
+}
+
+bool CheckEntryHeaderCrc(const uint8_t record[kRecordSize]) {
+    return Load32Le(record + kFieldHeaderCrc) == HeaderCrc(record);
+}
+
+}  // namespace hedgerow::archive

@@ -1,0 +1,38 @@
+// archive_exports.cpp -- the exported functions that name an archive and list its entries.
+#include "archive/open_list.h"
+#include "frame/export_guard.h"
+#include "frame/library_state.h"
+#include "hedgerow.h"
+
+using hedgerow::State;
+
+extern "C" {
+
+HEDGEROW_API void HEDGEROW_CALL InitHidFile(const char* name, const HidFileSettings* settings) {
+    hedgerow::GuardedVoid([&] { hedgerow::archive::InitHidFile(State(), name, settings); });
+}
+
+HEDGEROW_API void HEDGEROW_CALL CreateHidFile(const char* name, const HidFileSettings* settings) {
+    hedgerow::GuardedVoid([&] { hedgerow::archive::CreateHidFile(State(), name, settings); });
+}
+
+HEDGEROW_API int32_t HEDGEROW_CALL DoneHidFile(void) {
+    hedgerow::archive::DoneHidFile(State());
+    return 0;
+}
+
+HEDGEROW_API void HEDGEROW_CALL InitHidFileList(HidFileList* list) {
+    if (list) hedgerow::archive::InitHidFileList(*list);
+}
+
+HEDGEROW_API void HEDGEROW_CALL BuildHidFileList(HidFileList* list, const FileMaskList* masks) {
+    if (!list) return;
+    static const FileMaskList kAll {};
+    hedgerow::GuardedVoid([&] { hedgerow::archive::BuildHidFileList(State(), *list, masks ? *masks : kAll); });
+}
+
+HEDGEROW_API void HEDGEROW_CALL DoneHidFileList(HidFileList* list) {
+    if (list) hedgerow::archive::DoneHidFileList(*list);
+}
+
+}  // extern "C"
