@@ -10,6 +10,7 @@
 #include "archive/open_list.h"
 #include "archive/records.h"
 #include "names/masks.h"
+#include "platform/platform.h"
 #include "support/archive_builder.h"
 #include "support/temp_dir.h"
 
@@ -109,7 +110,7 @@ TEST(OpenListTest, OpeningFailuresHaveTheirStatus) {
 
 TEST(OpenListTest, AnArchiveOfOneEmptyMemberOpens) {
     TempDir dir;
-    WriteFile(dir / "e.arc", MakeArchive({{.name = "EMPTY"}}));
+    WriteFile(dir / "e.arc", MakeArchive({{.name = "EMPTY", .data = {}}}));
     LibraryState st;
     const HidFileSettings s = Settings();
     InitHidFile(st, (dir / "e.arc").c_str(), &s);
@@ -204,7 +205,9 @@ TEST(OpenListTest, LockedHeadersNeedTheHeaderPassword) {
         InitHidFile(st, (dir / "l.arc").c_str(), &s);
         EXPECT_EQ(st.session.status, c.status);
         EXPECT_EQ(script.asked, c.asked);
-        if (c.asked) EXPECT_EQ(script.last_user, 5u);
+        if (c.asked) {
+            EXPECT_EQ(script.last_user, 5u);
+        }
         if (c.status == arOk) {
             EXPECT_TRUE(st.archive.locked);
             uint16_t status = 0;
