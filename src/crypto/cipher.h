@@ -42,6 +42,10 @@ void LoadChain(CipherState& state, const uint8_t block[8]);
 void EncipherBuffer(CipherState& state, uint8_t* buffer, int32_t length, int32_t cipher_id);
 void DecipherBuffer(CipherState& state, uint8_t* buffer, int32_t length, int32_t cipher_id);
 
+// The first draw of the linear congruential generator after seeding it with seed:
+// bits 16 to 30 of seed * 214013 + 2531011 (mod 2^32).
+uint16_t LcgFirstDraw(uint32_t seed);
+
 // Two 15-bit draws of the seeded linear congruential generator, stored little-endian
 // at offsets 0 and 4.
 void MakeRandomBlock(uint8_t block[8]);
