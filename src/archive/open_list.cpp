@@ -83,8 +83,15 @@ void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* sett
         return;
     }
     if (!FindFirstEntryRecord(st, file.get())) {
-        SetStatus(st.session, Status::kBadPassword);
-        return;
+        // An archive whose every entry was deleted ends at its marker: it is empty, not
+        // locked against us.
+        const uint64_t end_of_head = static_cast<uint64_t>(a.marker_offset) + kMarkerSize;
+        if (platform::Length(file.get()) != static_cast<int64_t>(end_of_head)) {
+            if (st.session.status != static_cast<uint16_t>(Status::kIoError)) SetStatus(st.session, Status::kBadPassword);
+            return;
+        }
+        a.first_entry_offset = static_cast<uint32_t>(end_of_head);
+        a.read_position = a.first_entry_offset;
     }
     ClearCallbackProcedures(st.session);
     SetStatus(st.session, Status::kOk);
@@ -183,14 +190,14 @@ void DoneHidFileList(HidFileList& list) {
     InitHidFileList(list);
 }
 
-void ReopenHidFile(LibraryState& st, const char* name) {
+void ReopenHidFile(LibraryState& st, const char* name, bool assume_locked) {
     Callbacks& c = st.session.callbacks;
     c.progress.user = c.file_name.user = c.skip_file.user = c.crypt_key.user = 0;
     c.head_crypt_key.user = c.ok_to_replace.user = c.next_disk.user = c.sfx_progress.user = 0;
     st.session.relative_path[0] = '\0';
     st.session.relative_path_refused = false;
     ClearArchiveState(st.archive);
-    st.archive.locked = true;
+    st.archive.locked = assume_locked;
     st.archive.cipher_id = 0;
     if (!TakeName(st, name)) return;
     if (!names::FileExists(st.archive.name) || platform::IsDirectory(st.archive.name)) {

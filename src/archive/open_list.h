@@ -31,7 +31,9 @@ void DoneHidFileList(HidFileList& list);
 
 // The first step of locking and unlocking: clears the callback registrations and the
 // archive state, takes the archive as locked with cipher id 0 and finds its first
-// record by deciphering. Status: 0, 2, 5, 9999, or 9967 (no record deciphers).
-void ReopenHidFile(LibraryState& st, const char* name);
+// record by deciphering. Status: 0, 2, 5, 9999, or 9967 (no record deciphers). With
+// assume_locked false the records are taken as plain (for locking an archive that is
+// not locked yet).
+void ReopenHidFile(LibraryState& st, const char* name, bool assume_locked = true);
 
 }  // namespace hedgerow::archive

@@ -50,28 +50,50 @@ void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]) {
     Store32Le(marker + 22, kMarkerBodyLength);
 }
 
+namespace {
+
+// The marker search over the bytes read: false when the window holds no marker.
+bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* locked) {
+    const size_t window = buffer.size();
+    if (window < 25) return false;
+    for (size_t p = 0; p < window - 24; ++p) {
+        const uint8_t* at = buffer.data() + p;
+        if (CompareBytes(at, kSignature, 10) && Load32Le(at + 14) == kRecordTag && Load32Le(at + 10) == kMarkerMagic) {
+            *offset = static_cast<uint32_t>(p);
+            *locked = (Load32Le(at + 18) & 1) != 0;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
+    const int64_t length = platform::Length(file);
+    if (length < 0 || !platform::SeekTo(file, 0)) return false;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
+    if (platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) return false;
+    return SearchMarker(buffer, offset, locked);
+}
+
 bool ReadMarkerRecord(LibraryState& st, std::FILE* file) {
     SetStatus(st.session, Status::kOk);
     if (!platform::SeekTo(file, 0)) return Fail(st.session, Status::kIoError);
     const int64_t length = platform::Length(file);
     if (length < 0) return Fail(st.session, Status::kLengthError);
-    const size_t window = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
-    std::vector<uint8_t> buffer(window);
-    if (window > 0 && platform::ReadBytes(file, buffer.data(), window) != window) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
+    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
         return Fail(st.session, Status::kIoError);
     }
-    if (window < 25) return false;
-    for (size_t p = 0; p < window - 24; ++p) {
-        const uint8_t* at = buffer.data() + p;
-        if (CompareBytes(at, kSignature, 10) && Load32Le(at + 14) == kRecordTag && Load32Le(at + 10) == kMarkerMagic) {
-            st.archive.marker_offset = static_cast<uint32_t>(p);
-            st.archive.marker_body_offset = static_cast<uint32_t>(p + 10);
-            st.archive.marker_body_length = kMarkerBodyLength;
-            if (Load32Le(at + 18) & 1) st.archive.locked = true;
-            return true;
-        }
-    }
-    return false;
+    uint32_t offset = 0;
+    bool locked = false;
+    if (!SearchMarker(buffer, &offset, &locked)) return false;
+    st.archive.marker_offset = offset;
+    st.archive.marker_body_offset = offset + 10;
+    st.archive.marker_body_length = kMarkerBodyLength;
+    if (locked) st.archive.locked = true;
+    return true;
 }
 
 bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {

@@ -42,6 +42,11 @@ inline constexpr uint32_t kFieldRevision = 364;
 // Builds the 34-byte marker record.
 void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]);
 
+// Searches the first 61,440 bytes of an open file for the marker: its offset and whether
+// its flags say the records are enciphered. False when there is none or the file cannot
+// be read.
+bool FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
+
 // Searches the first 61,440 bytes for the marker; records M, the body offset and length,
 // and sets the locked flag from the marker's flags. Status 0 first; 5 when the file
 // cannot be positioned or read, 6 when its length is unknown; false without a status

@@ -63,7 +63,8 @@ TEST(OpenListTest, MarkerIsFoundBehindAPrefixOnlyWithinTheSearchWindow) {
         size_t total;  // padded with zeros up to this length
         uint16_t status;
     };
-    const Case cases[] = {{0, 0, arOk}, {40000, 0, arOk}, {61416, 100000, arOk}, {61420, 100000, arNotAnArchive}};
+    const Case cases[] = {{0, 0, arOk}, {40000, 0, arOk}, {61415, 100000, arOk}, {61416, 100000, arNotAnArchive},
+                          {61420, 100000, arNotAnArchive}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.prefix);
         std::vector<uint8_t> bytes = MakeArchive(ThreeEntries(), "", c.prefix);
@@ -83,7 +84,9 @@ TEST(OpenListTest, MarkerIsFoundBehindAPrefixOnlyWithinTheSearchWindow) {
 TEST(OpenListTest, OpeningFailuresHaveTheirStatus) {
     TempDir dir;
     WriteFile(dir / "text.txt", "just some text, not an archive at all");
-    WriteFile(dir / "marker-only.arc", hedgerow::testing::MakeMarker(false));
+    std::vector<uint8_t> short_record = hedgerow::testing::MakeMarker(false);
+    short_record.resize(34 + 431, 0);
+    WriteFile(dir / "short-record.arc", short_record);
     std::vector<TestEntry> bad = ThreeEntries();
     bad[0].corrupt_crc = true;
     bad.resize(1);
@@ -93,7 +96,7 @@ TEST(OpenListTest, OpeningFailuresHaveTheirStatus) {
         uint16_t status;
     };
     const Case cases[] = {{dir / "missing.arc", arNotFound},   {dir / "text.txt", arNotAnArchive},
-                          {dir / "marker-only.arc", arBadPassword}, {dir / "bad-crc.arc", arBadPassword},
+                          {dir / "short-record.arc", arBadPassword}, {dir / "bad-crc.arc", arBadPassword},
                           {"", arNotFound},                     {std::string(300, 'n'), arNameTooLong}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,6 +120,18 @@ TEST(OpenListTest, AnArchiveOfOneEmptyMemberOpens) {
     EXPECT_EQ(st.session.status, arOk);
     uint16_t status = 0;
     EXPECT_EQ(ListNames(st, {}, &status), std::vector<std::string>{"EMPTY"});
+}
+
+TEST(OpenListTest, AnArchiveWithoutEntriesOpensAndListsNothing) {
+    TempDir dir;
+    WriteFile(dir / "head-only.arc", MakeArchive({}, "", 500));  // a program in front, then the marker alone
+    LibraryState st;
+    const HidFileSettings s = Settings();
+    InitHidFile(st, (dir / "head-only.arc").c_str(), &s);
+    EXPECT_EQ(st.session.status, arOk);
+    uint16_t status = 0;
+    EXPECT_TRUE(ListNames(st, {}, &status).empty());
+    EXPECT_EQ(status, arNoEntries);
 }
 
 TEST(OpenListTest, ListingSelectsByMaskAndFillsEntries) {
@@ -242,7 +257,7 @@ TEST(OpenListTest, OpeningClearsAllCallbacksButTheHeaderPassword) {
     // Reopening for locking clears the user values too.
     st.session.callbacks.progress = {3, AnyProgress};
     ReopenHidFile(st, (dir / "a.arc").c_str());
-    EXPECT_EQ(st.session.status, arNothingToDo);  // a plain archive: no record deciphers
+    EXPECT_EQ(st.session.status, arBadPassword);  // a plain archive: no record deciphers, the host gave up
     EXPECT_EQ(st.session.callbacks.progress.user, 0u);
     EXPECT_EQ(st.session.callbacks.head_crypt_key.user, 0u);
     EXPECT_EQ(st.session.callbacks.head_crypt_key.proc, AnyHead);
