@@ -4,6 +4,9 @@
 #pragma once
 
 #include "archive/archive_state.h"
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
 #include "crypto/cipher.h"
 #include "frame/session.h"
 
@@ -13,6 +16,9 @@ struct LibraryState {
     Session session;                // status, options, paths, callbacks
     archive::ArchiveState archive;  // the named archive, passwords, cipher, offsets
     crypto::CipherState cipher;     // key schedules and chain register
+    codec::StreamState stream;      // the one stream of entry data
+    codec::EncoderState encoder;    // encoder tables, allocated per operation
+    codec::DecoderState decoder;    // decoder window and work space, allocated per operation
 };
 
 // The instance behind the exported functions.

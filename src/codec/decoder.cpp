@@ -1,0 +1,427 @@
+// decoder.cpp -- turns the packed bit stream back into bytes: table-driven prefix decoding
+// (one look-up for short codes, the limit search for the rest), LZ copies in a 1 MiB
+// circular window, audio blocks through the channel predictor.
+#include "codec/decoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "frame/library_state.h"
+#include "platform/platform.h"
+
+namespace hedgerow::codec {
+
+namespace {
+
+// Bit reader. The look-ahead word is the top 16 bits of bit_buffer. After the packed data
+// runs out, zero bytes are fed in and counted, so that a damaged stream can be told by the
+// bits it took from nowhere.
+bool FillInput(LibraryState& st, DecoderWork& w) {
+    if (w.input_ended) return false;
+    const int32_t got = ReadPacked(st, w.input, DecoderWork::kInputSize);
+    if (got <= 0) {
+        w.input_ended = true;
+        return false;
+    }
+    w.in_next = w.input;
+    w.in_end = w.input + got;
+    return true;
+}
+
+void RefillSlow(LibraryState& st, DecoderWork& w) {
+    while (w.bit_count <= 56) {
+        if (w.in_next == w.in_end && !FillInput(st, w)) {
+            w.bit_count += 8;
+            ++w.phantom_bytes;
+            continue;
+        }
+        w.bit_buffer |= static_cast<uint64_t>(*w.in_next++) << (56 - w.bit_count);
+        w.bit_count += 8;
+    }
+}
+
+// Leaves at least 56 bits in the buffer. The wide load may also set bits below bit_count;
+// they are the stream's own next bits, so loading them again later changes nothing.
+inline void Refill(LibraryState& st, DecoderWork& w) {
+    if (w.in_end - w.in_next >= 8) {
+        uint64_t word = 0;
+        for (int i = 0; i < 8; ++i) word = (word << 8) | w.in_next[i];
+        w.bit_buffer |= word >> w.bit_count;
+        w.in_next += (63 - w.bit_count) >> 3;
+        w.bit_count |= 56;
+    } else {
+        RefillSlow(st, w);
+    }
+}
+
+inline uint32_t Peek16(const DecoderWork& w) { return static_cast<uint32_t>(w.bit_buffer >> 48); }
+
+inline void Consume(DecoderWork& w, int n) {
+    w.bit_buffer <<= n;
+    w.bit_count -= n;
+}
+
+inline uint32_t TakeBits(DecoderWork& w, int n) {
+    if (n == 0) return 0;
+    const auto v = static_cast<uint32_t>(w.bit_buffer >> (64 - n));
+    Consume(w, n);
+    return v;
+}
+
+inline uint32_t TakeSymbol(DecoderWork& w, const DecodeTable& table) {
+    const uint32_t look = Peek16(w);
+    const uint16_t entry = table.fast[look >> (16 - kFastBits)];
+    if (entry != 0) {
+        Consume(w, entry >> 9);
+        return entry & 511u;
+    }
+    const DecodedSymbol d = DecodeSymbol(table, look);
+    Consume(w, d.length);
+    return d.symbol;
+}
+
+// True once the reader has taken bits that were never in the packed data.
+inline bool PastEnd(const DecoderWork& w) {
+    return static_cast<uint64_t>(w.phantom_bytes) * 8 > static_cast<uint64_t>(w.bit_count);
+}
+
+int LengthFor(const DecodeTable& t, uint32_t v) {
+    for (int n = 1; n <= 14; ++n)
+        if (v < t.limit[n]) return n;
+    return 15;
+}
+
+// A table header: block kind, keep bit, channel count, the length code and the code
+// lengths it sends.
+void ReadCodeTables(LibraryState& st, DecoderWork& w) {
+    RefillSlow(st, w);
+    const uint32_t head = Peek16(w);
+    if ((head & 0x4000u) == 0) std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
+    w.audio = (head & 0x8000u) != 0;
+    Consume(w, 2);
+    int32_t count = kLzLengths;
+    if (w.audio) {
+        w.channels = static_cast<int32_t>((head >> 12) & 3u) + 1;
+        if (w.channel >= w.channels) w.channel = 0;
+        Consume(w, 2);
+        count = kAudioSymbols * w.channels;
+    }
+    uint8_t length_lengths[kLengthCodeSymbols];
+    for (auto& l : length_lengths) {
+        if (w.bit_count < 32) RefillSlow(st, w);
+        l = static_cast<uint8_t>(TakeBits(w, 4));
+    }
+    BuildDecodeTable(length_lengths, w.length_code, kLengthCodeSymbols);
+
+    uint8_t* lengths = w.previous_lengths;  // new lengths are built on top of the old ones
+    int32_t i = 0;
+    while (i < count) {
+        if (w.bit_count < 32) RefillSlow(st, w);
+        const uint32_t s = TakeSymbol(w, w.length_code);
+        if (s < 16) {
+            lengths[i] = static_cast<uint8_t>((lengths[i] + s) & 15u);
+            ++i;
+            continue;
+        }
+        int32_t run = 0;
+        uint8_t value = 0;
+        if (s == kRepeatPrevious) {
+            run = static_cast<int32_t>(TakeBits(w, 2)) + 3;
+            // Nothing precedes position 0: repeat a length of 0 there.
+            value = i > 0 ? lengths[i - 1] : 0;
+        } else if (s == kZeros3To10) {
+            run = static_cast<int32_t>(TakeBits(w, 3)) + 3;
+        } else {
+            run = static_cast<int32_t>(TakeBits(w, 7)) + 11;
+        }
+        const int32_t end = std::min(count, i + run);
+        for (; i < end; ++i) lengths[i] = value;
+    }
+    if (w.audio) {
+        for (int32_t c = 0; c < w.channels; ++c)
+            BuildDecodeTable(lengths + kAudioSymbols * c, w.channel_code[c], kAudioSymbols);
+    } else {
+        BuildDecodeTable(lengths, w.main_code, kMainSymbols);
+        BuildDecodeTable(lengths + kMainSymbols, w.distance_code, kDistanceSymbols);
+        BuildDecodeTable(lengths + kMainSymbols + kDistanceSymbols, w.repeat_code, kRepeatSymbols);
+    }
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+
+// Copies n bytes from distance bytes back, byte after byte in effect (an overlapping copy
+// repeats the pattern), with positions taken modulo the window size.
+inline void CopyInWindow(uint8_t* window, uint32_t& pos, uint32_t distance, uint32_t n) {
+    const uint32_t src = (pos - distance) & kWindowMask;
+    if (pos + n <= kWindowSize && src + n <= kWindowSize) {
+        uint8_t* d = window + pos;
+        const uint8_t* s = window + src;
+        if (distance == 1) {
+            std::memset(d, *s, n);
+        } else if (src >= pos || pos - src >= 8) {
+            // Eight bytes are loaded before any of them is stored: the same as a forward
+            // byte copy when the source is ahead or at least eight bytes behind.
+            uint32_t i = 0;
+            for (; i + 8 <= n; i += 8) Store64(d + i, Load64(s + i));
+            for (; i < n; ++i) d[i] = s[i];
+        } else {
+            for (uint32_t i = 0; i < n; ++i) d[i] = s[i];
+        }
+        pos = (pos + n) & kWindowMask;
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        window[pos] = window[(pos - distance) & kWindowMask];
+        pos = (pos + 1) & kWindowMask;
+    }
+}
+
+void FlushWindow(LibraryState& st, const uint8_t* window, uint32_t pos, uint32_t& flushed) {
+    if (pos < flushed) {
+        (void)WriteUnpacked(st, window + flushed, static_cast<int32_t>(kWindowSize - flushed));
+        (void)WriteUnpacked(st, window, static_cast<int32_t>(pos));
+    } else {
+        (void)WriteUnpacked(st, window + flushed, static_cast<int32_t>(pos - flushed));
+    }
+    flushed = pos;
+}
+
+uint8_t Predict(ChannelRecord& r, int32_t& channel_delta, uint32_t delta) {
+    r.byte_count += 1;
+    r.d[3] = r.d[2];
+    r.d[2] = r.d[1];
+    r.d[1] = r.last_delta - r.d[0];
+    r.d[0] = r.last_delta;
+    const int32_t sum = 8 * r.last_char + r.k[0] * r.d[0] + r.k[1] * r.d[1] + r.k[2] * r.d[2] +
+                        r.k[3] * r.d[3] + r.k[4] * channel_delta;
+    const int32_t predicted = (sum >> 3) & 0xFF;
+    const auto ch = static_cast<uint8_t>(predicted - static_cast<int32_t>(delta));
+    const int32_t t = static_cast<int8_t>(delta) * 8;
+    const int32_t dd[5] = {r.d[0], r.d[1], r.d[2], r.d[3], channel_delta};
+    r.dif[0] += static_cast<uint32_t>(std::abs(t));
+    for (int j = 0; j < 5; ++j) {
+        r.dif[1 + 2 * j] += static_cast<uint32_t>(std::abs(t - dd[j]));
+        r.dif[2 + 2 * j] += static_cast<uint32_t>(std::abs(t + dd[j]));
+    }
+    r.last_delta = channel_delta = static_cast<int8_t>(ch - r.last_char);
+    r.last_char = ch;
+    if (r.byte_count % 32 == 0) {
+        int best = 0;
+        for (int j = 1; j < 11; ++j)
+            if (r.dif[j] < r.dif[best]) best = j;
+        std::memset(r.dif, 0, sizeof(r.dif));
+        if (best > 0) {
+            int32_t& k = r.k[(best - 1) / 2];
+            if (best % 2 == 1) {
+                if (k >= -16) --k;
+            } else {
+                if (k < 16) ++k;
+            }
+        }
+    }
+    return ch;
+}
+
+bool EnsureWork(LibraryState& st) {
+    if (st.decoder.work) return true;
+    if (!platform::FaultPoint(platform::FaultKind::kAlloc)) st.decoder.work.reset(new (std::nothrow) DecoderWork());
+    return st.decoder.work ? true : Fail(st.session, Status::kNoMemory);
+}
+
+bool UsesChain(int32_t cipher_id) {
+    return cipher_id == crypto::kCipherTripleDes || cipher_id == crypto::kCipherIdea;
+}
+
+}  // namespace
+
+bool AllocDecoder(LibraryState& st) {
+    DecoderState& d = st.decoder;
+    if (!d.window && !platform::FaultPoint(platform::FaultKind::kAlloc))
+        d.window.reset(new (std::nothrow) uint8_t[kWindowSize]);
+    if (!d.window || !EnsureWork(st)) {
+        FreeDecoder(st);
+        return Fail(st.session, Status::kNoMemory);
+    }
+    return true;
+}
+
+void FreeDecoder(LibraryState& st) {
+    st.decoder.window.reset();
+    st.decoder.work.reset();
+}
+
+void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size) {
+    uint32_t count[16] = {};
+    for (uint32_t s = 0; s < size; ++s) ++count[lengths[s] & 15u];
+    count[0] = 0;
+    uint32_t code = 0;
+    table.limit[0] = 0;
+    table.first_index[0] = 0;
+    for (int n = 1; n <= 15; ++n) {
+        code = 2 * (code + count[n]);
+        table.limit[n] = std::min<uint32_t>(code << (15 - n), 0xFFFFu);
+        table.first_index[n] = table.first_index[n - 1] + count[n - 1];
+    }
+    uint32_t next[16];
+    std::memcpy(next, table.first_index, sizeof(next));
+    std::memset(table.symbols, 0, sizeof(table.symbols));
+    for (uint32_t s = 0; s < size; ++s) {
+        const uint32_t n = lengths[s] & 15u;
+        if (n != 0) table.symbols[next[n]++] = static_cast<uint16_t>(s);
+    }
+    table.alphabet_size = size;
+
+    // The code length only grows with the look-ahead value, so one walk over the prefixes
+    // settles every entry whose length is the same for all of its low bits.
+    constexpr int kLowBits = 16 - kFastBits;
+    constexpr uint32_t kLowMax = ((1u << kLowBits) - 1u) & 0xFFFEu;
+    for (uint32_t p = 0; p < (1u << kFastBits); ++p) {
+        const uint32_t lo = p << kLowBits;
+        const int n = LengthFor(table, lo);
+        table.fast[p] = 0;
+        if (n > kFastBits || LengthFor(table, lo | kLowMax) != n) continue;
+        const DecodedSymbol d = DecodeSymbol(table, lo);
+        table.fast[p] = static_cast<uint16_t>((n << 9) | d.symbol);
+    }
+}
+
+DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
+    const uint32_t v = look_ahead & 0xFFFEu;
+    const int n = LengthFor(table, v);
+    uint32_t i = table.first_index[n] + ((v - table.limit[n - 1]) >> (16 - n));
+    if (i >= table.alphabet_size) i = 0;
+    return {table.symbols[i], n};
+}
+
+uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta) {
+    DecoderWork& w = *st.decoder.work;
+    return Predict(w.channel_record[channel & 3], w.channel_delta, delta & 0xFFu);
+}
+
+void DecodeEntry(LibraryState& st, uint8_t* window) {
+    StreamState& s = st.stream;
+    std::unique_ptr<uint8_t[]> own_window;
+    if (window == nullptr) window = st.decoder.window.get();
+    if (window == nullptr) {
+        if (!platform::FaultPoint(platform::FaultKind::kAlloc)) own_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
+        if (!own_window) {
+            Fail(st.session, Status::kNoMemory);
+            return;
+        }
+        window = own_window.get();
+    }
+    if (!EnsureWork(st)) return;
+    DecoderWork& w = *st.decoder.work;
+    w = DecoderWork{};
+    std::memset(window, 0, kWindowSize);
+    s.progress_count = 0;
+    w.in_next = w.in_end = w.input;
+
+    uint32_t pos = 0;
+    uint32_t flushed = 0;
+    // Bytes still to produce. Output never goes past the entry's unpacked size: a last
+    // copy that reaches beyond it is cut short.
+    int64_t left = s.unpacked_left;
+    if (left > 0) {
+        ReadCodeTables(st, w);
+        while (left > 0) {
+            Refill(st, w);
+            if (PastEnd(w)) break;  // damaged: the packed data has run out
+            if (((flushed - pos) & kWindowMask) - 1u < 269u) {
+                FlushWindow(st, window, pos, flushed);
+                if (!StatusIsOk(st.session)) {
+                    s.unpacked_left = static_cast<int32_t>(left);
+                    return;
+                }
+            }
+            if (w.audio) {
+                const uint32_t sym = TakeSymbol(w, w.channel_code[w.channel]);
+                if (sym == kAudioEndOfBlock) {
+                    ReadCodeTables(st, w);
+                    continue;
+                }
+                window[pos] = Predict(w.channel_record[w.channel], w.channel_delta, sym);
+                pos = (pos + 1) & kWindowMask;
+                s.progress_count += 1;
+                w.channel = (w.channel + 1) % w.channels;
+                --left;
+                continue;
+            }
+            const uint32_t sym = TakeSymbol(w, w.main_code);
+            if (sym < 256) {
+                window[pos] = static_cast<uint8_t>(sym);
+                pos = (pos + 1) & kWindowMask;
+                s.progress_count += 1;
+                --left;
+                continue;
+            }
+            if (sym == kSymEndOfBlock) {
+                ReadCodeTables(st, w);
+                continue;
+            }
+            uint32_t length = 0;
+            uint32_t distance = 0;
+            if (sym == kSymCopyAgain) {
+                length = w.last_length;
+                distance = w.last_distance;
+            } else if (sym < kSymShortFirst) {
+                distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
+                const uint32_t r = TakeSymbol(w, w.repeat_code);
+                length = kLengthBase[r] + 2 + TakeBits(w, kLengthExtra[r]);
+                length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) +
+                          (distance >= kBonusDistance2);
+            } else if (sym < kSymEndOfBlock) {
+                const uint32_t k = sym - kSymShortFirst;
+                distance = kShortBase[k] + 1 + TakeBits(w, kShortExtra[k]);
+                length = 2;
+            } else {
+                const uint32_t l = sym - kSymLongFirst;
+                length = kLengthBase[l] + 3 + TakeBits(w, kLengthExtra[l]);
+                const uint32_t d = TakeSymbol(w, w.distance_code);
+                distance = kDistanceBase[d] + 1 + TakeBits(w, kDistanceExtra[d]);
+                length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+            }
+            w.last_distance = distance;
+            w.ring[w.ring_pointer & 3u] = distance;
+            ++w.ring_pointer;
+            w.last_length = length;
+            const auto n = static_cast<uint32_t>(std::min<int64_t>(length, left));
+            left -= n;
+            s.progress_count += static_cast<int32_t>(n);
+            CopyInWindow(window, pos, distance, n);
+        }
+    }
+    FlushWindow(st, window, pos, flushed);
+    s.unpacked_left = static_cast<int32_t>(left);
+}
+
+bool ExpandEntry(LibraryState& st) {
+    StreamState& s = st.stream;
+    s.data_crc = 0xFFFFFFFFu;
+    s.cipher_id = st.archive.cipher_id;
+    s.chain_pending = UsesChain(s.cipher_id);
+    const bool compressed = static_cast<uint64_t>(s.packed_left) < static_cast<uint64_t>(static_cast<uint32_t>(s.unpacked_size));
+    if (!compressed) {
+        CopyStoredEntry(st);
+        return StatusIsOk(st.session);
+    }
+    if (st.decoder.window) {
+        DecodeEntry(st, st.decoder.window.get());
+    } else {
+        if (!AllocDecoder(st)) return false;
+        DecodeEntry(st, st.decoder.window.get());
+        FreeDecoder(st);
+    }
+    return StatusIsOk(st.session);
+}
+
+}  // namespace hedgerow::codec

@@ -1,0 +1,121 @@
+// decoder.h -- expands the packed stream of one entry into exactly its unpacked size:
+// canonical prefix codes sent per block, LZ copies over a 1 MiB circular window, and
+// audio blocks whose bytes come from a per-channel predictor.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "codec/format_tables.h"
+
+namespace hedgerow {
+struct LibraryState;
+}
+
+namespace hedgerow::codec {
+
+// Bits of the look-up table that resolves most codes in one step. Codes that are longer, or
+// whose length is not settled by their first kFastBits bits, take the limit search.
+inline constexpr int kFastBits = 10;
+inline constexpr int kMaxAlphabet = kMainSymbols;
+
+// A prefix code built from a list of code lengths. limit[n] is the first left-aligned
+// 16-bit value past the codes of length n (at most 0xFFFF); symbols[] lists the coded
+// symbols by length, then by value. fast[] maps the first kFastBits bits to
+// (length << 9 | symbol), or 0 when the limit search must decide.
+struct DecodeTable {
+    uint32_t alphabet_size = 0;
+    uint32_t limit[16] = {};
+    uint32_t first_index[16] = {};
+    uint16_t symbols[kMaxAlphabet] = {};
+    uint16_t fast[1u << kFastBits] = {};
+};
+
+// Predictor state of one audio channel.
+struct ChannelRecord {
+    int32_t k[5] = {};         // weights K1..K5
+    int32_t d[4] = {};         // differences D1..D4
+    int32_t last_delta = 0;
+    uint32_t dif[11] = {};     // error sums of the eleven candidate adjustments
+    uint32_t byte_count = 0;
+    uint8_t last_char = 0;
+};
+
+// Everything one entry's decoding needs besides the window; reset at the start of every
+// entry. Lives on the heap (about 30 KB) for one operation.
+struct DecoderWork {
+    // Packed input: kInputSize bytes per ReadPacked, with room for a partial cipher block.
+    static constexpr int32_t kInputSize = 8192;
+    uint8_t input[kInputSize + 8] = {};
+    const uint8_t* in_next = nullptr;
+    const uint8_t* in_end = nullptr;
+    uint64_t bit_buffer = 0;       // look-ahead bits, next bit in the top position
+    int32_t bit_count = 0;         // valid bits in bit_buffer
+    uint32_t phantom_bytes = 0;    // zero bytes fed in after the packed data ran out
+    bool input_ended = false;      // ReadPacked gave nothing more (or failed)
+
+    DecodeTable length_code, main_code, distance_code, repeat_code;
+    DecodeTable channel_code[kMaxChannels];
+    uint8_t previous_lengths[kMaxLengths] = {};
+
+    bool audio = false;
+    int32_t channels = 1;
+    int32_t channel = 0;           // channel counter; survives across blocks
+    ChannelRecord channel_record[kMaxChannels];
+    int32_t channel_delta = 0;     // shared by all channels
+
+    uint32_t ring[4] = {};         // recent distances
+    uint32_t ring_pointer = 0;
+    uint32_t last_length = 0;
+    uint32_t last_distance = 0;
+};
+
+// The decoder's part of the library state: the window and the work space, allocated once
+// per operation (AllocDecoder) and released by FreeDecoder.
+struct DecoderState {
+    std::unique_ptr<uint8_t[]> window;   // kWindowSize bytes
+    std::unique_ptr<DecoderWork> work;
+};
+
+// Allocates the window and work space; false with status kNoMemory when memory is short.
+[[nodiscard]] bool AllocDecoder(LibraryState& st);
+void FreeDecoder(LibraryState& st);
+
+// Builds table from the first size entries of lengths (taken modulo 16). Any list is
+// accepted: incomplete and over-full codes give a table that still never leaves its
+// arrays (an index past the alphabet selects entry 0).
+void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size);
+
+// The symbol that the 16-bit look-ahead word (next stream bit highest) starts with, and
+// the number of bits its code takes (1 to 15).
+struct DecodedSymbol {
+    uint32_t symbol;
+    int32_t length;
+};
+DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead);
+
+// Produces the next byte of audio channel `channel` from the coded delta, advancing that
+// channel's predictor (uses st.decoder.work).
+uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta);
+
+// Expands one entry's packed stream into window and out through WriteUnpacked. Before the
+// call (see ExpandEntry for the whole order): packed_in is at the payload; packed_left,
+// unpacked_left and unpacked_size hold the recorded sizes; data_crc is all ones; cipher_id
+// and chain_pending are set and the deciphering key is in place. window holds kWindowSize
+// bytes (if null, the one of AllocDecoder is used; the work space is allocated if need be).
+// At most unpacked_left bytes are written, whatever the stream holds; a damaged stream
+// stops where its packed data runs out. The status word tells of read or write failure or
+// cancel; a wrong result shows in the data CRC.
+void DecodeEntry(LibraryState& st, uint8_t* window);
+
+// Expands one entry, compressed or stored by the size rule (packed size smaller than
+// unpacked size: compressed). Before the call: packed_in is at the payload; packed_left =
+// the recorded packed size; unpacked_left = unpacked_size = the recorded unpacked size;
+// st.archive.cipher_id = the entry's cipher id; the deciphering key set (ObtainDataKey or
+// SetDecipherKey) and output open. Sets data_crc, cipher_id and chain_pending itself.
+// Afterwards ~data_crc is the CRC to compare with the record's. Uses the decoder of
+// AllocDecoder when there is one, else allocates one for this call. False when the status
+// word is set.
+[[nodiscard]] bool ExpandEntry(LibraryState& st);
+
+}  // namespace hedgerow::codec

@@ -1,0 +1,510 @@
+// encoder.cpp -- the LZ77 match finder (hash chains, lazy evaluation), symbol buffering,
+// and the block coder: length-limited prefix code construction, code-length runs, output.
+#include "codec/encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "frame/library_state.h"
+#include "platform/platform.h"
+
+namespace hedgerow::codec {
+
+namespace {
+
+TreeDescriptor& Tree(EncoderTables& t, CodeKind code) { return t.trees[static_cast<int>(code)]; }
+
+// ---- Match finder -------------------------------------------------------------------
+
+inline uint32_t InsertString(EncoderTables& t, uint32_t p) {
+    t.hash = ((t.hash << kHashShift) ^ t.window[p + 2]) & kHashMask;
+    const uint32_t h = t.head[t.hash];
+    t.prev[p & kHashMask] = h;
+    t.head[t.hash] = p;
+    return h;
+}
+
+// Equal bytes at a and b, at most kSearch.longest_compare.
+inline uint32_t CompareStrings(const uint8_t* a, const uint8_t* b) {
+    uint32_t n = 0;
+    while (n + 8 <= kSearch.longest_compare) {
+        uint64_t x;
+        uint64_t y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+    while (n < kSearch.longest_compare && a[n] == b[n]) ++n;
+    return n;
+}
+
+uint32_t LongestMatch(EncoderTables& t, uint32_t candidate) {
+    uint32_t best = t.prev_length;
+    uint32_t chain = t.prev_length >= kSearch.good_length ? kSearch.chain_limit / 4 : kSearch.chain_limit;
+    const uint32_t limit = t.pos > kSearch.max_distance ? t.pos - kSearch.max_distance : 0;
+    const uint8_t* scan = t.window + t.pos;
+    for (;;) {
+        const uint8_t* match = t.window + candidate;
+        if (match[best - 1] == scan[best - 1] && match[best] == scan[best] && match[0] == scan[0] &&
+            match[1] == scan[1]) {
+            const uint32_t length = CompareStrings(match, scan);
+            if (length > best) {
+                best = length;
+                t.match_start = candidate;
+                if (length >= kSearch.longest_compare) break;
+            }
+        }
+        if (--chain == 0) break;
+        candidate = t.prev[candidate & kHashMask];
+        if (candidate <= limit) break;
+    }
+    return best;
+}
+
+void FillWindow(LibraryState& st, EncoderTables& t) {
+    uint32_t free = kEncoderWindow - t.lookahead - t.pos;
+    if (t.pos >= kShiftAt) {
+        std::memmove(t.window, t.window + kHalfWindow, kHalfWindow);
+        t.pos -= kHalfWindow;
+        t.match_start -= kHalfWindow;
+        for (auto& h : t.head) h = h >= kHalfWindow ? h - kHalfWindow : 0;
+        for (auto& p : t.prev) p = p >= kHalfWindow ? p - kHalfWindow : 0;
+        free += kHalfWindow;
+    }
+    if (t.at_end) return;
+    uint8_t* to = t.window + t.pos + t.lookahead;
+    const int32_t got = ReadSource(st, to, static_cast<int32_t>(free));
+    t.lookahead += static_cast<uint32_t>(got);
+    t.dirty_end = std::max(t.dirty_end, t.pos + t.lookahead);
+    if (got <= 0 || static_cast<uint32_t>(got) < free) t.at_end = true;
+}
+
+// ---- Symbol buffer ------------------------------------------------------------------
+
+inline void AddSymbol(LibraryState& st, EncoderTables& t, uint32_t symbol, uint32_t value) {
+    if (t.pending == kBlockSymbols) {
+        FlushBlock(st, true);
+        t.pending = 0;
+    }
+    t.symbols[t.pending] = symbol;
+    t.values[t.pending] = value;
+    ++t.pending;
+}
+
+inline void PushDistance(EncoderTables& t, uint32_t distance) {
+    t.ring[t.ring_pointer & 3u] = distance;
+    ++t.ring_pointer;
+}
+
+void EmitCopy(LibraryState& st, EncoderTables& t, uint32_t length, uint32_t distance) {
+    const uint32_t adjusted = length - (distance >= kBonusDistance1) - (distance >= kBonusDistance2);
+    if (adjusted == t.last_length && distance == t.last_distance) {
+        AddSymbol(st, t, kSymCopyAgain, 0);
+        PushDistance(t, distance);
+        return;
+    }
+    uint32_t k = 1;
+    while (k <= 4 && t.ring[(t.ring_pointer - k) & 3u] != distance) ++k;
+    if (k <= 4) {
+        AddSymbol(st, t, kSymCopyAgain + k, adjusted - 2 - (distance >= kRecentBonusDistance));
+    } else {
+        AddSymbol(st, t, kSymLongFirst + adjusted, distance);
+    }
+    t.last_length = adjusted;
+    t.last_distance = distance;
+    PushDistance(t, distance);
+}
+
+// ---- Code construction ----------------------------------------------------------------
+
+// Smaller frequency first; on equal frequency the shallower subtree first.
+inline bool Smaller(const TreeNode* nodes, const uint8_t* depth, int a, int b) {
+    return nodes[a].freq < nodes[b].freq || (nodes[a].freq == nodes[b].freq && depth[a] <= depth[b]);
+}
+
+void SiftDown(EncoderTables& t, const TreeNode* nodes, int k) {
+    const int v = t.heap[k];
+    int j = k << 1;
+    while (j <= t.heap_len) {
+        if (j < t.heap_len && Smaller(nodes, t.depth, t.heap[j + 1], t.heap[j])) ++j;
+        if (Smaller(nodes, t.depth, v, t.heap[j])) break;
+        t.heap[k] = t.heap[j];
+        k = j;
+        j <<= 1;
+    }
+    t.heap[k] = v;
+}
+
+// Lengths from the finished tree. Nodes deeper than the limit are counted as overflow
+// (internal ones too: each pair of overflows costs one repair step), then leaves are moved
+// until the code fits, and the lengths are handed out again, longest to least frequent.
+void AssignLengths(EncoderTables& t, TreeDescriptor& d) {
+    TreeNode* nodes = d.nodes;
+    const int limit = d.length_limit;
+    std::fill(std::begin(t.length_count), std::end(t.length_count), uint16_t{0});
+    nodes[t.heap[t.heap_max]].length = 0;
+    int overflow = 0;
+    for (int h = t.heap_max + 1; h < kHeapSize; ++h) {
+        const int n = t.heap[h];
+        int bits = nodes[nodes[n].parent].length + 1;
+        if (bits > limit) {
+            bits = limit;
+            ++overflow;
+        }
+        nodes[n].length = static_cast<uint16_t>(bits);
+        if (n > d.largest_symbol) continue;
+        ++t.length_count[bits];
+    }
+    if (overflow == 0) return;
+    do {
+        int bits = limit - 1;
+        while (t.length_count[bits] == 0) --bits;
+        --t.length_count[bits];
+        t.length_count[bits + 1] += 2;
+        --t.length_count[limit];
+        overflow -= 2;
+    } while (overflow > 0);
+    int h = kHeapSize;
+    for (int bits = limit; bits != 0; --bits) {
+        int n = t.length_count[bits];
+        while (n != 0) {
+            const int m = t.heap[--h];
+            if (m > d.largest_symbol) continue;
+            nodes[m].length = static_cast<uint16_t>(bits);
+            --n;
+        }
+    }
+}
+
+void AssignCodes(const EncoderTables& t, TreeDescriptor& d) {
+    uint32_t next[kMaxCodeLength + 2] = {};
+    uint32_t code = 0;
+    for (int bits = 1; bits <= kMaxCodeLength; ++bits) {
+        code = (code + t.length_count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    for (int n = 0; n <= d.largest_symbol; ++n) {
+        const int len = d.nodes[n].length;
+        if (len != 0) d.nodes[n].code = static_cast<uint16_t>(next[len]++);
+    }
+}
+
+// ---- Code-length lists ------------------------------------------------------------------
+
+// Cuts a list of code lengths into runs and hands each length-code symbol to emit(symbol,
+// extra bits, extra value).
+template <typename Emit>
+void WalkRuns(const TreeNode* nodes, int size, Emit&& emit) {
+    int previous = -1;
+    int max_count = nodes[0].length == 0 ? 138 : 7;
+    int min_count = nodes[0].length == 0 ? 3 : 4;
+    int n = 0;
+    while (n < size) {
+        const int current = nodes[n].length;
+        int count = 1;
+        while (n + count < size && count < max_count && nodes[n + count].length == current) ++count;
+        n += count;
+        if (count < min_count) {
+            for (int i = 0; i < count; ++i) emit(current, 0, 0);
+        } else if (current != 0) {
+            if (current != previous) {
+                emit(current, 0, 0);
+                --count;
+            }
+            emit(kRepeatPrevious, 2, count - 3);
+        } else if (count <= 10) {
+            emit(kZeros3To10, 3, count - 3);
+        } else {
+            emit(kZeros11To138, 7, count - 11);
+        }
+        previous = current;
+        if (n < size) {
+            const int next = nodes[n].length;
+            if (next == 0) {
+                max_count = 138;
+                min_count = 3;
+            } else if (next == current) {
+                max_count = 6;
+                min_count = 3;
+            } else {
+                max_count = 7;
+                min_count = 4;
+            }
+        }
+    }
+}
+
+void ScanLengths(EncoderTables& t, const TreeDescriptor& d) {
+    WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int, int) { ++t.length_nodes[symbol].freq; });
+}
+
+void SendLengths(LibraryState& st, const EncoderTables& t, const TreeDescriptor& d) {
+    WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int extra_bits, int extra) {
+        const TreeNode& node = t.length_nodes[symbol];
+        PutBits(st, node.length, node.code);
+        if (extra_bits != 0) PutBits(st, extra_bits, static_cast<uint32_t>(extra));
+    });
+}
+
+inline void PutCode(LibraryState& st, const TreeNode& node) { PutBits(st, node.length, node.code); }
+
+inline void PutExtra(LibraryState& st, int bits, uint32_t value) {
+    if (bits != 0) PutBits(st, bits, value);
+}
+
+void BuildSlotTables(EncoderTables& t) {
+    uint32_t v = 0;
+    for (int r = 0; r < kRepeatSymbols; ++r)
+        for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) t.length_slot[v++] = static_cast<uint8_t>(r);
+    v = 0;
+    for (int d = 0; d < 36; ++d)
+        for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) t.distance_slot[v++] = static_cast<uint8_t>(d);
+}
+
+bool UsesChain(int32_t cipher_id) {
+    return cipher_id == crypto::kCipherTripleDes || cipher_id == crypto::kCipherIdea;
+}
+
+}  // namespace
+
+bool AllocEncoderTables(LibraryState& st) {
+    st.encoder.tables.reset();
+    if (!platform::FaultPoint(platform::FaultKind::kAlloc))
+        st.encoder.tables.reset(new (std::nothrow) EncoderTables());
+    if (!st.encoder.tables) return Fail(st.session, Status::kNoMemory);
+    EncoderTables& t = *st.encoder.tables;
+    BuildSlotTables(t);
+    t.trees[0] = {t.main_nodes, kMainSymbols, kMaxCodeLength, 0};
+    t.trees[1] = {t.distance_nodes, kDistanceSymbols, kMaxCodeLength, 0};
+    t.trees[2] = {t.repeat_nodes, kRepeatSymbols, kMaxCodeLength, 0};
+    t.trees[3] = {t.length_nodes, kLengthCodeSymbols, kLengthCodeLimit, 0};
+    t.dirty_end = kEncoderWindow;  // value-initialised, but make no assumption
+    return true;
+}
+
+void FreeEncoderTables(LibraryState& st) { st.encoder.tables.reset(); }
+
+void InitMatchState(LibraryState& st) {
+    EncoderTables& t = *st.encoder.tables;
+    t.hash = 0;
+    t.prev_length = 1;
+    t.match_length = 1;
+    t.match_start = 0;
+    t.prev_match = 0;
+    t.match_available = false;
+    t.at_end = false;
+}
+
+void StartEncoder(LibraryState& st) {
+    EncoderTables& t = *st.encoder.tables;
+    std::memset(t.head, 0, sizeof(t.head));
+    std::memset(t.prev, 0, sizeof(t.prev));
+    t.pos = 0;
+    const int32_t got = ReadSource(st, t.window, static_cast<int32_t>(kHalfWindow));
+    t.lookahead = got > 0 ? static_cast<uint32_t>(got) : 0;
+    if (got <= 0) t.at_end = true;
+    // Every file starts from a zero-filled window: bytes behind the end of the source take
+    // part in match comparisons, so they must not depend on earlier files.
+    if (t.dirty_end > t.lookahead) std::memset(t.window + t.lookahead, 0, t.dirty_end - t.lookahead);
+    t.dirty_end = t.lookahead;
+    t.hash = t.window[0];
+    t.hash = ((t.hash << kHashShift) ^ t.window[1]) & kHashMask;
+}
+
+void ResetCopyState(LibraryState& st) {
+    EncoderTables& t = *st.encoder.tables;
+    std::fill(std::begin(t.ring), std::end(t.ring), 0u);
+    t.ring_pointer = 0;
+    t.last_length = 0;
+    t.last_distance = 0;
+    t.pending = 0;
+}
+
+void Encode(LibraryState& st) {
+    EncoderTables& t = *st.encoder.tables;
+    StreamState& s = st.stream;
+    s.progress_count = 0;
+    while (t.lookahead > 0) {
+        const uint32_t head = InsertString(t, t.pos);
+        t.prev_length = t.match_length;
+        t.prev_match = t.match_start;
+        t.match_length = 1;
+        if (head != 0 && t.prev_length < kSearch.lazy_limit && t.pos - head <= kSearch.max_distance) {
+            uint32_t length = LongestMatch(t, head);
+            length = std::min(length, t.lookahead);
+            length = std::min(length, kSearch.longest_copy);
+            if (length < kSearch.shortest_copy) length = 1;
+            if (length == kSearch.shortest_copy && t.pos - t.match_start >= kBonusDistance1) length = 1;
+            t.match_length = length;
+        }
+        if (t.prev_length >= 2 && t.match_length <= t.prev_length) {
+            const uint32_t length = t.prev_length;
+            EmitCopy(st, t, length, t.pos - 1 - t.prev_match);
+            s.progress_count += static_cast<int32_t>(length);
+            t.lookahead -= length - 1;
+            const uint32_t last = t.pos + length - 2;
+            for (uint32_t p = t.pos + 1; p <= last; ++p) (void)InsertString(t, p);
+            t.pos += length - 1;
+            t.match_available = false;
+            t.match_length = 1;
+        } else {
+            if (t.match_available) {
+                AddSymbol(st, t, t.window[t.pos - 1], 0);
+            } else {
+                t.match_available = true;
+            }
+            ++t.pos;
+            --t.lookahead;
+            s.progress_count += 1;
+        }
+        while (t.lookahead < kSearch.min_lookahead && !t.at_end) FillWindow(st, t);
+    }
+    if (t.match_available) AddSymbol(st, t, t.window[t.pos - 1], 0);
+}
+
+void FinishEncoding(LibraryState& st) {
+    FlushBlock(st, false);
+    FlushBitWriter(st);
+}
+
+void BuildTree(LibraryState& st, CodeKind code) {
+    EncoderTables& t = *st.encoder.tables;
+    TreeDescriptor& d = Tree(t, code);
+    TreeNode* nodes = d.nodes;
+    t.heap_len = 0;
+    t.heap_max = kHeapSize;
+    int largest = -1;
+    for (int n = 0; n < d.alphabet_size; ++n) {
+        if (nodes[n].freq != 0) {
+            t.heap[++t.heap_len] = n;
+            largest = n;
+            t.depth[n] = 0;
+        } else {
+            nodes[n].length = 0;
+        }
+    }
+    // A code needs two symbols: pad with symbol largest + 1 (while that is below 2) or 0.
+    while (t.heap_len < 2) {
+        const int node = largest < 2 ? ++largest : 0;
+        t.heap[++t.heap_len] = node;
+        nodes[node].freq = 1;
+        t.depth[node] = 0;
+    }
+    d.largest_symbol = largest;
+    for (int k = t.heap_len / 2; k >= 1; --k) SiftDown(t, nodes, k);
+    int node = d.alphabet_size;
+    do {
+        const int n = t.heap[1];
+        t.heap[1] = t.heap[t.heap_len--];
+        SiftDown(t, nodes, 1);
+        const int m = t.heap[1];
+        t.heap[--t.heap_max] = n;
+        t.heap[--t.heap_max] = m;
+        nodes[node].freq = static_cast<uint16_t>(nodes[n].freq + nodes[m].freq);
+        t.depth[node] = static_cast<uint8_t>(std::max(t.depth[n], t.depth[m]) + 1);
+        nodes[n].parent = nodes[m].parent = static_cast<uint16_t>(node);
+        t.heap[1] = node++;
+        SiftDown(t, nodes, 1);
+    } while (t.heap_len >= 2);
+    t.heap[--t.heap_max] = t.heap[1];
+    AssignLengths(t, d);
+    AssignCodes(t, d);
+}
+
+void FlushBlock(LibraryState& st, bool more) {
+    EncoderTables& t = *st.encoder.tables;
+    for (auto& node : t.main_nodes) node.freq = 0;
+    for (auto& node : t.distance_nodes) node.freq = 0;
+    for (auto& node : t.repeat_nodes) node.freq = 0;
+    for (auto& node : t.length_nodes) node.freq = 0;
+    const uint32_t last_symbol = more ? kSymEndOfBlock : 0;
+    ++t.main_nodes[last_symbol].freq;
+    for (uint32_t i = 0; i < t.pending; ++i) {
+        const uint32_t sym = t.symbols[i];
+        if (sym <= kSymCopyAgain) {
+            ++t.main_nodes[sym].freq;
+        } else if (sym < kSymShortFirst) {
+            ++t.main_nodes[sym].freq;
+            ++t.repeat_nodes[t.length_slot[t.values[i]]].freq;
+        } else {
+            ++t.main_nodes[kSymLongFirst + t.length_slot[sym - kSymLongFirst - 3]].freq;
+            ++t.distance_nodes[t.distance_slot[t.values[i] - 1]].freq;
+        }
+    }
+    BuildTree(st, CodeKind::kMain);
+    BuildTree(st, CodeKind::kDistance);
+    BuildTree(st, CodeKind::kRepeat);
+    ScanLengths(t, Tree(t, CodeKind::kMain));
+    ScanLengths(t, Tree(t, CodeKind::kDistance));
+    ScanLengths(t, Tree(t, CodeKind::kRepeat));
+    BuildTree(st, CodeKind::kLength);
+
+    PutBits(st, 2, 0);  // LZ block, lengths not kept
+    for (int i = 0; i < kLengthCodeSymbols; ++i) PutBits(st, 4, t.length_nodes[i].length);
+    SendLengths(st, t, Tree(t, CodeKind::kMain));
+    SendLengths(st, t, Tree(t, CodeKind::kDistance));
+    SendLengths(st, t, Tree(t, CodeKind::kRepeat));
+
+    for (uint32_t i = 0; i < t.pending; ++i) {
+        const uint32_t sym = t.symbols[i];
+        const uint32_t value = t.values[i];
+        if (sym <= kSymCopyAgain) {
+            PutCode(st, t.main_nodes[sym]);
+        } else if (sym < kSymShortFirst) {
+            PutCode(st, t.main_nodes[sym]);
+            const uint32_t slot = t.length_slot[value];
+            PutCode(st, t.repeat_nodes[slot]);
+            PutExtra(st, kLengthExtra[slot], value - kLengthBase[slot]);
+        } else {
+            const uint32_t length = sym - kSymLongFirst - 3;
+            const uint32_t slot = t.length_slot[length];
+            PutCode(st, t.main_nodes[kSymLongFirst + slot]);
+            PutExtra(st, kLengthExtra[slot], length - kLengthBase[slot]);
+            const uint32_t d = value - 1;
+            const uint32_t dslot = t.distance_slot[d];
+            PutCode(st, t.distance_nodes[dslot]);
+            PutExtra(st, kDistanceExtra[dslot], d - kDistanceBase[dslot]);
+        }
+    }
+    PutCode(st, t.main_nodes[last_symbol]);
+}
+
+bool CompressSource(LibraryState& st, int32_t* packed_size) {
+    StreamState& s = st.stream;
+    *packed_size = 0;
+    if (!st.encoder.tables || !s.out_buffer) return Fail(st.session, Status::kNoMemory);
+    const int64_t payload_start = platform::Tell(s.output);
+    const int64_t length = platform::Length(s.source_file);
+    if (payload_start < 0 || length < 0) return Fail(st.session, Status::kIoError);
+    if (length > INT32_MAX) return Fail(st.session, Status::kUnsupported);
+
+    s.data_crc = 0xFFFFFFFFu;
+    ResetPackedOutput(st);
+    s.unpacked_size = static_cast<int32_t>(length);
+    s.cipher_id = st.archive.cipher_id;
+    s.chain_pending = UsesChain(s.cipher_id);
+    crypto::SetEncipherKey(st.cipher, st.archive.data_password, s.cipher_id);
+
+    InitMatchState(st);
+    StartEncoder(st);
+    ResetCopyState(st);
+    InitBitWriter(st);
+    Encode(st);
+    FinishEncoding(st);
+    if (!StatusIsOk(st.session)) return false;
+    if (s.not_worth_it) {
+        if (!platform::SeekTo(s.source_file, 0) || !platform::SeekTo(s.output, static_cast<uint64_t>(payload_start)))
+            return Fail(st.session, Status::kIoError);
+        const int32_t stored = StoreSourceFile(st);
+        if (!StatusIsOk(st.session)) return false;
+        s.packed_count = stored;
+    }
+    *packed_size = s.packed_count;
+    return true;
+}
+
+}  // namespace hedgerow::codec

@@ -1,0 +1,135 @@
+// encoder.h -- turns one source file into the packed stream: lazy-matching LZ77 over a
+// 256 KiB history with hash chains, then per block of at most 12,288 symbols canonical
+// prefix codes limited to 15 bits, sent as code lengths at the start of the block.
+// Its output for a given input is fixed: any change that alters a bit is a format change.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "codec/format_tables.h"
+
+namespace hedgerow {
+struct LibraryState;
+}
+
+namespace hedgerow::codec {
+
+// Match finder limits (one set, not tunable).
+struct SearchParameters {
+    uint32_t good_length;     // a match this long cuts the chain to a quarter
+    uint32_t lazy_limit;      // no search at all once the previous match is this long
+    uint32_t chain_limit;     // candidates tried per search
+    uint32_t longest_compare; // a compare stops here, and so does the search
+    uint32_t longest_copy;    // longest copy written
+    uint32_t shortest_copy;
+    uint32_t max_distance;    // farthest match source
+    uint32_t min_lookahead;   // look-ahead kept while the source lasts
+};
+inline constexpr SearchParameters kSearch = {8, 16, 128, 258, 256, 3, 262144 - 262, 262};
+
+inline constexpr uint32_t kEncoderWindow = 524288;   // source bytes held
+inline constexpr uint32_t kHalfWindow = 262144;      // shifted out when the window is full
+inline constexpr uint32_t kShiftAt = kHalfWindow + kHalfWindow - kSearch.min_lookahead;  // 524,026
+inline constexpr uint32_t kWindowSlack = 512;        // compares may run past the last byte
+inline constexpr uint32_t kHashBits = 18;
+inline constexpr uint32_t kHashSize = 1u << kHashBits;
+inline constexpr uint32_t kHashMask = kHashSize - 1;
+inline constexpr uint32_t kHashShift = 6;            // three bytes fill the 18 bits
+inline constexpr uint32_t kBlockSymbols = 12288;     // pending symbols that make a block
+inline constexpr uint32_t kSymbolCapacity = 14336;
+inline constexpr int kHeapSize = 2 * kMainSymbols + 1;  // 597 nodes of the largest tree
+
+// One node of a code tree: a leaf (index below the alphabet size) or an internal node.
+struct TreeNode {
+    uint16_t freq;    // frequency while the tree is built
+    uint16_t parent;  // node above, while the tree is built
+    uint16_t length;  // code length (0 = no code)
+    uint16_t code;    // canonical code, most significant bit first
+};
+
+enum class CodeKind : int { kMain, kDistance, kRepeat, kLength };
+
+struct TreeDescriptor {
+    TreeNode* nodes;
+    int alphabet_size;
+    int length_limit;
+    int largest_symbol;   // largest symbol with a non-zero frequency, after the padding
+};
+
+// All encoder tables and state: about 3 MB, allocated once per operation.
+struct EncoderTables {
+    uint8_t window[kEncoderWindow + kWindowSlack];
+    uint32_t head[kHashSize];       // newest position per hash; 0 = none
+    uint32_t prev[kHalfWindow];     // previous position with the same hash; 0 = end of chain
+    uint8_t distance_slot[kHalfWindow];  // distance - 1 -> distance slot (0..35)
+    uint8_t length_slot[256];            // length value -> length slot
+    uint32_t symbols[kSymbolCapacity];   // pending main symbols (270 + L for long copies)
+    uint32_t values[kSymbolCapacity];    // repeat-length value, or distance of a long copy
+
+    TreeNode main_nodes[kHeapSize];
+    TreeNode distance_nodes[2 * kDistanceSymbols + 1];
+    TreeNode repeat_nodes[2 * kRepeatSymbols + 1];
+    TreeNode length_nodes[2 * kLengthCodeSymbols + 1];
+    TreeDescriptor trees[4];
+    int32_t heap[kHeapSize];
+    int32_t heap_len;
+    int32_t heap_max;
+    uint8_t depth[kHeapSize];
+    uint16_t length_count[kMaxCodeLength + 1];
+
+    // Match finder.
+    uint32_t hash;
+    uint32_t pos;
+    uint32_t lookahead;
+    bool at_end;
+    uint32_t match_length, match_start;
+    uint32_t prev_length, prev_match;
+    bool match_available;
+    uint32_t dirty_end;   // window bytes past this are still zero since allocation
+
+    // Copy state (last_length holds the length less the far-distance bonus).
+    uint32_t ring[4];
+    uint32_t ring_pointer;
+    uint32_t last_length;
+    uint32_t last_distance;
+    uint32_t pending;     // symbols waiting in symbols/values
+};
+
+struct EncoderState {
+    std::unique_ptr<EncoderTables> tables;
+};
+
+// Allocates the tables and builds the slot tables; false with status kNoMemory (nothing
+// left allocated) when memory is short. Allocate the output buffer (AllocOutputBuffer)
+// first; free both after the run of files.
+[[nodiscard]] bool AllocEncoderTables(LibraryState& st);
+void FreeEncoderTables(LibraryState& st);
+
+// Per file, in this order, once the stream fields are set (see CompressSource):
+// InitMatchState, StartEncoder (reads the first 256 KiB of the source), ResetCopyState,
+// InitBitWriter, Encode, FinishEncoding.
+void InitMatchState(LibraryState& st);
+void StartEncoder(LibraryState& st);
+void ResetCopyState(LibraryState& st);
+void Encode(LibraryState& st);
+void FinishEncoding(LibraryState& st);
+
+// Codes and writes the pending symbols as one block; more: other blocks follow.
+void FlushBlock(LibraryState& st, bool more);
+
+// Gives every symbol of one code its length (at most the code's limit) and canonical code
+// from the frequencies in its nodes.
+void BuildTree(LibraryState& st, CodeKind code);
+
+// Compresses the source into the output as one entry's payload. Before the call: the
+// encoder tables and output buffer are allocated; source_file is open at its start and
+// output is positioned where the payload begins; st.archive.cipher_id and data_password
+// are set. Sets data_crc, the cipher fields, unpacked_size (the source length) and the
+// key. When the packed result would not be smaller than the source, the source is written
+// stored instead. Afterwards ~data_crc is the data CRC and *packed_size the payload size;
+// the caller cuts the output behind the payload (a discarded packed attempt may have
+// written further). False when the status word is set.
+[[nodiscard]] bool CompressSource(LibraryState& st, int32_t* packed_size);
+
+}  // namespace hedgerow::codec
