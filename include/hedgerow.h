@@ -309,6 +309,44 @@ HEDGEROW_API void HEDGEROW_CALL BuildHidFileList(HidFileList* list, const FileMa
 /* Frees every entry and its record copy, and empties the head. */
 HEDGEROW_API void HEDGEROW_CALL DoneHidFileList(HidFileList* list);
 
+/* ------------------------------------------------------------------------
+ * Archive operations. Each reports through the status word; none leaves the
+ * archive file open. A rewrite (update, delete, lock, unlock) writes a new
+ * archive beside the old one, flushes it to disk and only then puts it in the
+ * old one's place: on every failure the archive stays byte for byte as it was.
+ * ------------------------------------------------------------------------ */
+
+/* Creates the archive that CreateHidFile prepared, or updates the archive
+ * InitHidFile opened, with the files the masks name (masks whose name part is
+ * empty or begins with '*' name no file; directories are not searched).
+ * Does nothing unless the status word is arOk: clear it with
+ * SetArchiveStatus(0) after a failure. arNothingToDo: no mask names a file;
+ * arUnsupported: a self-extractor was asked for and this build cannot make one;
+ * arCancelled, arIoError, arNoMemory, arWriteError, arNameTooLong. Files of 2 GiB
+ * or more are refused with arUnsupported. */
+HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* masks);
+/* Extracts the entries the masks select (every entry for an empty list) below
+ * the output path. Each file is written to a temporary file beside its target
+ * and takes the target's name only when it is complete and its CRC holds, so a
+ * failed or cancelled extraction leaves no partial file and never damages an
+ * existing one. A stored name that would lead outside the output path (a ".."
+ * part), or a symbolic link below the output path, stops the extraction with
+ * arUnsafeName; drive letters, server names and leading separators are dropped.
+ * arNoEntries, arBadPassword, arCrcError, arCancelled, arIoError, ... */
+HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks);
+/* Removes the entries the masks select (every entry for an empty list; nothing
+ * for a NULL pointer). arNoEntries when nothing is selected. */
+HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks);
+/* Enciphers every entry record with the header password for enciphering (the
+ * one of the last InitHidFile or CreateHidFile settings): changes the header
+ * password of a locked archive (the old one is taken from the settings or asked
+ * through HeadCryptKeyProc, called with user value 0), and locks an archive that
+ * is not locked yet. Clears the callback registrations first (see
+ * InitHidFile). arNoPassword without a header password. */
+HEDGEROW_API void HEDGEROW_CALL LockArchive(const char* archive_name);
+/* Writes every entry record in plain and clears the archive's locked flag. */
+HEDGEROW_API void HEDGEROW_CALL UnlockArchive(const char* archive_name);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -1,0 +1,208 @@
+// create.cpp -- CompressFileMaskListHid, CreateNewArchive and CompressOneFile.
+#include "ops/create.h"
+
+#include <cstring>
+
+#include "archive/records.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "frame/byte_order.h"
+#include "names/masks.h"
+#include "names/replace_query.h"
+#include "ops/rewrite.h"
+#include "ops/update.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+struct MaskListGuard {
+    FileMaskList list {};
+    ~MaskListGuard() { names::DoneFileMaskList(list); }
+};
+
+// A source that cannot be opened: the host may let it be skipped.
+bool SkipOrFail(LibraryState& st, const char* source_path) {
+    const auto& slot = st.session.callbacks.skip_file;
+    if (slot.proc == nullptr) return Fail(st.session, Status::kIoError);
+    const int32_t answer = slot.proc(slot.user, source_path);
+    if (answer == 1) return true;
+    return Fail(st.session, answer == 2 ? Status::kCancelled : Status::kIoError);
+}
+
+void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
+                uint32_t stamp, uint32_t attributes) {
+    std::memset(record, 0, archive::kRecordSize);
+    Store32Le(record + archive::kFieldDataCrc, data_crc);
+    Store32Le(record + archive::kFieldPackedSize, packed);
+    Store32Le(record + archive::kFieldUnpackedSize, unpacked);
+    Store32Le(record + archive::kFieldDateTime, stamp);
+    Store32Le(record + archive::kFieldAttributes, attributes);
+}
+
+// Releases the stream layer's hold on the files of one entry.
+struct StreamFiles {
+    codec::StreamState& stream;
+    ~StreamFiles() {
+        stream.source_file = nullptr;
+        stream.output = nullptr;
+    }
+};
+
+}  // namespace
+
+bool Compressor::Allocate() {
+    if (!codec::AllocOutputBuffer(st)) return false;
+    if (!codec::AllocEncoderTables(st)) {
+        codec::FreeOutputBuffer(st);
+        return false;
+    }
+    ready = true;
+    return true;
+}
+
+Compressor::~Compressor() {
+    if (!ready) return;
+    codec::FreeEncoderTables(st);
+    codec::FreeOutputBuffer(st);
+}
+
+void AnnounceSource(LibraryState& st, const std::string& source_path, const std::string& name) {
+    const auto& slot = st.session.callbacks.file_name;
+    if (slot.proc == nullptr) return;
+    const std::string shown = "\\" + name;
+    slot.proc(slot.user, source_path.c_str(), shown.c_str());
+}
+
+bool SourcePathOf(LibraryState& st, const std::string& mask_path, std::string* source_path) {
+    const bool with_input = st.session.input_path[0] != '\0' && !OptionOn(st.session, kOptNamesOnly);
+    if (st.session.input_path_refused && !OptionOn(st.session, kOptNamesOnly)) {
+        return Fail(st.session, Status::kNameTooLong);
+    }
+    *source_path = (with_input ? std::string(st.session.input_path) : std::string()) + mask_path;
+    if (source_path->size() + 1 > kSourcePathCapacity) return Fail(st.session, Status::kNameTooLong);
+    return true;
+}
+
+bool CompressOneFile(LibraryState& st, std::FILE* archive_file, const char* source_path, const char* name) {
+    uint32_t attributes = 0;
+    (void)platform::GetAttributes(source_path, &attributes);
+    if (platform::IsDirectory(source_path)) return SkipOrFail(st, source_path);
+    platform::NativeFile handle = platform::OpenNativeForReading(source_path);
+    if (!handle.IsOpen()) return SkipOrFail(st, source_path);
+    uint32_t stamp = 0;
+    const bool stamped = names::GetFileStamp(handle, &stamp) == 0;
+    platform::CloseNative(handle);
+    if (!stamped) return Fail(st.session, Status::kIoError);
+
+    platform::File source = platform::OpenFile(source_path, "rb");
+    if (!source) return Fail(st.session, Status::kIoError);
+    const int64_t length = platform::Length(source.get());
+    if (length < 0) return Fail(st.session, Status::kIoError);
+    // Sizes are 32-bit in the records and signed in the stream's arithmetic.
+    if (length > INT32_MAX) return Fail(st.session, Status::kUnsupported);
+    const auto size = static_cast<uint32_t>(length);
+
+    uint8_t record[archive::kRecordSize];
+    if (size == 0) {
+        FillRecord(record, 0, 0, 0, stamp, attributes);
+        return archive::WriteEntryRecord(st, archive_file, record, name);
+    }
+    const int64_t record_position = platform::Tell(archive_file);
+    FillRecord(record, 0, 0, size, stamp, attributes);
+    if (record_position < 0 || !archive::WriteEntryRecord(st, archive_file, record, name)) {
+        if (StatusIsOk(st.session)) Fail(st.session, Status::kIoError);
+        return false;
+    }
+    const auto data_position = static_cast<uint64_t>(record_position) + archive::kRecordSize;
+
+    codec::StreamState& stream = st.stream;
+    StreamFiles release {stream};
+    stream.source_file = source.get();
+    stream.output = archive_file;
+    stream.data_crc = 0xFFFFFFFFu;
+    codec::ResetPackedOutput(st);
+    stream.unpacked_size = static_cast<int32_t>(size);
+    stream.cipher_id = st.archive.cipher_id;
+    stream.chain_pending = stream.cipher_id == 1 || stream.cipher_id == 2;
+    crypto::SetEncipherKey(st.cipher, st.archive.data_password, stream.cipher_id);
+    codec::EncodeFile(st);
+    if (!StatusIsOk(st.session)) return false;
+
+    uint32_t packed = static_cast<uint32_t>(stream.packed_count);
+    if (stream.not_worth_it) {
+        if (!platform::SeekTo(source.get(), 0) || !platform::SeekTo(archive_file, data_position)) {
+            return Fail(st.session, Status::kIoError);
+        }
+        packed = static_cast<uint32_t>(codec::StoreSourceFile(st));
+        if (!StatusIsOk(st.session)) return false;
+    }
+    FillRecord(record, ~stream.data_crc, packed, size, stamp, attributes);
+    if (!platform::SeekTo(archive_file, static_cast<uint64_t>(record_position))) {
+        return Fail(st.session, Status::kIoError);
+    }
+    if (!archive::WriteEntryRecord(st, archive_file, record, name)) return false;
+    // Nothing of a longer compressed attempt may stay behind a stored copy.
+    const uint64_t end = data_position + packed;
+    if (!platform::SeekTo(archive_file, end) || !platform::TruncateAt(archive_file, end)) {
+        return Fail(st.session, Status::kWriteError);
+    }
+    return true;
+}
+
+void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files) {
+    if (st.archive.settings.make_self_extractor == 1) {
+        // Building a self-extracting archive needs the extractor module; a plain archive
+        // would not be what the host asked for.
+        Fail(st.session, Status::kUnsupported);
+        return;
+    }
+    names::CollectNamedMasks(st.session, masks, files);
+    if (!StatusIsOk(st.session)) return;
+    if (files.first == nullptr) {
+        Fail(st.session, Status::kNothingToDo);
+        return;
+    }
+    NewArchiveFile out;
+    if (!out.Create(st, st.archive.name)) return;
+    Compressor compressor(st);
+    if (!compressor.Allocate()) return;
+    uint8_t marker[archive::kMarkerSize];
+    archive::MakeMarkerRecord(st.archive.settings.lock_headers != 0, marker);
+    if (platform::WriteBytes(out.file.get(), marker, sizeof marker) != sizeof marker) {
+        Fail(st.session, Status::kWriteError);
+        return;
+    }
+    for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
+        if (mask->name[0] == '\0') continue;
+        const std::string name = names::MaskPath(*mask);
+        std::string source_path;
+        if (!SourcePathOf(st, name, &source_path)) return;
+        AnnounceSource(st, source_path, name);
+        if (!CompressOneFile(st, out.file.get(), source_path.c_str(), name.c_str())) return;
+    }
+    out.Commit(st, st.archive.name);
+}
+
+void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
+    if (!StatusIsOk(st.session)) return;
+    if (st.session.relative_path_refused) {
+        Fail(st.session, Status::kNameTooLong);
+        return;
+    }
+    if (st.archive.name[0] == '\0') {
+        // Nothing was named (or the name was refused): there is nothing to write to.
+        Fail(st.session, Status::kNotFound);
+        return;
+    }
+    if (st.archive.new_archive) {
+        MaskListGuard files;
+        CreateNewArchive(st, masks, files.list);
+        return;
+    }
+    UpdateArchive(st, masks);
+}
+
+}  // namespace hedgerow::ops

@@ -1,0 +1,46 @@
+// create.h -- putting files into an archive: the export's dispatch (new archive, update
+// of an existing one), the creation of a new archive, and the per-file step that every
+// writer of entries shares.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "frame/library_state.h"
+#include "hedgerow.h"
+
+namespace hedgerow::ops {
+
+inline constexpr size_t kSourcePathCapacity = 350;
+
+// Creates the archive that CreateHidFile prepared, or updates the one InitHidFile opened.
+// Does nothing unless the status word is 0.
+void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks);
+
+// Writes a new archive holding the files the masks name, through a temporary file that
+// takes the archive's name only when it is complete. files receives the named files.
+void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files);
+
+// Appends one file to the archive being written (at its current position): the entry
+// record, then the compressed (or, when that does not pay, stored) and enciphered data.
+// True also when the host let the file be skipped; false with the status set.
+bool CompressOneFile(LibraryState& st, std::FILE* archive_file, const char* source_path, const char* name);
+
+// The source path of a named mask: the input path in front (unless it is empty or
+// arOptNamesOnly is on) and the mask path. False (kNameTooLong) when it does not fit
+// kSourcePathCapacity bytes or the input path was refused.
+bool SourcePathOf(LibraryState& st, const std::string& mask_path, std::string* source_path);
+
+// The stream buffers and encoder tables of one run of files, released on every way out.
+struct Compressor {
+    LibraryState& st;
+    bool ready = false;
+    explicit Compressor(LibraryState& state) : st(state) {}
+    bool Allocate();  // kNoMemory on failure
+    ~Compressor();
+};
+
+// Calls FileNameProc, when registered, with the source path and "\" + the stored name.
+void AnnounceSource(LibraryState& st, const std::string& source_path, const std::string& name);
+
+}  // namespace hedgerow::ops

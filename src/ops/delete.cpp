@@ -1,0 +1,66 @@
+// delete.cpp -- DeleteFileMaskListHid.
+#include "ops/delete.h"
+
+#include <string>
+
+#include "archive/open_list.h"
+#include "ops/rewrite.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+struct EntryList {
+    HidFileList list {};
+    ~EntryList() { archive::DoneHidFileList(list); }
+};
+
+std::string DeletionKey(const char* stored_name) {
+    std::string key = UpperKey(stored_name);
+    NormalizeNameKey(key);
+    return key;
+}
+
+}  // namespace
+
+void DeleteFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
+    SetStatus(st.session, Status::kOk);
+    EntryList all;
+    archive::BuildHidFileList(st, all.list, FileMaskList {});
+    if (!StatusIsOk(st.session) && st.session.status != static_cast<uint16_t>(Status::kNoEntries)) return;
+    EntryList selected;
+    archive::BuildHidFileList(st, selected.list, masks);
+    if (!StatusIsOk(st.session)) return;
+
+    // An entry goes when its name equals (ignoring case) the name of a selected entry, so
+    // entries that share a name go together. Both sides are the stored names themselves,
+    // whatever relative path the host has set.
+    NameKeys deletion;
+    for (const HidFileEntry* entry = selected.list.first; entry; entry = entry->next) {
+        deletion.insert(DeletionKey(entry->name));
+    }
+    archive::DoneHidFileList(selected.list);
+
+    NewArchiveFile out;
+    if (!out.Create(st, st.archive.name)) return;
+    platform::File in = platform::OpenFile(st.archive.name, "rb");
+    if (!in) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+    if (!CopyArchiveHead(st, in.get(), out.file.get())) return;
+    for (const HidFileEntry* entry = all.list.first; entry; entry = entry->next) {
+        if (deletion.count(DeletionKey(entry->name)) > 0) {
+            AnnounceEntry(st, entry->name);
+            if (!ReportEntryDone(st)) return;
+            continue;
+        }
+        const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
+        if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+    }
+    in.reset();
+    SwapInNewArchive(st, st.archive.name, out);
+}
+
+}  // namespace hedgerow::ops

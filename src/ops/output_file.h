@@ -1,0 +1,48 @@
+// output_file.h -- where an extracted (or unhidden) file goes, and how it gets there:
+// the output path built from a stored name, refused when the name would lead outside
+// the output directory; missing directories created; the data written to a temporary
+// file beside the target that replaces the target only once it is complete.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "archive/temp_names.h"
+#include "frame/library_state.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+inline constexpr size_t kOutputPathCapacity = 256;
+
+// The output path of a stored name: the output path followed by the name (without the
+// relative path in front of it; only the file name when arOptRestorePaths is off).
+// Drive letters, UNC prefixes, leading separators and "." parts are dropped; a ".."
+// part refuses the name (kUnsafeName), and so does a name that leaves nothing.
+// kNameTooLong when the result would not fit kOutputPathCapacity bytes or the output
+// path was refused. On success *relative_start is where the part below the output
+// path begins.
+bool BuildOutputPath(LibraryState& st, const char* stored_name, char destination[kOutputPathCapacity],
+                     size_t* relative_start);
+
+// An output file being written. The data goes to a temporary file beside the target;
+// Commit() puts it in place, and the destructor removes it unless it was committed, so a
+// failed or cancelled extraction leaves no partial file and never damages a file that
+// was already there.
+struct OutputFile {
+    std::string target;
+    char temp_name[archive::kTempNameCapacity] = {};
+    platform::File file;
+
+    bool Commit(LibraryState& st);
+    void Discard();
+    ~OutputFile() { Discard(); }
+};
+
+// Creates the directories of path that are missing (from the outermost inwards) and
+// opens the temporary file for it. No part of the path at or after relative_start may be
+// a symbolic link (kUnsafeName), nor the target a directory (kIoError). kIoError when a
+// directory or the file cannot be created.
+bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start, OutputFile& out);
+
+}  // namespace hedgerow::ops

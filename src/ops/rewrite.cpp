@@ -1,0 +1,143 @@
+// rewrite.cpp -- temporary new archives, byte copies, name keys and the swap.
+#include "ops/rewrite.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "names/masks.h"
+#include "names/short_string.h"
+
+namespace hedgerow::ops {
+
+bool NewArchiveFile::Create(LibraryState& st, const char* base) {
+    if (!archive::MakeTempName(base, temp_name, &file)) {
+        temp_name[0] = '\0';
+        return Fail(st.session, Status::kIoError);
+    }
+    return true;
+}
+
+bool NewArchiveFile::Commit(LibraryState& st, const char* target) {
+    const bool synced = platform::SyncToDisk(file.get());
+    const bool closed = platform::Close(file);
+    if (!synced || !closed) {
+        Discard();
+        return Fail(st.session, Status::kWriteError);
+    }
+    if (!platform::RenamePath(temp_name, target)) {
+        Discard();
+        return Fail(st.session, Status::kIoError);
+    }
+    temp_name[0] = '\0';
+    return true;
+}
+
+void NewArchiveFile::Discard() {
+    file.reset();
+    if (temp_name[0] != '\0') {
+        (void)platform::RemoveFile(temp_name);
+        temp_name[0] = '\0';
+    }
+}
+
+bool CopyArchiveBytes(LibraryState& st, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
+                      size_t piece) {
+    if (!platform::SeekTo(source, start)) return Fail(st.session, Status::kIoError);
+    std::vector<uint8_t> buffer(std::min<uint64_t>(piece, std::max<uint64_t>(length, 1)));
+    while (length > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        if (platform::ReadBytes(source, buffer.data(), n) != n) return Fail(st.session, Status::kIoError);
+        if (platform::WriteBytes(destination, buffer.data(), n) != n) return Fail(st.session, Status::kWriteError);
+        length -= n;
+    }
+    return true;
+}
+
+bool CopyArchiveHead(LibraryState& st, std::FILE* source, std::FILE* destination) {
+    return CopyArchiveBytes(st, source, destination, 0,
+                            static_cast<uint64_t>(st.archive.marker_offset) + archive::kMarkerSize, 6000);
+}
+
+void NormalizeNameKey(std::string& name) {
+    if (name.size() >= 2 && name[0] == '\\' && name[1] == '\\') {
+        std::vector<char> stripped(name.size() + 1);
+        archive::StripUncPrefix(name.c_str(), stripped.data());
+        name = stripped.data();
+    }
+    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
+    if (name.size() >= 2 && name[1] == ':') name.erase(0, std::min<size_t>(3, name.size()));
+    if (name.size() >= 2 && name[0] == '.' && name[1] == '.') name.erase(0, std::min<size_t>(3, name.size()));
+}
+
+std::string UpperKey(const char* name) {
+    std::string key = name;
+    for (char& c : key) {
+        if (c == '/') c = '\\';
+    }
+    std::string upper(key.size(), '\0');
+    names::UpperString(key.c_str(), upper.data());
+    return upper;
+}
+
+namespace {
+
+std::string NormalizedKey(const std::string& name) {
+    std::string key = UpperKey(name.c_str());
+    NormalizeNameKey(key);
+    return key;
+}
+
+std::string RelativePrefix(const Session& session) {
+    std::string prefix = session.relative_path;
+    if (!prefix.empty()) prefix += '\\';
+    return prefix;
+}
+
+}  // namespace
+
+NameKeys NamedEntryKeys(const Session& session, const FileMaskList& named) {
+    NameKeys keys;
+    const std::string prefix = RelativePrefix(session);
+    for (const FileMaskRecord* mask = named.first; mask; mask = mask->next) {
+        keys.insert(NormalizedKey(prefix + names::MaskPath(*mask)));
+    }
+    return keys;
+}
+
+// Both sides of every comparison are normalized alike, so that a name the host chose to
+// keep is recognised whatever drive or prefix its mask carried.
+bool IsNamedEntry(const NameKeys& keys, const char* stored_name) { return keys.count(NormalizedKey(stored_name)) > 0; }
+
+NameKeys MaskListKeys(const FileMaskList& list) {
+    NameKeys keys;
+    for (const FileMaskRecord* mask = list.first; mask; mask = mask->next) {
+        keys.insert(NormalizedKey(names::MaskPath(*mask)));
+    }
+    return keys;
+}
+
+bool IsNameInList(const Session& session, const NameKeys& keys, const char* name) {
+    return keys.count(NormalizedKey(RelativePrefix(session) + name)) > 0;
+}
+
+bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file) {
+    // One rename replaces the archive: at every moment the name holds either the whole
+    // old archive or the whole new one.
+    return new_file.Commit(st, archive_name);
+}
+
+void AnnounceEntry(LibraryState& st, const char* stored_name) {
+    const auto& slot = st.session.callbacks.file_name;
+    if (slot.proc == nullptr) return;
+    const std::string shown = std::string("\\") + stored_name;
+    slot.proc(slot.user, shown.c_str(), shown.c_str());
+}
+
+bool ReportEntryDone(LibraryState& st) {
+    const auto& slot = st.session.callbacks.progress;
+    if (slot.proc != nullptr && slot.proc(slot.user, 100, 100) == 0) return Fail(st.session, Status::kCancelled);
+    return true;
+}
+
+}  // namespace hedgerow::ops

@@ -1,0 +1,74 @@
+// rewrite.h -- the machinery shared by every operation that rewrites an archive (update,
+// delete, lock, unlock): the new archive is written to a temporary file beside the old
+// one, and only a complete, flushed file replaces it. Also the name keys by which entries
+// and named files are compared.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+
+#include "archive/temp_names.h"
+#include "frame/library_state.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+// A new archive being written beside the archive it will replace. Unless Commit()
+// succeeded, the destructor closes and removes the temporary file, so that every way
+// out of an operation leaves the old archive as it was and no temporary file behind.
+struct NewArchiveFile {
+    char temp_name[archive::kTempNameCapacity] = {};
+    platform::File file;
+
+    // Claims a temporary name beside base and opens it for writing; kIoError on failure.
+    bool Create(LibraryState& st, const char* base);
+    // Flushes the file to disk, closes it and renames it over target (replacing any file
+    // there). kWriteError when the data cannot be flushed, kIoError when the rename fails.
+    bool Commit(LibraryState& st, const char* target);
+    void Discard();
+    ~NewArchiveFile() { Discard(); }
+};
+
+// Copies length bytes of source from start to the current position of destination, in
+// pieces of at most piece bytes. kIoError on a short read, kWriteError on a short write.
+bool CopyArchiveBytes(LibraryState& st, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
+                      size_t piece = 16000);
+
+// Copies the archive head (everything up to the end of the marker record, a
+// self-extractor program in front of it included), in pieces of 6,000 bytes.
+bool CopyArchiveHead(LibraryState& st, std::FILE* source, std::FILE* destination);
+
+// Drops, in this order and once each: a UNC server and share, one leading backslash, a
+// drive with the character after it, a leading "..\".
+void NormalizeNameKey(std::string& name);
+
+// Upper-cased, slashes turned into backslashes.
+std::string UpperKey(const char* name);
+
+// The keys of a named list: relative path (and a backslash) in front of each mask path,
+// upper-cased and normalized. An entry whose stored name, upper-cased and normalized,
+// is among them is a named entry.
+using NameKeys = std::unordered_set<std::string>;
+NameKeys NamedEntryKeys(const Session& session, const FileMaskList& named);
+bool IsNamedEntry(const NameKeys& keys, const char* stored_name);
+
+// The keys of a list of masks (mask paths, upper-cased and normalized); a name is in the
+// list when the relative path and a backslash in front of it, upper-cased and
+// normalized, is among them.
+NameKeys MaskListKeys(const FileMaskList& list);
+bool IsNameInList(const Session& session, const NameKeys& keys, const char* name);
+
+// Replaces the archive by the finished new file. kIoError when that fails; the archive
+// is then left as it was.
+bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file);
+
+// Calls the host's FileNameProc, when registered, with a backslash and the name twice.
+void AnnounceEntry(LibraryState& st, const char* stored_name);
+
+// Calls the host's ProgressProc, when registered, with (100, 100); false (kCancelled)
+// when it answers 0.
+bool ReportEntryDone(LibraryState& st);
+
+}  // namespace hedgerow::ops

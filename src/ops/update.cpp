@@ -1,0 +1,91 @@
+// update.cpp -- UpdateArchive.
+#include "ops/update.h"
+
+#include <string>
+
+#include "archive/open_list.h"
+#include "archive/records.h"
+#include "names/masks.h"
+#include "names/replace_query.h"
+#include "ops/create.h"
+#include "ops/rewrite.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+struct Lists {
+    FileMaskList named {};
+    FileMaskList kept {};
+    HidFileList entries {};
+    ~Lists() {
+        names::DoneFileMaskList(named);
+        names::DoneFileMaskList(kept);
+        archive::DoneHidFileList(entries);
+    }
+};
+
+}  // namespace
+
+void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
+    SetStatus(st.session, Status::kOk);
+    Lists lists;
+    names::CollectNamedMasks(st.session, masks, lists.named);
+    if (!StatusIsOk(st.session)) return;
+    if (lists.named.first == nullptr) {
+        Fail(st.session, Status::kNothingToDo);
+        return;
+    }
+    archive::BuildHidFileList(st, lists.entries, FileMaskList {});
+    if (st.session.status == static_cast<uint16_t>(Status::kNoEntries)) SetStatus(st.session, Status::kOk);
+    if (!StatusIsOk(st.session)) return;
+
+    NewArchiveFile out;
+    if (!out.Create(st, st.archive.name)) return;
+    platform::File in = platform::OpenFile(st.archive.name, "rb");
+    if (!in) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+    if (!CopyArchiveHead(st, in.get(), out.file.get())) return;
+
+    // Named files and entries meet by hashed name keys, so that the work grows with the
+    // number of entries plus the number of names, not with their product.
+    const NameKeys named_keys = NamedEntryKeys(st.session, lists.named);
+    for (const HidFileEntry* entry = lists.entries.first; entry; entry = entry->next) {
+        const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
+        if (!IsNamedEntry(named_keys, entry->name)) {
+            if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+            continue;
+        }
+        const int32_t answer = names::AskReplaceOnUpdate(st.session, *entry, entry->name);
+        if (answer == 2) {
+            Fail(st.session, Status::kCancelled);
+            return;
+        }
+        if (answer == 1) {
+            if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+            if (!names::AddFileMask(st.session, entry->name, lists.kept)) {
+                Fail(st.session, Status::kNoMemory);
+                return;
+            }
+        }
+    }
+    in.reset();
+
+    Compressor compressor(st);
+    if (!compressor.Allocate()) return;
+    const NameKeys kept_keys = MaskListKeys(lists.kept);
+    for (const FileMaskRecord* mask = lists.named.first; mask; mask = mask->next) {
+        const std::string name = names::MaskPath(*mask);
+        std::string source_path;
+        if (!SourcePathOf(st, name, &source_path)) return;
+        if (IsNameInList(st.session, kept_keys, name.c_str())) continue;
+        AnnounceSource(st, source_path, name);
+        if (!CompressOneFile(st, out.file.get(), source_path.c_str(), name.c_str())) return;
+    }
+    SwapInNewArchive(st, st.archive.name, out);
+}
+
+}  // namespace hedgerow::ops

@@ -1,0 +1,16 @@
+// update.h -- adding files to an existing archive: entries that a named file replaces are
+// left out (when the host agrees), every other entry is copied unchanged, the named
+// files are appended, and the rewritten archive replaces the old one.
+#pragma once
+
+#include "frame/library_state.h"
+#include "hedgerow.h"
+
+namespace hedgerow::ops {
+
+// Status 0 on success. 9967 when the masks name no file; 2926 when the host cancels;
+// 5, 8, 101 and the codes of the per-file step on failure. On every failure the archive
+// is left byte for byte as it was.
+void UpdateArchive(LibraryState& st, const FileMaskList& masks);
+
+}  // namespace hedgerow::ops
