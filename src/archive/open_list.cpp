@@ -176,7 +176,9 @@ void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& m
         list.last = listed;
         ++list.count;
     }
-    if (list.count == 0) SetStatus(st.session, Status::kNoEntries);
+    // An empty list says so, unless a failure stopped the walk: that failure must stay
+    // visible, or a rewrite would take a damaged or unreadable archive for an empty one.
+    if (list.count == 0 && StatusIsOk(st.session)) SetStatus(st.session, Status::kNoEntries);
 }
 
 void DoneHidFileList(HidFileList& list) {

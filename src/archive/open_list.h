@@ -23,9 +23,10 @@ void DoneHidFile(LibraryState& st);
 
 void InitHidFileList(HidFileList& list);
 // Fills the list with the entries whose names match the masks (all for an empty list),
-// in archive order. Status 9906 when nothing was listed; 5 when the archive cannot be
-// opened; 8 when memory runs out (the list keeps what it had); 9964 when a damaged
-// record ends the walk (the entries before it stay listed).
+// in archive order. Status 9906 when nothing matched; 5 when the archive cannot be
+// opened or read; 8 when memory runs out (the list keeps what it had); 9964 when a
+// damaged record ends the walk (the entries before it stay listed). A failure keeps its
+// code also when it leaves the list empty.
 void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& masks);
 void DoneHidFileList(HidFileList& list);
 

@@ -69,12 +69,12 @@ bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* lo
 
 }  // namespace
 
-bool FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
+int FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
     const int64_t length = platform::Length(file);
-    if (length < 0 || !platform::SeekTo(file, 0)) return false;
+    if (length < 0 || !platform::SeekTo(file, 0)) return -1;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
-    if (platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) return false;
-    return SearchMarker(buffer, offset, locked);
+    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) return -1;
+    return SearchMarker(buffer, offset, locked) ? 1 : 0;
 }
 
 bool ReadMarkerRecord(LibraryState& st, std::FILE* file) {
@@ -103,8 +103,10 @@ bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
     if (!platform::SeekTo(file, start)) return Fail(st.session, Status::kIoError);
     const int64_t length = platform::Length(file);
     if (length < 0) return false;
-    const size_t wanted = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
+    const uint64_t behind_marker = static_cast<uint64_t>(length) > start ? static_cast<uint64_t>(length) - start : 0;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(behind_marker, kMarkerSearchLimit));
     const size_t got = platform::ReadBytes(file, buffer.data(), wanted);
+    if (got < wanted) return Fail(st.session, Status::kIoError);
     if (got < kRecordSize) return false;
     if (st.archive.locked) {
         uint8_t plain[kRecordSize];
@@ -153,9 +155,18 @@ void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize],
 bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry, char name[kNameFieldSize],
                          uint8_t record[kRecordSize]) {
     const uint32_t offset = st.archive.read_position;
-    if (!platform::SeekTo(file, offset)) return false;
+    const int64_t length = platform::Length(file);
+    if (length < 0) return Fail(st.session, Status::kIoError);
+    if (static_cast<uint64_t>(offset) >= static_cast<uint64_t>(length)) return false;  // the end of the archive
+    // Less than a record behind the last entry is a cut-off archive, and a read that
+    // fails is an error: neither may pass for the end, or a rewrite would drop entries.
+    if (static_cast<uint64_t>(offset) + kRecordSize > static_cast<uint64_t>(length)) {
+        return Fail(st.session, Status::kBadFormat);
+    }
     uint8_t raw[kRecordSize];
-    if (platform::ReadBytes(file, raw, kRecordSize) < kRecordSize) return false;
+    if (!platform::SeekTo(file, offset) || platform::ReadBytes(file, raw, kRecordSize) < kRecordSize) {
+        return Fail(st.session, Status::kIoError);
+    }
     if (st.archive.locked) {
         if (!DecipherEntryHeader(st, record, raw)) return false;
     } else {
@@ -167,8 +178,7 @@ bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry,
     // The data must lie inside the file, and the next record inside what an entry
     // offset can express.
     const uint64_t next = static_cast<uint64_t>(offset) + kRecordSize + Load32Le(record + kFieldPackedSize);
-    const int64_t length = platform::Length(file);
-    if (length < 0 || next > static_cast<uint64_t>(length) || next > UINT32_MAX) {
+    if (next > static_cast<uint64_t>(length) || next > UINT32_MAX) {
         return Fail(st.session, Status::kBadFormat);
     }
     FillEntryFromRecord(entry, record, offset);

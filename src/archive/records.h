@@ -43,9 +43,9 @@ inline constexpr uint32_t kFieldRevision = 364;
 void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]);
 
 // Searches the first 61,440 bytes of an open file for the marker: its offset and whether
-// its flags say the records are enciphered. False when there is none or the file cannot
-// be read.
-bool FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
+// its flags say the records are enciphered. 1 found, 0 no marker, -1 the file cannot be
+// read.
+int FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
 
 // Searches the first 61,440 bytes for the marker; records M, the body offset and length,
 // and sets the locked flag from the marker's flags. Status 0 first; 5 when the file
@@ -65,8 +65,8 @@ void RewindEntries(ArchiveState& archive);
 // fills entry (all but its name, record copy and next) and copies the stored OEM name
 // into name. Advances the read position past the entry's data. False at the end of the
 // archive (no status) and on damage: kBadFormat for a tag other than 77, a name without
-// terminator, or data running past the end of the file; kBadPassword when the host gave
-// up on the header password.
+// terminator, data running past the end of the file or a record cut off by it;
+// kIoError when a read fails; kBadPassword when the host gave up on the header password.
 bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry, char name[kNameFieldSize],
                          uint8_t record[kRecordSize]);
 

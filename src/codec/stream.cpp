@@ -124,9 +124,11 @@ void FlushPackedBuffer(LibraryState& st, uint8_t byte, int count) {
         s.packed_count += kChainBlockSize;
         uint8_t block[kChainBlockSize];
         crypto::StartChain(st.cipher, block, s.cipher_id);
-        // Like the original framing, a short write of the chain block shows only in the
-        // packed count check of the caller's archive (the block is never re-sent).
-        (void)platform::WriteBytes(s.output, block, kChainBlockSize);
+        // A lost chain block would shift every later byte of the entry: stop here.
+        if (platform::WriteBytes(s.output, block, kChainBlockSize) != kChainBlockSize) {
+            Fail(st.session, Status::kWriteError);
+            return;
+        }
     }
     int32_t pad = 0;
     size_t written = 0;
@@ -192,7 +194,10 @@ int32_t StoreSourceFile(LibraryState& st) {
         s.chain_pending = false;
         uint8_t block[kChainBlockSize];
         crypto::StartChain(st.cipher, block, s.cipher_id);
-        (void)platform::WriteBytes(s.output, block, kChainBlockSize);
+        if (platform::WriteBytes(s.output, block, kChainBlockSize) != kChainBlockSize) {
+            Fail(st.session, Status::kWriteError);
+            return 0;
+        }
         written = kChainBlockSize;
     }
     for (;;) {

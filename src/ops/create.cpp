@@ -6,7 +6,6 @@
 #include "archive/records.h"
 #include "codec/encoder.h"
 #include "codec/stream.h"
-#include "crypto/cipher.h"
 #include "frame/byte_order.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
@@ -122,23 +121,9 @@ bool CompressOneFile(LibraryState& st, std::FILE* archive_file, const char* sour
     StreamFiles release {stream};
     stream.source_file = source.get();
     stream.output = archive_file;
-    stream.data_crc = 0xFFFFFFFFu;
-    codec::ResetPackedOutput(st);
-    stream.unpacked_size = static_cast<int32_t>(size);
-    stream.cipher_id = st.archive.cipher_id;
-    stream.chain_pending = stream.cipher_id == 1 || stream.cipher_id == 2;
-    crypto::SetEncipherKey(st.cipher, st.archive.data_password, stream.cipher_id);
-    codec::EncodeFile(st);
-    if (!StatusIsOk(st.session)) return false;
-
-    uint32_t packed = static_cast<uint32_t>(stream.packed_count);
-    if (stream.not_worth_it) {
-        if (!platform::SeekTo(source.get(), 0) || !platform::SeekTo(archive_file, data_position)) {
-            return Fail(st.session, Status::kIoError);
-        }
-        packed = static_cast<uint32_t>(codec::StoreSourceFile(st));
-        if (!StatusIsOk(st.session)) return false;
-    }
+    int32_t packed_size = 0;
+    if (!codec::CompressSource(st, &packed_size)) return false;
+    const auto packed = static_cast<uint32_t>(packed_size);
     FillRecord(record, ~stream.data_crc, packed, size, stamp, attributes);
     if (!platform::SeekTo(archive_file, static_cast<uint64_t>(record_position))) {
         return Fail(st.session, Status::kIoError);

@@ -30,6 +30,11 @@ struct StreamFiles {
     }
 };
 
+struct DecoderGuard {
+    LibraryState& st;
+    ~DecoderGuard() { codec::FreeDecoder(st); }
+};
+
 enum class Outcome { kDone, kSkipped, kRetry, kStop };
 
 // Asks the host for another data password after a failed check. kRetry when it gave
@@ -73,16 +78,8 @@ bool RestoreStampAndAttributes(LibraryState& st, const HidFileEntry& entry, cons
 
 // One attempt at one entry. After the host has agreed to replace an existing file, a
 // retry with another password does not ask again.
-Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEntry& entry, uint8_t* window,
-                     bool* replace_agreed) {
+Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed) {
     codec::StreamState& stream = st.stream;
-    if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
-        Fail(st.session, Status::kIoError);
-        return Outcome::kStop;
-    }
-    stream.packed_in = archive_file;
-    stream.packed_left = entry.packed_size;
-    stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
     stream.data_crc = 0xFFFFFFFFu;
     stream.unpacked_size = static_cast<int32_t>(entry.unpacked_size);
     st.archive.cipher_id = entry.cipher_id;
@@ -110,16 +107,17 @@ Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEnt
     }
     OutputFile out;
     if (!CreateOutputFile(st, path, relative_start, out)) return Outcome::kStop;
-    stream.output = out.file.get();
-    stream.cipher_id = entry.cipher_id;
-    stream.chain_pending = entry.cipher_id == 1 || entry.cipher_id == 2;
-    if (entry.packed_size < entry.unpacked_size) {
-        codec::DecodeEntry(st, window);
-    } else {
-        codec::CopyStoredEntry(st);
+    if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
+        Fail(st.session, Status::kIoError);
+        return Outcome::kStop;
     }
+    stream.packed_in = archive_file;
+    stream.packed_left = entry.packed_size;
+    stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
+    stream.output = out.file.get();
+    const bool expanded = codec::ExpandEntry(st);
     stream.output = nullptr;
-    if (!StatusIsOk(st.session)) return Outcome::kStop;
+    if (!expanded || !StatusIsOk(st.session)) return Outcome::kStop;
     if (~stream.data_crc != entry.data_crc) {
         const Outcome next = AskAgainAfterBadData(st, entry);
         if (next != Outcome::kDone) return next;  // the partial file goes with `out`
@@ -135,14 +133,14 @@ void ExtractList(LibraryState& st, const HidFileList& list) {
         Fail(st.session, Status::kIoError);
         return;
     }
-    codec::DecoderWindow window;
-    if (!codec::AllocDecoderWindow(st, window)) return;
+    if (!codec::AllocDecoder(st)) return;
+    DecoderGuard decoder {st};
     StreamFiles release {st.stream};
     for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
         Outcome outcome;
         bool replace_agreed = false;
         do {
-            outcome = ExtractEntry(st, archive_file.get(), *entry, window.get(), &replace_agreed);
+            outcome = ExtractEntry(st, archive_file.get(), *entry, &replace_agreed);
         } while (outcome == Outcome::kRetry);
         if (outcome == Outcome::kStop) return;
     }

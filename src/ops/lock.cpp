@@ -22,13 +22,17 @@ struct EntryList {
 };
 
 // Whether the named archive's marker says its records are enciphered. An archive that
-// cannot be read counts as locked: the reopening then reports what is wrong with it.
-bool MarkerSaysLocked(const char* name) {
+// cannot be opened or has no marker counts as locked: the reopening then reports what is
+// wrong with it. False with kIoError when it opens but cannot be read.
+bool ProbeMarker(LibraryState& st, const char* name, bool* locked) {
+    *locked = true;
     platform::File file = platform::OpenFile(name, "rb");
+    if (!file) return true;
     uint32_t offset = 0;
-    bool locked = true;
-    if (!file || !archive::FindMarker(file.get(), &offset, &locked)) return true;
-    return locked;
+    const int found = archive::FindMarker(file.get(), &offset, locked);
+    if (found < 0) return Fail(st.session, Status::kIoError);
+    if (found == 0) *locked = true;
+    return true;
 }
 
 // Writes the entry's record in its new form, then copies the entry's data. The listing
@@ -67,7 +71,8 @@ void Rewrite(LibraryState& st, const char* name, Mode mode) {
     // The marker tells whether the records are enciphered: an archive that is not locked
     // is locked by LockArchive and left alone by UnlockArchive, and nobody is asked for
     // a header password it does not have.
-    const bool was_locked = name != nullptr && MarkerSaysLocked(name);
+    bool was_locked = true;
+    if (name != nullptr && !ProbeMarker(st, name, &was_locked)) return;
     archive::ReopenHidFile(st, name, was_locked);
     if (!StatusIsOk(st.session)) return;
     if (mode == Mode::kUnlock && !was_locked) return;

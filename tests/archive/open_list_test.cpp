@@ -334,7 +334,7 @@ TEST(OpenListTest, DamagedArchivesEndTheWalkWithAStatus) {
         EXPECT_EQ(ListNames(st, {}, &status), c.listed);
         EXPECT_EQ(status, c.status);
     }
-    // A damaged first record leaves nothing to list.
+    // A damaged first record leaves nothing to list, and says why.
     std::vector<TestEntry> first_bad = ThreeEntries();
     first_bad[0].tag = 1;
     WriteFile(dir / "d.arc", MakeArchive(first_bad));
@@ -343,7 +343,7 @@ TEST(OpenListTest, DamagedArchivesEndTheWalkWithAStatus) {
     InitHidFile(st, (dir / "d.arc").c_str(), &s);
     uint16_t status = 0;
     EXPECT_TRUE(ListNames(st, {}, &status).empty());
-    EXPECT_EQ(status, arNoEntries);
+    EXPECT_EQ(status, arBadFormat);
 }
 
 TEST(OpenListTest, StoredNamesUseTheOemCodePage) {

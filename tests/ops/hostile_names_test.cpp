@@ -1,0 +1,117 @@
+// hostile_names_test.cpp -- stored names from strangers: nothing is ever written outside
+// the output directory, whatever the name holds or the output tree already contains.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/archive_builder.h"
+#include "support/ops_host.h"
+
+namespace hedgerow::ops {
+namespace {
+
+using namespace hedgerow::testing;
+
+// An archive of one stored, plain entry with the given name.
+void WriteArchiveWithName(Host& h, const std::string& name, const std::string& content = "payload") {
+    TestEntry e;
+    e.name = name;
+    e.data.assign(content.begin(), content.end());
+    e.data_crc = ReferenceCrc32(e.data.data(), e.data.size());
+    WriteFile(h.archive, MakeArchive({e}));
+}
+
+// Every regular file below root, relative to it.
+std::vector<std::string> FilesBelow(const std::string& root) {
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        if (e.is_regular_file() || e.is_symlink()) files.push_back(std::filesystem::relative(e.path(), root).string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(HostileNamesTest, NamesNeverLeadOutOfTheOutputDirectory) {
+    struct Case {
+        std::string stored;
+        uint16_t status;
+        std::string lands;  // below out/, when extracted
+    };
+    const Case cases[] = {
+        {"..\\..\\evil.txt", arUnsafeName, ""},
+        {"../evil.txt", arUnsafeName, ""},
+        {"a\\..\\..\\evil.txt", arUnsafeName, ""},
+        {"..", arUnsafeName, ""},
+        {"", arUnsafeName, ""},
+        {"\\abs.txt", arOk, "abs.txt"},
+        {"/etc/passwd", arOk, "etc/passwd"},
+        {"C:\\win\\x.txt", arOk, "win/x.txt"},
+        {"C:x.txt", arOk, "x.txt"},
+        {"\\\\srv\\share\\x.txt", arOk, "srv/share/x.txt"},
+        {".\\dot\\.\\x.txt", arOk, "dot/x.txt"},
+        {"..hidden\\x..txt", arOk, "..hidden/x..txt"},
+    };
+    for (bool restore : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.stored + (restore ? " with paths" : " without paths"));
+            Host h;
+            WriteArchiveWithName(h, c.stored);
+            ASSERT_EQ(h.Open(MakeSettings(-1, "pw")), arOk);
+            std::filesystem::create_directories(h.dir / "out");
+            if (restore) {
+                OptionsOn(h.st.session, kOptRestorePaths);
+            }
+            const uint16_t status = h.Extract();
+            // Without paths only the last part counts: it is refused only when it is "..".
+            const std::string last = c.stored.substr(c.stored.find_last_of("\\/:") == std::string::npos
+                                                         ? 0
+                                                         : c.stored.find_last_of("\\/:") + 1);
+            const bool refused = restore ? c.status != arOk : (last == ".." || last.empty() || last == ".");
+            EXPECT_EQ(status, refused ? arUnsafeName : arOk);
+            const std::vector<std::string> everything = FilesBelow(h.dir.path());
+            for (const std::string& f : everything) {
+                EXPECT_TRUE(f == "test.arc" || f.rfind("out/", 0) == 0) << f;
+            }
+            if (!refused && restore) {
+                EXPECT_EQ(FilesBelow(h.dir / "out"), std::vector<std::string>{c.lands});
+            }
+        }
+    }
+}
+
+TEST(HostileNamesTest, SymbolicLinksInTheOutputTreeAreNotFollowed) {
+    Host h;
+    std::filesystem::create_directories(h.dir / "elsewhere");
+    std::filesystem::create_directories(h.dir / "out");
+    WriteFile(h.dir / "elsewhere/target.txt", "keep me");
+    ASSERT_EQ(::symlink((h.dir / "elsewhere").c_str(), (h.dir / "out/linkdir").c_str()), 0);
+    ASSERT_EQ(::symlink((h.dir / "elsewhere/target.txt").c_str(), (h.dir / "out/linkfile").c_str()), 0);
+    for (const std::string name : {"linkdir\\x.txt", "linkfile", "linkdir\\target.txt"}) {
+        SCOPED_TRACE(name);
+        WriteArchiveWithName(h, name, "overwritten!");
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw")), arOk);
+        OptionsOn(h.st.session, kOptRestorePaths);
+        EXPECT_EQ(h.Extract(), arUnsafeName);
+        EXPECT_EQ(FilesBelow(h.dir / "elsewhere"), std::vector<std::string>{"target.txt"});
+        EXPECT_EQ(ReadFile(h.dir / "elsewhere/target.txt"), std::vector<uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    }
+}
+
+TEST(HostileNamesTest, OverlongOutputPathsAreRefused) {
+    Host h;
+    WriteArchiveWithName(h, std::string(200, 'n') + "\\" + std::string(50, 'm'));
+    ASSERT_EQ(h.Open(MakeSettings(-1, "pw")), arOk);
+    OptionsOn(h.st.session, kOptRestorePaths);
+    EXPECT_EQ(h.Extract(), arNameTooLong);  // the output path plus the name pass 255 bytes
+    SetOutputPath(h.st.session, std::string(300, 'o').c_str());
+    MaskListOwner none(h.st.session, {});
+    ExtractFileMaskListHid(h.st, none.list);
+    EXPECT_EQ(h.st.session.status, arNameTooLong);  // a refused output path is never replaced by another
+}
+
+}  // namespace
+}  // namespace hedgerow::ops
