@@ -46,6 +46,29 @@ bool TakeName(LibraryState& st, const char* name) {
     return true;
 }
 
+// The steps opening and reopening share: the archive name must name an existing file
+// with a marker. The open file, or null with the status set (2 with the new-archive flag
+// and the name cleared, 5, 9999).
+platform::File OpenNamedArchive(LibraryState& st) {
+    ArchiveState& a = st.archive;
+    if (a.name[0] == '\0' || !names::FileExists(a.name) || platform::IsDirectory(a.name)) {
+        SetStatus(st.session, Status::kNotFound);
+        a.name[0] = '\0';
+        a.new_archive = true;
+        return platform::File();
+    }
+    platform::File file = platform::OpenFile(a.name, "rb");
+    if (!file) {
+        SetStatus(st.session, Status::kIoError);
+        return file;
+    }
+    if (!ReadMarkerRecord(st, file.get())) {
+        if (StatusIsOk(st.session)) SetStatus(st.session, Status::kNotAnArchive);
+        file.reset();
+    }
+    return file;
+}
+
 }  // namespace
 
 void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* settings) {
@@ -67,21 +90,8 @@ void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* sett
         CopyBounded(a.header_password_encipher, sizeof a.header_password_encipher, s.header_password);
     }
     if (!TakeName(st, name)) return;
-    if (a.name[0] == '\0' || !names::FileExists(a.name) || platform::IsDirectory(a.name)) {
-        SetStatus(st.session, Status::kNotFound);
-        a.name[0] = '\0';
-        a.new_archive = true;
-        return;
-    }
-    platform::File file = platform::OpenFile(a.name, "rb");
-    if (!file) {
-        SetStatus(st.session, Status::kIoError);
-        return;
-    }
-    if (!ReadMarkerRecord(st, file.get())) {
-        if (StatusIsOk(st.session)) SetStatus(st.session, Status::kNotAnArchive);
-        return;
-    }
+    platform::File file = OpenNamedArchive(st);
+    if (!file) return;
     if (!FindFirstEntryRecord(st, file.get())) {
         // An archive whose every entry was deleted ends at its marker: it is empty, not
         // locked against us.
@@ -202,21 +212,8 @@ void ReopenHidFile(LibraryState& st, const char* name, bool assume_locked) {
     st.archive.locked = assume_locked;
     st.archive.cipher_id = 0;
     if (!TakeName(st, name)) return;
-    if (!names::FileExists(st.archive.name) || platform::IsDirectory(st.archive.name)) {
-        SetStatus(st.session, Status::kNotFound);
-        st.archive.name[0] = '\0';
-        st.archive.new_archive = true;
-        return;
-    }
-    platform::File file = platform::OpenFile(st.archive.name, "rb");
-    if (!file) {
-        SetStatus(st.session, Status::kIoError);
-        return;
-    }
-    if (!ReadMarkerRecord(st, file.get())) {
-        if (StatusIsOk(st.session)) SetStatus(st.session, Status::kNotAnArchive);
-        return;
-    }
+    platform::File file = OpenNamedArchive(st);
+    if (!file) return;
     if (!FindFirstEntryRecord(st, file.get())) {
         // A host that gave up on the header password keeps its answer.
         if (st.session.status != static_cast<uint16_t>(Status::kBadPassword)) SetStatus(st.session, Status::kNothingToDo);

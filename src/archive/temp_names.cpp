@@ -67,6 +67,37 @@ bool MakeTempNameInTempDir(char* out, platform::File* file) {
     return MakeTempName(base.c_str(), out, file);
 }
 
+bool TempFile::Claim(const char* base) {
+    if (MakeTempName(base, name, &file)) return true;
+    name[0] = '\0';
+    return false;
+}
+
+bool TempFile::Finish(bool sync) {
+    const bool synced = !sync || platform::SyncToDisk(file.get());
+    const bool closed = platform::Close(file);
+    if (synced && closed) return true;
+    Discard();
+    return false;
+}
+
+bool TempFile::RenameTo(const char* target) {
+    if (platform::RenamePath(name, target)) {
+        name[0] = '\0';
+        return true;
+    }
+    Discard();
+    return false;
+}
+
+void TempFile::Discard() {
+    file.reset();
+    if (name[0] != '\0') {
+        (void)platform::RemoveFile(name);
+        name[0] = '\0';
+    }
+}
+
 bool CompareBytes(const void* a, const void* b, size_t n) { return n == 0 || std::memcmp(a, b, n) == 0; }
 
 bool SplitUncPath(const char* path, char* rest, char* root) {

@@ -19,6 +19,25 @@ bool MakeTempName(const char* base, char* out, platform::File* file);
 // The same in the system's temporary directory. False when that directory is missing.
 bool MakeTempNameInTempDir(char* out, platform::File* file);
 
+// A file under a claimed temporary name, open for writing. Unless Keep() was called the
+// destructor closes and removes it, so that every way out of an operation that writes
+// through a temporary file leaves none behind.
+struct TempFile {
+    char name[kTempNameCapacity] = {};
+    platform::File file;
+
+    // Claims a name beside base (MakeTempName) and opens it; false when none can be had.
+    bool Claim(const char* base);
+    // Closes the file (after flushing it to disk when sync is set); false (the file
+    // removed) when its data could not be written out.
+    bool Finish(bool sync);
+    // Renames the finished file to target, replacing what is there; false (the file
+    // removed) when the rename fails.
+    bool RenameTo(const char* target);
+    void Discard();
+    ~TempFile() { Discard(); }
+};
+
 // True when the first n bytes agree (true for n = 0).
 bool CompareBytes(const void* a, const void* b, size_t n);
 

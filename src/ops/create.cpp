@@ -156,7 +156,7 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
     if (!compressor.Allocate()) return;
     uint8_t marker[archive::kMarkerSize];
     archive::MakeMarkerRecord(st.archive.settings.lock_headers != 0, marker);
-    if (platform::WriteBytes(out.file.get(), marker, sizeof marker) != sizeof marker) {
+    if (platform::WriteBytes(out.get(), marker, sizeof marker) != sizeof marker) {
         Fail(st.session, Status::kWriteError);
         return;
     }
@@ -166,7 +166,7 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
         std::string source_path;
         if (!SourcePathOf(st, name, &source_path)) return;
         AnnounceSource(st, source_path, name);
-        if (!CompressOneFile(st, out.file.get(), source_path.c_str(), name.c_str())) return;
+        if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
     }
     out.Commit(st, st.archive.name);
 }

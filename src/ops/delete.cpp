@@ -43,13 +43,8 @@ void DeleteFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
     archive::DoneHidFileList(selected.list);
 
     NewArchiveFile out;
-    if (!out.Create(st, st.archive.name)) return;
-    platform::File in = platform::OpenFile(st.archive.name, "rb");
-    if (!in) {
-        Fail(st.session, Status::kIoError);
-        return;
-    }
-    if (!CopyArchiveHead(st, in.get(), out.file.get())) return;
+    platform::File in;
+    if (!BeginRewrite(st, out, in)) return;
     for (const HidFileEntry* entry = all.list.first; entry; entry = entry->next) {
         if (deletion.count(DeletionKey(entry->name)) > 0) {
             AnnounceEntry(st, entry->name);
@@ -57,7 +52,7 @@ void DeleteFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
             continue;
         }
         const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
-        if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+        if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
     }
     in.reset();
     SwapInNewArchive(st, st.archive.name, out);

@@ -114,7 +114,7 @@ Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEnt
     stream.packed_in = archive_file;
     stream.packed_left = entry.packed_size;
     stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
-    stream.output = out.file.get();
+    stream.output = out.get();
     const bool expanded = codec::ExpandEntry(st);
     stream.output = nullptr;
     if (!expanded || !StatusIsOk(st.session)) return Outcome::kStop;

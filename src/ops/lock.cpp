@@ -85,17 +85,12 @@ void Rewrite(LibraryState& st, const char* name, Mode mode) {
     if (!StatusIsOk(st.session)) return;
 
     NewArchiveFile out;
-    if (!out.Create(st, st.archive.name)) return;
-    platform::File in = platform::OpenFile(st.archive.name, "rb");
-    if (!in) {
-        Fail(st.session, Status::kIoError);
-        return;
-    }
-    if (!CopyArchiveHead(st, in.get(), out.file.get())) return;
+    platform::File in;
+    if (!BeginRewrite(st, out, in)) return;
     // The marker must say what the records are, or the archive could not be read again.
-    if (!WriteMarkerFlag(st, out.file.get(), mode == Mode::kLock)) return;
+    if (!WriteMarkerFlag(st, out.get(), mode == Mode::kLock)) return;
     for (const HidFileEntry* entry = entries.list.first; entry; entry = entry->next) {
-        if (!TransformEntry(st, mode, was_locked, in.get(), out.file.get(), *entry)) return;
+        if (!TransformEntry(st, mode, was_locked, in.get(), out.get(), *entry)) return;
         AnnounceEntry(st, entry->name);
         if (!ReportEntryDone(st)) return;
     }

@@ -88,38 +88,19 @@ bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start,
     }
     if (platform::IsSymbolicLink(path)) return Fail(st.session, Status::kUnsafeName);
     if (platform::IsDirectory(path)) return Fail(st.session, Status::kIoError);
-    if (!archive::MakeTempName(path, out.temp_name, &out.file)) {
-        out.temp_name[0] = '\0';
-        return Fail(st.session, Status::kIoError);
-    }
+    if (!out.temp.Claim(path)) return Fail(st.session, Status::kIoError);
     SetStatus(st.session, Status::kOk);
     return true;
 }
 
 bool OutputFile::Commit(LibraryState& st) {
-    if (!platform::Close(file)) {
-        Discard();
-        return Fail(st.session, Status::kWriteError);
-    }
+    if (!temp.Finish(false)) return Fail(st.session, Status::kWriteError);
     // A symbolic link planted while the file was written is not followed either.
     if (platform::IsSymbolicLink(target.c_str())) {
-        Discard();
+        temp.Discard();
         return Fail(st.session, Status::kUnsafeName);
     }
-    if (!platform::RenamePath(temp_name, target.c_str())) {
-        Discard();
-        return Fail(st.session, Status::kIoError);
-    }
-    temp_name[0] = '\0';
-    return true;
-}
-
-void OutputFile::Discard() {
-    file.reset();
-    if (temp_name[0] != '\0') {
-        (void)platform::RemoveFile(temp_name);
-        temp_name[0] = '\0';
-    }
+    return temp.RenameTo(target.c_str()) || Fail(st.session, Status::kIoError);
 }
 
 }  // namespace hedgerow::ops

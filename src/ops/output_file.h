@@ -31,12 +31,10 @@ bool BuildOutputPath(LibraryState& st, const char* stored_name, char destination
 // was already there.
 struct OutputFile {
     std::string target;
-    char temp_name[archive::kTempNameCapacity] = {};
-    platform::File file;
+    archive::TempFile temp;
 
+    std::FILE* get() const { return temp.file.get(); }
     bool Commit(LibraryState& st);
-    void Discard();
-    ~OutputFile() { Discard(); }
 };
 
 // Creates the directories of path that are missing (from the outermost inwards) and

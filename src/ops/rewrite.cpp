@@ -11,34 +11,12 @@
 namespace hedgerow::ops {
 
 bool NewArchiveFile::Create(LibraryState& st, const char* base) {
-    if (!archive::MakeTempName(base, temp_name, &file)) {
-        temp_name[0] = '\0';
-        return Fail(st.session, Status::kIoError);
-    }
-    return true;
+    return temp.Claim(base) || Fail(st.session, Status::kIoError);
 }
 
 bool NewArchiveFile::Commit(LibraryState& st, const char* target) {
-    const bool synced = platform::SyncToDisk(file.get());
-    const bool closed = platform::Close(file);
-    if (!synced || !closed) {
-        Discard();
-        return Fail(st.session, Status::kWriteError);
-    }
-    if (!platform::RenamePath(temp_name, target)) {
-        Discard();
-        return Fail(st.session, Status::kIoError);
-    }
-    temp_name[0] = '\0';
-    return true;
-}
-
-void NewArchiveFile::Discard() {
-    file.reset();
-    if (temp_name[0] != '\0') {
-        (void)platform::RemoveFile(temp_name);
-        temp_name[0] = '\0';
-    }
+    if (!temp.Finish(true)) return Fail(st.session, Status::kWriteError);
+    return temp.RenameTo(target) || Fail(st.session, Status::kIoError);
 }
 
 bool CopyArchiveBytes(LibraryState& st, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
@@ -54,9 +32,12 @@ bool CopyArchiveBytes(LibraryState& st, std::FILE* source, std::FILE* destinatio
     return true;
 }
 
-bool CopyArchiveHead(LibraryState& st, std::FILE* source, std::FILE* destination) {
-    return CopyArchiveBytes(st, source, destination, 0,
-                            static_cast<uint64_t>(st.archive.marker_offset) + archive::kMarkerSize, 6000);
+bool BeginRewrite(LibraryState& st, NewArchiveFile& out, platform::File& in) {
+    if (!out.Create(st, st.archive.name)) return false;
+    in = platform::OpenFile(st.archive.name, "rb");
+    if (!in) return Fail(st.session, Status::kIoError);
+    const uint64_t head = static_cast<uint64_t>(st.archive.marker_offset) + archive::kMarkerSize;
+    return CopyArchiveBytes(st, in.get(), out.get(), 0, head, 6000);
 }
 
 void NormalizeNameKey(std::string& name) {

@@ -15,30 +15,29 @@
 
 namespace hedgerow::ops {
 
-// A new archive being written beside the archive it will replace. Unless Commit()
-// succeeded, the destructor closes and removes the temporary file, so that every way
-// out of an operation leaves the old archive as it was and no temporary file behind.
+// A new archive being written beside the archive it will replace. Unless it was put in
+// place, it is removed on every way out, so that a failed operation leaves the old
+// archive as it was and no temporary file behind.
 struct NewArchiveFile {
-    char temp_name[archive::kTempNameCapacity] = {};
-    platform::File file;
+    archive::TempFile temp;
 
+    std::FILE* get() const { return temp.file.get(); }
     // Claims a temporary name beside base and opens it for writing; kIoError on failure.
     bool Create(LibraryState& st, const char* base);
     // Flushes the file to disk, closes it and renames it over target (replacing any file
     // there). kWriteError when the data cannot be flushed, kIoError when the rename fails.
     bool Commit(LibraryState& st, const char* target);
-    void Discard();
-    ~NewArchiveFile() { Discard(); }
 };
+
+// The start of every rewrite: the new file beside the archive, the archive opened for
+// reading and its head (everything up to the end of the marker record, a program in
+// front of it included) copied. False with the status set.
+bool BeginRewrite(LibraryState& st, NewArchiveFile& out, platform::File& in);
 
 // Copies length bytes of source from start to the current position of destination, in
 // pieces of at most piece bytes. kIoError on a short read, kWriteError on a short write.
 bool CopyArchiveBytes(LibraryState& st, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
                       size_t piece = 16000);
-
-// Copies the archive head (everything up to the end of the marker record, a
-// self-extractor program in front of it included), in pieces of 6,000 bytes.
-bool CopyArchiveHead(LibraryState& st, std::FILE* source, std::FILE* destination);
 
 // Drops, in this order and once each: a UNC server and share, one leading backslash, a
 // drive with the character after it, a leading "..\".

@@ -42,13 +42,8 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
     if (!StatusIsOk(st.session)) return;
 
     NewArchiveFile out;
-    if (!out.Create(st, st.archive.name)) return;
-    platform::File in = platform::OpenFile(st.archive.name, "rb");
-    if (!in) {
-        Fail(st.session, Status::kIoError);
-        return;
-    }
-    if (!CopyArchiveHead(st, in.get(), out.file.get())) return;
+    platform::File in;
+    if (!BeginRewrite(st, out, in)) return;
 
     // Named files and entries meet by hashed name keys, so that the work grows with the
     // number of entries plus the number of names, not with their product.
@@ -56,7 +51,7 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
     for (const HidFileEntry* entry = lists.entries.first; entry; entry = entry->next) {
         const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
         if (!IsNamedEntry(named_keys, entry->name)) {
-            if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+            if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
             continue;
         }
         const int32_t answer = names::AskReplaceOnUpdate(st.session, *entry, entry->name);
@@ -65,7 +60,7 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
             return;
         }
         if (answer == 1) {
-            if (!CopyArchiveBytes(st, in.get(), out.file.get(), entry->record_offset, length)) return;
+            if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
             if (!names::AddFileMask(st.session, entry->name, lists.kept)) {
                 Fail(st.session, Status::kNoMemory);
                 return;
@@ -83,7 +78,7 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
         if (!SourcePathOf(st, name, &source_path)) return;
         if (IsNameInList(st.session, kept_keys, name.c_str())) continue;
         AnnounceSource(st, source_path, name);
-        if (!CompressOneFile(st, out.file.get(), source_path.c_str(), name.c_str())) return;
+        if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
     }
     SwapInNewArchive(st, st.archive.name, out);
 }
