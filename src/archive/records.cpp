@@ -2,6 +2,7 @@
 #include "archive/records.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +22,40 @@ constexpr uint32_t kCrcStart = 8;
 constexpr uint32_t kCrcLength = kRecordSize - kCrcStart;  // 424 bytes
 
 uint32_t HeaderCrc(const uint8_t* record) { return crypto::Crc32(record + kCrcStart, kCrcLength); }
+
+// The first-entry search tests the header CRC at every offset of up to 60 KiB. The CRC of
+// a window of fixed length can slide by one byte in constant time: with lin(w) the
+// register of w started from zero, lin(w shifted) = step(lin(w), incoming byte) xor
+// lin(outgoing byte followed by kCrcLength zeros), and the preset adds one constant.
+struct SlidingCrc {
+    std::array<uint32_t, 256> step {};      // the byte table of the reflected polynomial
+    std::array<uint32_t, 256> outgoing {};  // lin(x, then kCrcLength zero bytes)
+    uint32_t preset = 0;                    // the preset's part of the register after kCrcLength bytes
+};
+
+constexpr uint32_t Step(const std::array<uint32_t, 256>& table, uint32_t r, uint8_t byte) {
+    return (r >> 8) ^ table[(r ^ byte) & 0xFF];
+}
+
+constexpr SlidingCrc MakeSlidingCrc() {
+    SlidingCrc c;
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t r = i;
+        for (int bit = 0; bit < 8; ++bit) r = (r >> 1) ^ (0xEDB88320u & (0u - (r & 1u)));
+        c.step[i] = r;
+    }
+    for (uint32_t x = 0; x < 256; ++x) {
+        uint32_t r = Step(c.step, 0, static_cast<uint8_t>(x));
+        for (uint32_t i = 0; i < kCrcLength; ++i) r = Step(c.step, r, 0);
+        c.outgoing[x] = r;
+    }
+    uint32_t r = 0xFFFFFFFFu;
+    for (uint32_t i = 0; i < kCrcLength; ++i) r = Step(c.step, r, 0);
+    c.preset = r;
+    return c;
+}
+
+constexpr SlidingCrc kSliding = MakeSlidingCrc();
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -115,8 +150,14 @@ bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
     }
     // Writers put the first record right behind the marker; readers accept one that
     // starts later. An archive whose only member is empty holds exactly one record.
+    const uint8_t* b = buffer.data();
+    uint32_t lin = 0;
+    for (uint32_t i = 0; i < kCrcLength; ++i) lin = Step(kSliding.step, lin, b[kCrcStart + i]);
     for (size_t p = 0; p + kRecordSize <= got; ++p) {
-        if (Load32Le(buffer.data() + p + kFieldHeaderCrc) == HeaderCrc(buffer.data() + p)) {
+        if (p > 0) {
+            lin = Step(kSliding.step, lin, b[p + kCrcStart + kCrcLength - 1]) ^ kSliding.outgoing[b[p + kCrcStart - 1]];
+        }
+        if (Load32Le(b + p + kFieldHeaderCrc) == ~(lin ^ kSliding.preset)) {
             st.archive.first_entry_offset = static_cast<uint32_t>(start + p);
             st.archive.read_position = st.archive.first_entry_offset;
             return true;

@@ -122,6 +122,23 @@ TEST(OpenListTest, AnArchiveOfOneEmptyMemberOpens) {
     EXPECT_EQ(ListNames(st, {}, &status), std::vector<std::string>{"EMPTY"});
 }
 
+TEST(OpenListTest, TheFirstRecordMayStartLaterThanTheMarkerEnds) {
+    TempDir dir;
+    for (size_t gap : {1, 13, 431, 433, 5000}) {
+        SCOPED_TRACE(gap);
+        std::vector<uint8_t> bytes = MakeArchive(ThreeEntries());
+        bytes.insert(bytes.begin() + 34, gap, 0xA5);
+        WriteFile(dir / "g.arc", bytes);
+        LibraryState st;
+        const HidFileSettings s = Settings();
+        InitHidFile(st, (dir / "g.arc").c_str(), &s);
+        ASSERT_EQ(st.session.status, arOk);
+        EXPECT_EQ(st.archive.first_entry_offset, 34 + gap);
+        uint16_t status = 0;
+        EXPECT_EQ(ListNames(st, {}, &status).size(), 3u);
+    }
+}
+
 TEST(OpenListTest, AnArchiveWithoutEntriesOpensAndListsNothing) {
     TempDir dir;
     WriteFile(dir / "head-only.arc", MakeArchive({}, "", 500));  // a program in front, then the marker alone
