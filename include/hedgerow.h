@@ -100,6 +100,7 @@ extern "C" {
  * Windows, an equivalent record with the same fields in the same order
  * elsewhere. File times are UTC, in 100-nanosecond units since 1601. */
 #if defined(_WIN32)
+typedef FILETIME HedgerowFileTime;
 typedef WIN32_FIND_DATAA HedgerowFindData;
 #else
 typedef struct HedgerowFileTime {

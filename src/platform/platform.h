@@ -14,6 +14,11 @@
 
 #include "hedgerow.h"
 
+#if defined(_WIN32)
+// The system headers keep an old alias of FreeLibrary under this name.
+#  undef FreeModule
+#endif
+
 namespace hedgerow::platform {
 
 // ---- Buffered files -------------------------------------------------------------
@@ -45,7 +50,6 @@ bool Close(File& f);
 bool PathExists(const char* path);          // file or directory, no access check
 bool IsDirectory(const char* path);
 bool IsSymbolicLink(const char* path);      // the path itself (not what it points to)
-// Renames, replacing a file that already has the new name.
 // Renames, replacing a file that already has the new name.
 bool RenamePath(const char* from, const char* to);
 bool RemoveFile(const char* path);

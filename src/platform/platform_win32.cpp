@@ -1,0 +1,430 @@
+// platform_win32.cpp -- the platform layer on 32-bit Windows. API strings are in the ANSI
+// code page and go to the "A" functions as they are; stored names are in the OEM code
+// page. Attributes are the system's own attribute word, time stamps go through the
+// system's file-time, local-time and DOS date conversions, and files are the C runtime's.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace hedgerow::platform {
+
+namespace {
+
+// Slashes become backslashes before a path reaches the system.
+std::string NativePath(const char* path) {
+    std::string native = path ? path : "";
+    for (char& c : native) {
+        if (c == '/') c = '\\';
+    }
+    return native;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+DWORD AttributesOf(const std::string& native) {
+    if (native.empty()) return INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesA(native.c_str());
+}
+
+uint64_t FromFileTime(const FILETIME& t) {
+    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FILETIME ToFileTime(uint64_t value) {
+    FILETIME t;
+    t.dwLowDateTime = static_cast<DWORD>(value);
+    t.dwHighDateTime = static_cast<DWORD>(value >> 32);
+    return t;
+}
+
+HANDLE HandleOf(const NativeFile& file) { return reinterpret_cast<HANDLE>(file.value); }
+
+HANDLE HandleOf(std::FILE* f) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(f))); }
+
+// Bytes of the character at text in the given code page: a whole UTF-8 sequence, or
+// two bytes for a lead byte of a double-byte page; one byte for anything malformed.
+size_t CharacterLength(const char* text, UINT code_page) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (code_page != CP_UTF8) {
+        return (::IsDBCSLeadByteEx(code_page, lead) && text[1] != '\0') ? 2 : 1;
+    }
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    for (size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+    }
+    return length;
+}
+
+constexpr size_t kMaxCharacterBytes = 4;
+
+// Converts the one character at in (length bytes) from one code page to the other into
+// out; returns the bytes written, 0 when the target page has no such character. The
+// system's converters put a look-alike or '?' in that case, which a round trip exposes.
+size_t ConvertCharacter(const char* in, size_t length, UINT from, UINT to, char* out) {
+    const UINT ansi = ::GetACP();
+    if (ansi != CP_UTF8) {
+        // Single- and double-byte pages keep the character's length.
+        char back[kMaxCharacterBytes] = {};
+        const auto count = static_cast<DWORD>(length);
+        const bool to_oem = from == ansi;
+        const BOOL done = to_oem ? ::CharToOemBuffA(in, out, count) : ::OemToCharBuffA(in, out, count);
+        const BOOL undone = to_oem ? ::OemToCharBuffA(out, back, count) : ::CharToOemBuffA(out, back, count);
+        return done && undone && std::memcmp(back, in, length) == 0 ? length : 0;
+    }
+    // A UTF-8 ANSI page changes lengths, which the buffer converters cannot express.
+    wchar_t wide[2];
+    const int units = ::MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, static_cast<int>(length), wide, 2);
+    if (units <= 0) return 0;
+    BOOL defaulted = FALSE;
+    const int written = ::WideCharToMultiByte(to, to == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, units, out,
+                                              static_cast<int>(kMaxCharacterBytes), nullptr,
+                                              to == CP_UTF8 ? nullptr : &defaulted);
+    return written > 0 && !defaulted ? static_cast<size_t>(written) : 0;
+}
+
+// A character the target page cannot hold becomes '_'; the result is cut at a character
+// boundary.
+bool ConvertName(const char* text, char* out, size_t capacity, UINT from, UINT to) {
+    if (capacity == 0) return false;
+    const char* in = text ? text : "";
+    size_t written = 0;
+    while (*in) {
+        const size_t length = CharacterLength(in, from);
+        char converted[kMaxCharacterBytes] = {};
+        size_t converted_length = ConvertCharacter(in, length, from, to, converted);
+        if (converted_length == 0) {
+            converted[0] = '_';
+            converted_length = 1;
+        }
+        if (written + converted_length + 1 > capacity) {
+            out[written] = '\0';
+            return false;
+        }
+        std::memcpy(out + written, converted, converted_length);
+        written += converted_length;
+        in += length;
+    }
+    out[written] = '\0';
+    return true;
+}
+
+DWORD StartTick() {
+    static const DWORD start = ::GetTickCount();
+    return start;
+}
+
+// Taken at load so that the elapsed time counts from the start of the process.
+[[maybe_unused]] const DWORD kStartAtLoad = StartTick();
+
+}  // namespace
+
+// ---- Buffered files -------------------------------------------------------------
+
+void FileCloser::operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+}
+
+File OpenFile(const char* path, const char* mode) {
+    const bool writes = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
+    if (writes && FaultPoint(FaultKind::kCreate)) return File();
+    const std::string native = NativePath(path);
+    if (native.empty()) return File();
+    return File(std::fopen(native.c_str(), mode));
+}
+
+File CreateExclusive(const char* path) {
+    if (FaultPoint(FaultKind::kCreate)) return File();
+    const std::string native = NativePath(path);
+    if (native.empty()) return File();
+    // CREATE_NEW fails when a file or a directory of that name exists.
+    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileA(native.c_str());
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "wb");
+    if (!f) {
+        ::_close(fd);  // closes the handle too
+        ::DeleteFileA(native.c_str());
+        return File();
+    }
+    return File(f);
+}
+
+size_t ReadBytes(std::FILE* f, void* buffer, size_t count) {
+    if (!f || count == 0) return 0;
+    if (FaultPoint(FaultKind::kRead)) return 0;
+    return std::fread(buffer, 1, count, f);
+}
+
+size_t WriteBytes(std::FILE* f, const void* buffer, size_t count) {
+    if (!f || count == 0) return 0;
+    if (FaultPoint(FaultKind::kWrite)) return 0;
+    return std::fwrite(buffer, 1, count, f);
+}
+
+// The runtime's long is 32 bits here; the 64-bit calls reach past 2 GiB.
+bool SeekTo(std::FILE* f, uint64_t offset) {
+    if (!f || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    return ::_fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+int64_t Tell(std::FILE* f) {
+    if (!f) return -1;
+    return static_cast<int64_t>(::_ftelli64(f));
+}
+
+int64_t Length(std::FILE* f) {
+    if (!f) return -1;
+    const __int64 here = ::_ftelli64(f);
+    if (here < 0 || ::_fseeki64(f, 0, SEEK_END) != 0) return -1;
+    const __int64 end = ::_ftelli64(f);
+    if (::_fseeki64(f, here, SEEK_SET) != 0) return -1;
+    return static_cast<int64_t>(end);
+}
+
+bool TruncateAt(std::FILE* f, uint64_t length) {
+    if (!f || length > static_cast<uint64_t>(INT64_MAX) || std::fflush(f) != 0) return false;
+    // Keeps the file position, as ftruncate does.
+    return ::_chsize_s(::_fileno(f), static_cast<__int64>(length)) == 0;
+}
+
+bool SyncToDisk(std::FILE* f) {
+    if (!f || std::fflush(f) != 0) return false;
+    return ::FlushFileBuffers(HandleOf(f)) != 0;
+}
+
+bool Close(File& f) {
+    if (!f) return true;
+    std::FILE* raw = f.release();
+    return std::fclose(raw) == 0;
+}
+
+// ---- File system ---------------------------------------------------------------
+
+bool PathExists(const char* path) { return AttributesOf(NativePath(path)) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const char* path) {
+    const DWORD attributes = AttributesOf(NativePath(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsSymbolicLink(const char* path) {
+    std::string native = NativePath(path);
+    while (native.size() > 1 && IsSeparator(native.back())) native.pop_back();
+    const DWORD attributes = AttributesOf(native);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    // A junction leads elsewhere just as a symbolic link does; other reparse points
+    // (deduplicated or cloud files) are ordinary files.
+    WIN32_FIND_DATAA data;
+    const HANDLE search = ::FindFirstFileA(native.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    ::FindClose(search);
+    return data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+bool RenamePath(const char* from, const char* to) {
+    if (FaultPoint(FaultKind::kRename)) return false;
+    return ::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveFile(const char* path) {
+    if (FaultPoint(FaultKind::kRemove)) return false;
+    return ::DeleteFileA(NativePath(path).c_str()) != 0;
+}
+
+bool MakeDirectory(const char* path) {
+    if (FaultPoint(FaultKind::kCreate)) return false;
+    return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
+}
+
+// ---- Attributes ----------------------------------------------------------------
+
+uint32_t GetAttributes(const char* path, uint32_t* attributes) {
+    const DWORD word = AttributesOf(NativePath(path));
+    if (word == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error ? static_cast<uint32_t>(error) : static_cast<uint32_t>(ERROR_FILE_NOT_FOUND);
+    }
+    *attributes = static_cast<uint32_t>(word);
+    return 0;
+}
+
+uint32_t SetAttributes(const char* path, uint32_t attributes) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return ERROR_PATH_NOT_FOUND;
+    if (::SetFileAttributesA(native.c_str(), static_cast<DWORD>(attributes))) return 0;
+    const DWORD error = ::GetLastError();
+    return error ? static_cast<uint32_t>(error) : static_cast<uint32_t>(ERROR_ACCESS_DENIED);
+}
+
+// ---- File times ----------------------------------------------------------------
+
+// Both share reading and writing: the library may still hold the file open through the
+// runtime (which shares both) while it reads or sets the time.
+NativeFile OpenNativeForReading(const char* path) {
+    NativeFile file;
+    const std::string native = NativePath(path);
+    if (native.empty()) return file;
+    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.value = reinterpret_cast<intptr_t>(handle);  // INVALID_HANDLE_VALUE is -1
+    return file;
+}
+
+NativeFile OpenNativeForWriting(const char* path) {
+    NativeFile file;
+    const std::string native = NativePath(path);
+    if (native.empty()) return file;
+    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.value = reinterpret_cast<intptr_t>(handle);
+    return file;
+}
+
+bool CloseNative(NativeFile& file) {
+    if (!file.IsOpen()) return false;
+    const bool closed = ::CloseHandle(HandleOf(file)) != 0;
+    file.value = -1;
+    return closed;
+}
+
+bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time) {
+    FILETIME write;
+    if (!file.IsOpen() || !::GetFileTime(HandleOf(file), nullptr, nullptr, &write)) return false;
+    *utc_time = FromFileTime(write);
+    return true;
+}
+
+bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
+    if (!file.IsOpen()) return false;
+    const FILETIME write = ToFileTime(utc_time);
+    return ::SetFileTime(HandleOf(file), nullptr, nullptr, &write) != 0;
+}
+
+bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
+    const FILETIME utc = ToFileTime(utc_time);
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &date, &time)) return false;
+    *stamp = (static_cast<uint32_t>(date) << 16) | time;
+    return true;
+}
+
+bool DosStampToUtcTime(uint32_t stamp, uint64_t* utc_time) {
+    const auto date = static_cast<WORD>(stamp >> 16);
+    const auto time = static_cast<WORD>(stamp & 0xFFFF);
+    // Not every system checks the fields; a month 0 or a 25th hour is no time.
+    const unsigned month = (date >> 5) & 0x0F;
+    const unsigned day = date & 0x1F;
+    const unsigned hour = (time >> 11) & 0x1F;
+    const unsigned minute = (time >> 5) & 0x3F;
+    const unsigned seconds = (time & 0x1F) * 2;
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || seconds > 59) return false;
+    FILETIME local;
+    if (!::DosDateTimeToFileTime(date, time, &local)) return false;
+    FILETIME utc;
+    // A failed conversion to UTC keeps the local time.
+    if (!::LocalFileTimeToFileTime(&local, &utc)) utc = local;
+    *utc_time = FromFileTime(utc);
+    return true;
+}
+
+uint32_t CurrentDosStamp() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    if (!::SystemTimeToFileTime(&now, &local) || !::FileTimeToDosDateTime(&local, &date, &time)) return 0;
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+// ---- Lookup ----------------------------------------------------------------------
+
+bool FindOne(const char* path, HedgerowFindData* record) {
+    std::string native = NativePath(path);
+    if (native.empty() || native.find_first_of("*?") != std::string::npos) return false;
+    // The search takes no trailing separator ("C:\dir\" names nothing).
+    while (native.size() > 1 && IsSeparator(native.back()) && native[native.size() - 2] != ':') native.pop_back();
+    const HANDLE search = ::FindFirstFileA(native.c_str(), record);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    ::FindClose(search);
+    return true;
+}
+
+// ---- Environment -----------------------------------------------------------------
+
+size_t TempDirectory(char* buffer, size_t capacity) {
+    if (capacity == 0) return 0;
+    const DWORD length = ::GetTempPathA(static_cast<DWORD>(capacity), buffer);
+    if (length == 0 || length >= capacity) return 0;
+    if (!IsSeparator(buffer[length - 1])) {
+        if (length + 2 > capacity) return 0;
+        buffer[length] = '\\';
+        buffer[length + 1] = '\0';
+        return IsDirectory(buffer) ? length + 1 : 0;
+    }
+    return IsDirectory(buffer) ? length : 0;
+}
+
+size_t OwnModulePath(char* buffer, size_t capacity) {
+    HMODULE module = nullptr;
+    if (capacity == 0 || !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                reinterpret_cast<LPCSTR>(&OwnModulePath), &module)) {
+        return 0;
+    }
+    const DWORD length = ::GetModuleFileNameA(module, buffer, static_cast<DWORD>(capacity));
+    // A name that does not fit comes back cut, with the full capacity as its length.
+    if (length == 0 || length >= capacity) return 0;
+    return length;
+}
+
+uint32_t CalendarSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
+
+uint32_t MillisecondsSinceStart() { return static_cast<uint32_t>(::GetTickCount() - StartTick()); }
+
+// ---- Run-time loading ------------------------------------------------------------
+
+void* LoadModule(const char* path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return nullptr;
+    return reinterpret_cast<void*>(::LoadLibraryA(native.c_str()));
+}
+
+void* FindSymbol(void* module, const char* name) {
+    if (!module) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void FreeModule(void* module) {
+    if (module) ::FreeLibrary(static_cast<HMODULE>(module));
+}
+
+// ---- Code pages ------------------------------------------------------------------
+
+bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
+
+bool AnsiToOem(const char* text, char* out, size_t capacity) {
+    return ConvertName(text, out, capacity, ::GetACP(), ::GetOEMCP());
+}
+
+bool OemToAnsi(const char* text, char* out, size_t capacity) {
+    return ConvertName(text, out, capacity, ::GetOEMCP(), ::GetACP());
+}
+
+}  // namespace hedgerow::platform
