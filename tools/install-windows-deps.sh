@@ -32,11 +32,3 @@ if ((need_i386)) || ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The toolchain's default g++ must be the win32-threads variant: the posix variant pulls
-# in libwinpthread-1.dll unless everything is linked statically.
-for tool in i686-w64-mingw32-g++ i686-w64-mingw32-gcc; do
-  if [ -x "/usr/bin/$tool-win32" ] && [ "$(readlink -f "/usr/bin/$tool")" != "/usr/bin/$tool-win32" ]; then
-    echo "install-windows-deps: selecting $tool-win32"
-    $sudo update-alternatives --set "$tool" "/usr/bin/$tool-win32" >/dev/null
-  fi
-done

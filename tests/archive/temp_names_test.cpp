@@ -5,6 +5,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "archive/temp_names.h"
 #include "support/temp_dir.h"
@@ -14,9 +15,19 @@ namespace {
 
 using hedgerow::testing::TempDir;
 
+// A regular expression that matches text exactly (Windows paths hold backslashes).
+std::string Literal(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 TEST(TempNamesTest, NamesSitBesideTheBaseAndAreClaimed) {
     TempDir dir;
-    const std::regex form(dir.path() + "/[0-9]{1,5}\\.\\$HW");
+    const std::regex form(Literal(dir.path()) + "/[0-9]{1,5}\\.\\$HW");
     std::set<std::string> seen;
     for (int i = 0; i < 50; ++i) {  // many in the same second, none shared
         char name[kTempNameCapacity];

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,16 @@ namespace hedgerow::testing {
 
 class TempDir {
 public:
+    // A fresh directory under the system's temporary directory; creating it settles any
+    // race with a test that runs at the same time.
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "hedgerow-test-XXXXXX").string();
-        char* made = ::mkdtemp(pattern.data());
-        path_ = made ? made : "";
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device entropy;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path candidate = base / ("hedgerow-test-" + std::to_string(entropy()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+        }
     }
     ~TempDir() {
         std::error_code ignored;
