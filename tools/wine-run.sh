@@ -30,7 +30,7 @@ flock 9
 started=0
 if ! server_running; then
   # Persistent for a minute after the last program ends; it then stops by itself.
-  wineserver -p60 9>&-
+  wineserver -p60 </dev/null >/dev/null 2>&1 9>&-
   started=1
 fi
 # The first program of a new server starts Wine's own services, which keep that
