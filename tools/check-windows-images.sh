@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# check-windows-images.sh -- prints the export table and the imports of the Windows build
+# and fails when Hedgerow.dll exports anything but the names of src/exports.txt (or one of
+# them decorated or missing), or when it or a test program imports a DLL that is not part
+# of Windows.  Usage: tools/check-windows-images.sh [build dir, default build/windows]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/windows}"
+objdump=i686-w64-mingw32-objdump
+dll="$build/src/Hedgerow.dll"
+status=0
+
+dump="$("$objdump" -p "$dll")"
+echo "-- $dll: $(file -b "$dll")"
+echo "-- export table ($objdump -p)"
+awk '/^The Export Tables/ { on = 1 } on { print } /^\[Ordinal\/Name Pointer\] Table/ { names = 1 } names && /^$/ { exit }' <<<"$dump"
+
+exported="$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort)"
+listed="$(grep -E '^[A-Za-z_]' src/exports.txt | sort)"
+if [ "$exported" != "$listed" ]; then
+  echo "FAIL: the export table differs from src/exports.txt:"
+  diff <(echo "$listed") <(echo "$exported") || true
+  status=1
+fi
+
+echo "-- import list of Hedgerow.dll"
+awk '/^The Import Tables/ { on = 1 } /^The Export Tables/ { on = 0 }
+     on && /DLL Name:/ { if (line) print line; line = "  " $3 ":" }
+     on && /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { line = line " " $3 }
+     END { if (line) print line }' <<<"$dump" | fold -s -w 110
+
+# What a Windows installation brings (the C runtime is msvcrt.dll), and for the program
+# that links through the import library, Hedgerow.dll itself.
+system_dlls='^(kernel32|user32|msvcrt|advapi32|gdi32|shell32|ole32|oleaut32|ws2_32|ntdll|bcrypt)\.dll$'
+for image in "$dll" "$build"/src/*.exe "$build"/tests/*.exe; do
+  [ -f "$image" ] || continue
+  imports="$("$objdump" -p "$image" | sed -n 's/^[[:space:]]*DLL Name: //p')"
+  echo "-- imports of ${image#"$build"/}: $(echo $imports)"
+  while read -r name; do
+    [[ "$image" == */hedgerow_dll_link.exe && "$name" == Hedgerow.dll ]] && continue
+    if ! grep -qiE "$system_dlls" <<<"$name"; then
+      echo "FAIL: ${image#"$build"/} imports $name, which is not a Windows system DLL"
+      status=1
+    fi
+  done <<<"$imports"
+done
+exit $status
