@@ -165,7 +165,10 @@ File CreateExclusive(const char* path) {
 
 size_t ReadBytes(std::FILE* f, void* buffer, size_t count) {
     if (!f || count == 0) return 0;
-    if (FaultPoint(FaultKind::kRead)) return 0;
+    if (FaultPoint(FaultKind::kRead)) {
+        std::clearerr(f);  // not the end of the file: a failed read
+        return 0;
+    }
     return std::fread(buffer, 1, count, f);
 }
 

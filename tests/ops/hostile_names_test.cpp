@@ -2,8 +2,6 @@
 // the output directory, whatever the name holds or the output tree already contains.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -29,7 +27,9 @@ void WriteArchiveWithName(Host& h, const std::string& name, const std::string& c
 std::vector<std::string> FilesBelow(const std::string& root) {
     std::vector<std::string> files;
     for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
-        if (e.is_regular_file() || e.is_symlink()) files.push_back(std::filesystem::relative(e.path(), root).string());
+        if (e.is_regular_file() || e.is_symlink()) {
+            files.push_back(std::filesystem::relative(e.path(), root).generic_string());
+        }
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -88,8 +88,11 @@ TEST(HostileNamesTest, SymbolicLinksInTheOutputTreeAreNotFollowed) {
     std::filesystem::create_directories(h.dir / "elsewhere");
     std::filesystem::create_directories(h.dir / "out");
     WriteFile(h.dir / "elsewhere/target.txt", "keep me");
-    ASSERT_EQ(::symlink((h.dir / "elsewhere").c_str(), (h.dir / "out/linkdir").c_str()), 0);
-    ASSERT_EQ(::symlink((h.dir / "elsewhere/target.txt").c_str(), (h.dir / "out/linkfile").c_str()), 0);
+    std::error_code error;
+    std::filesystem::create_directory_symlink(h.dir / "elsewhere", h.dir / "out/linkdir", error);
+    if (!error) std::filesystem::create_symlink(h.dir / "elsewhere/target.txt", h.dir / "out/linkfile", error);
+    // Windows lets only some accounts make links, and Wine makes none.
+    if (error || !std::filesystem::is_symlink(h.dir / "out/linkdir")) GTEST_SKIP() << "no symbolic links here";
     for (const std::string name : {"linkdir\\x.txt", "linkfile", "linkdir\\target.txt"}) {
         SCOPED_TRACE(name);
         WriteArchiveWithName(h, name, "overwritten!");

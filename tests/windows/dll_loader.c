@@ -1,10 +1,11 @@
 /* dll_loader.c -- uses Hedgerow.dll as a host does: LoadLibraryA, every export found by its
  * plain name with GetProcAddress and called with the stdcall convention, and stdcall
- * callbacks that the library calls back. A small assembly thunk makes each call and
- * measures the stack pointer around it, so a convention mismatch shows at once instead
- * of as a crash later. The export table of the loaded image must hold exactly the names
- * of the export list, and every name of the list must be called here: an export added to
- * the list without a check in this program fails the test.
+ * callbacks that the library calls back during real operations. A small assembly thunk
+ * makes each call and measures the stack pointer around it, so a convention mismatch
+ * shows at once instead of as a crash later. Each callback kind is registered with its
+ * own user value and checks that it comes first. The export table of the loaded image
+ * must hold exactly the names of the export list, and every name of the list must be
+ * called here: an export added to the list without a check in this program fails.
  * Usage: hedgerow_dll_loader [path of Hedgerow.dll] */
 #include <stdarg.h>
 #include <stdint.h>
@@ -137,99 +138,300 @@ static void CheckExportTable(void) {
 
 /* ---- Callbacks ------------------------------------------------------------------- */
 
+enum Kind { kProgress, kFileName, kSkipFile, kCryptKey, kHeadCryptKey, kOkToReplace, kNextDisk, kSfxProgress, kKinds };
+static const char* const kKindNames[kKinds] = {"Progress",     "FileName",    "SkipFile", "CryptKey",
+                                               "HeadCryptKey", "OkToReplace", "NextDisk", "SfxProgress"};
+static const uint32_t kUserBase = 0xC0FFEE00u;
+static uint32_t g_expected_user[kKinds];
+static int g_callbacks[kKinds];
+
+static void Seen(enum Kind kind, uint32_t user) {
+    ++g_callbacks[kind];
+    if (user != g_expected_user[kind]) {
+        fprintf(stderr, "%sProc got the user value %#lx, not %#lx\n", kKindNames[kind], (unsigned long)user,
+                (unsigned long)g_expected_user[kind]);
+        ++g_failures;
+    }
+}
+
+static int32_t HEDGEROW_CALL Progress(uint32_t user, int32_t percent, int32_t count) {
+    Seen(kProgress, user);
+    CHECK(percent >= 0 && count >= 0); /* percent passes 100 where padding and chain blocks count */
+    return 1;
+}
+
+static int32_t HEDGEROW_CALL FileName(uint32_t user, const char* first, const char* second) {
+    Seen(kFileName, user);
+    CHECK(first != NULL && second != NULL);
+    return 0;
+}
+
+static int32_t HEDGEROW_CALL SkipFile(uint32_t user, const char* file_name) {
+    Seen(kSkipFile, user);
+    CHECK(file_name != NULL && strstr(file_name, "C.TXT") != NULL);
+    return 1; /* skip it */
+}
+
+/* A wrong data password first, the right one when asked again. */
+static int32_t HEDGEROW_CALL CryptKey(uint32_t user, char* password, const char* entry_name) {
+    Seen(kCryptKey, user);
+    CHECK(entry_name != NULL && password[0] == '\0');
+    strcpy(password, g_callbacks[kCryptKey] % 2 ? "wrong" : "pw");
+    return 1;
+}
+
+static int32_t g_replace_answer = 1;
+static int32_t HEDGEROW_CALL OkToReplace(uint32_t user, const HedgerowFindData* existing,
+                                         const HedgerowFindData* replacement) {
+    Seen(kOkToReplace, user);
+    CHECK(existing != NULL && replacement != NULL && existing->nFileSizeLow == replacement->nFileSizeLow);
+    return g_replace_answer;
+}
+
+/* The self-extractor module calls these; this build has none. */
+static int32_t HEDGEROW_CALL NextDisk(uint32_t user, int32_t disk, const char* path) {
+    Seen(kNextDisk, user);
+    return disk > 1 && path != NULL;
+}
+static int32_t HEDGEROW_CALL SfxProgress(uint32_t user, int32_t percent, int32_t piece) {
+    Seen(kSfxProgress, user);
+    return percent >= 0 && piece > 0;
+}
+
+/* The header password: "head" for a locked archive of ours; for the round trips wrong
+ * answers again and again until kRoundTrips. Each of those calls comes from the same
+ * place in the library, so from the same stack depth: a callback whose arguments stayed
+ * on the stack, or were removed twice, would move every later call. */
 enum { kRoundTrips = 5000 };
-static const uint32_t kUser = 0xC0FFEE42u;
+static int g_round_trips_mode;
 static const char* g_archive_name;
-static int g_head_calls;
+static int g_round_trips;
 static const void* g_first_frame;
 static int g_frames_moved;
 
-/* The header password is asked again and again (wrong answers) until kRoundTrips. Each
- * call must come from the same stack depth: a callback whose arguments stayed on the
- * stack, or were removed twice, would move every later call. */
-static int32_t HEDGEROW_CALL AskHeadPassword(uint32_t user, char* password, const char* archive_name) {
+static int32_t HEDGEROW_CALL HeadCryptKey(uint32_t user, char* password, const char* archive_name) {
+    Seen(kHeadCryptKey, user);
+    CHECK(archive_name != NULL && strcmp(archive_name, g_archive_name) == 0 && password[0] == '\0');
+    if (!g_round_trips_mode) {
+        strcpy(password, "head");
+        return 1;
+    }
     const void* frame = __builtin_frame_address(0);
-    if (g_head_calls++ == 0) {
+    if (g_round_trips++ == 0) {
         g_first_frame = frame;
     } else if (frame != g_first_frame) {
         ++g_frames_moved;
     }
-    if (user != kUser || archive_name == NULL || strcmp(archive_name, g_archive_name) != 0 || password[0] != '\0') {
-        ++g_failures;
-        fprintf(stderr, "AskHeadPassword: user %#lx, archive %s\n", (unsigned long)user,
-                archive_name ? archive_name : "(null)");
-        return 0;
-    }
     strcpy(password, "not the password");
-    return g_head_calls < kRoundTrips ? 1 : 0;
+    return g_round_trips < kRoundTrips ? 1 : 0;
 }
 
-/* Registered only; no export calls them yet. */
-static int32_t HEDGEROW_CALL Progress(uint32_t user, int32_t percent, int32_t count) {
-    return (int32_t)(user + (uint32_t)percent + (uint32_t)count);
-}
-static int32_t HEDGEROW_CALL FileName(uint32_t user, const char* first, const char* second) {
-    return (int32_t)user + (first != second);
-}
-static int32_t HEDGEROW_CALL SkipFile(uint32_t user, const char* file_name) { return (int32_t)user + (file_name != NULL); }
-static int32_t HEDGEROW_CALL CryptKey(uint32_t user, char* password, const char* entry_name) {
-    return (int32_t)user + (password != entry_name);
-}
-static int32_t HEDGEROW_CALL OkToReplace(uint32_t user, const HedgerowFindData* a, const HedgerowFindData* b) {
-    return (int32_t)user + (a != b);
-}
-static int32_t HEDGEROW_CALL NextDisk(uint32_t user, int32_t disk, const char* path) {
-    return (int32_t)user + disk + (path != NULL);
-}
-static int32_t HEDGEROW_CALL SfxProgress(uint32_t user, int32_t percent, int32_t piece) {
-    return (int32_t)user + percent + piece;
+static void RegisterCallbacks(uint32_t base, int on) {
+    static const char* const kSetters[kKinds] = {
+        "SetSetProgressProc",     "SetSetFileNameProc", "SetSkipFileProc",    "SetSetCryptKeyProc",
+        "SetSetHeadCryptKeyProc", "SetOkToReplaceProc", "SetGetNextDiskProc", "SetSetSfxProgressProc"};
+    const uint32_t procs[kKinds] = {ARG(Progress),     ARG(FileName),    ARG(SkipFile), ARG(CryptKey),
+                                    ARG(HeadCryptKey), ARG(OkToReplace), ARG(NextDisk), ARG(SfxProgress)};
+    for (int kind = 0; kind < kKinds; ++kind) {
+        g_expected_user[kind] = base + (uint32_t)kind;
+        Call(kSetters[kind], 2, g_expected_user[kind], on ? procs[kind] : 0u);
+    }
 }
 
-/* ---- Archives written byte by byte ---------------------------------------------------- */
+/* ---- Files ------------------------------------------------------------------------ */
+
+enum { kPathCapacity = MAX_PATH + 64 };
+
+static void Join(char* out, const char* directory, const char* name) {
+    snprintf(out, kPathCapacity, "%s\\%s", directory, name);
+}
+
+static int WriteBytes(const char* path, const uint8_t* bytes, size_t n) {
+    FILE* f = fopen(path, "wb");
+    if (f == NULL) return 0;
+    const int written = fwrite(bytes, 1, n, f) == n;
+    return fclose(f) == 0 && written;
+}
+
+static int SameContent(const char* path, const uint8_t* bytes, size_t n) {
+    FILE* f = fopen(path, "rb");
+    if (f == NULL) return 0;
+    int same = 1;
+    for (size_t i = 0; i < n && same; ++i) same = fgetc(f) == bytes[i];
+    same = same && fgetc(f) == EOF;
+    fclose(f);
+    return same;
+}
 
 static void Put32(uint8_t* at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = (uint8_t)(value >> (8 * i));
 }
 
-static uint32_t Crc32(const uint8_t* data, size_t n) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-/* The marker record, then one plain entry record of an empty file "A.TXT" (locked:
- * then bytes that no header password deciphers into a record). */
-static int WriteArchive(const char* path, int locked) {
+/* A marker record that says the records are enciphered, then bytes that no header
+ * password deciphers into a record. */
+static int WriteLockedGarbage(const char* path) {
     uint8_t bytes[34 + 432];
     memset(bytes, 0, sizeof bytes);
     memcpy(bytes, "Overgrown!", 10);
     Put32(bytes + 10, 0x1541524Eu);
     Put32(bytes + 14, 77);
-    Put32(bytes + 18, locked ? 1u : 0u);
+    Put32(bytes + 18, 1);
     Put32(bytes + 22, 24);
-    uint8_t* record = bytes + 34;
-    if (locked) {
-        for (int i = 0; i < 432; ++i) record[i] = (uint8_t)(i * 7 + 3);
-    } else {
-        Put32(record + 0, 0xFFFFFFFFu); /* not enciphered */
-        Put32(record + 8, 77);
-        memcpy(record + 76, "A.TXT", 5);
-        Put32(record + 336, 432);
-        Put32(record + 356, 0x2C210A00u); /* 1 January 2002, 01:16:00 */
-        Put32(record + 360, 0x20);
-        Put32(record + 364, 30);
-        Put32(record + 4, Crc32(record + 8, 424));
-    }
-    FILE* f = fopen(path, "wb");
-    if (f == NULL) return 0;
-    const int written = fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes;
-    return fclose(f) == 0 && written;
+    for (int i = 0; i < 432; ++i) bytes[34 + i] = (uint8_t)(i * 7 + 3);
+    return WriteBytes(path, bytes, sizeof bytes);
 }
 
-/* ---- One pass over every export --------------------------------------------------------- */
+static void Settings(HidFileSettings* s, const char* data_password, const char* header_password) {
+    memset(s, 0, sizeof *s);
+    s->cipher_id = 2;
+    strcpy(s->data_password, data_password);
+    strcpy(s->header_password, header_password);
+}
+
+struct Work {
+    char root[kPathCapacity];
+    char in[kPathCapacity];
+    char out[kPathCapacity];
+    char archive[kPathCapacity];
+    char locked[kPathCapacity];
+    char fresh[kPathCapacity];
+    char source[3][kPathCapacity]; /* A.TXT, B.TXT, C.TXT below in */
+    char extracted[2][kPathCapacity];
+};
+static uint8_t g_text[40000];
+static const uint8_t kShort[] = "a short file";
+
+static int PrepareWork(struct Work* w) {
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) return 0;
+    snprintf(w->root, kPathCapacity, "%shedgerow-loader-%lu", temp, (unsigned long)GetCurrentProcessId());
+    Join(w->in, w->root, "in");
+    Join(w->out, w->root, "out");
+    Join(w->archive, w->root, "test.arc");
+    Join(w->locked, w->root, "locked.arc");
+    Join(w->fresh, w->root, "new.arc");
+    const char* names[3] = {"A.TXT", "B.TXT", "C.TXT"};
+    for (int i = 0; i < 3; ++i) Join(w->source[i], w->in, names[i]);
+    for (int i = 0; i < 2; ++i) Join(w->extracted[i], w->out, names[i]);
+    static const char* const kWords[] = {"hedge ", "row ", "bramble ", "thorn ", "leaf\r\n", "sparrow "};
+    size_t at = 0;
+    for (uint32_t x = 1; at < sizeof g_text; x = x * 1103515245u + 12345u) {
+        for (const char* word = kWords[(x >> 16) % 6]; *word && at < sizeof g_text; ++word) g_text[at++] = (uint8_t)*word;
+    }
+    return CreateDirectoryA(w->root, NULL) && CreateDirectoryA(w->in, NULL) && CreateDirectoryA(w->out, NULL) &&
+           WriteBytes(w->source[0], g_text, sizeof g_text) && WriteBytes(w->source[1], kShort, sizeof kShort) &&
+           WriteBytes(w->source[2], kShort, sizeof kShort) && WriteLockedGarbage(w->locked);
+}
+
+static void RemoveWork(const struct Work* w) {
+    for (int i = 0; i < 3; ++i) DeleteFileA(w->source[i]);
+    for (int i = 0; i < 2; ++i) DeleteFileA(w->extracted[i]);
+    DeleteFileA(w->archive);
+    DeleteFileA(w->locked);
+    DeleteFileA(w->fresh);
+    RemoveDirectoryA(w->in);
+    RemoveDirectoryA(w->out);
+    RemoveDirectoryA(w->root);
+}
+
+/* ---- Exports, as a host calls them -------------------------------------------------- */
+
+static uint32_t EntryCount(const FileMaskList* masks) {
+    HidFileList list;
+    Call("InitHidFileList", 1, ARG(&list));
+    CHECK(list.count == 0 && list.first == NULL);
+    Call("BuildHidFileList", 2, ARG(&list), ARG(masks));
+    const uint32_t count = list.count;
+    if (list.first != NULL) {
+        CHECK(strcmp(list.first->name, "A.TXT") == 0);
+        CHECK(list.first->unpacked_size == sizeof g_text);
+        CHECK(list.first->record_length == 432u && list.first->record_copy != NULL);
+    }
+    Call("DoneHidFileList", 1, ARG(&list));
+    CHECK(list.count == 0 && list.first == NULL);
+    return count;
+}
+
+/* A list of the masks of a text, separated by spaces. */
+static void MakeMasks(FileMaskList* masks, const char* text) {
+    Call("InitFileMaskList", 1, ARG(masks));
+    CHECK(masks->first == NULL);
+    char copy[64];
+    snprintf(copy, sizeof copy, "%s", text);
+    for (char* mask = strtok(copy, " "); mask != NULL; mask = strtok(NULL, " ")) {
+        CHECK((Call("AppendFileMask", 2, ARG(mask), ARG(masks)) & 0xFF) == 1u);
+    }
+}
+
+/* Create, extract (asking for the data password and for replacing), lock, open locked
+ * (asking for the header password), unlock and delete: the operations and every
+ * callback a host answers. */
+static void ArchiveOperations(const struct Work* w) {
+    memset(g_callbacks, 0, sizeof g_callbacks);
+    HidFileSettings settings;
+    FileMaskList masks;
+    /* C.TXT is held open without sharing: compression cannot read it and asks. */
+    const HANDLE held = CreateFileA(w->source[2], GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    CHECK(held != INVALID_HANDLE_VALUE);
+    Settings(&settings, "pw", "");
+    Call("CreateHidFile", 2, ARG(w->archive), ARG(&settings));
+    CHECK(Status() == arOk);
+    RegisterCallbacks(kUserBase, 1);
+    Call("SetInputPath", 1, ARG(w->in));
+    MakeMasks(&masks, "A.TXT B.TXT C.TXT"); /* compression takes named files only */
+    Call("CompressFileMaskListHid", 1, ARG(&masks));
+    CHECK(Status() == arOk);
+    CloseHandle(held);
+    CHECK(g_callbacks[kSkipFile] == 1);
+    CHECK(g_callbacks[kProgress] > 0 && g_callbacks[kFileName] >= 2);
+
+    /* No data password in the settings: the host is asked, and asked again. */
+    Settings(&settings, "", "");
+    Call("InitHidFile", 2, ARG(w->archive), ARG(&settings));
+    CHECK(Status() == arOk);
+    RegisterCallbacks(kUserBase + 0x10, 1);
+    CHECK(EntryCount(&masks) == 2);
+    Call("SetOutputPath", 1, ARG(w->out));
+    Call("ExtractFileMaskListHid", 1, ARG(&masks));
+    CHECK(Status() == arOk);
+    CHECK(g_callbacks[kCryptKey] >= 2);
+    CHECK(SameContent(w->extracted[0], g_text, sizeof g_text));
+    CHECK(SameContent(w->extracted[1], kShort, sizeof kShort));
+    const int asked_before = g_callbacks[kOkToReplace];
+    g_replace_answer = 1; /* keep what is there */
+    Call("ExtractFileMaskListHid", 1, ARG(&masks));
+    CHECK(Status() == arOk);
+    CHECK(g_callbacks[kOkToReplace] == asked_before + 2);
+
+    /* Lock with a header password; open without one: the host is asked. */
+    Settings(&settings, "pw", "head");
+    Call("InitHidFile", 2, ARG(w->archive), ARG(&settings));
+    Call("LockArchive", 1, ARG(w->archive));
+    CHECK(Status() == arOk);
+    Settings(&settings, "pw", "");
+    g_archive_name = w->archive;
+    g_round_trips_mode = 0;
+    RegisterCallbacks(kUserBase + 0x20, 1);
+    Call("InitHidFile", 2, ARG(w->archive), ARG(&settings));
+    CHECK(Status() == arOk);
+    CHECK(g_callbacks[kHeadCryptKey] >= 1);
+    g_expected_user[kHeadCryptKey] = 0; /* reopening for the rewrite clears the user values */
+    Call("UnlockArchive", 1, ARG(w->archive));
+    CHECK(Status() == arOk);
+
+    FileMaskList b;
+    MakeMasks(&b, "B.TXT");
+    Call("InitHidFile", 2, ARG(w->archive), ARG(&settings));
+    Call("DeleteFileMaskListHid", 1, ARG(&b));
+    CHECK(Status() == arOk);
+    CHECK(EntryCount(&masks) == 1);
+    Call("DoneFileMaskList", 1, ARG(&b));
+    Call("DoneFileMaskList", 1, ARG(&masks));
+    CHECK(Call("DoneHidFile", 0) == 0u);
+    RegisterCallbacks(0, 0);
+    CHECK(g_callbacks[kNextDisk] == 0 && g_callbacks[kSfxProgress] == 0);
+}
 
 static void ControlExports(void) {
     CHECK(Call("SetArchiveStatus", 1, 9906u) == 9906u);
@@ -256,70 +458,43 @@ static void ControlExports(void) {
     CHECK(Status() == arOk);
 }
 
-static void RegisterCallbacks(uint32_t user, int on) {
-    Call("SetSetProgressProc", 2, user, on ? ARG(Progress) : 0u);
-    Call("SetSetFileNameProc", 2, user, on ? ARG(FileName) : 0u);
-    Call("SetSkipFileProc", 2, user, on ? ARG(SkipFile) : 0u);
-    Call("SetSetCryptKeyProc", 2, user, on ? ARG(CryptKey) : 0u);
-    Call("SetSetHeadCryptKeyProc", 2, user, on ? ARG(AskHeadPassword) : 0u);
-    Call("SetOkToReplaceProc", 2, user, on ? ARG(OkToReplace) : 0u);
-    Call("SetGetNextDiskProc", 2, user, on ? ARG(NextDisk) : 0u);
-    Call("SetSetSfxProgressProc", 2, user, on ? ARG(SfxProgress) : 0u);
-}
-
-static void MaskAndListExports(const char* plain_archive, const char* new_archive) {
+/* The cheap exports, many times over: open, list and close, masks, registration. */
+static void RepeatedExports(const struct Work* w) {
+    ControlExports();
+    RegisterCallbacks(kUserBase, 1);
+    RegisterCallbacks(0, 0);
     FileMaskList masks;
-    Call("InitFileMaskList", 1, ARG(&masks));
-    CHECK(masks.first == NULL);
-    CHECK((Call("AppendFileMask", 2, ARG("A.*"), ARG(&masks)) & 0xFF) == 1u);
-    CHECK(masks.first != NULL);
+    MakeMasks(&masks, "A.*");
     char long_mask[300];
     memset(long_mask, 'm', sizeof long_mask - 1);
     long_mask[sizeof long_mask - 1] = '\0';
     CHECK((Call("AppendFileMask", 2, ARG(long_mask), ARG(&masks)) & 0xFF) == 0u);
     CHECK(Status() == arNameTooLong);
     Call("SetArchiveStatus", 1, 0u);
-
-    Call("InitHidFile", 2, ARG(plain_archive), 0u);
+    Call("InitHidFile", 2, ARG(w->archive), 0u);
     CHECK(Status() == arOk);
-    HidFileList list;
-    Call("InitHidFileList", 1, ARG(&list));
-    CHECK(list.count == 0 && list.first == NULL);
-    Call("BuildHidFileList", 2, ARG(&list), ARG(&masks));
-    CHECK(Status() == arOk);
-    CHECK(list.count == 1);
-    if (list.first != NULL) {
-        CHECK(strcmp(list.first->name, "A.TXT") == 0);
-        CHECK(list.first->date_time == 0x2C210A00u);
-        CHECK(list.first->attributes == 0x20u);
-        CHECK(list.first->record_length == 432u);
-        CHECK(list.first->record_copy != NULL && list.first->next == NULL);
-    }
-    Call("DoneHidFileList", 1, ARG(&list));
-    CHECK(list.count == 0 && list.first == NULL);
+    CHECK(EntryCount(&masks) == 1);
     CHECK(Call("DoneHidFile", 0) == 0u);
     Call("DoneFileMaskList", 1, ARG(&masks));
     CHECK(masks.first == NULL && masks.last == NULL);
-
     HidFileSettings settings;
-    memset(&settings, 0, sizeof settings);
-    settings.cipher_id = 2;
-    strcpy(settings.data_password, "data");
-    Call("CreateHidFile", 2, ARG(new_archive), ARG(&settings));
+    Settings(&settings, "data", "");
+    Call("CreateHidFile", 2, ARG(w->fresh), ARG(&settings)); /* prepares only; writes nothing */
     CHECK(Status() == arOk);
     Call("DoneHidFile", 0);
 }
 
-/* The library asks the header password of a locked archive kRoundTrips times within one
- * call of InitHidFile; the host gives up at the end. */
-static void HeaderPasswordRoundTrips(const char* locked_archive) {
-    g_archive_name = locked_archive;
-    g_head_calls = 0;
+/* The library asks the header password of a locked archive kRoundTrips times within
+ * one call of InitHidFile; the host gives up at the end. */
+static void HeaderPasswordRoundTrips(const struct Work* w) {
+    g_archive_name = w->locked;
+    g_round_trips_mode = 1;
+    g_round_trips = 0;
     g_frames_moved = 0;
-    RegisterCallbacks(kUser, 1);
-    Call("InitHidFile", 2, ARG(locked_archive), 0u);
+    RegisterCallbacks(kUserBase + 0x30, 1);
+    Call("InitHidFile", 2, ARG(w->locked), 0u);
     CHECK(Status() == arBadPassword);
-    CHECK(g_head_calls == kRoundTrips);
+    CHECK(g_round_trips == kRoundTrips);
     CHECK(g_frames_moved == 0);
     RegisterCallbacks(0, 0);
     Call("DoneHidFile", 0);
@@ -328,46 +503,38 @@ static void HeaderPasswordRoundTrips(const char* locked_archive) {
 
 int main(int argc, char** argv) {
     const char* dll_path = argc > 1 ? argv[1] : "Hedgerow.dll";
-    char directory[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof directory, directory);
-    CHECK(length > 0 && length < sizeof directory);
-    char plain[MAX_PATH + 32];
-    char locked[MAX_PATH + 32];
-    char fresh[MAX_PATH + 32];
-    snprintf(plain, sizeof plain, "%shedgerow-loader-%lu-plain.arc", directory, (unsigned long)GetCurrentProcessId());
-    snprintf(locked, sizeof locked, "%shedgerow-loader-%lu-locked.arc", directory, (unsigned long)GetCurrentProcessId());
-    snprintf(fresh, sizeof fresh, "%shedgerow-loader-%lu-new.arc", directory, (unsigned long)GetCurrentProcessId());
-    if (!WriteArchive(plain, 0) || !WriteArchive(locked, 1)) {
-        fprintf(stderr, "cannot write the test archives in %s\n", directory);
+    struct Work work;
+    if (!PrepareWork(&work)) {
+        fprintf(stderr, "cannot prepare the files below %s\n", work.root);
+        RemoveWork(&work);
         return 1;
     }
-
-    int calls = 0;
+    int round_trips = 0;
     for (int load = 0; load < 2 && g_failures == 0; ++load) {
         g_dll = LoadLibraryA(dll_path);
         if (g_dll == NULL) {
             fprintf(stderr, "LoadLibraryA(\"%s\") failed (error %lu)\n", dll_path, (unsigned long)GetLastError());
+            RemoveWork(&work);
             return 1;
         }
         /* A fresh load starts from the load-time state. */
         CHECK(Status() == arOk);
         CHECK((Call("arOptionsOn", 1, 0u) & 0xFFFF) == 0x0800u);
         if (load == 0) CheckExportTable();
-        for (int pass = 0; pass < 200; ++pass) {
-            ControlExports();
-            RegisterCallbacks(kUser + (uint32_t)pass, 1);
-            RegisterCallbacks(0, 0);
-            MaskAndListExports(plain, fresh);
-        }
-        HeaderPasswordRoundTrips(locked);
-        Call("arOptionsOn", 1, 0x0001u); /* the next load must not see this */
+        DeleteFileA(work.archive);
+        DeleteFileA(work.extracted[0]);
+        DeleteFileA(work.extracted[1]);
+        ArchiveOperations(&work);
+        for (int pass = 0; pass < 200; ++pass) RepeatedExports(&work);
+        HeaderPasswordRoundTrips(&work);
+        round_trips += g_round_trips;
+        Call("arOptionsOn", 1, 0x0001u); /* the next load must not see these */
         Call("SetArchiveStatus", 1, 9999u);
         CHECK(FreeLibrary(g_dll));
     }
-    DeleteFileA(plain);
-    DeleteFileA(locked);
-    DeleteFileA(fresh);
+    RemoveWork(&work);
 
+    int calls = 0;
     for (int i = 0; i < kListedCount; ++i) {
         if (g_called[i] == 0) {
             fprintf(stderr, "%s is in the export list but this program never calls it: add a check\n", kListed[i]);
@@ -375,7 +542,7 @@ int main(int argc, char** argv) {
         }
         calls += g_called[i];
     }
-    printf("%d exports, %d stdcall calls, %d callback round trips: %s\n", kListedCount, calls, 2 * kRoundTrips,
+    printf("%d exports, %d stdcall calls, %d header password round trips: %s\n", kListedCount, calls, round_trips,
            g_failures ? "FAILED" : "all passed");
     return g_failures ? 1 : 0;
 }
