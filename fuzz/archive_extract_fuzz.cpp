@@ -43,7 +43,7 @@ void CheckScratch(const std::set<std::string>& entry_names) {
     const fs::path root = hedgerow::testing::FuzzScratch();
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const fs::path relative = fs::relative(it->path(), root);
-        const std::string text = relative.string();
+        const std::string text = relative.generic_string();
         if (text != "a.arc" && text != "out" && text.rfind("out/", 0) != 0) __builtin_trap();  // outside the output
         const std::string leaf = it->path().filename().string();
         if (LooksTemporary(leaf) && entry_names.count(leaf) == 0) {
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     st->session.callbacks.ok_to_replace = {static_cast<uint32_t>((mode >> 2) & 3), Replace};
     g_key_answers = 2;
     if (mode & 2) OptionsOn(st->session, kOptRestorePaths);
-    SetOutputPath(st->session, (root / "out").c_str());
+    SetOutputPath(st->session, (root / "out").string().c_str());
     std::set<std::string> entry_names;
     HidFileList list {};
     archive::BuildHidFileList(*st, list, FileMaskList {});
