@@ -11,7 +11,7 @@ dll="$build/src/Hedgerow.dll"
 status=0
 
 dump="$("$objdump" -p "$dll")"
-echo "-- $dll: $(file -b "$dll")"
+echo "-- $dll: $(sed -n 's/.*file format //p' <<<"$dump" | head -1), $(grep -m1 '^Magic' <<<"$dump" | tr -s ' \t' ' ')"
 echo "-- export table ($objdump -p)"
 awk '/^The Export Tables/ { on = 1 } on { print } /^\[Ordinal\/Name Pointer\] Table/ { names = 1 } names && /^$/ { exit }' <<<"$dump"
 

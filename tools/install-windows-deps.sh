@@ -8,7 +8,7 @@ set -euo pipefail
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 
-packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 googletest cmake ninja-build)
+packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 googletest cmake ninja-build procps)
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
