@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev zlib1g-dev libbotan-2-dev
+  libcli11-dev nlohmann-json3-dev
 )
 
 missing=()

@@ -1,0 +1,104 @@
+// cmd_manage.cpp -- `hedgerow d`, `lock`, `unlock` and `rekey`: rewrites of an archive
+// that keep every entry's data as it is.
+#include <cstring>
+
+#include "commands.h"
+#include "entry_text.h"
+#include "host.h"
+#include "status_text.h"
+#include "system.h"
+
+namespace hedgerow::cli {
+
+int RunDelete(const Options& o) {
+    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
+    ArchiveGuard guard;
+    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
+    bool locked = false;
+    int rc = kExitOk;
+    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
+    if (rc != kExitOk) return rc;
+    if (status != arOk) return Finish(o.archive, status);
+    MaskList masks;
+    for (const std::string& mask : o.names) {
+        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
+    }
+    DeleteFileMaskListHid(&masks.list);
+    return Finish(o.archive, GetArchiveStatus());
+}
+
+int RunLock(const Options& o) {
+    HostContext& h = Host();
+    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
+    ArchiveGuard guard;
+    // Opening without a header password tells whether the headers are locked already.
+    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
+    SetSetHeadCryptKeyProc(0, nullptr);
+    InitHidFile(o.archive.c_str(), &settings);
+    const uint16_t status = GetArchiveStatus();
+    if (status == arBadPassword) {
+        Complain(o.archive, "the headers are locked already; 'hedgerow rekey' changes their password");
+        return kExitHostError;
+    }
+    if (status != arOk) return Finish(o.archive, status);
+    std::string header;
+    if (const int rc = ObtainPassword(h.header_source, true, header, h.header_prompted); rc != kExitOk) return rc;
+    settings = MakeSettings(kCipherIdea, "", header, false);
+    WipeSecret(header);
+    InitHidFile(o.archive.c_str(), &settings);
+    if (GetArchiveStatus() == arOk) LockArchive(o.archive.c_str());
+    return Finish(o.archive, GetArchiveStatus());
+}
+
+int RunUnlock(const Options& o) {
+    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
+    ArchiveGuard guard;
+    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
+    bool locked = false;
+    int rc = kExitOk;
+    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
+    if (rc != kExitOk) return rc;
+    if (status != arOk) return Finish(o.archive, status);
+    if (!locked) {
+        if (!o.quiet) Say(o.archive + ": the headers are not locked; nothing to do");
+        return kExitOk;
+    }
+    UnlockArchive(o.archive.c_str());
+    return Finish(o.archive, GetArchiveStatus());
+}
+
+int RunRekey(const Options& o) {
+    HostContext& h = Host();
+    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
+    ArchiveGuard guard;
+    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
+    bool locked = false;
+    int rc = kExitOk;
+    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
+    if (rc != kExitOk) return rc;
+    if (status != arOk) return Finish(o.archive, status);
+    if (!locked) {
+        Complain(o.archive, "the headers are not locked; 'hedgerow lock' locks them");
+        return kExitHostError;
+    }
+    const PasswordSource new_source {o.new_header_password_file, "HEDGEROW_NEW_HEADER_PASSWORD", "New header password",
+                                     "--new-header-password-file"};
+    std::string fresh;
+    bool prompted = false;
+    if ((rc = ObtainPassword(new_source, true, fresh, prompted)) != kExitOk) return rc;
+    // The library enciphers with the settings' header password and deciphers with the
+    // one its callback gives when the settings' one fails: the old password, proven above.
+    h.header_answer = settings.header_password;
+    h.header_fixed = true;
+    h.header_fixed_used = false;
+    const HidFileSettings rekey = MakeSettings(kCipherIdea, "", fresh, false);
+    WipeSecret(fresh);
+    RegisterCallbacks();
+    InitHidFile(o.archive.c_str(), &rekey);
+    if (GetArchiveStatus() == arOk) LockArchive(o.archive.c_str());
+    h.header_fixed = false;
+    WipeSecret(h.header_answer);
+    return Finish(o.archive, GetArchiveStatus());
+}
+
+}  // namespace hedgerow::cli

@@ -1,0 +1,51 @@
+// commands.h -- the subcommands of `hedgerow` and the options they read. main.cpp keeps
+// the table that names them; a new subcommand adds a setup and a run function there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hedgerow::cli {
+
+struct Options {
+    // Every subcommand.
+    bool quiet = false;
+    bool verbose = false;
+    std::string archive;
+    std::vector<std::string> names;       // files to add, or masks selecting entries
+    std::string password_file;
+    std::string header_password_file;
+    std::string prefix;                   // stored-name prefix (a, x, e)
+
+    // a
+    std::string cipher;                   // empty: the archive's own, or idea for a new one
+    bool lock = false;
+    bool names_only = false;
+    std::string input_dir;
+
+    // l
+    bool json = false;
+
+    // x, e (and a for the last two)
+    std::string output_dir;
+    bool overwrite = false;
+    bool skip_existing = false;
+    bool update = false;
+
+    // rekey
+    std::string new_header_password_file;
+};
+
+int RunAdd(const Options& options);
+int RunList(const Options& options);
+int RunExtractWithPaths(const Options& options);
+int RunExtractFlat(const Options& options);
+int RunDelete(const Options& options);
+int RunLock(const Options& options);
+int RunUnlock(const Options& options);
+int RunRekey(const Options& options);
+
+// Shared by the commands: false after a message when the archive does not exist.
+bool ArchiveExists(const std::string& archive);
+
+}  // namespace hedgerow::cli

@@ -1,0 +1,86 @@
+// entry_text.cpp -- formatting of entry fields and the --update time comparison.
+#include "entry_text.h"
+
+#include <array>
+#include <cstdio>
+
+namespace hedgerow::cli {
+
+namespace {
+
+struct CipherNameRow {
+    int32_t id;
+    const char* name;
+};
+constexpr std::array<CipherNameRow, 4> kCipherNames {{
+    {kCipherNone, "none"},
+    {kCipherDes, "des"},
+    {kCipherTripleDes, "3des"},
+    {kCipherIdea, "idea"},
+}};
+
+// File times count 100-nanosecond steps; archive stamps keep every second second.
+constexpr uint64_t kTwoSeconds = 20'000'000;
+
+uint64_t LastWrite(const HedgerowFindData& data) {
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+}  // namespace
+
+const char* CipherName(int32_t cipher_id) {
+    for (const CipherNameRow& row : kCipherNames) {
+        if (row.id == cipher_id) return row.name;
+    }
+    return "unknown";
+}
+
+std::optional<int32_t> CipherIdFromName(std::string_view name) {
+    for (const CipherNameRow& row : kCipherNames) {
+        if (name == row.name) return row.id;
+    }
+    return std::nullopt;
+}
+
+std::string FormatDosStamp(uint32_t date_time, bool iso) {
+    const uint32_t time = date_time & 0xFFFFu;
+    const uint32_t date = date_time >> 16;
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15u,
+                  date & 31u, iso ? 'T' : ' ', time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
+    return text;
+}
+
+std::string AttributeLetters(uint32_t attributes) {
+    std::string letters = "----";
+    if (attributes & 0x01u) letters[0] = 'R';
+    if (attributes & 0x02u) letters[1] = 'H';
+    if (attributes & 0x04u) letters[2] = 'S';
+    if (attributes & 0x20u) letters[3] = 'A';
+    return letters;
+}
+
+std::string FormatBytes(uint64_t bytes) {
+    static constexpr std::array<const char*, 5> kUnits {"B", "KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    double value = static_cast<double>(bytes);
+    size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < kUnits.size()) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string FormatRatio(uint64_t packed, uint64_t size) {
+    if (size == 0) return "-";
+    return std::to_string((packed * 100 + size / 2) / size) + "%";
+}
+
+bool IsNewer(const HedgerowFindData& candidate, const HedgerowFindData& current) {
+    return LastWrite(candidate) / kTwoSeconds > LastWrite(current) / kTwoSeconds;
+}
+
+}  // namespace hedgerow::cli

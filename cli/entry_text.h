@@ -1,0 +1,44 @@
+// entry_text.h -- archive entries as a user reads them: DOS stamps, attribute letters,
+// cipher names, sizes and ratios, and the time comparison behind --update.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "hedgerow.h"
+
+namespace hedgerow::cli {
+
+// Cipher ids of the settings block and the entry records.
+inline constexpr int32_t kCipherNone = -1;
+inline constexpr int32_t kCipherDes = 0;
+inline constexpr int32_t kCipherTripleDes = 1;
+inline constexpr int32_t kCipherIdea = 2;
+
+// "none", "des", "3des", "idea"; "unknown" for any other id.
+const char* CipherName(int32_t cipher_id);
+// The id for one of the names above (case as given), or nothing.
+std::optional<int32_t> CipherIdFromName(std::string_view name);
+
+// A DOS date and time (time in the low half, date in the high half) as
+// "YYYY-MM-DD HH:MM:SS", or with a 'T' between date and time when iso is set.
+std::string FormatDosStamp(uint32_t date_time, bool iso = false);
+
+// The four attribute bits a user cares about as letters, '-' where a bit is off:
+// read-only, hidden, system, archive ("R--A").
+std::string AttributeLetters(uint32_t attributes);
+
+// A byte count for people: "812 B", "4.0 KiB", "1.5 MiB", "2.0 GiB".
+std::string FormatBytes(uint64_t bytes);
+
+// Packed size as a share of the size, "37%"; "-" for an empty file.
+std::string FormatRatio(uint64_t packed, uint64_t size);
+
+// Whether `candidate` was last written later than `current`. Archive entries keep their
+// time to two seconds only, so both times are cut to two seconds first: a file that was
+// extracted from an entry, or stored into one, is never newer than that entry.
+bool IsNewer(const HedgerowFindData& candidate, const HedgerowFindData& current);
+
+}  // namespace hedgerow::cli

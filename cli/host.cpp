@@ -1,0 +1,329 @@
+// host.cpp -- the callbacks the command registers, password sources and archive opening.
+#include "host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <optional>
+
+#include "entry_text.h"
+#include "status_text.h"
+#include "stored_names.h"
+#include "system.h"
+
+namespace hedgerow::cli {
+
+namespace {
+
+// The longest password every buffer of the library holds (the data-password callback's
+// buffer has 250 bytes, the terminator included).
+constexpr size_t kPasswordCapacity = 249;
+
+void CopyPassword(char* destination, size_t capacity, const std::string& password) {
+    const size_t n = std::min(password.size(), capacity - 1);
+    std::memcpy(destination, password.data(), n);
+    std::memset(destination + n, 0, capacity - n);
+}
+
+// A find-data time (UTC, 100-nanosecond steps since 1601) in local time.
+std::string FormatFileTime(const HedgerowFindData& data) {
+    const uint64_t ticks =
+        (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    constexpr uint64_t kUnixEpoch = 116444736000000000ull;
+    if (ticks < kUnixEpoch) return "unknown time";
+    const std::time_t seconds = static_cast<std::time_t>((ticks - kUnixEpoch) / 10'000'000);
+    const std::tm* local = std::localtime(&seconds);
+    if (local == nullptr) return "unknown time";
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
+    return text;
+}
+
+std::string Describe(const HedgerowFindData& data) {
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return FormatBytes(size) + ", " + FormatFileTime(data);
+}
+
+std::string Lowercase(std::string text) {
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+int32_t HEDGEROW_CALL OnProgress(uint32_t, int32_t percent, int32_t count) {
+    HostContext& h = Host();
+    if (Interrupted()) {
+        h.cancelled_by_user = true;
+        return 0;
+    }
+    h.progress.Update(percent, count);
+    return 1;
+}
+
+// Compression passes (source path, '\' and the name to store); extraction, deletion and
+// the rest pass the stored name first.
+int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second) {
+    HostContext& h = Host();
+    std::string stored = (h.adding ? second : first) ? (h.adding ? second : first) : "";
+    while (!stored.empty() && stored[0] == '\\') stored.erase(0, 1);
+    h.progress.StartFile(stored);
+    if (h.verbose) {
+        h.progress.Clear();
+        std::printf("%s\n", DisplayName(stored).c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
+    HostContext& h = Host();
+    Complain(file_name ? file_name : "?", "cannot be read; left out");
+    ++h.left_out;
+    return Interrupted() ? 2 : 1;
+}
+
+int32_t HEDGEROW_CALL OnCryptKey(uint32_t, char* password, const char* entry_name) {
+    HostContext& h = Host();
+    const std::string entry = DisplayName(entry_name ? entry_name : "");
+    if (Interrupted()) return 0;
+    if (!h.data_prompted || h.data_attempts >= kPasswordAttempts || !CanPrompt()) {
+        Complain(entry, "the password does not fit this entry");
+        return 0;
+    }
+    Say("Wrong password for " + entry + ".");
+    std::optional<std::string> answer = PromptSecret(std::string(h.data_source.label) + ": ");
+    if (!answer || answer->empty()) return 0;
+    ++h.data_attempts;
+    CopyPassword(password, kPasswordCapacity + 1, *answer);
+    h.data_password = *answer;
+    WipeSecret(*answer);
+    return 1;
+}
+
+int32_t HEDGEROW_CALL OnHeadCryptKey(uint32_t, char* password, const char*) {
+    HostContext& h = Host();
+    if (h.header_fixed) {
+        if (h.header_fixed_used) return 0;
+        h.header_fixed_used = true;
+        CopyPassword(password, 256, h.header_answer);
+        return 1;
+    }
+    if (Interrupted() || !h.header_prompted || h.header_attempts >= kPasswordAttempts || !CanPrompt()) return 0;
+    Say("Wrong header password.");
+    std::optional<std::string> answer = PromptSecret(std::string(h.header_source.label) + ": ");
+    if (!answer || answer->empty()) return 0;
+    ++h.header_attempts;
+    CopyPassword(password, 256, *answer);
+    h.header_answer = *answer;
+    WipeSecret(*answer);
+    return 1;
+}
+
+// Answers: 0 replace, 1 keep what exists, 2 cancel.
+int32_t AskAboutReplacing(HostContext& h, const HedgerowFindData& existing, const HedgerowFindData& replacement) {
+    const std::string name = DisplayName(h.adding ? existing.cFileName : replacement.cFileName);
+    if (!CanPrompt()) {
+        Complain(name, "exists; kept (use --overwrite, --skip-existing or --update to decide)");
+        ++h.left_out;
+        return 1;
+    }
+    const std::string question =
+        h.adding ? name + " is in the archive (" + Describe(existing) + ").\nReplace it with the file on disk (" +
+                       Describe(replacement) + ")?"
+                 : name + " exists (" + Describe(existing) + ").\nReplace it with the archive's copy (" +
+                       Describe(replacement) + ")?";
+    h.progress.Clear();
+    for (;;) {
+        std::optional<std::string> answer =
+            PromptLine(question + " [y]es, [n]o, [A]ll, [N]one, [q]uit: ");
+        if (!answer || *answer == "q" || *answer == "quit") {
+            h.cancelled_by_user = true;
+            return 2;
+        }
+        if (*answer == "y" || *answer == "yes") return 0;
+        if (*answer == "n" || *answer == "no") return 1;
+        if (*answer == "A" || *answer == "a" || *answer == "all") {
+            h.overwrite = Overwrite::kAlways;
+            return 0;
+        }
+        if (*answer == "N" || *answer == "none") {
+            h.overwrite = Overwrite::kNever;
+            return 1;
+        }
+    }
+}
+
+int32_t HEDGEROW_CALL OnOkToReplace(uint32_t, const HedgerowFindData* existing, const HedgerowFindData* replacement) {
+    HostContext& h = Host();
+    if (Interrupted()) {
+        h.cancelled_by_user = true;
+        return 2;
+    }
+    if (existing == nullptr || replacement == nullptr) return 0;
+    switch (h.overwrite) {
+        case Overwrite::kAlways:
+            return 0;
+        case Overwrite::kNever:
+            return 1;
+        case Overwrite::kNewer:
+            return IsNewer(*replacement, *existing) ? 0 : 1;
+        case Overwrite::kAsk:
+            break;
+    }
+    return AskAboutReplacing(h, *existing, *replacement);
+}
+
+}  // namespace
+
+HostContext& Host() {
+    static HostContext context;
+    return context;
+}
+
+void Say(const std::string& text) {
+    Host().progress.Clear();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void Complain(const std::string& subject, const std::string& text) { Say("hedgerow: " + subject + ": " + text); }
+
+int ObtainPassword(const PasswordSource& source, bool confirm, std::string& password, bool& prompted) {
+    prompted = false;
+    const char* from_env = source.env_name ? std::getenv(source.env_name) : nullptr;
+    if (!source.file.empty()) {
+        std::ifstream in(source.file, std::ios::binary);
+        if (!in) {
+            Complain(source.file, "the password file cannot be read");
+            return kExitHostError;
+        }
+        std::getline(in, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (password.empty()) {
+            Complain(source.file, "the password file is empty");
+            return ExitCodeFor(arNoPassword);
+        }
+    } else if (from_env != nullptr && from_env[0] != '\0') {
+        password = from_env;
+    } else if (CanPrompt()) {
+        prompted = true;
+        for (int attempt = 0;; ++attempt) {
+            if (attempt == kPasswordAttempts) {
+                Complain(source.label, "no password after three attempts");
+                return ExitCodeFor(arNoPassword);
+            }
+            std::optional<std::string> first = PromptSecret(std::string(source.label) + ": ");
+            if (!first) return Interrupted() ? ExitCodeFor(arCancelled) : ExitCodeFor(arNoPassword);
+            if (first->empty()) {
+                Say("The password cannot be empty.");
+                continue;
+            }
+            if (confirm) {
+                std::optional<std::string> second = PromptSecret("Repeat " + Lowercase(source.label) + ": ");
+                if (!second) return Interrupted() ? ExitCodeFor(arCancelled) : ExitCodeFor(arNoPassword);
+                const bool same = *first == *second;
+                WipeSecret(*second);
+                if (!same) {
+                    Say("The two passwords differ; please try again.");
+                    WipeSecret(*first);
+                    continue;
+                }
+            }
+            password = std::move(*first);
+            break;
+        }
+    } else {
+        Complain(Lowercase(source.label), std::string("needed: name a file with ") + source.file_option + ", set " +
+                                              source.env_name + ", or run on a terminal");
+        return ExitCodeFor(arNoPassword);
+    }
+    if (password.size() > kPasswordCapacity) {
+        Complain(Lowercase(source.label), "longer than 249 bytes");
+        WipeSecret(password);
+        return kExitHostError;
+    }
+    return kExitOk;
+}
+
+HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password, const std::string& header_password,
+                             bool lock_headers) {
+    HidFileSettings settings {};
+    settings.cipher_id = cipher_id;
+    settings.lock_headers = lock_headers ? 1 : 0;
+    CopyPassword(settings.data_password, sizeof settings.data_password, data_password);
+    CopyPassword(settings.header_password, sizeof settings.header_password, header_password);
+    return settings;
+}
+
+void RegisterCallbacks() {
+    SetSetProgressProc(0, OnProgress);
+    SetSetFileNameProc(0, OnFileName);
+    SetSkipFileProc(0, OnSkipFile);
+    SetSetCryptKeyProc(0, OnCryptKey);
+    SetSetHeadCryptKeyProc(0, OnHeadCryptKey);
+    SetOkToReplaceProc(0, OnOkToReplace);
+}
+
+uint16_t OpenArchive(const std::string& archive, HidFileSettings& settings, bool& locked, int& host_exit) {
+    HostContext& h = Host();
+    host_exit = kExitOk;
+    locked = false;
+    // Without a header password and without the callback a locked archive does not open
+    // (arBadPassword), which is how the command tells whether its headers are locked.
+    HidFileSettings probe = settings;
+    std::memset(probe.header_password, 0, sizeof probe.header_password);
+    SetSetHeadCryptKeyProc(0, nullptr);
+    InitHidFile(archive.c_str(), &probe);
+    uint16_t status = GetArchiveStatus();
+    if (status != arBadPassword) {
+        if (status == arOk) RegisterCallbacks();
+        return status;
+    }
+    locked = true;
+    std::string header;
+    if (settings.header_password[0] != '\0') {
+        header = settings.header_password;
+    } else {
+        host_exit = ObtainPassword(h.header_source, false, header, h.header_prompted);
+        if (host_exit != kExitOk) return arNoPassword;
+    }
+    CopyPassword(settings.header_password, sizeof settings.header_password, header);
+    h.header_answer.clear();
+    h.header_attempts = 1;
+    SetSetHeadCryptKeyProc(0, OnHeadCryptKey);
+    InitHidFile(archive.c_str(), &settings);
+    status = GetArchiveStatus();
+    if (status == arOk && !h.header_answer.empty()) {
+        // The callback found the password; the settings must carry it, or records
+        // written later would be enciphered with the wrong one.
+        CopyPassword(settings.header_password, sizeof settings.header_password, h.header_answer);
+        InitHidFile(archive.c_str(), &settings);
+        status = GetArchiveStatus();
+    }
+    WipeSecret(header);
+    if (status == arOk) RegisterCallbacks();
+    return status;
+}
+
+int Finish(const std::string& subject, uint16_t status) {
+    HostContext& h = Host();
+    h.progress.Finish();
+    if ((Interrupted() || h.cancelled_by_user) && (status == arBadPassword || status == arCancelled)) {
+        status = arCancelled;
+    }
+    if (status == arOk) {
+        if (h.left_out > 0) {
+            Complain(subject, std::to_string(h.left_out) + (h.left_out == 1 ? " file was" : " files were") +
+                                  " left out (see above)");
+            return kExitIncomplete;
+        }
+        return kExitOk;
+    }
+    Complain(subject, StatusSentence(status));
+    return ExitCodeFor(status);
+}
+
+}  // namespace hedgerow::cli

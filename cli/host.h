@@ -1,0 +1,115 @@
+// host.h -- the command as a host of the library: one context per process that the
+// callbacks answer from (prompts, overwrite policy, progress, Ctrl-C), password sources,
+// mask lists, and opening archives whose headers may be locked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hedgerow.h"
+#include "progress.h"
+
+namespace hedgerow::cli {
+
+// How often a password is asked for on the terminal before the command gives up.
+inline constexpr int kPasswordAttempts = 3;
+
+// Where a password may come from, in this order: a file named on the command line, an
+// environment variable, the terminal.
+struct PasswordSource {
+    std::string file;         // --...-password-file; empty when not given
+    const char* env_name;     // HEDGEROW_PASSWORD, ...
+    const char* label;        // "Password", "Header password", ...
+    const char* file_option;  // the option that names the file, for messages
+};
+
+// What to do when an extracted file exists already, or a file to add has an entry.
+enum class Overwrite {
+    kAsk,     // ask on the terminal; without one keep what exists and warn
+    kAlways,  // --overwrite
+    kNever,   // --skip-existing
+    kNewer,   // --update: only when the replacement was written later
+};
+
+struct HostContext {
+    bool quiet = false;
+    bool verbose = false;
+    Overwrite overwrite = Overwrite::kAsk;
+    bool adding = false;  // the replace query comes from an update (entry, disk file)
+
+    // The data password: where it comes from, and whether asking again is allowed.
+    PasswordSource data_source {"", "HEDGEROW_PASSWORD", "Password", "--password-file"};
+    PasswordSource header_source {"", "HEDGEROW_HEADER_PASSWORD", "Header password", "--header-password-file"};
+    bool data_prompted = false;    // the data password came from the terminal
+    int data_attempts = 0;
+    std::string data_password;     // the last one the library was given
+    bool header_prompted = false;
+    int header_attempts = 0;
+    std::string header_answer;     // the header password the callback gave, if any
+    bool header_fixed = false;     // answer the header callback with header_answer, once
+    bool header_fixed_used = false;
+
+    ProgressLine progress;
+    int left_out = 0;              // files named but not stored or not extracted
+    bool cancelled_by_user = false;
+};
+
+HostContext& Host();
+
+// A message for the user on standard error, after the progress line is cleared.
+void Say(const std::string& text);
+// "hedgerow: <subject>: <text>" on standard error.
+void Complain(const std::string& subject, const std::string& text);
+
+// Reads a password from its source; asks twice on the terminal when `confirm` is set.
+// Returns kExitOk, or the exit code after a message saying why there is none.
+// `prompted` tells whether it came from the terminal (and may be asked for again).
+int ObtainPassword(const PasswordSource& source, bool confirm, std::string& password, bool& prompted);
+
+// Fills a settings block; the passwords are cut to what the block holds.
+HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password, const std::string& header_password,
+                             bool lock_headers);
+
+// Registers every callback the command answers (after the archive is opened, which
+// clears them).
+void RegisterCallbacks();
+
+// Owns a FileMaskList.
+struct MaskList {
+    FileMaskList list {};
+    MaskList() { InitFileMaskList(&list); }
+    ~MaskList() { DoneFileMaskList(&list); }
+    MaskList(const MaskList&) = delete;
+    MaskList& operator=(const MaskList&) = delete;
+    // False when the library refused the mask (its status tells why).
+    bool Add(const std::string& mask) { return AppendFileMask(mask.c_str(), &list) != 0; }
+};
+
+// Owns a HidFileList.
+struct EntryList {
+    HidFileList list {};
+    EntryList() { InitHidFileList(&list); }
+    ~EntryList() { DoneHidFileList(&list); }
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+};
+
+// Forgets the archive when a command ends.
+struct ArchiveGuard {
+    ~ArchiveGuard() { (void)DoneHidFile(); }
+};
+
+// Opens an existing archive with InitHidFile. A locked archive gets its header password
+// from the header source (asking again on the terminal when it is wrong) and is opened
+// again with the password that worked in the settings, because the library enciphers new
+// records with the settings' password. Returns the status; `locked` tells what was found.
+// The settings' header password is replaced by the one that worked. When no header
+// password can be had, host_exit holds the exit code (and the status is arNoPassword).
+// Registers the callbacks after a successful open.
+uint16_t OpenArchive(const std::string& archive, HidFileSettings& settings, bool& locked, int& host_exit);
+
+// Ends a command: the exit code for the status, after saying what went wrong.
+int Finish(const std::string& subject, uint16_t status);
+
+}  // namespace hedgerow::cli

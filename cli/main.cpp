@@ -1,0 +1,161 @@
+// main.cpp -- `hedgerow`: argument parsing and the table of subcommands. Each row names
+// a subcommand, says what it does, declares its options and runs it; a new subcommand
+// (hiding, self-extracting archives) is one more row.
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cstdio>
+#include <exception>
+
+#include "commands.h"
+#include "host.h"
+#include "status_text.h"
+#include "system.h"
+
+#ifndef HEDGEROW_VERSION
+#define HEDGEROW_VERSION "unknown"
+#endif
+
+namespace hedgerow::cli {
+
+namespace {
+
+void ArchiveArgument(CLI::App& app, Options& o) {
+    app.add_option("archive", o.archive, "The archive file")->required()->type_name("ARCHIVE");
+}
+
+void HeaderPasswordOption(CLI::App& app, Options& o) {
+    app.add_option("--header-password-file", o.header_password_file,
+                   "Read the header password from the first line of FILE")
+        ->type_name("FILE");
+}
+
+void PasswordOptions(CLI::App& app, Options& o) {
+    app.add_option("--password-file", o.password_file, "Read the data password from the first line of FILE")
+        ->type_name("FILE");
+    HeaderPasswordOption(app, o);
+}
+
+void SetUpAdd(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("files", o.names, "Files and directories to add (directories are walked)")
+        ->required()
+        ->type_name("FILE|DIR");
+    app.add_option("-c,--cipher", o.cipher,
+                   "Cipher for the new entries: none, des, 3des or idea (default: the archive's own, idea for a new one)")
+        ->check(CLI::IsMember({"none", "des", "3des", "idea"}))
+        ->type_name("CIPHER");
+    app.add_flag("--lock", o.lock, "Encipher the entry headers with a header password (names become unreadable)");
+    app.add_flag("--names-only", o.names_only, "Store bare file names, without directories");
+    app.add_option("-C,--input-dir", o.input_dir, "Take the files relative to DIR")->type_name("DIR");
+    app.add_option("--prefix", o.prefix, "Put PREFIX in front of every stored name")->type_name("PREFIX");
+    auto* update = app.add_flag("-u,--update", o.update, "Replace an entry only when the file is newer");
+    app.add_flag("-n,--skip-existing", o.skip_existing, "Keep entries that exist; add only new names")->excludes(update);
+    PasswordOptions(app, o);
+}
+
+void SetUpList(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("masks", o.names, "Entries to list (wildcards * and ?; default: all)")->type_name("MASK");
+    app.add_flag("--json", o.json, "Write the listing as JSON");
+    HeaderPasswordOption(app, o);
+}
+
+void SetUpExtract(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("masks", o.names, "Entries to extract (wildcards * and ?; default: all)")->type_name("MASK");
+    app.add_option("-o,--output", o.output_dir, "Extract below DIR (default: the current directory)")
+        ->type_name("DIR");
+    app.add_option("--prefix", o.prefix, "Remove PREFIX from the front of stored names")->type_name("PREFIX");
+    auto* overwrite = app.add_flag("-y,--overwrite", o.overwrite, "Replace existing files without asking");
+    auto* skip = app.add_flag("-n,--skip-existing", o.skip_existing, "Never replace existing files");
+    auto* update = app.add_flag("-u,--update", o.update, "Replace existing files only with newer copies");
+    overwrite->excludes(skip)->excludes(update);
+    skip->excludes(update);
+    PasswordOptions(app, o);
+}
+
+void SetUpDelete(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("masks", o.names, "Entries to delete (wildcards * and ?)")->required()->type_name("MASK");
+    HeaderPasswordOption(app, o);
+}
+
+void SetUpArchiveOnly(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    HeaderPasswordOption(app, o);
+}
+
+void SetUpRekey(CLI::App& app, Options& o) {
+    SetUpArchiveOnly(app, o);
+    app.add_option("--new-header-password-file", o.new_header_password_file,
+                   "Read the new header password from the first line of FILE")
+        ->type_name("FILE");
+}
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    void (*set_up)(CLI::App&, Options&);
+    int (*run)(const Options&);
+};
+
+constexpr std::array<Subcommand, 8> kSubcommands {{
+    {"a", "Add files to an archive, creating it when it does not exist", SetUpAdd, RunAdd},
+    {"l", "List the entries of an archive", SetUpList, RunList},
+    {"x", "Extract entries with their directories", SetUpExtract, RunExtractWithPaths},
+    {"e", "Extract entries without their directories", SetUpExtract, RunExtractFlat},
+    {"d", "Delete entries from an archive", SetUpDelete, RunDelete},
+    {"lock", "Encipher the entry headers of an archive with a header password", SetUpArchiveOnly, RunLock},
+    {"unlock", "Write the entry headers of a locked archive in plain", SetUpArchiveOnly, RunUnlock},
+    {"rekey", "Change the header password of a locked archive", SetUpRekey, RunRekey},
+}};
+
+const char* kFooter =
+    "Passwords come from --password-file / --header-password-file, else from the environment\n"
+    "(HEDGEROW_PASSWORD, HEDGEROW_HEADER_PASSWORD, HEDGEROW_NEW_HEADER_PASSWORD), else from the terminal.\n"
+    "Exit codes: see 'man hedgerow' or the README.";
+
+int Main(int argc, char** argv) {
+    CLI::App app {"hedgerow " HEDGEROW_VERSION " -- compressed, enciphered archives"};
+    app.name("hedgerow");
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "hedgerow " HEDGEROW_VERSION);
+    Options o;
+    app.add_flag("-q,--quiet", o.quiet, "No progress line and no notes");
+    app.add_flag("-v,--verbose", o.verbose, "Name each file as it is handled (on standard output)");
+    std::array<CLI::App*, kSubcommands.size()> parsers {};
+    for (size_t i = 0; i < kSubcommands.size(); ++i) {
+        parsers[i] = app.add_subcommand(kSubcommands[i].name, kSubcommands[i].summary);
+        parsers[i]->fallthrough();
+        kSubcommands[i].set_up(*parsers[i], o);
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    HostContext& h = Host();
+    h.quiet = o.quiet;
+    h.verbose = o.verbose;
+    h.data_source.file = o.password_file;
+    h.header_source.file = o.header_password_file;
+    CatchInterrupts();
+    for (size_t i = 0; i < kSubcommands.size(); ++i) {
+        if (parsers[i]->parsed()) return kSubcommands[i].run(o);
+    }
+    return kExitUsage;
+}
+
+}  // namespace
+
+}  // namespace hedgerow::cli
+
+int main(int argc, char** argv) {
+    try {
+        return hedgerow::cli::Main(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "hedgerow: %s\n", e.what());
+        return hedgerow::cli::kExitHostError;
+    }
+}

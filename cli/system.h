@@ -1,0 +1,41 @@
+// system.h -- what the command needs from the operating system beyond the library: the
+// terminal (prompts without echo, the progress line), interruption by Ctrl-C, and a
+// private scratch directory. One implementation file per system.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace hedgerow::cli {
+
+// True when the user sits at a terminal that prompts can use: standard input is a
+// terminal and the process has a controlling terminal.
+bool CanPrompt();
+
+// Writes the prompt to the terminal and reads one line from it (without its line end).
+// Nothing when there is no terminal, at end of input, or when Ctrl-C ends the prompt.
+std::optional<std::string> PromptLine(const std::string& prompt);
+
+// The same with echo switched off, for passwords.
+std::optional<std::string> PromptSecret(const std::string& prompt);
+
+// True when standard error is a terminal (the progress line goes there).
+bool StderrIsTerminal();
+
+// Columns of the terminal on standard error; 80 when unknown.
+int StderrColumns();
+
+// Makes Ctrl-C (and SIGTERM, SIGHUP) set a flag instead of ending the process, so that a
+// running operation can stop at its next safe point and leave nothing half done.
+void CatchInterrupts();
+
+// True once an interrupt has arrived.
+bool Interrupted();
+
+// A new private directory under the system's temporary directory; empty on failure.
+std::string MakeScratchDirectory();
+
+// Overwrites a secret in memory before it is released.
+void WipeSecret(std::string& secret);
+
+}  // namespace hedgerow::cli

@@ -1,0 +1,118 @@
+// walk.cpp -- walking the inputs of `a`.
+#include "walk.h"
+
+#include <algorithm>
+#include <set>
+
+#include "host.h"
+#include "stored_names.h"
+
+namespace hedgerow::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Walker {
+    const WalkRequest& request;
+    WalkResult result;
+    std::set<std::string> stored_seen;  // upper-cased: the library compares names without case
+
+    void LeaveOut(const std::string& shown, const std::string& why) {
+        Complain(shown, why + "; left out");
+        ++result.left_out;
+    }
+
+    static std::string Upper(std::string text) {
+        for (char& c : text) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        return text;
+    }
+
+    void AddFile(const fs::path& full, const std::string& mask) {
+        std::error_code error;
+        const fs::file_status status = fs::status(full, error);
+        if (error || !fs::exists(status)) {
+            LeaveOut(mask, error ? error.message() : "no such file or directory");
+            return;
+        }
+        if (fs::is_directory(status)) {
+            LeaveOut(mask, "symbolic link to a directory, not followed");
+            return;
+        }
+        if (!fs::is_regular_file(status)) {
+            LeaveOut(mask, "not a regular file");
+            return;
+        }
+        if (!request.exclude.empty() && fs::equivalent(full, request.exclude, error)) return;
+        const std::string reason = UnstorableReason(mask);
+        if (!reason.empty()) {
+            LeaveOut(mask, reason);
+            return;
+        }
+        InputFile file;
+        file.mask = mask;
+        file.stored = ExpectedStoredName(request.prefix, mask, request.names_only);
+        if (!stored_seen.insert(Upper(file.stored)).second) {
+            LeaveOut(mask, "another file is stored under the same name, " + DisplayName(file.stored));
+            return;
+        }
+        file.size = fs::file_size(full, error);
+        result.files.push_back(std::move(file));
+    }
+
+    void WalkDirectory(const fs::path& full, const std::string& mask_base) {
+        std::error_code error;
+        std::vector<fs::directory_entry> entries;
+        for (fs::directory_iterator it(full, error), end; !error && it != end; it.increment(error)) {
+            entries.push_back(*it);
+        }
+        if (error) {
+            LeaveOut(mask_base.empty() ? "." : mask_base, "the directory cannot be read (" + error.message() + ")");
+            return;
+        }
+        std::sort(entries.begin(), entries.end(),
+                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
+        for (const fs::directory_entry& entry : entries) {
+            const std::string name = entry.path().filename().string();
+            const std::string mask = mask_base.empty() ? name : mask_base + "/" + name;
+            const fs::file_status link_status = entry.symlink_status(error);
+            if (!error && fs::is_directory(link_status)) {
+                WalkDirectory(entry.path(), mask);
+            } else {
+                AddFile(entry.path(), mask);
+            }
+        }
+    }
+
+    void WalkArgument(const std::string& argument) {
+        fs::path given = fs::path(argument).lexically_normal();
+        if (!request.input_dir.empty() && given.is_absolute()) {
+            LeaveOut(argument, "an absolute path cannot be combined with an input directory");
+            return;
+        }
+        const fs::path full = request.input_dir.empty() ? given : fs::path(request.input_dir) / given;
+        // With --names-only the library takes masks as complete paths; otherwise they are
+        // relative to the input directory.
+        std::string base = (request.names_only ? full.lexically_normal() : given).generic_string();
+        while (base.size() > 1 && base.back() == '/') base.pop_back();
+        if (base == ".") base.clear();
+        std::error_code error;
+        if (fs::is_directory(full, error)) {
+            WalkDirectory(full, base);
+        } else {
+            AddFile(full, base.empty() ? argument : base);
+        }
+    }
+};
+
+}  // namespace
+
+WalkResult WalkInputs(const WalkRequest& request) {
+    Walker walker {request, {}, {}};
+    for (const std::string& path : request.paths) walker.WalkArgument(path);
+    return std::move(walker.result);
+}
+
+}  // namespace hedgerow::cli
