@@ -138,7 +138,8 @@ int RunAdd(const Options& o) {
             if (status != arOk && status != arNoEntries) return Finish(o.archive, status);
             if (entries.list.first) cipher = entries.list.first->cipher_id;
             for (const HidFileEntry* e = entries.list.first; e; e = e->next) {
-                if (e->enciphered && (smallest_enciphered.empty() || e->packed_size < smallest_size)) {
+                // An empty entry proves nothing: its check holds for any password.
+                if (e->enciphered && e->unpacked_size > 0 && (smallest_enciphered.empty() || e->packed_size < smallest_size)) {
                     smallest_enciphered = e->name;
                     smallest_size = e->packed_size;
                 }
@@ -171,8 +172,12 @@ int RunAdd(const Options& o) {
         arOptionsOn(arOptNamesOnly);
         SetInputPath("");
     } else {
+        // The library adds a separator only to paths longer than three characters (so
+        // that a root such as "E:\" stays as it is); short ones get theirs here.
+        std::string input_dir = o.input_dir;
+        if (!input_dir.empty() && input_dir.size() <= 3 && input_dir.back() != '/') input_dir += '/';
         arOptionsOff(arOptNamesOnly);
-        SetInputPath(o.input_dir.c_str());
+        SetInputPath(input_dir.c_str());
     }
     SetRelativePath(prefix.c_str());
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());

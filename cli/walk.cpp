@@ -33,8 +33,12 @@ struct Walker {
     void AddFile(const fs::path& full, const std::string& mask) {
         std::error_code error;
         const fs::file_status status = fs::status(full, error);
-        if (error || !fs::exists(status)) {
-            LeaveOut(mask, error ? error.message() : "no such file or directory");
+        if (status.type() == fs::file_type::not_found) {
+            LeaveOut(mask, "no such file or directory");
+            return;
+        }
+        if (error) {
+            LeaveOut(mask, error.message());
             return;
         }
         if (fs::is_directory(status)) {

@@ -1,0 +1,273 @@
+// commands_posix_test.cpp -- end-to-end tests of the hedgerow command without a terminal:
+// every subcommand in a scratch directory, with its exit code, output and files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/cli_fixture_posix.h"
+
+namespace hedgerow::testing {
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+using CommandsTest = CliTest;
+
+TEST_F(CommandsTest, EveryCipherRoundTripsThroughAddListAndExtract) {
+    MakeTree();
+    struct Case {
+        const char* cipher;
+        bool lock;
+    };
+    const Environment with_header {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "names"}};
+    for (const Case c : {Case {"none", false}, Case {"des", false}, Case {"3des", false}, Case {"idea", false},
+                         Case {"idea", true}}) {
+        const std::string tag = std::string(c.cipher) + (c.lock ? "-locked" : "");
+        SCOPED_TRACE(tag);
+        const std::string archive = tag + ".hdg";
+        std::vector<std::string> add = {"a", "-c", c.cipher, archive, "in"};
+        if (c.lock) add.push_back("--lock");
+        const CommandResult created = Run(add, with_header);
+        ASSERT_EQ(created.exit_code, 0) << created.err;
+
+        const nlohmann::json listing = List(archive, with_header);
+        ASSERT_TRUE(listing.contains("entries"));
+        EXPECT_EQ(listing["locked"], c.lock);
+        std::vector<std::string> names;
+        for (const auto& entry : listing["entries"]) {
+            names.push_back(entry["name"]);
+            EXPECT_EQ(entry["cipher"], c.cipher);
+            EXPECT_EQ(entry["size"], std::filesystem::file_size(At(entry["name"])));
+        }
+        EXPECT_EQ(names, TreeNames());
+        EXPECT_EQ(listing["totals"]["files"], 4);
+
+        const CommandResult extracted = Run({"x", archive, "-o", "out-" + tag}, with_header);
+        ASSERT_EQ(extracted.exit_code, 0) << extracted.err;
+        for (const std::string& name : TreeNames()) EXPECT_EQ(ReadFile(At("out-" + tag + "/" + name)), ReadFile(At(name)));
+
+        const CommandResult flat = Run({"e", archive, "-o", "flat-" + tag}, with_header);
+        ASSERT_EQ(flat.exit_code, 0) << flat.err;
+        EXPECT_EQ(FilesBelow(At("flat-" + tag)), (std::vector<std::string> {"a.txt", "b.bin", "c.txt", "empty.txt"}));
+    }
+}
+
+TEST_F(CommandsTest, ListingShowsColumnsTotalsAndSelections) {
+    MakeTree();
+    SetModified(At("in/c.txt"), UtcTime(2021, 6, 15, 12, 34, 56));
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+
+    const CommandResult table = Run({"l", "t.hdg"});
+    ASSERT_EQ(table.exit_code, 0) << table.err;
+    EXPECT_TRUE(Contains(table.out, "Modified")) << table.out;
+    EXPECT_TRUE(Contains(table.out, "2021-06-15 12:34:56         8")) << table.out;
+    EXPECT_TRUE(Contains(table.out, "idea    in/sub/b.bin")) << table.out;
+    EXPECT_TRUE(Contains(table.out, "4 files")) << table.out;
+    EXPECT_EQ(table.err, "");
+
+    const CommandResult some = Run({"l", "t.hdg", "in/sub/*.*"});
+    EXPECT_EQ(some.exit_code, 0);
+    EXPECT_TRUE(Contains(some.out, "2 files")) << some.out;
+    EXPECT_FALSE(Contains(some.out, "in/a.txt"));
+
+    const CommandResult none = Run({"l", "t.hdg", "nothing.txt"});
+    EXPECT_EQ(none.exit_code, 20);
+    EXPECT_TRUE(Contains(none.err, "No archive entry matches.")) << none.err;
+
+    const nlohmann::json json = List("t.hdg");
+    EXPECT_EQ(json["entries"][1]["modified"], "2021-06-15T12:34:56");
+    EXPECT_EQ(json["totals"]["size"], 3009 + 8 + 5000);
+}
+
+TEST_F(CommandsTest, WrongPasswordChangesNothing) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    const std::vector<uint8_t> before = ReadFile(At("t.hdg"));
+    const Environment wrong {{"HEDGEROW_PASSWORD", "not it"}};
+
+    const CommandResult extract = Run({"x", "t.hdg", "-o", "out"}, wrong);
+    EXPECT_EQ(extract.exit_code, 27);
+    EXPECT_TRUE(Contains(extract.err, "The password is wrong.")) << extract.err;
+    EXPECT_EQ(FilesBelow(At("out")), std::vector<std::string> {});
+
+    WriteFile(At("new.txt"), "new\n");
+    const CommandResult add = Run({"a", "t.hdg", "new.txt"}, wrong);
+    EXPECT_EQ(add.exit_code, 27) << add.err;
+    EXPECT_EQ(ReadFile(At("t.hdg")), before);
+    EXPECT_EQ(Run({"a", "t.hdg", "new.txt"}).exit_code, 0);
+    EXPECT_EQ(Names("t.hdg").back(), "new.txt");
+}
+
+TEST_F(CommandsTest, ExistingFilesFollowTheOverwritePolicy) {
+    WriteFile(At("in/a.txt"), "archive copy\n");
+    const time_t entry_time = UtcTime(2021, 1, 1);
+    SetModified(At("in/a.txt"), entry_time);
+    ASSERT_EQ(Run({"a", "t.hdg", "in/a.txt"}).exit_code, 0);
+    struct Case {
+        const char* option;  // nullptr: none (and no terminal to ask on)
+        int disk_year;
+        bool replaced;
+        int exit_code;
+    };
+    for (const Case c : {Case {nullptr, 2020, false, 3}, Case {"--overwrite", 2022, true, 0},
+                         Case {"--skip-existing", 2020, false, 0}, Case {"--update", 2020, true, 0},
+                         Case {"--update", 2022, false, 0}}) {
+        SCOPED_TRACE(std::string(c.option ? c.option : "no option") + " " + std::to_string(c.disk_year));
+        WriteFile(At("out/in/a.txt"), "disk copy\n");
+        SetModified(At("out/in/a.txt"), UtcTime(c.disk_year, 1, 1));
+        std::vector<std::string> args = {"x", "t.hdg", "-o", "out"};
+        if (c.option) args.push_back(c.option);
+        const CommandResult r = Run(args);
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+        const std::string expected = c.replaced ? "archive copy\n" : "disk copy\n";
+        EXPECT_EQ(ReadFile(At("out/in/a.txt")), std::vector<uint8_t>(expected.begin(), expected.end()));
+        if (c.replaced) {
+            EXPECT_EQ(Modified(At("out/in/a.txt")), entry_time);
+        }
+        if (!c.option) {
+            EXPECT_TRUE(Contains(r.err, "exists; kept")) << r.err;
+        }
+    }
+}
+
+TEST_F(CommandsTest, AddingKnownNamesFollowsTheUpdateOptions) {
+    WriteFile(At("a.txt"), "first\n");
+    SetModified(At("a.txt"), UtcTime(2021, 1, 1));
+    ASSERT_EQ(Run({"a", "t.hdg", "a.txt"}).exit_code, 0);
+    auto size = [&] { return List("t.hdg")["entries"][0]["size"].get<int>(); };
+    WriteFile(At("a.txt"), "second, longer\n");
+    SetModified(At("a.txt"), UtcTime(2022, 1, 1));
+    EXPECT_EQ(Run({"a", "-n", "t.hdg", "a.txt"}).exit_code, 0);
+    EXPECT_EQ(size(), 6);
+    EXPECT_EQ(Run({"a", "-u", "t.hdg", "a.txt"}).exit_code, 0);
+    EXPECT_EQ(size(), 15);
+    WriteFile(At("a.txt"), "older\n");
+    SetModified(At("a.txt"), UtcTime(2020, 1, 1));
+    EXPECT_EQ(Run({"a", "-u", "t.hdg", "a.txt"}).exit_code, 0);
+    EXPECT_EQ(size(), 15);
+    EXPECT_EQ(Run({"a", "t.hdg", "a.txt"}).exit_code, 0);  // replaces by default
+    EXPECT_EQ(size(), 6);
+    EXPECT_EQ(Names("t.hdg"), std::vector<std::string> {"a.txt"});
+}
+
+TEST_F(CommandsTest, LockRekeyAndUnlockGuardTheNames) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    const Environment first {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "one"}};
+    const Environment second {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "two"}};
+
+    ASSERT_EQ(Run({"lock", "t.hdg"}, first).exit_code, 0);
+    const CommandResult no_header = Run({"l", "t.hdg"});
+    EXPECT_EQ(no_header.exit_code, 21);
+    EXPECT_TRUE(Contains(no_header.err, "HEDGEROW_HEADER_PASSWORD")) << no_header.err;
+    EXPECT_EQ(Run({"l", "t.hdg"}, second).exit_code, 27);
+    EXPECT_EQ(Names("t.hdg", first), TreeNames());
+    EXPECT_EQ(Run({"lock", "t.hdg"}, first).exit_code, 1);
+
+    Environment rekey = first;
+    rekey["HEDGEROW_NEW_HEADER_PASSWORD"] = "two";
+    ASSERT_EQ(Run({"rekey", "t.hdg"}, rekey).exit_code, 0);
+    EXPECT_EQ(Run({"l", "t.hdg"}, first).exit_code, 27);
+    EXPECT_EQ(Names("t.hdg", second), TreeNames());
+
+    // Additions to a locked archive stay readable with its header password.
+    WriteFile(At("late.txt"), "late\n");
+    ASSERT_EQ(Run({"a", "t.hdg", "late.txt"}, second).exit_code, 0);
+    EXPECT_EQ(Names("t.hdg", second).back(), "late.txt");
+
+    ASSERT_EQ(Run({"unlock", "t.hdg"}, second).exit_code, 0);
+    EXPECT_EQ(Names("t.hdg").size(), 5u);
+    EXPECT_EQ(Run({"rekey", "t.hdg"}, rekey).exit_code, 1);
+    ASSERT_EQ(Run({"x", "t.hdg", "-o", "out"}).exit_code, 0);
+    for (const std::string& name : TreeNames()) EXPECT_EQ(ReadFile(At("out/" + name)), ReadFile(At(name)));
+}
+
+TEST_F(CommandsTest, DeleteRemovesOnlyTheSelectedEntries) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    const CommandResult deleted = Run({"d", "-v", "t.hdg", "in/*.txt"});
+    EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
+    EXPECT_EQ(deleted.out, "in/a.txt\nin/c.txt\n");
+    EXPECT_EQ(Names("t.hdg"), (std::vector<std::string> {"in/sub/b.bin", "in/sub/deeper/empty.txt"}));
+
+    const std::vector<uint8_t> before = ReadFile(At("t.hdg"));
+    EXPECT_EQ(Run({"d", "t.hdg", "nothing"}).exit_code, 20);
+    EXPECT_EQ(ReadFile(At("t.hdg")), before);
+    EXPECT_EQ(Run({"d", "t.hdg"}).exit_code, 2);  // masks are required
+}
+
+TEST_F(CommandsTest, InputDirectoryPrefixAndNamesOnlyShapeStoredNames) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "-C", "in", "--prefix", "/backup//2024/", "t.hdg", "."}).exit_code, 0);
+    EXPECT_EQ(Names("t.hdg"), (std::vector<std::string> {"backup/2024/a.txt", "backup/2024/c.txt",
+                                                         "backup/2024/sub/b.bin", "backup/2024/sub/deeper/empty.txt"}));
+    ASSERT_EQ(Run({"x", "--prefix", "backup/2024", "t.hdg", "-o", "out"}).exit_code, 0);
+    EXPECT_EQ(FilesBelow(At("out")), (std::vector<std::string> {"a.txt", "c.txt", "sub/b.bin", "sub/deeper/empty.txt"}));
+
+    const CommandResult bare = Run({"a", "--names-only", "bare.hdg", "in/sub", "in/a.txt"});
+    EXPECT_EQ(bare.exit_code, 0) << bare.err;
+    EXPECT_EQ(Names("bare.hdg"), (std::vector<std::string> {"b.bin", "empty.txt", "a.txt"}));
+
+    WriteFile(At("other/a.txt"), "same name\n");
+    const CommandResult clash = Run({"a", "--names-only", "clash.hdg", "in/a.txt", "other/a.txt"});
+    EXPECT_EQ(clash.exit_code, 3);
+    EXPECT_TRUE(Contains(clash.err, "other/a.txt: another file is stored under the same name")) << clash.err;
+    EXPECT_EQ(Names("clash.hdg"), std::vector<std::string> {"a.txt"});
+    EXPECT_EQ(Run({"a", "--prefix", "../up", "up.hdg", "in"}).exit_code, 2);
+}
+
+TEST_F(CommandsTest, FilesTheArchiveCannotHoldAreReported) {
+    MakeTree();
+    WriteFile(At("in/.hidden"), "dot\n");
+    const CommandResult r = Run({"a", "in/t.hdg", "in", "missing.txt"});
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_TRUE(Contains(r.err, "in/.hidden: archives cannot hold a name that begins with its only dot")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "missing.txt: no such file or directory")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "2 files were left out")) << r.err;
+    EXPECT_EQ(Names("in/t.hdg"), TreeNames());
+    // Adding the folder again does not put the archive into itself.
+    EXPECT_EQ(Run({"a", "in/t.hdg", "in/sub"}).exit_code, 0);
+    EXPECT_EQ(Names("in/t.hdg").size(), 4u);
+
+    const CommandResult nothing = Run({"a", "empty.hdg", "missing.txt"});
+    EXPECT_EQ(nothing.exit_code, 31);
+    EXPECT_FALSE(std::filesystem::exists(At("empty.hdg")));
+}
+
+TEST_F(CommandsTest, FailuresHaveTheirOwnExitCodesAndSentences) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    WriteFile(At("text.txt"), std::string(2000, 'x'));
+    WriteFile(At("pw"), "hedge pass\nsecond line\n");
+    WriteFile(At("empty-pw"), "");
+    const Environment none;
+    struct Case {
+        std::vector<std::string> args;
+        const Environment* env;
+        int exit_code;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {{"l", "missing.hdg"}, &password, 10, "missing.hdg: no such archive"},
+        {{"l", "text.txt"}, &password, 35, "The file is not a Hedgerow archive."},
+        {{"l", "--bogus", "t.hdg"}, &password, 2, "bogus"},
+        {{"a", "new.hdg", "in"}, &none, 21, "set HEDGEROW_PASSWORD"},
+        {{"x", "t.hdg", "-o", "o1"}, &none, 21, "--password-file"},
+        {{"x", "--password-file", "absent", "t.hdg", "-o", "o2"}, &none, 1, "absent: the password file cannot be read"},
+        {{"x", "--password-file", "empty-pw", "t.hdg", "-o", "o3"}, &none, 21, "the password file is empty"},
+        {{"x", "--password-file", "pw", "t.hdg", "-o", "o4"}, &none, 0, ""},
+        {{"unlock", "t.hdg"}, &password, 0, "not locked; nothing to do"},
+        {{"a", "-c", "rot13", "r.hdg", "in"}, &password, 2, "rot13"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const CommandResult r = Run(c.args, *c.env);
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
+    }
+    EXPECT_EQ(FilesBelow(At("o4")), TreeNames());
+}
+
+}  // namespace
+}  // namespace hedgerow::testing
