@@ -361,7 +361,12 @@ void Encode(LibraryState& st) {
             --t.lookahead;
             s.progress_count += 1;
         }
-        while (t.lookahead < kSearch.min_lookahead && !t.at_end) FillWindow(st, t);
+        while (t.lookahead < kSearch.min_lookahead && !t.at_end) {
+            // A host that cancelled, or a failed write, ends the file here: what would
+            // follow is thrown away, and a large file would keep the host waiting.
+            if (!StatusIsOk(st.session)) return;
+            FillWindow(st, t);
+        }
     }
     if (t.match_available) AddSymbol(st, t, t.window[t.pos - 1], 0);
 }

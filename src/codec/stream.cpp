@@ -302,6 +302,7 @@ void CopyStoredEntry(LibraryState& st) {
         s.progress_count += n;
         (void)WriteUnpacked(st, buffer.get(), n);
         if (s.unpacked_left >= 0) s.unpacked_left -= n;
+        if (!StatusIsOk(st.session)) return;  // cancelled, or a write failed: the file goes
     }
 }
 
