@@ -74,7 +74,12 @@ void ProgressLine::Draw(bool force) {
         if (c == '\\') c = '/';
     }
     const size_t room = columns > figures.size() + 1 ? columns - figures.size() - 1 : 0;
-    if (name.size() > room) name = room > 3 ? "..." + name.substr(name.size() - (room - 3)) : std::string();
+    if (name.size() > room) {
+        size_t cut = name.size() - (room > 3 ? room - 3 : 0);
+        // Never start inside a UTF-8 sequence.
+        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0u) == 0x80u) ++cut;
+        name = room > 3 ? "..." + name.substr(cut) : std::string();
+    }
     std::fprintf(stderr, "\r\x1b[K%s%s", name.c_str(), figures.c_str());
     std::fflush(stderr);
     shown_ = true;

@@ -26,7 +26,8 @@ bool StderrIsTerminal();
 int StderrColumns();
 
 // Makes Ctrl-C (and SIGTERM, SIGHUP) set a flag instead of ending the process, so that a
-// running operation can stop at its next safe point and leave nothing half done.
+// running operation can stop at its next safe point and leave nothing half done; a
+// closed output pipe is ignored for the same reason.
 void CatchInterrupts();
 
 // True once an interrupt has arrived.

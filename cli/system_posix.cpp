@@ -106,6 +106,9 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a prompt waiting for input must wake up
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) (void)::sigaction(signal_number, &action, nullptr);
+    // A closed pipe on standard output (`hedgerow a -v ... | head`) must not end the
+    // process inside the library; the failed write is simply lost.
+    (void)::signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interrupted() { return g_interrupted != 0; }

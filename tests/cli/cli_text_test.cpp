@@ -2,6 +2,7 @@
 // rule and the checks and forms of stored names.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <set>
 
 #include "entry_text.h"
@@ -23,7 +24,7 @@ TEST(CliTextTest, EveryStatusHasOwnExitCodeAndSentence) {
         EXPECT_GT(info.exit_code, info.status == arOk ? -1 : 0);
         EXPECT_LT(info.exit_code, 256);
         const std::string sentence = info.sentence;
-        EXPECT_TRUE(sentence.size() > 4 && sentence.back() == '.' && std::isupper(sentence[0])) << sentence;
+        EXPECT_TRUE(sentence.size() > 4 && sentence.back() == '.' && std::isupper(static_cast<unsigned char>(sentence[0]))) << sentence;
         EXPECT_EQ(ExitCodeFor(info.status), info.exit_code);
     }
     EXPECT_EQ(StatusTable().size(), 25u);  // every code of hedgerow.h

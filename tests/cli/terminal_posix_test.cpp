@@ -103,7 +103,7 @@ TEST_F(TerminalTest, OverwriteQuestionTakesEveryAnswer) {
 // archive is not left behind and an existing one is not touched.
 TEST_F(TerminalTest, CtrlCCancelsCleanly) {
     WriteFile(At("small.txt"), "small\n");
-    WriteFile(At("big.bin"), NoiseBytes(48u << 20, 9));
+    WriteFile(At("big.bin"), NoiseBytes(32u << 20, 9));
     {
         TerminalSession s({"a", "new.hdg", "big.bin"}, dir.path(), password);
         ASSERT_TRUE(s.Expect("big.bin")) << s.transcript();
