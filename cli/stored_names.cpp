@@ -46,9 +46,10 @@ std::string UnstorableReason(std::string_view path) {
     }
     if (path.size() >= 2 && path[1] == ':') return "its name would be taken for a drive letter";
     const std::string_view last = LastPart(path);
-    // The library splits a name at its last dot into name and extension, and takes only
-    // files whose name part is not empty and does not begin with '*'.
-    if (last.rfind('.') == 0) return "archives cannot hold a name that begins with its only dot";
+    // The library splits a name at its last dot into name and extension, and takes a file
+    // when its name part, or for a name such as ".profile" its extension, does not begin
+    // with '*'.
+    if (last == "." || last.rfind(".*", 0) == 0) return "archives cannot hold a name that is a dot or begins with \".*\"";
     if (last[0] == '*') return "archives cannot hold a name that begins with '*'";
     if (path.size() > kNameCapacity) return "its path is longer than 255 bytes";
     return {};

@@ -48,7 +48,12 @@ void SetOutputPath(Session& session, const char* path) {
 
 void SetInputPath(Session& session, const char* path) {
     const char* text = path ? path : "";
-    const bool add = std::strlen(text) > 3;
+    // Longer paths always get a backslash (the host passes directories without one); a
+    // short one gets it unless it is a drive or a root, so that "in" does not become
+    // "ina.txt" when a name is joined to it.
+    const size_t length = std::strlen(text);
+    const char last = length > 0 ? text[length - 1] : '\\';
+    const bool add = length > 3 || (!IsSeparator(last) && last != ':');
     session.input_path_refused = !CopyPath(session.input_path, sizeof session.input_path, text, add);
     if (session.input_path_refused) SetStatus(session, Status::kNameTooLong);
 }

@@ -159,7 +159,11 @@ bool MatchFileMaskList(const char* name, const FileMaskList& list) {
 void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination) {
     SetStatus(session, Status::kOk);
     for (const FileMaskRecord* record = source.first; record; record = record->next) {
-        if (record->name[0] == '\0' || record->name[0] == '*') continue;
+        // A name part that is empty names a file only when the extension is all there is,
+        // as in ".profile"; a leading '*' in either part never names one.
+        const bool named = record->name[0] != '\0' ? record->name[0] != '*'
+                                                   : record->extension[0] != '\0' && record->extension[0] != '*';
+        if (!named) continue;
         std::string path = record->directory ? record->directory : "";
         if (!path.empty()) {
             const char last = path.back();

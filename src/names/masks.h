@@ -40,8 +40,9 @@ bool MatchFileMask(const char* name, const FileMaskRecord& mask);
 bool MatchFileMaskList(const char* name, const FileMaskList& list);
 
 // Appends to destination every source mask that names a file (name part neither empty
-// nor starting with '*') as directory + name + '.' + extension. Sets the status: 0, or
-// kNoMemory after a failed append.
+// nor starting with '*'; or, for a name such as ".profile", an empty name part and an
+// extension not starting with '*') as directory + name + '.' + extension. Sets the
+// status: 0, or kNoMemory after a failed append.
 void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination);
 
 // The mask's path: directory, name and, when the extension is not empty, '.' and it.

@@ -161,14 +161,21 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
         return;
     }
     for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
-        if (mask->name[0] == '\0') continue;
+        if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
         const std::string name = names::MaskPath(*mask);
         std::string source_path;
         if (!SourcePathOf(st, name, &source_path)) return;
         AnnounceSource(st, source_path, name);
         if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
     }
-    out.Commit(st, st.archive.name);
+    if (!out.Commit(st, st.archive.name)) return;
+    // The new archive can be listed at once: its marker is at the start, its first
+    // record right behind it.
+    st.archive.marker_offset = 0;
+    st.archive.marker_body_offset = 10;
+    st.archive.marker_body_length = archive::kMarkerBodyLength;
+    st.archive.first_entry_offset = archive::kMarkerSize;
+    st.archive.read_position = archive::kMarkerSize;
 }
 
 void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks) {

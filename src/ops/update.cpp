@@ -1,10 +1,12 @@
 // update.cpp -- UpdateArchive.
 #include "ops/update.h"
 
+#include <cstring>
 #include <string>
 
 #include "archive/open_list.h"
 #include "archive/records.h"
+#include "crypto/wipe.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "ops/create.h"
@@ -28,8 +30,30 @@ struct Lists {
 
 }  // namespace
 
+namespace {
+
+// New records of a locked archive are enciphered with the header password that reads
+// the archive (the host may have supplied it through HeadCryptKeyProc), so that one
+// password opens every record; the enciphering password of the settings is restored
+// afterwards for a later LockArchive.
+struct SameHeaderPassword {
+    archive::ArchiveState& archive;
+    char saved[archive::kPasswordCapacity];
+    explicit SameHeaderPassword(archive::ArchiveState& a) : archive(a) {
+        std::memcpy(saved, a.header_password_encipher, sizeof saved);
+        if (a.locked) std::memcpy(a.header_password_encipher, a.header_password_decipher, sizeof saved);
+    }
+    ~SameHeaderPassword() {
+        std::memcpy(archive.header_password_encipher, saved, sizeof saved);
+        crypto::SecureWipe(saved, sizeof saved);
+    }
+};
+
+}  // namespace
+
 void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
     SetStatus(st.session, Status::kOk);
+    const SameHeaderPassword same_password(st.archive);
     Lists lists;
     names::CollectNamedMasks(st.session, masks, lists.named);
     if (!StatusIsOk(st.session)) return;

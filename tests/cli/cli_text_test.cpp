@@ -80,7 +80,8 @@ TEST(CliTextTest, UnstorableNamesAreCaught) {
         bool storable;
     };
     for (const Case c : {Case {"a.txt", true}, Case {"dir/README", true}, Case {".config.json", true},
-                         Case {"../up/a.txt", true}, Case {"dir/.hidden", false}, Case {".profile", false},
+                         Case {"../up/a.txt", true}, Case {"dir/.hidden", true}, Case {".profile", true},
+                         Case {"dir/.*x", false}, Case {".", false},
                          Case {"odd\\name.txt", false}, Case {"c:name.txt", false}, Case {"dir/*star.txt", false},
                          Case {"", false}}) {
         EXPECT_EQ(UnstorableReason(c.path).empty(), c.storable) << c.path;

@@ -35,7 +35,9 @@ TEST(ControlTest, PathSettersAddTheirSeparator) {
         {"D:\\", "D:\\", "D:\\"},
         {"D:\\out", "D:\\out\\", "D:\\out\\"},
         {"E:\\data\\", "E:\\data\\", "E:\\data\\\\"},
-        {"abc", "abc\\", "abc"},
+        {"abc", "abc\\", "abc\\"},
+        {"in", "in\\", "in\\"},
+        {"E:\\", "E:\\", "E:\\"},
         {"/tmp/out/", "/tmp/out/", "/tmp/out/\\"},
     };
     for (const Case& c : cases) {

@@ -117,11 +117,11 @@ TEST(MasksTest, OverlongMaskIsRefused) {
 }
 
 TEST(MasksTest, CollectNamedMasksKeepsOnlyNamedFiles) {
-    MaskList source{"*.TXT", "DATA\\A.TXT", "README", "X:", "C:\\IN\\F.BIN"};
+    MaskList source{"*.TXT", "DATA\\A.TXT", "README", "X:", "C:\\IN\\F.BIN", ".profile", "dir\\.*", "D\\"};
     MaskList named{};
     CollectNamedMasks(named.session, source.list, named.list);
     EXPECT_EQ(named.session.status, arOk);
-    EXPECT_EQ(named.Paths(), (std::vector<std::string>{"DATA\\A.TXT", "README", "C:\\IN\\F.BIN"}));
+    EXPECT_EQ(named.Paths(), (std::vector<std::string>{"DATA\\A.TXT", "README", "C:\\IN\\F.BIN", ".profile"}));
 }
 
 TEST(MasksTest, SplitPath) {

@@ -95,6 +95,19 @@ TEST(CreateExtractTest, RoundTripsEveryCipherPlainAndLocked) {
     }
 }
 
+TEST(CreateExtractTest, DotFilesAreStoredAndTheNewArchiveListsAtOnce) {
+    Host h;
+    h.AddFile(".profile", TextBytes(50));
+    h.AddFile("conf/.hidden.txt", TextBytes(60, 2));
+    ASSERT_EQ(h.Create({".profile", "conf/.hidden.txt"}, MakeSettings(2, "pw")), arOk);
+    EXPECT_EQ(h.Names(), (std::vector<std::string>{".profile", "conf\\.hidden.txt"}));  // without reopening
+    ASSERT_EQ(h.Open(MakeSettings(2, "pw")), arOk);
+    OptionsOn(h.st.session, kOptRestorePaths);
+    ASSERT_EQ(h.Extract(), arOk);
+    EXPECT_EQ(ReadFile(h.Out(".profile")), TextBytes(50));
+    EXPECT_EQ(ReadFile(h.Out("conf/.hidden.txt")), TextBytes(60, 2));
+}
+
 TEST(CreateExtractTest, StoredSizesFollowThePieceLayout) {
     struct Case {
         size_t size;

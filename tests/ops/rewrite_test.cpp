@@ -255,6 +255,25 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
     EXPECT_EQ(h.ArchiveBytes(), unlocked);
 }
 
+TEST(RewriteTest, UpdatingALockedArchiveKeepsOneHeaderPassword) {
+    Host h;
+    MakeAbd(h, MakeSettings(2, "pw", "old", true));
+    // The host opens with another header password in its settings and answers the old
+    // one when asked: the new records must open with the old one too.
+    g_head_calls = 0;
+    g_head_answer = "old";
+    h.st.session.callbacks.head_crypt_key = {5, HeadKey};
+    ASSERT_EQ(h.Open(MakeSettings(2, "pw", "new")), arOk);
+    h.AddFile("E.TXT", TextBytes(100, 6));
+    SetInputPath(h.st.session, (h.dir / "in").c_str());
+    ASSERT_EQ(h.Compress({"E.TXT"}), arOk);
+    h.st.session.callbacks.head_crypt_key = {};
+    ASSERT_EQ(h.Open(MakeSettings(2, "pw", "old")), arOk);
+    EXPECT_EQ(h.Names(), (std::vector<std::string>{"A.TXT", "B.TXT", "D.TXT", "E.TXT"}));
+    EXPECT_EQ(h.st.session.status, arOk);
+    g_head_answer = nullptr;
+}
+
 // Every write, rename, create and allocation of a rewrite may fail; whichever does, the
 // archive stays byte for byte as it was and no temporary file remains.
 TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
