@@ -1,6 +1,6 @@
 // mask_match_fuzz.cpp -- arbitrary masks against arbitrary names. Checks the properties
 // the matching rules promise: the all-files mask selects everything, a list of one mask
-// selects what the mask matches, matching ignores the case of a to z, and collecting the
+// selects what the mask matches (also through the hashed index), matching ignores the case of a to z, and collecting the
 // named masks keeps only masks that name a file.
 #include <cstdint>
 #include <cstring>
@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!names::AddFileMask(session, mask.c_str(), one)) return 0;
     const bool matched = names::MatchFileMask(name.c_str(), *one.first);
     if (names::MatchFileMaskList(name.c_str(), one) != matched) __builtin_trap();
+    if (names::MatchMaskIndex(name.c_str(), names::IndexMasks(one)) != matched) __builtin_trap();
     std::string upper(name.size(), '\0');
     names::UpperString(name.c_str(), upper.data());
     if (names::MatchFileMask(upper.c_str(), *one.first) != matched) __builtin_trap();

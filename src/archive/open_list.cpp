@@ -156,12 +156,12 @@ void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& m
     HidFileEntry entry {};
     char stored[kNameFieldSize];
     uint8_t record[kRecordSize];
+    // Each name is matched against the whole list, so the list is indexed once.
+    const names::MaskIndex index = names::IndexMasks(masks);
     while (ReadNextEntryRecord(st, file.get(), &entry, stored, record)) {
         // Names are kept in the OEM code page; the host sees them in its own.
         (void)platform::OemToAnsi(stored, entry.name, sizeof entry.name);
-        char upper[sizeof entry.name];
-        names::UpperString(entry.name, upper);
-        if (!names::MatchFileMaskList(upper, masks)) continue;
+        if (!names::MatchMaskIndex(entry.name, index)) continue;
         void* block = nullptr;
         if (!names::AllocBlock(&block, sizeof(HidFileEntry))) {
             SetStatus(st.session, Status::kNoMemory);

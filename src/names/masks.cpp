@@ -156,6 +156,51 @@ bool MatchFileMaskList(const char* name, const FileMaskList& list) {
     return false;
 }
 
+namespace {
+
+std::string ExactKey(const std::string& directory, const std::string& name, const std::string& extension) {
+    std::string key = directory;
+    key += '\x01';
+    key += name;
+    key += '\x01';
+    key += extension;
+    return key;
+}
+
+bool HasWildcard(const std::string& part) {
+    return (!part.empty() && part[0] == '*') || part.find('?') != std::string::npos;
+}
+
+}  // namespace
+
+MaskIndex IndexMasks(const FileMaskList& list) {
+    MaskIndex index;
+    index.accepts_all = list.first == nullptr;
+    for (const FileMaskRecord* record = list.first; record; record = record->next) {
+        const std::string name = Upper(record->name);
+        const std::string extension = Upper(record->extension);
+        if (HasWildcard(name) || HasWildcard(extension)) {
+            index.patterns.push_back(record);
+        } else {
+            index.exact.insert(ExactKey(Upper(record->directory ? record->directory : ""), name, extension));
+        }
+    }
+    return index;
+}
+
+bool MatchMaskIndex(const char* name, const MaskIndex& index) {
+    if (index.accepts_all) return true;
+    const std::string key = Upper(WithBackslashes(name));
+    if (!index.exact.empty()) {
+        const MatchParts parts = UpperParts(key.c_str());
+        if (index.exact.count(ExactKey(parts.directory, parts.name, parts.extension)) > 0) return true;
+    }
+    for (const FileMaskRecord* record : index.patterns) {
+        if (MatchFileMask(key.c_str(), *record)) return true;
+    }
+    return false;
+}
+
 void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination) {
     SetStatus(session, Status::kOk);
     for (const FileMaskRecord* record = source.first; record; record = record->next) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "frame/session.h"
 #include "hedgerow.h"
@@ -38,6 +40,18 @@ void DoneFileMaskList(FileMaskList& list);
 bool MatchFileMask(const char* name, const FileMaskRecord& mask);
 // True for an empty list, or when any mask matches.
 bool MatchFileMaskList(const char* name, const FileMaskList& list);
+
+// A mask list prepared for matching many names: masks without wildcards ('?' anywhere, or
+// '*' at the start of the name or extension) are found by one hashed lookup of the
+// name's upper-cased parts, the others are tried in turn. Matches exactly what
+// MatchFileMaskList matches.
+struct MaskIndex {
+    bool accepts_all = false;                           // the list is empty
+    std::unordered_set<std::string> exact;              // directory, name and extension keys
+    std::vector<const FileMaskRecord*> patterns;        // masks with wildcards
+};
+MaskIndex IndexMasks(const FileMaskList& list);
+bool MatchMaskIndex(const char* name, const MaskIndex& index);
 
 // Appends to destination every source mask that names a file (name part neither empty
 // nor starting with '*'; or, for a name such as ".profile", an empty name part and an

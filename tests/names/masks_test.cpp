@@ -73,13 +73,20 @@ TEST(MasksTest, MatchingRules) {
         MaskList m{c.mask};
         EXPECT_EQ(MatchFileMask(c.name, *m.list.first), c.matches);
         EXPECT_EQ(MatchFileMaskList(c.name, m.list), c.matches);
+        EXPECT_EQ(MatchMaskIndex(c.name, IndexMasks(m.list)), c.matches);
     }
 }
 
 TEST(MasksTest, ListsSelectByAnyMask) {
     MaskList empty{};
     EXPECT_TRUE(MatchFileMaskList("ANYTHING.AT\\ALL", empty.list));
-    MaskList two{"A.TXT", "B.TXT"};
+    EXPECT_TRUE(MatchMaskIndex("ANYTHING.AT\\ALL", IndexMasks(empty.list)));
+    MaskList two{"A.TXT", "B.TXT", "D\\?.*"};
+    const MaskIndex index = IndexMasks(two.list);
+    for (const char* name : {"a.txt", "B.TXT", "d/x.doc", "C.TXT", "D\\XY.DOC"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(MatchMaskIndex(name, index), MatchFileMaskList(name, two.list));
+    }
     EXPECT_TRUE(MatchFileMaskList("a.txt", two.list));
     EXPECT_TRUE(MatchFileMaskList("B.TXT", two.list));
     EXPECT_FALSE(MatchFileMaskList("C.TXT", two.list));
