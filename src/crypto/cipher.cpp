@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "frame/byte_order.h"
 #include "crypto/des.h"
 #include "crypto/idea.h"
 #include "crypto/md5.h"
 #include "crypto/wipe.h"
+#include "frame/byte_order.h"
 #include "platform/platform.h"
 
 namespace hedgerow::crypto {

@@ -7,8 +7,8 @@
 
 #include <array>
 
-#include "frame/byte_order.h"
 #include "crypto/wipe.h"
+#include "frame/byte_order.h"
 
 namespace hedgerow::crypto {
 namespace {

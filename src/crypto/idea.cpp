@@ -2,8 +2,8 @@
 
 #include "crypto/idea.h"
 
-#include "frame/byte_order.h"
 #include "crypto/wipe.h"
+#include "frame/byte_order.h"
 
 namespace hedgerow::crypto {
 

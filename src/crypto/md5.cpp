@@ -3,51 +3,108 @@
 
 #include "crypto/md5.h"
 
-#include <array>
 #include <cstring>
 
-#include "frame/byte_order.h"
 #include "crypto/wipe.h"
+#include "frame/byte_order.h"
 
 namespace hedgerow::crypto {
 namespace {
 
-// T[i] = floor(2^32 * |sin(i + 1)|), RFC 1321 section 3.4.
-constexpr std::array<uint32_t, 64> kSine = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
-};
-
-// Rotation counts per round (four per round, repeating), RFC 1321 section 3.4.
-constexpr std::array<int, 16> kShift = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
-
 inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
+// One step each of the four rounds: a = b + ((a + F(b, c, d) + m + T) <<< s), where
+// mt = m + T (RFC 1321 section 3.4). The terms are grouped so that everything not
+// depending on b, the value the previous step has just produced, is summed first:
+// that shortens the chain of dependent instructions, which bounds MD5's speed.
+template <int S>
+inline void StepF(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
+    a = Rotl((a + mt) + (d ^ (b & (c ^ d))), S) + b;
+}
+template <int S>
+inline void StepG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
+    // (b & d) | (c & ~d): the two parts never share a bit, so OR is addition.
+    a = Rotl(((a + mt) + (c & ~d)) + (b & d), S) + b;
+}
+template <int S>
+inline void StepH(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
+    a = Rotl((a + mt) + (b ^ (c ^ d)), S) + b;
+}
+template <int S>
+inline void StepI(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
+    a = Rotl((a + mt) + (c ^ (b | ~d)), S) + b;
+}
+
+// The 64 steps written out, with T[i] = floor(2^32 * |sin(i + 1)|), the message word
+// order and the rotation counts of RFC 1321 section 3.4.
 void Compress(uint32_t state[4], const uint8_t* block) {
     uint32_t m[16];
     for (int i = 0; i < 16; ++i) m[i] = Load32Le(block + 4 * i);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int i = 0; i < 64; ++i) {
-        uint32_t f;
-        int g;
-        switch (i / 16) {
-            case 0: f = (b & c) | (~b & d); g = i; break;
-            case 1: f = (b & d) | (c & ~d); g = (5 * i + 1) % 16; break;
-            case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
-            default: f = c ^ (b | ~d); g = (7 * i) % 16; break;
-        }
-        const uint32_t next = b + Rotl(a + f + kSine[i] + m[g], kShift[(i / 16) * 4 + i % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
-    }
+    StepF< 7>(a, b, c, d, m[ 0] + 0xd76aa478u);
+    StepF<12>(d, a, b, c, m[ 1] + 0xe8c7b756u);
+    StepF<17>(c, d, a, b, m[ 2] + 0x242070dbu);
+    StepF<22>(b, c, d, a, m[ 3] + 0xc1bdceeeu);
+    StepF< 7>(a, b, c, d, m[ 4] + 0xf57c0fafu);
+    StepF<12>(d, a, b, c, m[ 5] + 0x4787c62au);
+    StepF<17>(c, d, a, b, m[ 6] + 0xa8304613u);
+    StepF<22>(b, c, d, a, m[ 7] + 0xfd469501u);
+    StepF< 7>(a, b, c, d, m[ 8] + 0x698098d8u);
+    StepF<12>(d, a, b, c, m[ 9] + 0x8b44f7afu);
+    StepF<17>(c, d, a, b, m[10] + 0xffff5bb1u);
+    StepF<22>(b, c, d, a, m[11] + 0x895cd7beu);
+    StepF< 7>(a, b, c, d, m[12] + 0x6b901122u);
+    StepF<12>(d, a, b, c, m[13] + 0xfd987193u);
+    StepF<17>(c, d, a, b, m[14] + 0xa679438eu);
+    StepF<22>(b, c, d, a, m[15] + 0x49b40821u);
+    StepG< 5>(a, b, c, d, m[ 1] + 0xf61e2562u);
+    StepG< 9>(d, a, b, c, m[ 6] + 0xc040b340u);
+    StepG<14>(c, d, a, b, m[11] + 0x265e5a51u);
+    StepG<20>(b, c, d, a, m[ 0] + 0xe9b6c7aau);
+    StepG< 5>(a, b, c, d, m[ 5] + 0xd62f105du);
+    StepG< 9>(d, a, b, c, m[10] + 0x02441453u);
+    StepG<14>(c, d, a, b, m[15] + 0xd8a1e681u);
+    StepG<20>(b, c, d, a, m[ 4] + 0xe7d3fbc8u);
+    StepG< 5>(a, b, c, d, m[ 9] + 0x21e1cde6u);
+    StepG< 9>(d, a, b, c, m[14] + 0xc33707d6u);
+    StepG<14>(c, d, a, b, m[ 3] + 0xf4d50d87u);
+    StepG<20>(b, c, d, a, m[ 8] + 0x455a14edu);
+    StepG< 5>(a, b, c, d, m[13] + 0xa9e3e905u);
+    StepG< 9>(d, a, b, c, m[ 2] + 0xfcefa3f8u);
+    StepG<14>(c, d, a, b, m[ 7] + 0x676f02d9u);
+    StepG<20>(b, c, d, a, m[12] + 0x8d2a4c8au);
+    StepH< 4>(a, b, c, d, m[ 5] + 0xfffa3942u);
+    StepH<11>(d, a, b, c, m[ 8] + 0x8771f681u);
+    StepH<16>(c, d, a, b, m[11] + 0x6d9d6122u);
+    StepH<23>(b, c, d, a, m[14] + 0xfde5380cu);
+    StepH< 4>(a, b, c, d, m[ 1] + 0xa4beea44u);
+    StepH<11>(d, a, b, c, m[ 4] + 0x4bdecfa9u);
+    StepH<16>(c, d, a, b, m[ 7] + 0xf6bb4b60u);
+    StepH<23>(b, c, d, a, m[10] + 0xbebfbc70u);
+    StepH< 4>(a, b, c, d, m[13] + 0x289b7ec6u);
+    StepH<11>(d, a, b, c, m[ 0] + 0xeaa127fau);
+    StepH<16>(c, d, a, b, m[ 3] + 0xd4ef3085u);
+    StepH<23>(b, c, d, a, m[ 6] + 0x04881d05u);
+    StepH< 4>(a, b, c, d, m[ 9] + 0xd9d4d039u);
+    StepH<11>(d, a, b, c, m[12] + 0xe6db99e5u);
+    StepH<16>(c, d, a, b, m[15] + 0x1fa27cf8u);
+    StepH<23>(b, c, d, a, m[ 2] + 0xc4ac5665u);
+    StepI< 6>(a, b, c, d, m[ 0] + 0xf4292244u);
+    StepI<10>(d, a, b, c, m[ 7] + 0x432aff97u);
+    StepI<15>(c, d, a, b, m[14] + 0xab9423a7u);
+    StepI<21>(b, c, d, a, m[ 5] + 0xfc93a039u);
+    StepI< 6>(a, b, c, d, m[12] + 0x655b59c3u);
+    StepI<10>(d, a, b, c, m[ 3] + 0x8f0ccc92u);
+    StepI<15>(c, d, a, b, m[10] + 0xffeff47du);
+    StepI<21>(b, c, d, a, m[ 1] + 0x85845dd1u);
+    StepI< 6>(a, b, c, d, m[ 8] + 0x6fa87e4fu);
+    StepI<10>(d, a, b, c, m[15] + 0xfe2ce6e0u);
+    StepI<15>(c, d, a, b, m[ 6] + 0xa3014314u);
+    StepI<21>(b, c, d, a, m[13] + 0x4e0811a1u);
+    StepI< 6>(a, b, c, d, m[ 4] + 0xf7537e82u);
+    StepI<10>(d, a, b, c, m[11] + 0xbd3af235u);
+    StepI<15>(c, d, a, b, m[ 2] + 0x2ad7d2bbu);
+    StepI<21>(b, c, d, a, m[ 9] + 0xeb86d391u);
     state[0] += a;
     state[1] += b;
     state[2] += c;

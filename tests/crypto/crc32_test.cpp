@@ -1,5 +1,5 @@
-// crc32_test.cpp -- CRC-32 check value, and the table-driven code against a bit-by-bit
-// reference on empty, unaligned, long and incrementally fed input.
+// crc32_test.cpp -- CRC-32 check value, and both the dispatching and the portable code
+// against a bit-by-bit reference on empty, unaligned, long and incrementally fed input.
 
 #include "crypto/crc32.h"
 
@@ -33,6 +33,7 @@ TEST(Crc32Test, EqualsBitwiseReferenceAtEveryOffsetAndLength) {
         for (size_t length : {0u, 1u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 255u, 1000u, 4096u}) {
             const uint32_t want = BitwiseCrc32Update(0xFFFFFFFFu, data.data() + offset, length);
             ASSERT_EQ(Crc32Update(0xFFFFFFFFu, data.data() + offset, length), want) << offset << "+" << length;
+            ASSERT_EQ(Crc32UpdatePortable(0xFFFFFFFFu, data.data() + offset, length), want) << offset << "+" << length;
         }
     }
 }
