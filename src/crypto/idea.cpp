@@ -145,6 +145,29 @@ bool HaveAvx2() { return false; }
 
 #endif
 
+// The block function on four words (below 65536) held in 32-bit registers.
+inline void CipherWords(uint32_t x[4], const uint16_t* k) {
+    uint32_t x1 = x[0], x2 = x[1], x3 = x[2], x4 = x[3];
+    for (int round = 0; round < 8; ++round, k += 6) {
+        x1 = Mul(x1, k[0]);
+        x2 = (x2 + k[1]) & 0xFFFF;
+        x3 = (x3 + k[2]) & 0xFFFF;
+        x4 = Mul(x4, k[3]);
+        uint32_t t2 = Mul(x1 ^ x3, k[4]);
+        const uint32_t t1 = Mul(((x2 ^ x4) + t2) & 0xFFFF, k[5]);
+        t2 = t1 + t2;  // only its low 16 bits matter; masked below
+        x1 ^= t1;
+        x4 = (x4 ^ t2) & 0xFFFF;
+        const uint32_t new_x2 = x3 ^ t1;
+        x3 = (x2 ^ t2) & 0xFFFF;
+        x2 = new_x2;
+    }
+    x[0] = Mul(x1, k[0]);
+    x[1] = (x3 + k[1]) & 0xFFFF;
+    x[2] = (x2 + k[2]) & 0xFFFF;
+    x[3] = Mul(x4, k[3]);
+}
+
 }  // namespace
 
 uint16_t IdeaMul(uint16_t a, uint16_t b) { return static_cast<uint16_t>(Mul(a, b)); }
@@ -203,26 +226,9 @@ void IdeaInvertKey(const uint16_t encipher[kIdeaScheduleWords], uint16_t deciphe
 }
 
 void IdeaCipherBlock(const uint16_t in[4], uint16_t out[4], const uint16_t schedule[kIdeaScheduleWords]) {
-    uint32_t x1 = in[0], x2 = in[1], x3 = in[2], x4 = in[3];
-    const uint16_t* k = schedule;
-    for (int round = 0; round < 8; ++round, k += 6) {
-        x1 = Mul(x1, k[0]);
-        x2 = (x2 + k[1]) & 0xFFFF;
-        x3 = (x3 + k[2]) & 0xFFFF;
-        x4 = Mul(x4, k[3]);
-        uint32_t t2 = Mul(x1 ^ x3, k[4]);
-        const uint32_t t1 = Mul(((x2 ^ x4) + t2) & 0xFFFF, k[5]);
-        t2 = t1 + t2;  // only its low 16 bits matter; masked below
-        x1 ^= t1;
-        x4 = (x4 ^ t2) & 0xFFFF;
-        const uint32_t new_x2 = x3 ^ t1;
-        x3 = (x2 ^ t2) & 0xFFFF;
-        x2 = new_x2;
-    }
-    out[0] = static_cast<uint16_t>(Mul(x1, k[0]));
-    out[1] = static_cast<uint16_t>(x3 + k[1]);
-    out[2] = static_cast<uint16_t>(x2 + k[2]);
-    out[3] = static_cast<uint16_t>(Mul(x4, k[3]));
+    uint32_t x[4] = {in[0], in[1], in[2], in[3]};
+    CipherWords(x, schedule);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint16_t>(x[i]);
 }
 
 void IdeaBlock(uint8_t block[8], const uint16_t schedule[kIdeaScheduleWords]) {
@@ -233,11 +239,16 @@ void IdeaBlock(uint8_t block[8], const uint16_t schedule[kIdeaScheduleWords]) {
 }
 
 void IdeaEncipherCbc(uint8_t* data, size_t blocks, const uint16_t schedule[kIdeaScheduleWords], uint8_t chain[8]) {
+    // The chain stays in registers: XORing bytes into memory and reloading them as words
+    // would stall every block on store forwarding.
+    uint32_t c[4];
+    for (int j = 0; j < 4; ++j) c[j] = Load16Le(chain + 2 * j);
     for (size_t i = 0; i < blocks; ++i, data += 8) {
-        for (int j = 0; j < 8; ++j) data[j] ^= chain[j];
-        IdeaBlock(data, schedule);
-        for (int j = 0; j < 8; ++j) chain[j] = data[j];
+        for (int j = 0; j < 4; ++j) c[j] ^= Load16Le(data + 2 * j);
+        CipherWords(c, schedule);
+        for (int j = 0; j < 4; ++j) Store16Le(data + 2 * j, static_cast<uint16_t>(c[j]));
     }
+    for (int j = 0; j < 4; ++j) Store16Le(chain + 2 * j, static_cast<uint16_t>(c[j]));
 }
 
 void IdeaDecipherCbc(uint8_t* data, size_t blocks, const uint16_t schedule[kIdeaScheduleWords], uint8_t chain[8]) {
