@@ -27,22 +27,27 @@ void SetKey(CipherState& state, const char* password, int32_t cipher_id, bool de
     PasswordDigest(password, digest);
     switch (cipher_id) {
         case kCipherDes:
-            DesKeySchedule(digest, state.des_a, decipher);
+            if (decipher) {
+                DesSetDecipherKey(state, digest);
+            } else {
+                DesSetEncipherKey(state, digest);
+            }
             break;
         case kCipherTripleDes:
-            DesKeySchedule(digest, state.des_a, decipher);
-            DesKeySchedule(digest + 8, state.des_b, !decipher);
+            if (decipher) {
+                Des3SetDecipherKey(state, digest);
+            } else {
+                Des3SetEncipherKey(state, digest);
+            }
             break;
-        case kCipherIdea: {
-            uint16_t words[8];
-            WipeOnExit wipe_words(words);
-            IdeaKeyWords(digest, words);
-            IdeaExpandKey(words, state.idea_encipher);
-            if (decipher) IdeaInvertKey(state.idea_encipher, state.idea_decipher);
+        case kCipherIdea:
+            if (decipher) {
+                IdeaSetDecipherKey(state, digest);
+            } else {
+                IdeaSetEncipherKey(state, digest);
+            }
             break;
-        }
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -60,6 +65,31 @@ void PasswordDigest(const char* password, uint8_t digest[16]) {
         }
     }
     Md5(work, n, digest);
+}
+
+void DesSetEncipherKey(CipherState& state, const uint8_t digest[16]) { DesKeySchedule(digest, state.des_a, false); }
+void DesSetDecipherKey(CipherState& state, const uint8_t digest[16]) { DesKeySchedule(digest, state.des_a, true); }
+
+void Des3SetEncipherKey(CipherState& state, const uint8_t digest[16]) {
+    DesKeySchedule(digest, state.des_a, false);
+    DesKeySchedule(digest + 8, state.des_b, true);
+}
+
+void Des3SetDecipherKey(CipherState& state, const uint8_t digest[16]) {
+    DesKeySchedule(digest, state.des_a, true);
+    DesKeySchedule(digest + 8, state.des_b, false);
+}
+
+void IdeaSetEncipherKey(CipherState& state, const uint8_t digest[16]) {
+    uint16_t words[8];
+    WipeOnExit wipe_words(words);
+    IdeaKeyWords(digest, words);
+    IdeaExpandKey(words, state.idea_encipher);
+}
+
+void IdeaSetDecipherKey(CipherState& state, const uint8_t digest[16]) {
+    IdeaSetEncipherKey(state, digest);
+    IdeaInvertKey(state.idea_encipher, state.idea_decipher);
 }
 
 void SetEncipherKey(CipherState& state, const char* password, int32_t cipher_id) {

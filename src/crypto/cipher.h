@@ -30,6 +30,17 @@ void PasswordDigest(const char* password, uint8_t digest[16]);
 void SetEncipherKey(CipherState& state, const char* password, int32_t cipher_id);
 void SetDecipherKey(CipherState& state, const char* password, int32_t cipher_id);
 
+// The key setups behind SetEncipherKey and SetDecipherKey, from a 16-byte password digest.
+// DES: schedule A from bytes 0-7 (schedule B untouched). Triple DES: schedule A from
+// key 1 = bytes 0-7 in the given direction, schedule B from key 2 = bytes 8-15 in the
+// other. IDEA: eight little-endian key words; deciphering builds both schedules.
+void DesSetEncipherKey(CipherState& state, const uint8_t digest[16]);
+void DesSetDecipherKey(CipherState& state, const uint8_t digest[16]);
+void Des3SetEncipherKey(CipherState& state, const uint8_t digest[16]);
+void Des3SetDecipherKey(CipherState& state, const uint8_t digest[16]);
+void IdeaSetEncipherKey(CipherState& state, const uint8_t digest[16]);
+void IdeaSetDecipherKey(CipherState& state, const uint8_t digest[16]);
+
 // Fills block with a random chain block; for ids 1 and 2 enciphers it once with the
 // stream's key (no chaining) and loads the result into the chain register.
 void StartChain(CipherState& state, uint8_t block[8], int32_t cipher_id);
