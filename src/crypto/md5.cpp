@@ -109,6 +109,8 @@ void Compress(uint32_t state[4], const uint8_t* block) {
     state[1] += b;
     state[2] += c;
     state[3] += d;
+    // The words may be password bytes; leave no copy in the dead stack frame.
+    SecureWipe(m, sizeof m);
 }
 
 }  // namespace
