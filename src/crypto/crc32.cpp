@@ -72,27 +72,30 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
 }
 
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Load(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 // Needs n >= 64. Folds whole 16-byte chunks into one, which is congruent to the data read
 // so far modulo P; running the bytes of that chunk through the table from a zero register
 // gives the register the data itself would give.
 __attribute__((target("pclmul,sse4.1"))) uint32_t ClmulUpdate(uint32_t crc, const uint8_t* p, size_t n) {
     const __m128i k512 = _mm_set_epi64x(static_cast<long long>(kFold512High), static_cast<long long>(kFold512Low));
     const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128High), static_cast<long long>(kFold128Low));
-    auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
-    __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
-    __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
+    __m128i x0 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+    __m128i x1 = Load(p + 16), x2 = Load(p + 32), x3 = Load(p + 48);
     p += 64;
     n -= 64;
     for (; n >= 64; n -= 64, p += 64) {
-        x0 = Fold(x0, k512, load(p));
-        x1 = Fold(x1, k512, load(p + 16));
-        x2 = Fold(x2, k512, load(p + 32));
-        x3 = Fold(x3, k512, load(p + 48));
+        x0 = Fold(x0, k512, Load(p));
+        x1 = Fold(x1, k512, Load(p + 16));
+        x2 = Fold(x2, k512, Load(p + 32));
+        x3 = Fold(x3, k512, Load(p + 48));
     }
     __m128i x = Fold(x0, k128, x1);
     x = Fold(x, k128, x2);
     x = Fold(x, k128, x3);
-    for (; n >= 16; n -= 16, p += 16) x = Fold(x, k128, load(p));
+    for (; n >= 16; n -= 16, p += 16) x = Fold(x, k128, Load(p));
     alignas(16) uint8_t folded[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(folded), x);
     return Crc32UpdatePortable(Crc32UpdatePortable(0, folded, 16), p, n);
