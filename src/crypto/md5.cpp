@@ -35,80 +35,89 @@ inline void StepI(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) 
     a = Rotl((a + mt) + (c ^ (b | ~d)), S) + b;
 }
 
-// The 64 steps written out, with T[i] = floor(2^32 * |sin(i + 1)|), the message word
-// order and the rotation counts of RFC 1321 section 3.4.
-void Compress(uint32_t state[4], const uint8_t* block) {
+// Whole 64-byte blocks. The 64 steps are written out, with T[i] = floor(2^32 *
+// |sin(i + 1)|), the message word order and the rotation counts of RFC 1321 section 3.4.
+// The state stays in registers from block to block: storing and reloading it would put
+// a store-to-load forwarding delay on the serial path once per block.
+void Compress(uint32_t state[4], const uint8_t* block, size_t blocks) {
     uint32_t m[16];
-    for (int i = 0; i < 16; ++i) m[i] = Load32Le(block + 4 * i);
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    StepF< 7>(a, b, c, d, m[ 0] + 0xd76aa478u);
-    StepF<12>(d, a, b, c, m[ 1] + 0xe8c7b756u);
-    StepF<17>(c, d, a, b, m[ 2] + 0x242070dbu);
-    StepF<22>(b, c, d, a, m[ 3] + 0xc1bdceeeu);
-    StepF< 7>(a, b, c, d, m[ 4] + 0xf57c0fafu);
-    StepF<12>(d, a, b, c, m[ 5] + 0x4787c62au);
-    StepF<17>(c, d, a, b, m[ 6] + 0xa8304613u);
-    StepF<22>(b, c, d, a, m[ 7] + 0xfd469501u);
-    StepF< 7>(a, b, c, d, m[ 8] + 0x698098d8u);
-    StepF<12>(d, a, b, c, m[ 9] + 0x8b44f7afu);
-    StepF<17>(c, d, a, b, m[10] + 0xffff5bb1u);
-    StepF<22>(b, c, d, a, m[11] + 0x895cd7beu);
-    StepF< 7>(a, b, c, d, m[12] + 0x6b901122u);
-    StepF<12>(d, a, b, c, m[13] + 0xfd987193u);
-    StepF<17>(c, d, a, b, m[14] + 0xa679438eu);
-    StepF<22>(b, c, d, a, m[15] + 0x49b40821u);
-    StepG< 5>(a, b, c, d, m[ 1] + 0xf61e2562u);
-    StepG< 9>(d, a, b, c, m[ 6] + 0xc040b340u);
-    StepG<14>(c, d, a, b, m[11] + 0x265e5a51u);
-    StepG<20>(b, c, d, a, m[ 0] + 0xe9b6c7aau);
-    StepG< 5>(a, b, c, d, m[ 5] + 0xd62f105du);
-    StepG< 9>(d, a, b, c, m[10] + 0x02441453u);
-    StepG<14>(c, d, a, b, m[15] + 0xd8a1e681u);
-    StepG<20>(b, c, d, a, m[ 4] + 0xe7d3fbc8u);
-    StepG< 5>(a, b, c, d, m[ 9] + 0x21e1cde6u);
-    StepG< 9>(d, a, b, c, m[14] + 0xc33707d6u);
-    StepG<14>(c, d, a, b, m[ 3] + 0xf4d50d87u);
-    StepG<20>(b, c, d, a, m[ 8] + 0x455a14edu);
-    StepG< 5>(a, b, c, d, m[13] + 0xa9e3e905u);
-    StepG< 9>(d, a, b, c, m[ 2] + 0xfcefa3f8u);
-    StepG<14>(c, d, a, b, m[ 7] + 0x676f02d9u);
-    StepG<20>(b, c, d, a, m[12] + 0x8d2a4c8au);
-    StepH< 4>(a, b, c, d, m[ 5] + 0xfffa3942u);
-    StepH<11>(d, a, b, c, m[ 8] + 0x8771f681u);
-    StepH<16>(c, d, a, b, m[11] + 0x6d9d6122u);
-    StepH<23>(b, c, d, a, m[14] + 0xfde5380cu);
-    StepH< 4>(a, b, c, d, m[ 1] + 0xa4beea44u);
-    StepH<11>(d, a, b, c, m[ 4] + 0x4bdecfa9u);
-    StepH<16>(c, d, a, b, m[ 7] + 0xf6bb4b60u);
-    StepH<23>(b, c, d, a, m[10] + 0xbebfbc70u);
-    StepH< 4>(a, b, c, d, m[13] + 0x289b7ec6u);
-    StepH<11>(d, a, b, c, m[ 0] + 0xeaa127fau);
-    StepH<16>(c, d, a, b, m[ 3] + 0xd4ef3085u);
-    StepH<23>(b, c, d, a, m[ 6] + 0x04881d05u);
-    StepH< 4>(a, b, c, d, m[ 9] + 0xd9d4d039u);
-    StepH<11>(d, a, b, c, m[12] + 0xe6db99e5u);
-    StepH<16>(c, d, a, b, m[15] + 0x1fa27cf8u);
-    StepH<23>(b, c, d, a, m[ 2] + 0xc4ac5665u);
-    StepI< 6>(a, b, c, d, m[ 0] + 0xf4292244u);
-    StepI<10>(d, a, b, c, m[ 7] + 0x432aff97u);
-    StepI<15>(c, d, a, b, m[14] + 0xab9423a7u);
-    StepI<21>(b, c, d, a, m[ 5] + 0xfc93a039u);
-    StepI< 6>(a, b, c, d, m[12] + 0x655b59c3u);
-    StepI<10>(d, a, b, c, m[ 3] + 0x8f0ccc92u);
-    StepI<15>(c, d, a, b, m[10] + 0xffeff47du);
-    StepI<21>(b, c, d, a, m[ 1] + 0x85845dd1u);
-    StepI< 6>(a, b, c, d, m[ 8] + 0x6fa87e4fu);
-    StepI<10>(d, a, b, c, m[15] + 0xfe2ce6e0u);
-    StepI<15>(c, d, a, b, m[ 6] + 0xa3014314u);
-    StepI<21>(b, c, d, a, m[13] + 0x4e0811a1u);
-    StepI< 6>(a, b, c, d, m[ 4] + 0xf7537e82u);
-    StepI<10>(d, a, b, c, m[11] + 0xbd3af235u);
-    StepI<15>(c, d, a, b, m[ 2] + 0x2ad7d2bbu);
-    StepI<21>(b, c, d, a, m[ 9] + 0xeb86d391u);
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
+    uint32_t a0 = state[0], b0 = state[1], c0 = state[2], d0 = state[3];
+    for (; blocks > 0; --blocks, block += kMd5BlockSize) {
+        for (int i = 0; i < 16; ++i) m[i] = Load32Le(block + 4 * i);
+        uint32_t a = a0, b = b0, c = c0, d = d0;
+        StepF< 7>(a, b, c, d, m[ 0] + 0xd76aa478u);
+        StepF<12>(d, a, b, c, m[ 1] + 0xe8c7b756u);
+        StepF<17>(c, d, a, b, m[ 2] + 0x242070dbu);
+        StepF<22>(b, c, d, a, m[ 3] + 0xc1bdceeeu);
+        StepF< 7>(a, b, c, d, m[ 4] + 0xf57c0fafu);
+        StepF<12>(d, a, b, c, m[ 5] + 0x4787c62au);
+        StepF<17>(c, d, a, b, m[ 6] + 0xa8304613u);
+        StepF<22>(b, c, d, a, m[ 7] + 0xfd469501u);
+        StepF< 7>(a, b, c, d, m[ 8] + 0x698098d8u);
+        StepF<12>(d, a, b, c, m[ 9] + 0x8b44f7afu);
+        StepF<17>(c, d, a, b, m[10] + 0xffff5bb1u);
+        StepF<22>(b, c, d, a, m[11] + 0x895cd7beu);
+        StepF< 7>(a, b, c, d, m[12] + 0x6b901122u);
+        StepF<12>(d, a, b, c, m[13] + 0xfd987193u);
+        StepF<17>(c, d, a, b, m[14] + 0xa679438eu);
+        StepF<22>(b, c, d, a, m[15] + 0x49b40821u);
+        StepG< 5>(a, b, c, d, m[ 1] + 0xf61e2562u);
+        StepG< 9>(d, a, b, c, m[ 6] + 0xc040b340u);
+        StepG<14>(c, d, a, b, m[11] + 0x265e5a51u);
+        StepG<20>(b, c, d, a, m[ 0] + 0xe9b6c7aau);
+        StepG< 5>(a, b, c, d, m[ 5] + 0xd62f105du);
+        StepG< 9>(d, a, b, c, m[10] + 0x02441453u);
+        StepG<14>(c, d, a, b, m[15] + 0xd8a1e681u);
+        StepG<20>(b, c, d, a, m[ 4] + 0xe7d3fbc8u);
+        StepG< 5>(a, b, c, d, m[ 9] + 0x21e1cde6u);
+        StepG< 9>(d, a, b, c, m[14] + 0xc33707d6u);
+        StepG<14>(c, d, a, b, m[ 3] + 0xf4d50d87u);
+        StepG<20>(b, c, d, a, m[ 8] + 0x455a14edu);
+        StepG< 5>(a, b, c, d, m[13] + 0xa9e3e905u);
+        StepG< 9>(d, a, b, c, m[ 2] + 0xfcefa3f8u);
+        StepG<14>(c, d, a, b, m[ 7] + 0x676f02d9u);
+        StepG<20>(b, c, d, a, m[12] + 0x8d2a4c8au);
+        StepH< 4>(a, b, c, d, m[ 5] + 0xfffa3942u);
+        StepH<11>(d, a, b, c, m[ 8] + 0x8771f681u);
+        StepH<16>(c, d, a, b, m[11] + 0x6d9d6122u);
+        StepH<23>(b, c, d, a, m[14] + 0xfde5380cu);
+        StepH< 4>(a, b, c, d, m[ 1] + 0xa4beea44u);
+        StepH<11>(d, a, b, c, m[ 4] + 0x4bdecfa9u);
+        StepH<16>(c, d, a, b, m[ 7] + 0xf6bb4b60u);
+        StepH<23>(b, c, d, a, m[10] + 0xbebfbc70u);
+        StepH< 4>(a, b, c, d, m[13] + 0x289b7ec6u);
+        StepH<11>(d, a, b, c, m[ 0] + 0xeaa127fau);
+        StepH<16>(c, d, a, b, m[ 3] + 0xd4ef3085u);
+        StepH<23>(b, c, d, a, m[ 6] + 0x04881d05u);
+        StepH< 4>(a, b, c, d, m[ 9] + 0xd9d4d039u);
+        StepH<11>(d, a, b, c, m[12] + 0xe6db99e5u);
+        StepH<16>(c, d, a, b, m[15] + 0x1fa27cf8u);
+        StepH<23>(b, c, d, a, m[ 2] + 0xc4ac5665u);
+        StepI< 6>(a, b, c, d, m[ 0] + 0xf4292244u);
+        StepI<10>(d, a, b, c, m[ 7] + 0x432aff97u);
+        StepI<15>(c, d, a, b, m[14] + 0xab9423a7u);
+        StepI<21>(b, c, d, a, m[ 5] + 0xfc93a039u);
+        StepI< 6>(a, b, c, d, m[12] + 0x655b59c3u);
+        StepI<10>(d, a, b, c, m[ 3] + 0x8f0ccc92u);
+        StepI<15>(c, d, a, b, m[10] + 0xffeff47du);
+        StepI<21>(b, c, d, a, m[ 1] + 0x85845dd1u);
+        StepI< 6>(a, b, c, d, m[ 8] + 0x6fa87e4fu);
+        StepI<10>(d, a, b, c, m[15] + 0xfe2ce6e0u);
+        StepI<15>(c, d, a, b, m[ 6] + 0xa3014314u);
+        StepI<21>(b, c, d, a, m[13] + 0x4e0811a1u);
+        StepI< 6>(a, b, c, d, m[ 4] + 0xf7537e82u);
+        StepI<10>(d, a, b, c, m[11] + 0xbd3af235u);
+        StepI<15>(c, d, a, b, m[ 2] + 0x2ad7d2bbu);
+        StepI<21>(b, c, d, a, m[ 9] + 0xeb86d391u);
+        a0 += a;
+        b0 += b;
+        c0 += c;
+        d0 += d;
+    }
+    state[0] = a0;
+    state[1] = b0;
+    state[2] = c0;
+    state[3] = d0;
     // The words may be password bytes; leave no copy in the dead stack frame.
     SecureWipe(m, sizeof m);
 }
@@ -134,9 +143,12 @@ void Md5Update(Md5Context& context, const void* data, size_t n) {
         n -= take;
         used += take;
         if (used < kMd5BlockSize) return;
-        Compress(context.state, context.pending);
+        Compress(context.state, context.pending, 1);
     }
-    for (; n >= kMd5BlockSize; n -= kMd5BlockSize, p += kMd5BlockSize) Compress(context.state, p);
+    const size_t whole = n / kMd5BlockSize;
+    Compress(context.state, p, whole);
+    p += whole * kMd5BlockSize;
+    n -= whole * kMd5BlockSize;
     if (n != 0) std::memcpy(context.pending, p, n);
 }
 
