@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "crypto/grouping.h"
 #include "crypto/wipe.h"
 #include "frame/byte_order.h"
 
@@ -125,13 +126,6 @@ constexpr std::array<std::array<uint32_t, 256>, 8> MakeByteSpTables() {
 }
 
 constexpr auto kSpByte = MakeByteSpTables();
-
-// Stops the compiler from regrouping an XOR tree into a chain; emits no instruction.
-inline void KeepGrouping([[maybe_unused]] uint32_t& x) {
-#if defined(__GNUC__)
-    __asm__("" : "+r"(x));
-#endif
-}
 
 // The round function on a half already through the initial permutation and rotated
 // left by one bit. In that form (r' = R rotated left by 1) the E groups 2, 4, 6, 8 sit in

@@ -145,27 +145,48 @@ bool HaveAvx2() { return false; }
 
 #endif
 
-// The block function on four words (below 65536) held in 32-bit registers.
-inline void CipherWords(uint32_t x[4], const uint16_t* k) {
-    uint32_t x1 = x[0], x2 = x[1], x3 = x[2], x4 = x[3];
+// The block function on n blocks of four words (below 65536) held in 32-bit registers,
+// interleaved: one block is a chain of dependent multiplications, and several side by
+// side keep the multiplier busy.
+template <int N>
+inline void CipherWords(uint32_t (&x)[N][4], const uint16_t* k) {
     for (int round = 0; round < 8; ++round, k += 6) {
-        x1 = Mul(x1, k[0]);
-        x2 = (x2 + k[1]) & 0xFFFF;
-        x3 = (x3 + k[2]) & 0xFFFF;
-        x4 = Mul(x4, k[3]);
-        uint32_t t2 = Mul(x1 ^ x3, k[4]);
-        const uint32_t t1 = Mul(((x2 ^ x4) + t2) & 0xFFFF, k[5]);
-        t2 = t1 + t2;  // only its low 16 bits matter; masked below
-        x1 ^= t1;
-        x4 = (x4 ^ t2) & 0xFFFF;
-        const uint32_t new_x2 = x3 ^ t1;
-        x3 = (x2 ^ t2) & 0xFFFF;
-        x2 = new_x2;
+        for (int i = 0; i < N; ++i) {
+            uint32_t x1 = x[i][0], x2 = x[i][1], x3 = x[i][2], x4 = x[i][3];
+            x1 = Mul(x1, k[0]);
+            x2 = (x2 + k[1]) & 0xFFFF;
+            x3 = (x3 + k[2]) & 0xFFFF;
+            x4 = Mul(x4, k[3]);
+            uint32_t t2 = Mul(x1 ^ x3, k[4]);
+            const uint32_t t1 = Mul(((x2 ^ x4) + t2) & 0xFFFF, k[5]);
+            t2 = t1 + t2;  // only its low 16 bits matter; masked below
+            x[i][0] = x1 ^ t1;
+            x[i][1] = x3 ^ t1;  // the middle words change places
+            x[i][2] = (x2 ^ t2) & 0xFFFF;
+            x[i][3] = (x4 ^ t2) & 0xFFFF;
+        }
     }
-    x[0] = Mul(x1, k[0]);
-    x[1] = (x3 + k[1]) & 0xFFFF;
-    x[2] = (x2 + k[2]) & 0xFFFF;
-    x[3] = Mul(x4, k[3]);
+    for (int i = 0; i < N; ++i) {
+        const uint32_t x2 = x[i][1];
+        x[i][0] = Mul(x[i][0], k[0]);
+        x[i][1] = (x[i][2] + k[1]) & 0xFFFF;
+        x[i][2] = (x2 + k[2]) & 0xFFFF;
+        x[i][3] = Mul(x[i][3], k[3]);
+    }
+}
+
+// CBC deciphering of N blocks in place, block by block independent of each other.
+template <int N>
+inline void DecipherCbcWords(uint8_t* data, const uint16_t* schedule, uint32_t (&chain)[4]) {
+    uint32_t x[N][4], previous[N][4];
+    for (int i = 0; i < N; ++i) {
+        for (int j = 0; j < 4; ++j) x[i][j] = previous[i][j] = Load16Le(data + 8 * i + 2 * j);
+    }
+    CipherWords<N>(x, schedule);
+    for (int i = 0; i < N; ++i) {
+        for (int j = 0; j < 4; ++j) Store16Le(data + 8 * i + 2 * j, static_cast<uint16_t>(x[i][j] ^ (i == 0 ? chain[j] : previous[i - 1][j])));
+    }
+    for (int j = 0; j < 4; ++j) chain[j] = previous[N - 1][j];
 }
 
 }  // namespace
@@ -226,9 +247,9 @@ void IdeaInvertKey(const uint16_t encipher[kIdeaScheduleWords], uint16_t deciphe
 }
 
 void IdeaCipherBlock(const uint16_t in[4], uint16_t out[4], const uint16_t schedule[kIdeaScheduleWords]) {
-    uint32_t x[4] = {in[0], in[1], in[2], in[3]};
-    CipherWords(x, schedule);
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint16_t>(x[i]);
+    uint32_t x[1][4] = {{in[0], in[1], in[2], in[3]}};
+    CipherWords<1>(x, schedule);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint16_t>(x[0][i]);
 }
 
 void IdeaBlock(uint8_t block[8], const uint16_t schedule[kIdeaScheduleWords]) {
@@ -241,14 +262,14 @@ void IdeaBlock(uint8_t block[8], const uint16_t schedule[kIdeaScheduleWords]) {
 void IdeaEncipherCbc(uint8_t* data, size_t blocks, const uint16_t schedule[kIdeaScheduleWords], uint8_t chain[8]) {
     // The chain stays in registers: XORing bytes into memory and reloading them as words
     // would stall every block on store forwarding.
-    uint32_t c[4];
-    for (int j = 0; j < 4; ++j) c[j] = Load16Le(chain + 2 * j);
+    uint32_t c[1][4];
+    for (int j = 0; j < 4; ++j) c[0][j] = Load16Le(chain + 2 * j);
     for (size_t i = 0; i < blocks; ++i, data += 8) {
-        for (int j = 0; j < 4; ++j) c[j] ^= Load16Le(data + 2 * j);
-        CipherWords(c, schedule);
-        for (int j = 0; j < 4; ++j) Store16Le(data + 2 * j, static_cast<uint16_t>(c[j]));
+        for (int j = 0; j < 4; ++j) c[0][j] ^= Load16Le(data + 2 * j);
+        CipherWords<1>(c, schedule);
+        for (int j = 0; j < 4; ++j) Store16Le(data + 2 * j, static_cast<uint16_t>(c[0][j]));
     }
-    for (int j = 0; j < 4; ++j) Store16Le(chain + 2 * j, static_cast<uint16_t>(c[j]));
+    for (int j = 0; j < 4; ++j) Store16Le(chain + 2 * j, static_cast<uint16_t>(c[0][j]));
 }
 
 void IdeaDecipherCbc(uint8_t* data, size_t blocks, const uint16_t schedule[kIdeaScheduleWords], uint8_t chain[8]) {
@@ -257,15 +278,11 @@ void IdeaDecipherCbc(uint8_t* data, size_t blocks, const uint16_t schedule[kIdea
         data += 8 * done;
         blocks -= done;
     }
-    for (size_t i = 0; i < blocks; ++i, data += 8) {
-        uint8_t copy[8];
-        for (int j = 0; j < 8; ++j) copy[j] = data[j];
-        IdeaBlock(data, schedule);
-        for (int j = 0; j < 8; ++j) {
-            data[j] ^= chain[j];
-            chain[j] = copy[j];
-        }
-    }
+    uint32_t c[4];
+    for (int j = 0; j < 4; ++j) c[j] = Load16Le(chain + 2 * j);
+    for (; blocks >= 4; blocks -= 4, data += 32) DecipherCbcWords<4>(data, schedule, c);
+    for (; blocks > 0; --blocks, data += 8) DecipherCbcWords<1>(data, schedule, c);
+    for (int j = 0; j < 4; ++j) Store16Le(chain + 2 * j, static_cast<uint16_t>(c[j]));
 }
 
 }  // namespace hedgerow::crypto

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "crypto/grouping.h"
 #include "crypto/wipe.h"
 #include "frame/byte_order.h"
 
@@ -17,22 +18,29 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 // mt = m + T (RFC 1321 section 3.4). The terms are grouped so that everything not
 // depending on b, the value the previous step has just produced, is summed first:
 // that shortens the chain of dependent instructions, which bounds MD5's speed.
+// The sum of the terms known early, held as written (compilers like to move the
+// constant to the end of the sum, onto the critical path).
+inline uint32_t Early(uint32_t x) {
+    KeepGrouping(x);
+    return x;
+}
+
 template <int S>
 inline void StepF(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
-    a = Rotl((a + mt) + (d ^ (b & (c ^ d))), S) + b;
+    a = Rotl(Early(a + mt) + (d ^ (b & (c ^ d))), S) + b;
 }
 template <int S>
 inline void StepG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
     // (b & d) | (c & ~d): the two parts never share a bit, so OR is addition.
-    a = Rotl(((a + mt) + (c & ~d)) + (b & d), S) + b;
+    a = Rotl(Early(a + mt + (c & ~d)) + (b & d), S) + b;
 }
 template <int S>
 inline void StepH(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
-    a = Rotl((a + mt) + (b ^ (c ^ d)), S) + b;
+    a = Rotl(Early(a + mt) + (b ^ (c ^ d)), S) + b;
 }
 template <int S>
 inline void StepI(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) {
-    a = Rotl((a + mt) + (c ^ (b | ~d)), S) + b;
+    a = Rotl(Early(a + mt) + (c ^ (b | ~d)), S) + b;
 }
 
 // Whole 64-byte blocks. The 64 steps are written out, with T[i] = floor(2^32 *
