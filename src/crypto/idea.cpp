@@ -17,22 +17,23 @@ namespace {
 // IdeaMul on words held in 32-bit registers (below 65536). With p = a * b = hi * 65536 + lo
 // and 65536 = -1 modulo 65537, the product is lo - hi, lifted by 65537 when negative,
 // which modulo 65536 means adding 1. p is 0 exactly when a or b is 0 (stands for 65536,
-// that is -1): then the product is -b or -a, that is 1 - a - b for the other one.
-// Branch-free, so that rare zero words cost no mispredicted branch.
+// that is -1): then the product is -b or -a, that is 1 - a - b for the other one. That
+// case is rare and takes a branch, which the processor predicts; the common case is on
+// the serial path of CBC enciphering and is kept short.
 inline uint32_t Mul(uint32_t a, uint32_t b) {
     const uint32_t p = a * b;
-    if (__builtin_expect(p == 0, 0)) return (1 - a - b) & 0xFFFF;
 #if defined(__GNUC__)
+    if (__builtin_expect(p == 0, 0)) return (1 - a - b) & 0xFFFF;
     // Subtract and add the borrow back: compilers turn this into SUB and ADC.
     uint16_t difference;
     const bool borrow = __builtin_sub_overflow(static_cast<uint16_t>(p), static_cast<uint16_t>(p >> 16), &difference);
     return static_cast<uint16_t>(difference + borrow);
 #else
+    if (p == 0) return (1 - a - b) & 0xFFFF;
     const uint32_t lo = p & 0xFFFF, hi = p >> 16;
     return (lo - hi + (lo < hi)) & 0xFFFF;
 #endif
 }
-
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 
@@ -133,6 +134,7 @@ __attribute__((target("avx2"))) size_t DecipherCbcAvx2(uint8_t* data, size_t blo
         Store(data + 96, _mm256_xor_si256(UnpairWords(y4), Load(previous + 96)));
         std::memcpy(chain, previous + 128, 8);
     }
+    SecureWipe(keys, sizeof keys);  // copies of the subkeys
     return done;
 }
 
@@ -184,7 +186,8 @@ inline void DecipherCbcWords(uint8_t* data, const uint16_t* schedule, uint32_t (
     }
     CipherWords<N>(x, schedule);
     for (int i = 0; i < N; ++i) {
-        for (int j = 0; j < 4; ++j) Store16Le(data + 8 * i + 2 * j, static_cast<uint16_t>(x[i][j] ^ (i == 0 ? chain[j] : previous[i - 1][j])));
+        const uint32_t* before = i == 0 ? chain : previous[i - 1];
+        for (int j = 0; j < 4; ++j) Store16Le(data + 8 * i + 2 * j, static_cast<uint16_t>(x[i][j] ^ before[j]));
     }
     for (int j = 0; j < 4; ++j) chain[j] = previous[N - 1][j];
 }

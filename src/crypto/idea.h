@@ -1,7 +1,8 @@
 // idea.h -- the IDEA block cipher (64-bit block, 128-bit key, eight rounds and an output
 // transformation) with this library's word order: every 16-bit word of key and block is
-// stored little-endian (byte 0 is the low byte of word 1). Uses no tables; whether the
-// multiplication is constant-time depends on the compiler keeping it branch-free.
+// stored little-endian (byte 0 is the low byte of word 1). Uses no tables, but is NOT
+// constant-time: the scalar multiplication branches when a factor is 0 (the batched
+// AVX2 path does not).
 #pragma once
 
 #include <cstddef>
