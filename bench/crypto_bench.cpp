@@ -46,7 +46,9 @@ std::vector<uint8_t> KeyBytes() {
     return {digest, digest + 16};
 }
 
-void Finish(benchmark::State& state) { state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize)); }
+void Finish(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+}
 
 // ---- Ours -------------------------------------------------------------------------
 

@@ -61,7 +61,8 @@ __attribute__((target("avx2"))) inline __m256i MulVector(__m256i a, const Vector
     const __m256i zero = _mm256_setzero_si256();
     const __m256i lo = _mm256_mullo_epi16(a, key.k), hi = _mm256_mulhi_epu16(a, key.k);
     const __m256i no_borrow = _mm256_cmpeq_epi16(_mm256_subs_epu16(hi, lo), zero);  // hi <= lo
-    const __m256i product = _mm256_sub_epi16(_mm256_sub_epi16(lo, hi), _mm256_xor_si256(no_borrow, _mm256_set1_epi16(-1)));
+    const __m256i borrow = _mm256_andnot_si256(no_borrow, _mm256_set1_epi16(1));         // 1 where hi > lo
+    const __m256i product = _mm256_add_epi16(_mm256_sub_epi16(lo, hi), borrow);
     const __m256i either_zero = _mm256_or_si256(_mm256_cmpeq_epi16(a, zero), key.k_is_zero);
     return _mm256_add_epi16(product, _mm256_and_si256(either_zero, _mm256_sub_epi16(key.one_minus_k, a)));
 }
@@ -97,8 +98,8 @@ __attribute__((target("avx2"))) inline void Transpose(__m256i& a, __m256i& b, __
 }
 
 // Deciphers whole batches of sixteen blocks in CBC mode; returns the blocks done.
-__attribute__((target("avx2"))) size_t DecipherCbcAvx2(uint8_t* data, size_t blocks,
-                                                         const uint16_t schedule[kIdeaScheduleWords], uint8_t chain[8]) {
+__attribute__((target("avx2"))) size_t DecipherCbcAvx2(uint8_t* data, size_t blocks, const uint16_t* schedule,
+                                                         uint8_t chain[8]) {
     VectorKey keys[kIdeaScheduleWords];
     for (int i = 0; i < kIdeaScheduleWords; ++i) keys[i] = MakeVectorKey(schedule[i]);
     size_t done = 0;

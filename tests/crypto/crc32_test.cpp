@@ -30,7 +30,8 @@ TEST(Crc32Test, EqualsBitwiseReferenceAtEveryOffsetAndLength) {
     std::vector<uint8_t> data(4096 + 64);
     for (auto& b : data) b = static_cast<uint8_t>(rng());
     for (size_t offset = 0; offset < 16; ++offset) {
-        for (size_t length : {0u, 1u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 255u, 1000u, 4096u}) {
+        for (size_t length : {0u, 1u, 3u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u,
+                              255u, 1000u, 4096u}) {
             const uint32_t want = BitwiseCrc32Update(0xFFFFFFFFu, data.data() + offset, length);
             ASSERT_EQ(Crc32Update(0xFFFFFFFFu, data.data() + offset, length), want) << offset << "+" << length;
             ASSERT_EQ(Crc32UpdatePortable(0xFFFFFFFFu, data.data() + offset, length), want) << offset << "+" << length;
