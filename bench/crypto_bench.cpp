@@ -2,8 +2,10 @@
 // the peer libraries on the same machine (OpenSSL EVP and Botan for the ciphers, OpenSSL
 // for MD5, zlib for CRC-32), each direction separately, followed by a table of ratios
 // (ours / fastest peer, from the medians when repetitions are run).
-// Run: build/bench/bench/crypto_bench   (defaults to 5 repetitions; any --benchmark_*
-// flag is passed on).
+// Run: cmake --preset bench && cmake --build build/bench -j2 --target crypto_bench &&
+//      build/bench/bench/crypto_bench
+// (5 repetitions unless --benchmark_repetitions is given; other --benchmark_* flags pass
+// through, e.g. --benchmark_filter=MD5). Run it on an otherwise idle machine.
 
 #include <benchmark/benchmark.h>
 #include <botan/block_cipher.h>
