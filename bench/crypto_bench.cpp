@@ -1,7 +1,8 @@
 // crypto_bench.cpp -- throughput of our ciphers, MD5 and CRC-32 on 8 KiB buffers beside
 // the peer libraries on the same machine (OpenSSL EVP and Botan for the ciphers, OpenSSL
 // for MD5, zlib for CRC-32), each direction separately, followed by a table of ratios
-// (ours / fastest peer, from the medians when repetitions are run).
+// (ours / fastest peer, from the medians when repetitions are run; bytes per CPU second,
+// as Google Benchmark counts them, which a busy machine disturbs least).
 // Run: cmake --preset bench && cmake --build build/bench -j2 --target crypto_bench &&
 //      build/bench/bench/crypto_bench
 // (5 repetitions unless --benchmark_repetitions is given; other --benchmark_* flags pass
