@@ -1,15 +1,24 @@
 // export_guard.h -- runs the body of an exported function so that no C++ exception can
-// cross the C interface: running out of memory becomes the out-of-memory status.
+// cross the C interface (running out of memory becomes the out-of-memory status), and so
+// that no key schedule outlives the call that needed it.
 #pragma once
 
 #include <new>
 
+#include "crypto/cipher.h"
 #include "frame/library_state.h"
 
 namespace hedgerow {
 
+// Wipes the key schedules and the chain register when an exported call ends, however it
+// ends: every operation sets up the keys it needs afresh.
+struct WipeKeysOnExit {
+    ~WipeKeysOnExit() { crypto::WipeCipherState(State().cipher); }
+};
+
 template <typename Result, typename Body>
 Result Guarded(Result on_failure, Body&& body) noexcept {
+    const WipeKeysOnExit wipe;
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -22,6 +31,7 @@ Result Guarded(Result on_failure, Body&& body) noexcept {
 
 template <typename Body>
 void GuardedVoid(Body&& body) noexcept {
+    const WipeKeysOnExit wipe;
     try {
         body();
     } catch (const std::bad_alloc&) {
