@@ -1,0 +1,333 @@
+// carrier.cpp -- bit pump, collector, chunk loop and the carrier copy (see carrier.h).
+#include "hide/carrier.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame/byte_order.h"
+#include "hide/bmp_carrier.h"
+#include "hide/wav_carrier.h"
+
+namespace hedgerow::hide {
+
+namespace {
+
+// Large chunks (a WAV "data" chunk may hold the whole sound) go through in pieces of
+// this many bytes, an even number so that 16-bit units never straddle two pieces.
+constexpr size_t kPieceBytes = 64 * 1024;
+constexpr size_t kCopyBytes = 64 * 1024;
+
+uint32_t NextChunk(Session& s, CarrierState& c) {
+    switch (c.kind) {
+        case CarrierKind::kBmp: return NextBmpRow(c);
+        case CarrierKind::kWav: return NextWavData(s, c);
+        case CarrierKind::kNone: break;
+    }
+    return 0;
+}
+
+// Units are little-endian: the lowest bit of a unit is the lowest bit of its first byte,
+// and the pump never changes another bit, so only the first byte of each unit is touched.
+template <uint32_t kUnit>
+void EmbedUnits(CarrierState& c, uint8_t* data, size_t units) {
+    for (size_t i = 0; i < units; ++i) data[i * kUnit] = static_cast<uint8_t>(EmbedBit(c, data[i * kUnit]));
+}
+
+template <uint32_t kUnit>
+void CollectUnits(CarrierState& c, const uint8_t* data, size_t units) {
+    for (size_t i = 0; i < units; ++i) CollectBit(c, data[i * kUnit]);
+}
+
+bool ExtractionFull(const CarrierState& c) { return c.extracted.size() >= c.extract_capacity; }
+
+// Reads the chunk piece by piece, passes every unit through the pump and writes each
+// piece back where it came from.
+bool EmbedChunk(Session& s, CarrierState& c, uint32_t n) {
+    const uint64_t units = n / c.unit_size;
+    uint64_t bytes_left = units * c.unit_size;  // an odd last byte of 16-bit sound carries nothing
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(bytes_left, kPieceBytes)));
+    while (bytes_left > 0) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(bytes_left, kPieceBytes));
+        const int64_t where = platform::Tell(c.file.get());
+        if (where < 0) return Fail(s, Status::kIoError);
+        if (!ReadExactly(s, c.file.get(), piece.data(), count, Status::kIoError)) return false;
+        if (c.unit_size == 2) {
+            EmbedUnits<2>(c, piece.data(), count / 2);
+        } else {
+            EmbedUnits<1>(c, piece.data(), count);
+        }
+        if (!platform::SeekTo(c.file.get(), static_cast<uint64_t>(where))) return Fail(s, Status::kIoError);
+        if (!WriteExactly(s, c.file.get(), piece.data(), count)) return false;
+        // A read may not follow a write on the same stream without a positioning call.
+        if (!platform::SeekTo(c.file.get(), static_cast<uint64_t>(where) + count)) return Fail(s, Status::kIoError);
+        bytes_left -= count;
+    }
+    return true;
+}
+
+// Collects the chunk's units; stops early once the extraction buffer is full, since
+// nothing after that point is kept.
+bool ExtractChunk(Session& s, CarrierState& c, uint32_t n) {
+    const uint64_t units = n / c.unit_size;
+    uint64_t bytes_left = units * c.unit_size;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint64_t>(bytes_left, kPieceBytes)));
+    while (bytes_left > 0 && !ExtractionFull(c)) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(bytes_left, kPieceBytes));
+        const size_t got = platform::ReadBytes(c.file.get(), piece.data(), count);
+        if (c.unit_size == 2) {
+            CollectUnits<2>(c, piece.data(), got / 2);
+        } else {
+            CollectUnits<1>(c, piece.data(), got);
+        }
+        if (got < count) return Fail(s, Status::kIoError);
+        bytes_left -= count;
+    }
+    return true;
+}
+
+// Reads the first byte and runs the matching header parser.
+bool ParseCarrierHeader(Session& s, CarrierState& c) {
+    uint8_t first = 0;
+    if (platform::ReadBytes(c.file.get(), &first, 1) != 1) return Fail(s, Status::kBadFormat);
+    switch (first) {
+        case 'B':
+            c.kind = CarrierKind::kBmp;
+            return ParseBmpHeader(s, c);
+        case 'R':
+            c.kind = CarrierKind::kWav;
+            return ParseWavHeader(s, c);
+        default:
+            return Fail(s, Status::kBadFormat);
+    }
+}
+
+}  // namespace
+
+bool IsPreparedHeader(const uint8_t header[kPreparedHeaderSize]) {
+    return (Load32Le(header) >> 16) == kPreparedTag && std::memcmp(header + 12, kPreparedMagic, 5) == 0;
+}
+
+void ResetCarrierState(CarrierState& c) { c = CarrierState {}; }
+
+uint32_t EmbedBit(CarrierState& c, uint32_t unit) {
+    if (--c.bits_left < 0) {
+        uint8_t byte = 0;
+        if (c.payload_mode && c.stream_pos < c.stream.size()) {
+            byte = c.stream[c.stream_pos++];
+        } else {
+            if (c.payload_mode) {
+                c.payload_mode = false;
+                c.random.Seed(platform::MillisecondsSinceStart());
+            }
+            byte = c.random.Byte();
+        }
+        c.bit_buffer = (c.bit_buffer << 8) | byte;
+        c.bits_left += 8;
+    }
+    return (unit & ~1u) | ((c.bit_buffer >> c.bits_left) & 1u);
+}
+
+void CollectBit(CarrierState& c, uint32_t unit) {
+    c.accumulator |= unit & 1u;
+    if (++c.collected >= 8) {
+        c.collected -= 8;
+        if (c.extracted.size() < c.extract_capacity) {
+            c.extracted.push_back(static_cast<uint8_t>(c.accumulator >> c.collected));
+        }
+    }
+    c.accumulator <<= 1;
+}
+
+bool PreparedFileEmbedded(const CarrierState& c) {
+    if (!c.payload_mode) return true;  // the pump has gone past the whole stream
+    const uint64_t bits_done = 8 * static_cast<uint64_t>(c.stream_pos) - static_cast<uint64_t>(c.bits_left);
+    return bits_done >= 8 * static_cast<uint64_t>(c.prepared_size);
+}
+
+bool ReadExactly(Session& s, std::FILE* f, void* buffer, size_t count, Status on_short) {
+    if (count == 0) return true;
+    if (platform::ReadBytes(f, buffer, count) != count) return Fail(s, on_short);
+    return true;
+}
+
+bool WriteExactly(Session& s, std::FILE* f, const void* buffer, size_t count) {
+    if (count == 0) return true;
+    if (platform::WriteBytes(f, buffer, count) != count) return Fail(s, Status::kWriteError);
+    return true;
+}
+
+bool LoadEmbeddedStream(Session& s, CarrierState& c, const char* prepared_name) {
+    platform::File f = platform::OpenFile(prepared_name, "rb");
+    if (!f) return Fail(s, Status::kIoError);
+    const int64_t size = platform::Length(f.get());
+    if (size < 0) return Fail(s, Status::kIoError);
+    if (size == 0) return Fail(s, Status::kEmptyFile);
+    if (platform::FaultPoint(platform::FaultKind::kAlloc)) return Fail(s, Status::kNoMemory);
+    c.stream.assign(static_cast<size_t>(size) + kFillerSize, 0);
+    if (!ReadExactly(s, f.get(), c.stream.data(), static_cast<size_t>(size), Status::kIoError)) {
+        c.stream = {};
+        return false;
+    }
+    // The filler is noise like the bits after it, so the end of the hidden data does not
+    // show in the carrier.
+    RandomDraws filler;
+    filler.Seed(platform::MillisecondsSinceStart() ^ 0x5A5A5A5Au);
+    for (uint32_t i = 0; i < kFillerSize; ++i) c.stream[static_cast<size_t>(size) + i] = filler.Byte();
+    c.stream_pos = 0;
+    c.prepared_size = static_cast<size_t>(size);
+    return true;
+}
+
+bool NewExtractionBuffer(Session& s, CarrierState& c, size_t capacity) {
+    if (platform::FaultPoint(platform::FaultKind::kAlloc)) return Fail(s, Status::kNoMemory);
+    c.extracted.clear();
+    c.extracted.reserve(capacity);
+    c.extract_capacity = capacity;
+    return true;
+}
+
+bool ProbeCarrier(Session& s, CarrierState& c, const char* name, uint32_t* unit_size) {
+    ResetCarrierState(c);
+    c.file = platform::OpenFile(name, "r+b");
+    if (!c.file) return Fail(s, Status::kIoError);
+    const bool parsed = ParseCarrierHeader(s, c);
+    c.file.reset();
+    if (!parsed) return false;
+    *unit_size = c.unit_size;
+    return true;
+}
+
+bool OpenCarrierForEmbedding(Session& s, CarrierState& c, const char* name) {
+    c.hiding = true;
+    c.embedding_pass = true;
+    c.file = platform::OpenFile(name, "r+b");
+    if (!c.file) return Fail(s, Status::kIoError);
+    if (!ParseCarrierHeader(s, c)) {
+        c.file.reset();
+        return false;
+    }
+    return true;
+}
+
+bool OpenCarrierForExtraction(Session& s, CarrierState& c, const char* name) {
+    c.hiding = false;
+    c.embedding_pass = false;
+    c.file = platform::OpenFile(name, "rb");
+    if (!c.file) return Fail(s, Status::kIoError);
+    if (!ParseCarrierHeader(s, c)) {
+        c.file.reset();
+        return false;
+    }
+    return true;
+}
+
+bool RunCarrier(Session& s, CarrierState& c) {
+    for (;;) {
+        const uint32_t n = NextChunk(s, c);
+        if (!StatusIsOk(s)) return false;
+        if (n == 0) return true;
+        if (!(c.hiding ? EmbedChunk(s, c, n) : ExtractChunk(s, c, n))) return false;
+        if (c.hiding ? c.stream_pos >= c.stream.size() : ExtractionFull(c)) return true;
+    }
+}
+
+CarrierCopy::~CarrierCopy() {
+    file.reset();
+    if (pending) (void)platform::RemoveFile(path);
+}
+
+bool MakeCarrierCopy(Session& s, const char* carrier, CarrierCopy& copy, bool copy_content) {
+    if (!archive::MakeTempName(carrier, copy.path, &copy.file)) return Fail(s, Status::kIoError);
+    copy.pending = true;
+    if (!copy_content) return true;
+    platform::File from = platform::OpenFile(carrier, "rb");
+    if (!from) return Fail(s, Status::kIoError);
+    const int64_t length = platform::Length(from.get());
+    if (length < 0) return Fail(s, Status::kIoError);
+    std::vector<uint8_t> buffer(kCopyBytes);
+    uint64_t left = static_cast<uint64_t>(length);
+    while (left > 0) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(left, kCopyBytes));
+        if (!ReadExactly(s, from.get(), buffer.data(), count, Status::kIoError)) return false;
+        if (!WriteExactly(s, copy.file.get(), buffer.data(), count)) return false;
+        left -= count;
+    }
+    if (!platform::Close(copy.file)) return Fail(s, Status::kWriteError);
+    return true;
+}
+
+bool ReplaceCarrierWithCopy(Session& s, CarrierCopy& copy, platform::File& written, const char* carrier) {
+    const bool synced = platform::SyncToDisk(written.get());
+    if (!platform::Close(written) || !synced) return Fail(s, Status::kWriteError);
+    if (!platform::RenamePath(copy.path, carrier)) return Fail(s, Status::kIoError);
+    copy.pending = false;
+    return true;
+}
+
+bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name) {
+    ResetCarrierState(c);
+    CarrierCopy copy;
+    bool done = MakeCarrierCopy(s, carrier, copy, true) && OpenCarrierForEmbedding(s, c, copy.path) &&
+                LoadEmbeddedStream(s, c, prepared_name) && RunCarrier(s, c);
+    if (done && !PreparedFileEmbedded(c)) done = Fail(s, Status::kCarrierTooSmall);
+    if (done) done = ReplaceCarrierWithCopy(s, copy, c.file, carrier);
+    ResetCarrierState(c);
+    return done;
+}
+
+size_t CheckCollectedHeader(Session& s, const CarrierState& c, uint64_t unit_bound,
+                            uint8_t header[kPreparedHeaderSize]) {
+    bool found = c.extracted.size() >= kPreparedHeaderSize;
+    if (found) {
+        std::memcpy(header, c.extracted.data(), kPreparedHeaderSize);
+        found = IsPreparedHeader(header);
+    }
+    // What the header announces must fit into the carrier at one bit per unit.
+    const uint64_t packed = found ? Load32Le(header + 8) : 0;
+    if (!found || 8 * (packed + kPreparedHeaderSize) > unit_bound) {
+        Fail(s, Status::kNothingHidden);
+        return 0;
+    }
+    return static_cast<size_t>(packed + kFirstCollect);
+}
+
+bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPreparedHeaderSize],
+                    const char* temp_name) {
+    const size_t keep = static_cast<size_t>(Load32Le(header + 8)) + kPreparedHeaderSize;
+    if (c.extracted.size() < keep) return Fail(s, Status::kNothingHidden);
+    platform::File out = platform::OpenFile(temp_name, "wb");
+    if (!out) return Fail(s, Status::kIoError);
+    const bool written = platform::WriteBytes(out.get(), c.extracted.data(), keep) == keep;
+    if (!platform::Close(out) || !written) {
+        (void)platform::RemoveFile(temp_name);
+        return Fail(s, Status::kWriteError);
+    }
+    return true;
+}
+
+bool ExtractFromCarrier(Session& s, CarrierState& c, const char* carrier, const char* temp_name,
+                        uint8_t header[kPreparedHeaderSize]) {
+    ResetCarrierState(c);
+    bool ok = OpenCarrierForExtraction(s, c, carrier) && NewExtractionBuffer(s, c, kFirstCollect) && RunCarrier(s, c);
+    const int64_t length = ok ? platform::Length(c.file.get()) : -1;
+    c.file.reset();
+    size_t capacity = 0;
+    if (ok) {
+        if (length < 0) {
+            ok = Fail(s, Status::kIoError);
+        } else {
+            capacity = CheckCollectedHeader(s, c, static_cast<uint64_t>(length), header);
+            ok = capacity != 0;
+        }
+    }
+    if (ok) {
+        ResetCarrierState(c);
+        ok = OpenCarrierForExtraction(s, c, carrier) && NewExtractionBuffer(s, c, capacity) && RunCarrier(s, c);
+        c.file.reset();
+        if (ok) ok = WriteCollected(s, c, header, temp_name);
+    }
+    ResetCarrierState(c);
+    return ok;
+}
+
+}  // namespace hedgerow::hide
