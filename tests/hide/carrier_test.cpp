@@ -67,10 +67,11 @@ TEST(CarrierTest, PreparedHeaderIsRecognisedByTagAndMagicOnly) {
 void ExpectOnlyLowBitsChanged(const Carrier& before, const std::vector<uint8_t>& after,
                               const std::vector<size_t>& may_change = {}) {
     ASSERT_EQ(before.bytes.size(), after.size());
-    std::vector<bool> is_unit(after.size());
+    std::vector<bool> is_unit(after.size()), is_field(after.size());
     for (size_t u : before.units) is_unit[u] = true;
-    for (size_t u : may_change) is_unit[u] = true;
+    for (size_t u : may_change) is_field[u] = true;
     for (size_t i = 0; i < after.size(); ++i) {
+        if (is_field[i]) continue;
         if (is_unit[i]) {
             ASSERT_EQ(before.bytes[i] | 1, after[i] | 1) << "unit byte " << i;
         } else {
@@ -105,11 +106,11 @@ std::vector<RoundTripCase> RoundTripCases() {
     os2.height = 9;
     BmpSpec top_down;
     top_down.width = 17;
-    top_down.height = -12;
+    top_down.height = -40;
     BmpSpec core;
     core.header_size = 12;
     core.width = 32;
-    core.height = 7;
+    core.height = 20;
     return {
         {"bmp24 width 5", MakeBmp(odd_width), 1, Range(34, 8)},
         {"bmp24 64-byte header, BA", MakeBmp(os2), 1, Range(34, 8)},
@@ -123,7 +124,8 @@ std::vector<RoundTripCase> RoundTripCases() {
                   {testing::FormatChunk(16, 2), false},
                   {RiffChunk("data", sixteen(301)), true},
                   {RiffChunk("LIST", sixteen(33)), false},
-                  {RiffChunk("data", sixteen(1200)), true}}),
+                  {RiffChunk("data", sixteen(1200)), true}},
+                 2),
          2,
          {}},
     };

@@ -145,7 +145,9 @@ TEST(PcxCarrierTest, HidingKeepsHeaderPaletteAndAllButTheLowestBits) {
         if (test.spec.planes * test.spec.bits == 8) {
             EXPECT_TRUE(std::equal(pcx.bytes.end() - 769, pcx.bytes.end(), after.end() - 769)) << "palette";
         }
-        if (!test.spec.encoded) EXPECT_EQ(after.size(), pcx.bytes.size());
+        if (!test.spec.encoded) {
+            EXPECT_EQ(after.size(), pcx.bytes.size());
+        }
         bool lines_whole = false;
         const Bytes now = DecodedPixels(after, test.spec, &lines_whole);
         EXPECT_TRUE(lines_whole);

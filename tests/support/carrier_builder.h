@@ -163,7 +163,7 @@ struct WavPart {
 };
 
 // RIFF WAVE file from whole chunks; riff_size 0 means the true size.
-inline Carrier MakeWav(const std::vector<WavPart>& parts, uint32_t unit_size, uint32_t riff_size = 0) {
+inline Carrier MakeWav(const std::vector<WavPart>& parts, uint32_t unit_size = 1, uint32_t riff_size = 0) {
     Carrier c;
     AppendText(c.bytes, "RIFF");
     AppendLe(c.bytes, 0, 4);
