@@ -1,0 +1,246 @@
+// hide_file.cpp -- hiding and unhiding: prepared file, capacity rule, carrier kinds,
+// temporary files, carrier stamp (see hide_file.h).
+#include "hide/hide_file.h"
+
+#include <cstring>
+#include <string>
+
+#include "archive/temp_names.h"
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "frame/byte_order.h"
+#include "frame/library_state.h"
+#include "hide/pcx_carrier.h"
+#include "names/replace_query.h"
+#include "ops/output_file.h"
+#include "platform/platform.h"
+
+namespace hedgerow::hide {
+
+namespace {
+
+// Removes a temporary file when the operation is done with it, whatever the outcome.
+struct TempFile {
+    char name[archive::kTempNameCapacity] = {};
+    bool exists = false;
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (exists) (void)platform::RemoveFile(name);
+    }
+};
+
+// Leaves the stream layer's file handles as they were found (empty) and frees the
+// buffers of one hide or unhide.
+struct StreamRelease {
+    LibraryState& st;
+    ~StreamRelease() {
+        st.stream.source_file = nullptr;
+        st.stream.packed_in = nullptr;
+        st.stream.output = nullptr;
+        codec::FreeOutputBuffer(st);
+        codec::FreeEncoderTables(st);
+        codec::FreeDecoder(st);
+    }
+};
+
+// Hiding always uses IDEA, unlocked, with the password given as the data password.
+void TakeHidingKey(LibraryState& st, const char* password) {
+    st.archive.locked = false;
+    st.archive.cipher_id = crypto::kCipherIdea;
+    const char* text = password ? password : "";
+    const size_t n = strnlen(text, sizeof st.archive.data_password - 1);
+    std::memset(st.archive.data_password, 0, sizeof st.archive.data_password);
+    std::memcpy(st.archive.data_password, text, n);
+}
+
+int64_t LengthOf(const char* name) {
+    platform::File f = platform::OpenFile(name, "rb");
+    return f ? platform::Length(f.get()) : -1;
+}
+
+}  // namespace
+
+bool SaveCarrierStamp(const char* name, CarrierStamp* saved) {
+    *saved = CarrierStamp {};
+    saved->have_attributes = platform::GetAttributes(name, &saved->attributes) == 0;
+    platform::NativeFile handle = platform::OpenNativeForReading(name);
+    if (handle.IsOpen()) {
+        saved->have_stamp = names::GetFileStamp(handle, &saved->stamp) == 0;
+        platform::CloseNative(handle);
+    }
+    return saved->have_attributes || saved->have_stamp;
+}
+
+int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
+    if (saved.have_attributes) (void)platform::SetAttributes(name, saved.attributes);
+    platform::NativeFile handle = platform::OpenNativeForWriting(name);
+    if (!handle.IsOpen()) return -1;
+    if (saved.have_stamp) (void)names::SetFileStamp(handle, saved.stamp);
+    return platform::CloseNative(handle) ? 1 : 0;
+}
+
+bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
+    Session& s = st.session;
+    platform::File out;
+    if (!archive::MakeTempNameInTempDir(temp_name, &out)) return Fail(s, Status::kIoError);
+    TempFile temp;
+    std::memcpy(temp.name, temp_name, archive::kTempNameCapacity);
+    temp.exists = true;
+    StreamRelease release {st};
+    if (!codec::AllocOutputBuffer(st) || !codec::AllocEncoderTables(st)) return false;
+    platform::File source = platform::OpenFile(file_name, "rb");
+    if (!source) return Fail(s, Status::kIoError);
+
+    uint8_t header[kPreparedHeaderSize] = {};
+    if (platform::WriteBytes(out.get(), header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+        return Fail(s, Status::kWriteError);
+    }
+    st.stream.source_file = source.get();
+    st.stream.output = out.get();
+    int32_t packed = 0;
+    if (!codec::CompressSource(st, &packed)) return false;
+    const int64_t size = platform::Length(source.get());
+    if (size < 0) return Fail(s, Status::kIoError);
+
+    header[0] = static_cast<uint8_t>(~st.stream.data_crc);
+    Store16Le(header + 2, kPreparedTag);
+    Store32Le(header + 4, static_cast<uint32_t>(size));
+    Store32Le(header + 8, static_cast<uint32_t>(packed));
+    std::memcpy(header + 12, kPreparedMagic, sizeof kPreparedMagic);
+    if (!platform::SeekTo(out.get(), 0)) return Fail(s, Status::kIoError);
+    if (platform::WriteBytes(out.get(), header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+        return Fail(s, Status::kIoError);
+    }
+    // A stored second attempt is shorter than the packed first one: cut what remains.
+    if (!platform::TruncateAt(out.get(), kPreparedHeaderSize + static_cast<uint64_t>(packed))) {
+        return Fail(s, Status::kIoError);
+    }
+    if (!platform::Close(out)) return Fail(s, Status::kWriteError);
+    temp.exists = false;  // handed to the caller
+    return true;
+}
+
+int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password) {
+    Session& s = st.session;
+    if (password == nullptr || password[0] == '\0') return Fail(s, Status::kNoPassword), 0;
+    SetStatus(s, Status::kOk);
+    if (carrier == nullptr || file_name == nullptr) return Fail(s, Status::kIoError), 0;
+    CarrierStamp stamp;
+    (void)SaveCarrierStamp(carrier, &stamp);
+    {
+        // A file that cannot be read stops everything before the carrier is touched.
+        const int64_t length = LengthOf(file_name);
+        if (length < 0) return Fail(s, Status::kIoError), 0;
+        if (length == 0) return Fail(s, Status::kEmptyFile), 0;
+    }
+    TakeHidingKey(st, password);
+
+    TempFile prepared;
+    if (!PackForHiding(st, file_name, prepared.name)) return 0;
+    prepared.exists = true;
+    const int64_t needed = LengthOf(prepared.name);
+    if (needed < 0) return Fail(s, Status::kIoError), 0;
+    const int64_t carrier_size = LengthOf(carrier);
+    if (carrier_size < 0) return Fail(s, Status::kIoError), 0;
+    const int64_t units_needed = 8 * needed + kCapacitySlack;
+    if (carrier_size <= units_needed) return Fail(s, Status::kCarrierTooSmall), 0;
+
+    HideState& h = st.hide;
+    bool hidden = false;
+    if (IsPcxCarrier(s, h.pcx, carrier)) {
+        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name);
+    } else {
+        if (!StatusIsOk(s)) return 0;
+        uint32_t unit_size = 1;
+        if (!ProbeCarrier(s, h.carrier, carrier, &unit_size)) return 0;
+        if (unit_size == 2 && carrier_size / 2 <= units_needed) return Fail(s, Status::kCarrierTooSmall), 0;
+        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name);
+    }
+    ResetPcxState(h.pcx);
+    // A failed embedding never replaced the carrier, so there is nothing to put back.
+    if (!hidden) return 0;
+    return RestoreCarrierStamp(carrier, stamp);
+}
+
+bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
+                  const char* output_name) {
+    Session& s = st.session;
+    const uint32_t file_size = Load32Le(header + 4);
+    const uint32_t packed_size = Load32Le(header + 8);
+    // The stream layer counts in signed 32 bits; no prepared file is made larger.
+    if (file_size > INT32_MAX) return Fail(s, Status::kNothingHidden);
+    platform::File packed = platform::OpenFile(temp_name, "rb");
+    if (!packed) return Fail(s, Status::kIoError);
+    StreamRelease release {st};
+    if (!codec::AllocDecoder(st)) return false;
+    if (!platform::SeekTo(packed.get(), kPreparedHeaderSize)) return Fail(s, Status::kIoError);
+
+    char path[ops::kOutputPathCapacity];
+    size_t relative_start = 0;
+    if (!ops::BuildOutputPath(st, output_name, path, &relative_start)) return false;
+    const auto& name_slot = s.callbacks.file_name;
+    if (name_slot.proc != nullptr) {
+        const std::string shown = std::string("\\") + output_name;
+        name_slot.proc(name_slot.user, shown.c_str(), path);
+    }
+    HidFileEntry entry {};
+    entry.valid = 1;
+    std::strncpy(entry.name, output_name, sizeof entry.name - 1);
+    entry.packed_size = packed_size;
+    entry.unpacked_size = file_size;
+    entry.date_time = platform::CurrentDosStamp();
+    entry.attributes = platform::kAttrArchive;
+    entry.enciphered = 1;
+    entry.cipher_id = crypto::kCipherIdea;
+    entry.data_crc = header[0];
+    const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
+    if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
+
+    ops::OutputFile out;
+    if (!ops::CreateOutputFile(st, path, relative_start, out)) return false;
+    codec::StreamState& stream = st.stream;
+    stream.packed_in = packed.get();
+    stream.output = out.file.get();
+    stream.packed_left = packed_size;
+    stream.unpacked_left = static_cast<int32_t>(file_size);
+    stream.unpacked_size = static_cast<int32_t>(file_size);
+    stream.data_crc = 0xFFFFFFFFu;
+    st.archive.cipher_id = crypto::kCipherIdea;
+    crypto::SetDecipherKey(st.cipher, st.archive.data_password, crypto::kCipherIdea);
+    if (!codec::ExpandEntry(st)) return false;  // `out` takes the partial file away
+    // Only the low byte of the CRC travels in the header; a wrong password shows there.
+    if (static_cast<uint8_t>(~stream.data_crc) != header[0]) return Fail(s, Status::kBadPassword);
+    return out.Commit(st);
+}
+
+void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, const char* password) {
+    Session& s = st.session;
+    TakeHidingKey(st, password);
+    SetStatus(s, Status::kOk);
+    if (carrier == nullptr || output_name == nullptr) {
+        Fail(s, Status::kIoError);
+        return;
+    }
+    TempFile temp;
+    if (!archive::MakeTempNameInTempDir(temp.name, nullptr)) {
+        Fail(s, Status::kIoError);
+        return;
+    }
+    temp.exists = true;
+    HideState& h = st.hide;
+    bool found = false;
+    if (IsPcxCarrier(s, h.pcx, carrier)) {
+        found = UnhidePcx(s, h.carrier, h.pcx, carrier, temp.name, h.header);
+    } else if (StatusIsOk(s)) {
+        found = ExtractFromCarrier(s, h.carrier, carrier, temp.name, h.header);
+    }
+    ResetPcxState(h.pcx);
+    if (!found) return;
+    (void)UnpackHidden(st, h.header, temp.name, output_name);
+}
+
+}  // namespace hedgerow::hide
