@@ -57,6 +57,12 @@ void TakeHidingKey(LibraryState& st, const char* password) {
     std::memcpy(st.archive.data_password, text, n);
 }
 
+// HideFile's result when it stops before the carrier is changed.
+int32_t Stop(Session& s, Status code) {
+    Fail(s, code);
+    return 0;
+}
+
 int64_t LengthOf(const char* name) {
     platform::File f = platform::OpenFile(name, "rb");
     return f ? platform::Length(f.get()) : -1;
@@ -85,10 +91,9 @@ int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
 
 bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     Session& s = st.session;
-    platform::File out;
-    if (!archive::MakeTempNameInTempDir(temp_name, &out)) return Fail(s, Status::kIoError);
     TempFile temp;
-    std::memcpy(temp.name, temp_name, archive::kTempNameCapacity);
+    platform::File out;  // closed before the temporary file may be removed
+    if (!archive::MakeTempNameInTempDir(temp.name, &out)) return Fail(s, Status::kIoError);
     temp.exists = true;
     StreamRelease release {st};
     if (!codec::AllocOutputBuffer(st) || !codec::AllocEncoderTables(st)) return false;
@@ -120,22 +125,23 @@ bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
         return Fail(s, Status::kIoError);
     }
     if (!platform::Close(out)) return Fail(s, Status::kWriteError);
+    std::memcpy(temp_name, temp.name, archive::kTempNameCapacity);
     temp.exists = false;  // handed to the caller
     return true;
 }
 
 int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password) {
     Session& s = st.session;
-    if (password == nullptr || password[0] == '\0') return Fail(s, Status::kNoPassword), 0;
+    if (password == nullptr || password[0] == '\0') return Stop(s, Status::kNoPassword);
     SetStatus(s, Status::kOk);
-    if (carrier == nullptr || file_name == nullptr) return Fail(s, Status::kIoError), 0;
+    if (carrier == nullptr || file_name == nullptr) return Stop(s, Status::kIoError);
     CarrierStamp stamp;
     (void)SaveCarrierStamp(carrier, &stamp);
     {
         // A file that cannot be read stops everything before the carrier is touched.
         const int64_t length = LengthOf(file_name);
-        if (length < 0) return Fail(s, Status::kIoError), 0;
-        if (length == 0) return Fail(s, Status::kEmptyFile), 0;
+        if (length < 0) return Stop(s, Status::kIoError);
+        if (length == 0) return Stop(s, Status::kEmptyFile);
     }
     TakeHidingKey(st, password);
 
@@ -143,11 +149,11 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     if (!PackForHiding(st, file_name, prepared.name)) return 0;
     prepared.exists = true;
     const int64_t needed = LengthOf(prepared.name);
-    if (needed < 0) return Fail(s, Status::kIoError), 0;
+    if (needed < 0) return Stop(s, Status::kIoError);
     const int64_t carrier_size = LengthOf(carrier);
-    if (carrier_size < 0) return Fail(s, Status::kIoError), 0;
+    if (carrier_size < 0) return Stop(s, Status::kIoError);
     const int64_t units_needed = 8 * needed + kCapacitySlack;
-    if (carrier_size <= units_needed) return Fail(s, Status::kCarrierTooSmall), 0;
+    if (carrier_size <= units_needed) return Stop(s, Status::kCarrierTooSmall);
 
     HideState& h = st.hide;
     bool hidden = false;
@@ -157,7 +163,7 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
         if (!StatusIsOk(s)) return 0;
         uint32_t unit_size = 1;
         if (!ProbeCarrier(s, h.carrier, carrier, &unit_size)) return 0;
-        if (unit_size == 2 && carrier_size / 2 <= units_needed) return Fail(s, Status::kCarrierTooSmall), 0;
+        if (unit_size == 2 && carrier_size / 2 <= units_needed) return Stop(s, Status::kCarrierTooSmall);
         hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name);
     }
     ResetPcxState(h.pcx);
