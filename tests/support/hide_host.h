@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
