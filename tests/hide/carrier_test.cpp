@@ -215,7 +215,7 @@ TEST(CarrierTest, ExtractionFindsNothingInPlainOrShortCarriers) {
     PlantBits(lying, lying_header);
     Carrier cut = MakeBmp(spec);
     PlantBits(cut, MakePrepared(std::vector<uint8_t>(100, 9)));
-    cut.bytes.resize(cut.bytes.size() - 12 * 60);  // the last rows are missing
+    cut.bytes.erase(cut.bytes.end() - 12 * 60, cut.bytes.end());  // the last rows are missing
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
