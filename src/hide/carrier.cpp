@@ -231,14 +231,8 @@ bool RunCarrier(Session& s, CarrierState& c) {
     }
 }
 
-CarrierCopy::~CarrierCopy() {
-    file.reset();
-    if (pending) (void)platform::RemoveFile(path);
-}
-
-bool MakeCarrierCopy(Session& s, const char* carrier, CarrierCopy& copy, bool copy_content) {
-    if (!archive::MakeTempName(carrier, copy.path, &copy.file)) return Fail(s, Status::kIoError);
-    copy.pending = true;
+bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, bool copy_content) {
+    if (!copy.Claim(carrier)) return Fail(s, Status::kIoError);
     if (!copy_content) return true;
     platform::File from = platform::OpenFile(carrier, "rb");
     if (!from) return Fail(s, Status::kIoError);
@@ -256,18 +250,17 @@ bool MakeCarrierCopy(Session& s, const char* carrier, CarrierCopy& copy, bool co
     return true;
 }
 
-bool ReplaceCarrierWithCopy(Session& s, CarrierCopy& copy, platform::File& written, const char* carrier) {
-    const bool synced = platform::SyncToDisk(written.get());
-    if (!platform::Close(written) || !synced) return Fail(s, Status::kWriteError);
-    if (!platform::RenamePath(copy.path, carrier)) return Fail(s, Status::kIoError);
-    copy.pending = false;
+bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written, const char* carrier) {
+    if (&written != &copy.file) copy.file = std::move(written);
+    if (!copy.Finish(true)) return Fail(s, Status::kWriteError);
+    if (!copy.RenameTo(carrier)) return Fail(s, Status::kIoError);
     return true;
 }
 
 bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name) {
     ResetCarrierState(c);
-    CarrierCopy copy;
-    bool done = MakeCarrierCopy(s, carrier, copy, true) && OpenCarrierForEmbedding(s, c, copy.path) &&
+    archive::TempFile copy;
+    bool done = MakeCarrierCopy(s, carrier, copy, true) && OpenCarrierForEmbedding(s, c, copy.name) &&
                 LoadEmbeddedStream(s, c, prepared_name) && RunCarrier(s, c);
     if (done && !PreparedFileEmbedded(c)) done = Fail(s, Status::kCarrierTooSmall);
     if (done) done = ReplaceCarrierWithCopy(s, copy, c.file, carrier);

@@ -138,24 +138,17 @@ size_t CheckCollectedHeader(Session& s, const CarrierState& c, uint64_t unit_bou
 [[nodiscard]] bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPreparedHeaderSize],
                                   const char* temp_name);
 
-// A new file beside a carrier that takes the carrier's place once it is complete. Until
-// then the carrier is not touched; a copy that never replaced it is removed.
-struct CarrierCopy {
-    char path[archive::kTempNameCapacity] = {};
-    bool pending = false;        // the file exists and has not replaced the carrier
-    platform::File file;         // open for writing from MakeCarrierCopy on
-    CarrierCopy() = default;
-    CarrierCopy(const CarrierCopy&) = delete;
-    CarrierCopy& operator=(const CarrierCopy&) = delete;
-    ~CarrierCopy();
-};
-// Claims a new name beside the carrier; with copy_content the carrier's bytes are copied
-// into it and the copy is closed, else it stays open and empty. kIoError, kWriteError.
-[[nodiscard]] bool MakeCarrierCopy(Session& s, const char* carrier, CarrierCopy& copy, bool copy_content);
-// Puts the copy on disk through written, its open handle (synced and closed), and
-// renames it over the carrier. kWriteError when the data did not reach the disk,
-// kIoError when the rename fails.
-[[nodiscard]] bool ReplaceCarrierWithCopy(Session& s, CarrierCopy& copy, platform::File& written, const char* carrier);
+// Hiding never writes into the carrier itself: it writes a new version of it under a
+// temporary name beside it (archive::TempFile), which takes the carrier's place only when
+// it is complete, so that a failure at any point leaves the carrier as it was.
+// Claims the name; with copy_content the carrier's bytes are copied into the new file
+// and it is closed, else it stays open and empty. kIoError, kWriteError.
+[[nodiscard]] bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, bool copy_content);
+// Puts the new version on disk through written, its open handle (flushed, synced and
+// closed), and renames it over the carrier. kWriteError when the data did not reach the
+// disk, kIoError when the rename fails; the new version is removed then.
+[[nodiscard]] bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written,
+                                          const char* carrier);
 
 // Reads count bytes or fails with the given status.
 [[nodiscard]] bool ReadExactly(Session& s, std::FILE* f, void* buffer, size_t count, Status on_short);

@@ -21,18 +21,6 @@ namespace hedgerow::hide {
 
 namespace {
 
-// Removes a temporary file when the operation is done with it, whatever the outcome.
-struct TempFile {
-    char name[archive::kTempNameCapacity] = {};
-    bool exists = false;
-    TempFile() = default;
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (exists) (void)platform::RemoveFile(name);
-    }
-};
-
 // Leaves the stream layer's file handles as they were found (empty) and frees the
 // buffers of one hide or unhide.
 struct StreamRelease {
@@ -91,21 +79,23 @@ int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
 
 bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     Session& s = st.session;
-    TempFile temp;
-    platform::File out;  // closed before the temporary file may be removed
-    if (!archive::MakeTempNameInTempDir(temp.name, &out)) return Fail(s, Status::kIoError);
-    temp.exists = true;
+    archive::TempFile temp;
+    if (!archive::MakeTempNameInTempDir(temp.name, &temp.file)) {
+        temp.name[0] = '\0';
+        return Fail(s, Status::kIoError);
+    }
+    std::FILE* out = temp.file.get();
     StreamRelease release {st};
     if (!codec::AllocOutputBuffer(st) || !codec::AllocEncoderTables(st)) return false;
     platform::File source = platform::OpenFile(file_name, "rb");
     if (!source) return Fail(s, Status::kIoError);
 
     uint8_t header[kPreparedHeaderSize] = {};
-    if (platform::WriteBytes(out.get(), header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+    if (platform::WriteBytes(out, header, kPreparedHeaderSize) != kPreparedHeaderSize) {
         return Fail(s, Status::kWriteError);
     }
     st.stream.source_file = source.get();
-    st.stream.output = out.get();
+    st.stream.output = out;
     int32_t packed = 0;
     if (!codec::CompressSource(st, &packed)) return false;
     const int64_t size = platform::Length(source.get());
@@ -116,17 +106,17 @@ bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     Store32Le(header + 4, static_cast<uint32_t>(size));
     Store32Le(header + 8, static_cast<uint32_t>(packed));
     std::memcpy(header + 12, kPreparedMagic, sizeof kPreparedMagic);
-    if (!platform::SeekTo(out.get(), 0)) return Fail(s, Status::kIoError);
-    if (platform::WriteBytes(out.get(), header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+    if (!platform::SeekTo(out, 0)) return Fail(s, Status::kIoError);
+    if (platform::WriteBytes(out, header, kPreparedHeaderSize) != kPreparedHeaderSize) {
         return Fail(s, Status::kIoError);
     }
     // A stored second attempt is shorter than the packed first one: cut what remains.
-    if (!platform::TruncateAt(out.get(), kPreparedHeaderSize + static_cast<uint64_t>(packed))) {
+    if (!platform::TruncateAt(out, kPreparedHeaderSize + static_cast<uint64_t>(packed))) {
         return Fail(s, Status::kIoError);
     }
-    if (!platform::Close(out)) return Fail(s, Status::kWriteError);
+    if (!temp.Finish(false)) return Fail(s, Status::kWriteError);
     std::memcpy(temp_name, temp.name, archive::kTempNameCapacity);
-    temp.exists = false;  // handed to the caller
+    temp.name[0] = '\0';  // handed to the caller
     return true;
 }
 
@@ -145,9 +135,8 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     }
     TakeHidingKey(st, password);
 
-    TempFile prepared;
+    archive::TempFile prepared;  // removed on every way out
     if (!PackForHiding(st, file_name, prepared.name)) return 0;
-    prepared.exists = true;
     const int64_t needed = LengthOf(prepared.name);
     if (needed < 0) return Stop(s, Status::kIoError);
     const int64_t carrier_size = LengthOf(carrier);
@@ -210,7 +199,7 @@ bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], c
     if (!ops::CreateOutputFile(st, path, relative_start, out)) return false;
     codec::StreamState& stream = st.stream;
     stream.packed_in = packed.get();
-    stream.output = out.file.get();
+    stream.output = out.get();
     stream.packed_left = packed_size;
     stream.unpacked_left = static_cast<int32_t>(file_size);
     stream.unpacked_size = static_cast<int32_t>(file_size);
@@ -231,12 +220,12 @@ void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, 
         Fail(s, Status::kIoError);
         return;
     }
-    TempFile temp;
+    archive::TempFile temp;  // removed on every way out
     if (!archive::MakeTempNameInTempDir(temp.name, nullptr)) {
+        temp.name[0] = '\0';
         Fail(s, Status::kIoError);
         return;
     }
-    temp.exists = true;
     HideState& h = st.hide;
     bool found = false;
     if (IsPcxCarrier(s, h.pcx, carrier)) {

@@ -188,7 +188,7 @@ bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, cons
         if (!PreparedFileEmbedded(c)) ok = Fail(s, Status::kCarrierTooSmall);
     }
     if (ok) {
-        CarrierCopy copy;
+        archive::TempFile copy;
         ok = MakeCarrierCopy(s, carrier, copy, false) && WritePcx(s, p, copy.file.get()) &&
              ReplaceCarrierWithCopy(s, copy, copy.file, carrier);
     }
