@@ -133,6 +133,9 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
         if (length < 0) return Stop(s, Status::kIoError);
         if (length == 0) return Stop(s, Status::kEmptyFile);
     }
+    // The new carrier takes the old one's name by a rename, which would put a plain file
+    // in the place of a link and leave the picture it points to as it was.
+    if (platform::IsSymbolicLink(carrier)) return Stop(s, Status::kUnsupported);
     TakeHidingKey(st, password);
 
     archive::TempFile prepared;  // removed on every way out

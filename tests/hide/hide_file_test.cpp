@@ -149,8 +149,14 @@ TEST(HideFileTest, RefusalsLeaveTheCarrierAsItWas) {
         EXPECT_EQ(ReadFile(h / "carrier"), test.carrier);
         EXPECT_EQ(h.Files(), (std::vector<std::string> {"carrier", "file", "tmp"}));
     }
-    // A file to hide that cannot be read stops before anything is made.
+    // A carrier reached through a symbolic link is refused: it would be replaced by a file.
     WriteFile(h / "carrier", bmp);
+    std::filesystem::create_symlink("carrier", h / "link");
+    EXPECT_EQ(h.Hide("link", "file"), Code(Status::kUnsupported));
+    EXPECT_TRUE(std::filesystem::is_symlink(h / "link"));
+    EXPECT_EQ(ReadFile(h / "carrier"), bmp);
+    std::filesystem::remove(h / "link");
+    // A file to hide that cannot be read stops before anything is made.
     EXPECT_EQ(h.Hide("carrier", "missing"), Code(Status::kIoError));
     EXPECT_EQ(h.Hide("missing", "file"), Code(Status::kIoError));
     EXPECT_EQ(h.Files(), (std::vector<std::string> {"carrier", "file", "tmp"}));
@@ -339,6 +345,22 @@ TEST(HideFileTest, AFailureAnywhereLeavesTheCarrierAsItWas) {
             }
         }
     }
+}
+
+TEST(HideFileTest, ExportsReportThroughTheStatusWord) {
+    HideHost h;  // for its scratch and temporary directories; the exports use the library's state
+    WriteFile(h / "carrier", Bmp24(100, 80).bytes);
+    WriteFile(h / "file", TextLike(1000));
+    EXPECT_EQ(::HideFile((h / "carrier").c_str(), (h / "file").c_str(), ""), 0);
+    EXPECT_EQ(GetArchiveStatus(), arNoPassword);
+    EXPECT_NE(::HideFile((h / "carrier").c_str(), (h / "file").c_str(), "pw"), 0);
+    EXPECT_EQ(GetArchiveStatus(), arOk);
+    SetOutputPath(h.dir.path().c_str());
+    ::UnhideFile((h / "carrier").c_str(), "out.bin", "pw");
+    EXPECT_EQ(GetArchiveStatus(), arOk);
+    EXPECT_EQ(ReadFile(h / "out.bin"), TextLike(1000));
+    SetOutputPath("");
+    DeleteFilesAndData();
 }
 
 }  // namespace
