@@ -56,6 +56,9 @@ bool ParseBmpHeader(Session& s, CarrierState& c) {
     const uint32_t header_size = Load16Le(head + kHeaderSizeField);
     if (header_size != 12 && header_size != 40 && header_size != 64) return Fail(s, Status::kBadFormat);
     if (!ReadExactly(s, c.file.get(), head + kHeaderSizeField + 4, header_size - 4, Status::kBadFormat)) return false;
+    // Pixels that began inside the headers would carry hidden bits into the very fields
+    // the reader needs to find them again.
+    if (pixel_offset < kFileHeaderSize + header_size) return Fail(s, Status::kBadFormat);
 
     const bool core = header_size == 12;
     const uint16_t width = Load16Le(head + 18);

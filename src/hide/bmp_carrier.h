@@ -11,9 +11,9 @@
 namespace hedgerow::hide {
 
 // Parses the header of the open carrier (its first byte, "B", already read): second
-// signature byte "M" or "A", header size 12, 40 or 64, non-zero width and height, one
-// plane (kBadFormat), 8 or 24 bits per pixel (kUnsupportedCarrier), no compression
-// (kCompressedCarrier). Sets up the row walk in file order; a negative height (top-down
+// signature byte "M" or "A", header size 12, 40 or 64, pixel data that begin after the
+// headers, non-zero width and height, one plane (all kBadFormat), 8 or 24 bits per pixel
+// (kUnsupportedCarrier), no compression (kCompressedCarrier). Sets up the row walk in file order; a negative height (top-down
 // rows) counts its magnitude. In the embedding pass it also clears the image-size and
 // horizontal-resolution fields whose lowest byte is not 0, and runs the palette step of
 // an 8-bit picture. Unit size 1.

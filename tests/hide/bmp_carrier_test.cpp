@@ -63,8 +63,20 @@ TEST(BmpCarrierTest, HeaderChecks) {
         EXPECT_EQ(s.status, static_cast<uint16_t>(test.status));
         EXPECT_EQ(ReadFile(path), bmp.bytes);
     }
-    // A header cut short anywhere is malformed.
+    // A header cut short anywhere is malformed, and so are pixels that begin inside it
+    // (hiding would change the fields that lead to them).
     const Carrier whole = MakeBmp(BmpSpec {});
+    for (uint32_t offset : {0u, 20u, 53u}) {
+        SCOPED_TRACE(offset);
+        std::vector<uint8_t> bytes = whole.bytes;
+        testing::PutLe(bytes, 10, offset, 4);
+        WriteFile(path, bytes);
+        Session s;
+        CarrierState c;
+        uint32_t unit = 0;
+        EXPECT_FALSE(ProbeCarrier(s, c, path.c_str(), &unit));
+        EXPECT_EQ(s.status, static_cast<uint16_t>(Status::kBadFormat));
+    }
     for (size_t length : {1u, 2u, 17u, 20u, 53u}) {
         SCOPED_TRACE(length);
         WriteFile(path, std::vector<uint8_t>(whole.bytes.begin(), whole.bytes.begin() + static_cast<long>(length)));
