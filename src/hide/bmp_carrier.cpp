@@ -155,10 +155,11 @@ bool PrepareBmpPalette(Session& s, CarrierState& c, uint32_t palette_offset, uin
     if (used == 0 || used >= slots || highest >= entries_present || slots < 2) return true;
 
     const PaletteLayout layout = LayOutPalette(counts, slots);
-    std::vector<uint8_t> old_palette(static_cast<size_t>(slots) * entry_size);
+    // The colours come from anywhere in the palette; the new layout fills the first slots.
+    std::vector<uint8_t> old_palette(static_cast<size_t>(entries_present) * entry_size);
     if (!platform::SeekTo(c.file.get(), palette_offset)) return Fail(s, Status::kIoError);
     if (!ReadExactly(s, c.file.get(), old_palette.data(), old_palette.size(), Status::kIoError)) return false;
-    std::vector<uint8_t> new_palette(old_palette.size());
+    std::vector<uint8_t> new_palette(static_cast<size_t>(slots) * entry_size);
     for (uint32_t slot = 0; slot < slots; ++slot) {
         const uint8_t* from = old_palette.data() + static_cast<size_t>(layout.shown_in[slot]) * entry_size;
         uint8_t* to = new_palette.data() + static_cast<size_t>(slot) * entry_size;

@@ -176,6 +176,7 @@ TEST(BmpCarrierTest, FewColoursLookTheSameAfterHiding) {
         uint32_t palette_entries;
         uint32_t colours_used;
         uint32_t colours;
+        uint32_t first_index = 0;
     };
     const Case cases[] = {
         {"128 colours, 40-byte header", 40, 256, 0, 128},
@@ -186,6 +187,7 @@ TEST(BmpCarrierTest, FewColoursLookTheSameAfterHiding) {
         {"5 colours in a 16-entry palette", 40, 16, 16, 5},
         {"2 colours in a 7-entry palette, 12-byte header", 12, 7, 0, 2},
         {"30 colours in a 256-entry palette, 120 counted", 40, 256, 120, 30},
+        {"30 colours from index 60 on in a 100-entry palette", 40, 100, 0, 30, 60},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -197,6 +199,7 @@ TEST(BmpCarrierTest, FewColoursLookTheSameAfterHiding) {
         spec.palette_entries = test.palette_entries;
         spec.colours_used = test.colours_used;
         spec.colours = test.colours;
+        spec.first_index = test.first_index;
         const Carrier bmp = MakeBmp(spec);
         const PaletteResult r = HideIn(bmp, 30 * 36 / 8 - 100);
         ASSERT_EQ(r.after.size(), r.before.size());

@@ -56,7 +56,8 @@ struct BmpSpec {
     uint32_t x_resolution = 0x0B13; // 2835 pixels per metre
     uint32_t palette_entries = 256; // entries stored before the pixels (8-bit pictures)
     uint32_t colours_used = 0;      // header's colour count field
-    uint32_t colours = 256;         // 8-bit: pixels are indices below this
+    uint32_t colours = 256;         // 8-bit: pixels are indices from first_index on, this many
+    uint32_t first_index = 0;
     uint32_t seed = 7;
 };
 
@@ -107,7 +108,7 @@ inline Carrier MakeBmp(const BmpSpec& spec) {
             if (i >= row_bytes) {
                 v = 0xEE;  // padding, which must never change
             } else {
-                if (spec.bits == 8) v = static_cast<uint8_t>(v % spec.colours);
+                if (spec.bits == 8) v = static_cast<uint8_t>(spec.first_index + v % spec.colours);
                 c.units.push_back(b.size());
             }
             b.push_back(v);
