@@ -65,8 +65,8 @@ bool EmbedChunk(Session& s, CarrierState& c, uint32_t n) {
     return true;
 }
 
-// Collects the chunk's units; stops early once the extraction buffer is full, since
-// nothing after that point is kept.
+// Collects the chunk's units; stops once the extraction buffer is full, since nothing
+// after that point is kept.
 bool ExtractChunk(Session& s, CarrierState& c, uint32_t n) {
     const uint64_t units = n / c.unit_size;
     uint64_t bytes_left = units * c.unit_size;
@@ -79,7 +79,9 @@ bool ExtractChunk(Session& s, CarrierState& c, uint32_t n) {
         } else {
             CollectUnits<1>(c, piece.data(), got);
         }
-        if (got < count) return Fail(s, Status::kIoError);
+        // A chunk that runs past the end of the file is only an error if the units that
+        // are needed lie beyond it.
+        if (got < count) return ExtractionFull(c) || Fail(s, Status::kIoError);
         bytes_left -= count;
     }
     return true;
@@ -281,7 +283,7 @@ size_t CheckCollectedHeader(Session& s, const CarrierState& c, uint64_t unit_bou
         Fail(s, Status::kNothingHidden);
         return 0;
     }
-    return static_cast<size_t>(packed + kFirstCollect);
+    return static_cast<size_t>(packed + kPreparedHeaderSize);
 }
 
 bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPreparedHeaderSize],
@@ -301,7 +303,7 @@ bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPre
 bool ExtractFromCarrier(Session& s, CarrierState& c, const char* carrier, const char* temp_name,
                         uint8_t header[kPreparedHeaderSize]) {
     ResetCarrierState(c);
-    bool ok = OpenCarrierForExtraction(s, c, carrier) && NewExtractionBuffer(s, c, kFirstCollect) && RunCarrier(s, c);
+    bool ok = OpenCarrierForExtraction(s, c, carrier) && NewExtractionBuffer(s, c, kPreparedHeaderSize) && RunCarrier(s, c);
     const int64_t length = ok ? platform::Length(c.file.get()) : -1;
     c.file.reset();
     size_t capacity = 0;

@@ -18,10 +18,10 @@ namespace hedgerow::hide {
 inline constexpr uint32_t kPreparedHeaderSize = 17;
 inline constexpr uint16_t kPreparedTag = 0x0838;          // upper half of the word at offset 0
 inline constexpr char kPreparedMagic[5] = {'B', 'r', 'i', 'a', 'r'};  // at offset 12
-// Bytes written after the prepared file; the reader collects them but never looks at them.
+// Bytes written after the prepared file. The reader never needs them, and does not
+// collect them: it takes the header first and then the header and the packed data, so
+// that it reads no unit that hiding did not have to write.
 inline constexpr uint32_t kFillerSize = 64;
-// What the reader collects first: the header and the filler.
-inline constexpr uint32_t kFirstCollect = kPreparedHeaderSize + kFillerSize;
 
 // True for the header of a prepared file: tag and magic; bytes 0 and 1 are not looked at.
 bool IsPreparedHeader(const uint8_t header[kPreparedHeaderSize]);
@@ -122,13 +122,14 @@ bool PreparedFileEmbedded(const CarrierState& c);
 // prepared file has been written.
 [[nodiscard]] bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name);
 // Recovers the prepared file from a BMP or WAV carrier into temp_name and hands back its
-// header. kNothingHidden when no prepared file is found or the carrier ends before the
+// header: collects the header first, then the header and the packed data it announces.
+// kNothingHidden when no prepared file is found or the carrier's units end before the
 // data its header announces.
 [[nodiscard]] bool ExtractFromCarrier(Session& s, CarrierState& c, const char* carrier, const char* temp_name,
                                       uint8_t header[kPreparedHeaderSize]);
 
 // After the first collection: copies and checks the header, returns the capacity for
-// the second collection (packed size + header + filler), or 0 with kNothingHidden set.
+// the second collection (header + packed size), or 0 with kNothingHidden set.
 // unit_bound (the carrier's length will do) bounds the units the header may announce.
 size_t CheckCollectedHeader(Session& s, const CarrierState& c, uint64_t unit_bound,
                             uint8_t header[kPreparedHeaderSize]);

@@ -207,7 +207,7 @@ bool UnhidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, co
     f.reset();
     // Both collections walk the same decoded bytes, so the picture is read once.
     size_t capacity = 0;
-    if (ok && NewExtractionBuffer(s, c, kFirstCollect)) {
+    if (ok && NewExtractionBuffer(s, c, kPreparedHeaderSize)) {
         ExtractPcx(c, p);
         capacity = CheckCollectedHeader(s, c, p.decoded.size(), header);
     }
