@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame/byte_order.h"
+#include "names/replace_query.h"
 #include "hide/bmp_carrier.h"
 #include "hide/wav_carrier.h"
 
@@ -190,11 +191,10 @@ bool NewExtractionBuffer(Session& s, CarrierState& c, size_t capacity) {
 
 bool ProbeCarrier(Session& s, CarrierState& c, const char* name, uint32_t* unit_size) {
     ResetCarrierState(c);
+    const CarrierStateReset reset {c};
     c.file = platform::OpenFile(name, "r+b");
     if (!c.file) return Fail(s, Status::kIoError);
-    const bool parsed = ParseCarrierHeader(s, c);
-    c.file.reset();
-    if (!parsed) return false;
+    if (!ParseCarrierHeader(s, c)) return false;
     *unit_size = c.unit_size;
     return true;
 }
@@ -252,21 +252,47 @@ bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, b
     return true;
 }
 
-bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written, const char* carrier) {
+bool SaveCarrierStamp(const char* name, CarrierStamp* saved) {
+    *saved = CarrierStamp {};
+    saved->have_attributes = platform::GetAttributes(name, &saved->attributes) == 0;
+    platform::NativeFile handle = platform::OpenNativeForReading(name);
+    if (handle.IsOpen()) {
+        saved->have_stamp = names::GetFileStamp(handle, &saved->stamp) == 0;
+        platform::CloseNative(handle);
+    }
+    return saved->have_attributes || saved->have_stamp;
+}
+
+int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
+    if (saved.have_attributes) (void)platform::SetAttributes(name, saved.attributes);
+    platform::NativeFile handle = platform::OpenNativeForWriting(name);
+    if (!handle.IsOpen()) return -1;
+    if (saved.have_stamp) (void)names::SetFileStamp(handle, saved.stamp);
+    return platform::CloseNative(handle) ? 1 : 0;
+}
+
+bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written, const char* carrier,
+                            StampToKeep keep) {
     if (&written != &copy.file) copy.file = std::move(written);
     if (!copy.Finish(true)) return Fail(s, Status::kWriteError);
+    // A rename keeps the file's time and attributes, so they are set before it.
+    if (keep.stamp) {
+        const int32_t restored = RestoreCarrierStamp(copy.name, *keep.stamp);
+        if (keep.restored) *keep.restored = restored;
+    }
     if (!copy.RenameTo(carrier)) return Fail(s, Status::kIoError);
     return true;
 }
 
-bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name) {
+bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name,
+                      StampToKeep keep) {
     ResetCarrierState(c);
     archive::TempFile copy;
+    const CarrierStateReset reset {c};  // closes the copy before `copy` may remove it
     bool done = MakeCarrierCopy(s, carrier, copy, true) && OpenCarrierForEmbedding(s, c, copy.name) &&
                 LoadEmbeddedStream(s, c, prepared_name) && RunCarrier(s, c);
     if (done && !PreparedFileEmbedded(c)) done = Fail(s, Status::kCarrierTooSmall);
-    if (done) done = ReplaceCarrierWithCopy(s, copy, c.file, carrier);
-    ResetCarrierState(c);
+    if (done) done = ReplaceCarrierWithCopy(s, copy, c.file, carrier, keep);
     return done;
 }
 
@@ -303,6 +329,7 @@ bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPre
 bool ExtractFromCarrier(Session& s, CarrierState& c, const char* carrier, const char* temp_name,
                         uint8_t header[kPreparedHeaderSize]) {
     ResetCarrierState(c);
+    const CarrierStateReset reset {c};
     bool ok = OpenCarrierForExtraction(s, c, carrier) && NewExtractionBuffer(s, c, kPreparedHeaderSize) && RunCarrier(s, c);
     const int64_t length = ok ? platform::Length(c.file.get()) : -1;
     c.file.reset();
@@ -321,7 +348,6 @@ bool ExtractFromCarrier(Session& s, CarrierState& c, const char* carrier, const 
         c.file.reset();
         if (ok) ok = WriteCollected(s, c, header, temp_name);
     }
-    ResetCarrierState(c);
     return ok;
 }
 

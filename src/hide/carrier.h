@@ -83,6 +83,16 @@ struct CarrierState {
 // Fresh state: hiding mode, no palette step, pump in payload mode with an empty buffer.
 void ResetCarrierState(CarrierState& c);
 
+// Resets the carrier state however an operation ends (an allocation that throws
+// included), so that no file stays open and no buffer stays allocated behind it.
+struct CarrierStateReset {
+    CarrierState& c;
+    explicit CarrierStateReset(CarrierState& state) : c(state) {}
+    CarrierStateReset(const CarrierStateReset&) = delete;
+    CarrierStateReset& operator=(const CarrierStateReset&) = delete;
+    ~CarrierStateReset() { ResetCarrierState(c); }
+};
+
 // The bit pump: returns unit with its lowest bit replaced by the next bit of the stream,
 // most significant bit of each byte first. After the stream come generator bytes.
 uint32_t EmbedBit(CarrierState& c, uint32_t unit);
@@ -116,11 +126,43 @@ bool PreparedFileEmbedded(const CarrierState& c);
 // False with the status set when a chunk cannot be read or written whole.
 [[nodiscard]] bool RunCarrier(Session& s, CarrierState& c);
 
+// The carrier's attribute word and time stamp before hiding, as far as they can be read.
+struct CarrierStamp {
+    uint32_t attributes = 0;
+    uint32_t stamp = 0;
+    bool have_attributes = false;
+    bool have_stamp = false;
+};
+// False when neither can be read.
+bool SaveCarrierStamp(const char* name, CarrierStamp* saved);
+// Sets the attribute word, then the time stamp, as far as they were saved: -1 when the
+// file cannot be opened for writing, else the result of closing it (nonzero on success).
+int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved);
+
+// Hiding never writes into the carrier itself: it writes a new version of it under a
+// temporary name beside it (archive::TempFile), which takes the carrier's place only when
+// it is complete, so that a failure at any point leaves the carrier as it was.
+// Claims the name; with copy_content the carrier's bytes are copied into the new file
+// and it is closed, else it stays open and empty. kIoError, kWriteError.
+[[nodiscard]] bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, bool copy_content);
+// Puts the new version on disk through written, its open handle (flushed, synced and
+// closed), gives it the carrier's old stamp when one is given (*restored: the result of
+// RestoreCarrierStamp), and renames it over the carrier, the last step, so that nothing
+// can fail once the carrier has changed. kWriteError when the data did not reach the
+// disk, kIoError when the rename fails; the new version is removed then.
+struct StampToKeep {
+    const CarrierStamp* stamp = nullptr;  // null: leave the new version's own
+    int32_t* restored = nullptr;
+};
+[[nodiscard]] bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written,
+                                          const char* carrier, StampToKeep keep = {});
+
 // Hides the prepared file in a BMP or WAV carrier. The work is done on a copy beside the
 // carrier that replaces it only when everything has been written, so that on any failure
 // the carrier stays as it was. kCarrierTooSmall when the units run out before the
 // prepared file has been written.
-[[nodiscard]] bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name);
+[[nodiscard]] bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name,
+                                    StampToKeep keep = {});
 // Recovers the prepared file from a BMP or WAV carrier into temp_name and hands back its
 // header: collects the header first, then the header and the packed data it announces.
 // kNothingHidden when no prepared file is found or the carrier's units end before the
@@ -138,18 +180,6 @@ size_t CheckCollectedHeader(Session& s, const CarrierState& c, uint64_t unit_bou
 // kNothingHidden when the carrier ended before the whole of it was collected.
 [[nodiscard]] bool WriteCollected(Session& s, const CarrierState& c, const uint8_t header[kPreparedHeaderSize],
                                   const char* temp_name);
-
-// Hiding never writes into the carrier itself: it writes a new version of it under a
-// temporary name beside it (archive::TempFile), which takes the carrier's place only when
-// it is complete, so that a failure at any point leaves the carrier as it was.
-// Claims the name; with copy_content the carrier's bytes are copied into the new file
-// and it is closed, else it stays open and empty. kIoError, kWriteError.
-[[nodiscard]] bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, bool copy_content);
-// Puts the new version on disk through written, its open handle (flushed, synced and
-// closed), and renames it over the carrier. kWriteError when the data did not reach the
-// disk, kIoError when the rename fails; the new version is removed then.
-[[nodiscard]] bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written,
-                                          const char* carrier);
 
 // Reads count bytes or fails with the given status.
 [[nodiscard]] bool ReadExactly(Session& s, std::FILE* f, void* buffer, size_t count, Status on_short);

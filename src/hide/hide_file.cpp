@@ -3,6 +3,7 @@
 #include "hide/hide_file.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "archive/temp_names.h"
@@ -51,31 +52,22 @@ int32_t Stop(Session& s, Status code) {
     return 0;
 }
 
+// Removes a temporary file once the operation has succeeded: its outcome is settled, and
+// an allocation that fails here must neither change it nor escape from a destructor (the
+// file's own guard tries again when it goes).
+void RemoveQuietly(archive::TempFile& temp) {
+    try {
+        temp.Discard();
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 int64_t LengthOf(const char* name) {
     platform::File f = platform::OpenFile(name, "rb");
     return f ? platform::Length(f.get()) : -1;
 }
 
 }  // namespace
-
-bool SaveCarrierStamp(const char* name, CarrierStamp* saved) {
-    *saved = CarrierStamp {};
-    saved->have_attributes = platform::GetAttributes(name, &saved->attributes) == 0;
-    platform::NativeFile handle = platform::OpenNativeForReading(name);
-    if (handle.IsOpen()) {
-        saved->have_stamp = names::GetFileStamp(handle, &saved->stamp) == 0;
-        platform::CloseNative(handle);
-    }
-    return saved->have_attributes || saved->have_stamp;
-}
-
-int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
-    if (saved.have_attributes) (void)platform::SetAttributes(name, saved.attributes);
-    platform::NativeFile handle = platform::OpenNativeForWriting(name);
-    if (!handle.IsOpen()) return -1;
-    if (saved.have_stamp) (void)names::SetFileStamp(handle, saved.stamp);
-    return platform::CloseNative(handle) ? 1 : 0;
-}
 
 bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     Session& s = st.session;
@@ -148,20 +140,23 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     if (carrier_size <= units_needed) return Stop(s, Status::kCarrierTooSmall);
 
     HideState& h = st.hide;
+    int32_t restored = 0;
+    const StampToKeep keep {&stamp, &restored};  // put on the new carrier before it takes the name
     bool hidden = false;
     if (IsPcxCarrier(s, h.pcx, carrier)) {
-        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name);
+        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name, keep);
     } else {
         if (!StatusIsOk(s)) return 0;
         uint32_t unit_size = 1;
         if (!ProbeCarrier(s, h.carrier, carrier, &unit_size)) return 0;
         if (unit_size == 2 && carrier_size / 2 <= units_needed) return Stop(s, Status::kCarrierTooSmall);
-        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name);
+        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name, keep);
     }
     ResetPcxState(h.pcx);
     // A failed embedding never replaced the carrier, so there is nothing to put back.
     if (!hidden) return 0;
-    return RestoreCarrierStamp(carrier, stamp);
+    RemoveQuietly(prepared);
+    return restored;
 }
 
 bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
@@ -238,7 +233,7 @@ void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, 
     }
     ResetPcxState(h.pcx);
     if (!found) return;
-    (void)UnpackHidden(st, h.header, temp.name, output_name);
+    if (UnpackHidden(st, h.header, temp.name, output_name)) RemoveQuietly(temp);
 }
 
 }  // namespace hedgerow::hide

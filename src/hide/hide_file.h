@@ -39,17 +39,4 @@ void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, 
 [[nodiscard]] bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
                                 const char* output_name);
 
-// The carrier's attribute word and time stamp before hiding, as far as they can be read.
-// False when neither can.
-struct CarrierStamp {
-    uint32_t attributes = 0;
-    uint32_t stamp = 0;
-    bool have_attributes = false;
-    bool have_stamp = false;
-};
-bool SaveCarrierStamp(const char* name, CarrierStamp* saved);
-// Sets the attribute word, then the time stamp, as far as they were saved: -1 when the
-// file cannot be opened for writing, else the result of closing it (nonzero on success).
-int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved);
-
 }  // namespace hedgerow::hide

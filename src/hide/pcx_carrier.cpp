@@ -36,6 +36,15 @@ PcxGeometry ReadGeometry(const uint8_t* h) {
 
 bool VersionOk(const uint8_t* h) { return static_cast<int8_t>(h[1]) >= 5; }
 
+// Clears the PCX state however an operation ends.
+struct PcxStateReset {
+    PcxState& p;
+    explicit PcxStateReset(PcxState& state) : p(state) {}
+    PcxStateReset(const PcxStateReset&) = delete;
+    PcxStateReset& operator=(const PcxStateReset&) = delete;
+    ~PcxStateReset() { p = PcxState {}; }
+};
+
 }  // namespace
 
 void ResetPcxState(PcxState& p) { p = PcxState {}; }
@@ -174,8 +183,11 @@ void ExtractPcx(CarrierState& c, const PcxState& p) {
     }
 }
 
-bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* prepared_name) {
+bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* prepared_name,
+             StampToKeep keep) {
     ResetCarrierState(c);
+    const CarrierStateReset reset_carrier {c};
+    const PcxStateReset reset_pcx {p};
     // Opened for writing as well, so that a carrier that cannot be written is refused
     // before any work; the new picture goes into a copy all the same.
     platform::File f = platform::OpenFile(carrier, "r+b");
@@ -190,16 +202,16 @@ bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, cons
     if (ok) {
         archive::TempFile copy;
         ok = MakeCarrierCopy(s, carrier, copy, false) && WritePcx(s, p, copy.file.get()) &&
-             ReplaceCarrierWithCopy(s, copy, copy.file, carrier);
+             ReplaceCarrierWithCopy(s, copy, copy.file, carrier, keep);
     }
-    ResetCarrierState(c);
-    ResetPcxState(p);
     return ok;
 }
 
 bool UnhidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* temp_name,
                uint8_t header[kPreparedHeaderSize]) {
     ResetCarrierState(c);
+    const CarrierStateReset reset_carrier {c};
+    const PcxStateReset reset_pcx {p};
     c.hiding = false;
     platform::File f = platform::OpenFile(carrier, "rb");
     if (!f) return Fail(s, Status::kIoError);
@@ -221,8 +233,6 @@ bool UnhidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, co
             ok = WriteCollected(s, c, header, temp_name);
         }
     }
-    ResetCarrierState(c);
-    ResetPcxState(p);
     return ok;
 }
 

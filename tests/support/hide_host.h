@@ -18,26 +18,26 @@
 
 namespace hedgerow::testing {
 
+// Points the system's temporary directory (as the platform layer finds it) at dir for
+// this process, and back. The environment is set differently on each platform: see
+// hide/temp_env_posix_test.cpp and hide/temp_env_win32_test.cpp.
+struct TempDirectoryOverride {
+    std::string old_value;
+    bool had_value = false;
+};
+TempDirectoryOverride OverrideTempDirectory(const std::string& dir);
+void RestoreTempDirectory(const TempDirectoryOverride& saved);
+
 struct HideHost {
     TempDir dir;
     std::unique_ptr<LibraryState> st = std::make_unique<LibraryState>();
-    std::string saved_tmpdir;
-    bool had_tmpdir = false;
+    TempDirectoryOverride saved;
 
     HideHost() {
-        const char* old = std::getenv("TMPDIR");
-        had_tmpdir = old != nullptr;
-        if (old) saved_tmpdir = old;
         std::filesystem::create_directories(tmp());
-        ::setenv("TMPDIR", tmp().c_str(), 1);
+        saved = OverrideTempDirectory(tmp());
     }
-    ~HideHost() {
-        if (had_tmpdir) {
-            ::setenv("TMPDIR", saved_tmpdir.c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
-    }
+    ~HideHost() { RestoreTempDirectory(saved); }
     HideHost(const HideHost&) = delete;
     HideHost& operator=(const HideHost&) = delete;
 

@@ -1,4 +1,4 @@
-// tool_carriers_test.cpp -- hiding in carriers made by independent programs (ImageMagick
+// tool_carriers_posix_test.cpp -- hiding in carriers made by independent programs (ImageMagick
 // for BMP and PCX pictures, sox for WAV sounds), which then read the carriers back: same
 // dimensions, depth and sample format, only the lowest bits of pixel bytes or samples
 // changed, an 8-bit picture of few colours rendered identically, the hidden file
