@@ -16,10 +16,10 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 using HideCommandsTest = CliTest;
 
 TEST_F(HideCommandsTest, HideAndUnhideWithTheArchivePasswordHandling) {
-    BmpSpec spec;
-    spec.width = 120;
-    spec.height = 90;
-    const std::vector<uint8_t> picture = MakeBmp(spec).bytes;
+    BmpShape shape;
+    shape.width = 120;
+    shape.height = 90;
+    const std::vector<uint8_t> picture = MakeBmp(shape).bytes;
     WriteFile(At("pic.bmp"), picture);
     const std::vector<uint8_t> secret = NoiseBytes(700, 5);
     WriteFile(At("secret.bin"), secret);

@@ -15,7 +15,7 @@
 namespace hedgerow::hide {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpShape;
 using testing::Carrier;
 using testing::MakeBmp;
 using testing::MakePrepared;
@@ -28,33 +28,33 @@ using testing::WriteFile;
 TEST(BmpCarrierTest, HeaderChecks) {
     struct Case {
         const char* name;
-        std::function<void(BmpSpec&)> change;
+        std::function<void(BmpShape&)> change;
         Status status;
     };
     const Case cases[] = {
-        {"BA accepted like BM", [](BmpSpec& b) { b.second = 'A'; }, Status::kOk},
-        {"12-byte header", [](BmpSpec& b) { b.header_size = 12; }, Status::kOk},
-        {"64-byte header", [](BmpSpec& b) { b.header_size = 64; }, Status::kOk},
-        {"8 bits", [](BmpSpec& b) { b.bits = 8; }, Status::kOk},
-        {"second byte", [](BmpSpec& b) { b.second = 'Z'; }, Status::kBadFormat},
-        {"108-byte header", [](BmpSpec& b) { b.header_size = 108; }, Status::kBadFormat},
-        {"width 0", [](BmpSpec& b) { b.width = 0; }, Status::kBadFormat},
-        {"height 0 before planes", [](BmpSpec& b) { b.height = 0, b.planes = 2; }, Status::kBadFormat},
-        {"two planes", [](BmpSpec& b) { b.planes = 2; }, Status::kBadFormat},
-        {"1 bit", [](BmpSpec& b) { b.bits = 1, b.palette_entries = 2, b.colours = 2; }, Status::kUnsupportedCarrier},
-        {"4 bits", [](BmpSpec& b) { b.bits = 4, b.palette_entries = 16; }, Status::kUnsupportedCarrier},
-        {"16 bits", [](BmpSpec& b) { b.bits = 16; }, Status::kUnsupportedCarrier},
-        {"32 bits", [](BmpSpec& b) { b.bits = 32; }, Status::kUnsupportedCarrier},
-        {"run-length coded 8-bit", [](BmpSpec& b) { b.bits = 8, b.compression = 1; }, Status::kCompressedCarrier},
-        {"bit fields", [](BmpSpec& b) { b.compression = 3; }, Status::kCompressedCarrier},
+        {"BA accepted like BM", [](BmpShape& b) { b.second = 'A'; }, Status::kOk},
+        {"12-byte header", [](BmpShape& b) { b.header_size = 12; }, Status::kOk},
+        {"64-byte header", [](BmpShape& b) { b.header_size = 64; }, Status::kOk},
+        {"8 bits", [](BmpShape& b) { b.bits = 8; }, Status::kOk},
+        {"second byte", [](BmpShape& b) { b.second = 'Z'; }, Status::kBadFormat},
+        {"108-byte header", [](BmpShape& b) { b.header_size = 108; }, Status::kBadFormat},
+        {"width 0", [](BmpShape& b) { b.width = 0; }, Status::kBadFormat},
+        {"height 0 before planes", [](BmpShape& b) { b.height = 0, b.planes = 2; }, Status::kBadFormat},
+        {"two planes", [](BmpShape& b) { b.planes = 2; }, Status::kBadFormat},
+        {"1 bit", [](BmpShape& b) { b.bits = 1, b.palette_entries = 2, b.colours = 2; }, Status::kUnsupportedCarrier},
+        {"4 bits", [](BmpShape& b) { b.bits = 4, b.palette_entries = 16; }, Status::kUnsupportedCarrier},
+        {"16 bits", [](BmpShape& b) { b.bits = 16; }, Status::kUnsupportedCarrier},
+        {"32 bits", [](BmpShape& b) { b.bits = 32; }, Status::kUnsupportedCarrier},
+        {"run-length coded 8-bit", [](BmpShape& b) { b.bits = 8, b.compression = 1; }, Status::kCompressedCarrier},
+        {"bit fields", [](BmpShape& b) { b.compression = 3; }, Status::kCompressedCarrier},
     };
     TempDir dir;
     const std::string path = dir / "c.bmp";
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        test.change(spec);
-        const Carrier bmp = MakeBmp(spec);
+        BmpShape shape;
+        test.change(shape);
+        const Carrier bmp = MakeBmp(shape);
         WriteFile(path, bmp.bytes);
         Session s;
         CarrierState c;
@@ -65,7 +65,7 @@ TEST(BmpCarrierTest, HeaderChecks) {
     }
     // A header cut short anywhere is malformed, and so are pixels that begin inside it
     // (hiding would change the fields that lead to them).
-    const Carrier whole = MakeBmp(BmpSpec {});
+    const Carrier whole = MakeBmp(BmpShape {});
     for (uint32_t offset : {0u, 20u, 53u}) {
         SCOPED_TRACE(offset);
         std::vector<uint8_t> bytes = whole.bytes;
@@ -191,16 +191,16 @@ TEST(BmpCarrierTest, FewColoursLookTheSameAfterHiding) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        spec.bits = 8;
-        spec.header_size = test.header_size;
-        spec.width = 37;
-        spec.height = 30;
-        spec.palette_entries = test.palette_entries;
-        spec.colours_used = test.colours_used;
-        spec.colours = test.colours;
-        spec.first_index = test.first_index;
-        const Carrier bmp = MakeBmp(spec);
+        BmpShape shape;
+        shape.bits = 8;
+        shape.header_size = test.header_size;
+        shape.width = 37;
+        shape.height = 30;
+        shape.palette_entries = test.palette_entries;
+        shape.colours_used = test.colours_used;
+        shape.colours = test.colours;
+        shape.first_index = test.first_index;
+        const Carrier bmp = MakeBmp(shape);
         const PaletteResult r = HideIn(bmp, 30 * 36 / 8 - 100);
         ASSERT_EQ(r.after.size(), r.before.size());
         EXPECT_EQ(RenderBmp8(r.after), RenderBmp8(r.before));
@@ -223,13 +223,13 @@ TEST(BmpCarrierTest, ManyColoursOrAShortPaletteKeepThePalette) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        BmpSpec spec;
-        spec.bits = 8;
-        spec.width = 64;
-        spec.height = 40;
-        spec.palette_entries = test.palette_entries;
-        spec.colours = test.colours;
-        const Carrier bmp = MakeBmp(spec);
+        BmpShape shape;
+        shape.bits = 8;
+        shape.width = 64;
+        shape.height = 40;
+        shape.palette_entries = test.palette_entries;
+        shape.colours = test.colours;
+        const Carrier bmp = MakeBmp(shape);
         const PaletteResult r = HideIn(bmp, 40 * 64 / 8 - 100);
         // Palette untouched (header fields apart); pixels differ in their lowest bit only.
         for (size_t i = 54; i < bmp.units.front(); ++i) ASSERT_EQ(r.after[i], r.before[i]) << i;
@@ -240,10 +240,10 @@ TEST(BmpCarrierTest, ManyColoursOrAShortPaletteKeepThePalette) {
 TEST(BmpCarrierTest, RowsRunningOutIsTooSmallNotAReadPastTheEnd) {
     // A top-down picture of 4 rows of 24 bytes, with bytes after its pixels: the rows end
     // after 96 units, whatever follows them in the file.
-    BmpSpec spec;
-    spec.width = 8;
-    spec.height = -4;
-    Carrier bmp = MakeBmp(spec);
+    BmpShape shape;
+    shape.width = 8;
+    shape.height = -4;
+    Carrier bmp = MakeBmp(shape);
     bmp.bytes.resize(bmp.bytes.size() + 2000, 0x55);
     TempDir dir;
     WriteFile(dir / "c.bmp", bmp.bytes);

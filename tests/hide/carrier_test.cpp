@@ -14,7 +14,7 @@
 namespace hedgerow::hide {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpShape;
 using testing::Carrier;
 using testing::MakeBmp;
 using testing::MakePrepared;
@@ -96,18 +96,18 @@ std::vector<size_t> Range(size_t from, size_t count) {
 std::vector<RoundTripCase> RoundTripCases() {
     TestRandom random(11);
     auto sixteen = [&](size_t n) { return random.Bytes(n); };
-    BmpSpec odd_width;
+    BmpShape odd_width;
     odd_width.width = 5;  // row bytes 15, stride 16
     odd_width.height = 60;
-    BmpSpec os2;
+    BmpShape os2;
     os2.header_size = 64;
     os2.second = 'A';
     os2.width = 30;
     os2.height = 9;
-    BmpSpec top_down;
+    BmpShape top_down;
     top_down.width = 17;
     top_down.height = -40;
-    BmpSpec core;
+    BmpShape core;
     core.header_size = 12;
     core.width = 32;
     core.height = 20;
@@ -202,9 +202,9 @@ TEST(CarrierTest, ExtractionFindsNothingInPlainOrShortCarriers) {
     TempDir dir;
     const std::string carrier = dir / "c";
     const std::string out = dir / "out";
-    BmpSpec spec;
-    spec.width = 20;
-    spec.height = 20;
+    BmpShape shape;
+    shape.width = 20;
+    shape.height = 20;
     // A data chunk of 2000 units in a long file: the units, not the bytes, run out.
     const Carrier wav = MakeWav({{testing::FormatChunk(8), false},
                                  {RiffChunk("data", TestRandom(4).Bytes(2000)), true},
@@ -213,7 +213,7 @@ TEST(CarrierTest, ExtractionFindsNothingInPlainOrShortCarriers) {
     testing::PutLe(lying_header, 8, 300, 4);  // announces 300 packed bytes, 2536 units
     Carrier lying = wav;
     PlantBits(lying, lying_header);
-    Carrier cut = MakeBmp(spec);
+    Carrier cut = MakeBmp(shape);
     PlantBits(cut, MakePrepared(std::vector<uint8_t>(100, 9)));
     cut.bytes.erase(cut.bytes.end() - 12 * 60, cut.bytes.end());  // the last rows are missing
     struct Case {
@@ -222,8 +222,8 @@ TEST(CarrierTest, ExtractionFindsNothingInPlainOrShortCarriers) {
         Status status;
     };
     const Case cases[] = {
-        {"random bits", MakeBmp(spec).bytes, Status::kNothingHidden},
-        {"too few units even for the header", MakeBmp(BmpSpec {.width = 3, .height = 2}).bytes, Status::kNothingHidden},
+        {"random bits", MakeBmp(shape).bytes, Status::kNothingHidden},
+        {"too few units even for the header", MakeBmp(BmpShape {.width = 3, .height = 2}).bytes, Status::kNothingHidden},
         {"chunks end before the announced data", lying.bytes, Status::kNothingHidden},
         {"file ends before the announced data", cut.bytes, Status::kNothingHidden},
     };
@@ -243,10 +243,10 @@ TEST(CarrierTest, ReaderNeedsOnlyTheUnitsHidingWrote) {
     // A picture that declares more rows than its file holds: hiding stops fetching in row
     // 256 (97 bytes of stream, the last fetched at unit 768) and finishes that row, which
     // is the last one in the file. The filler is cut short, and reading must not need it.
-    BmpSpec spec;
-    spec.width = 1;  // 3 units a row, stride 4
-    spec.height = 257;
-    Carrier bmp = MakeBmp(spec);
+    BmpShape shape;
+    shape.width = 1;  // 3 units a row, stride 4
+    shape.height = 257;
+    Carrier bmp = MakeBmp(shape);
     testing::PutLe(bmp.bytes, 22, 1024, 4);
     TempDir dir;
     WriteFile(dir / "c.bmp", bmp.bytes);

@@ -15,10 +15,10 @@ TEST(HideFilePosixTest, CarrierReachedThroughASymbolicLinkIsRefused) {
     // The new carrier takes the old one's name by a rename, which would put a plain file
     // where the link was and leave the picture it points to without the hidden file.
     HideHost h;
-    BmpSpec spec;
-    spec.width = 100;
-    spec.height = 80;
-    const std::vector<uint8_t> bmp = MakeBmp(spec).bytes;
+    BmpShape shape;
+    shape.width = 100;
+    shape.height = 80;
+    const std::vector<uint8_t> bmp = MakeBmp(shape).bytes;
     WriteFile(h / "carrier", bmp);
     WriteFile(h / "file", "a few bytes");
     std::filesystem::create_symlink("carrier", h / "link");

@@ -34,10 +34,10 @@ Bytes TextLike(size_t n) {
 }
 
 Carrier Bmp24(int width, int height) {
-    BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    return MakeBmp(spec);
+    BmpShape shape;
+    shape.width = width;
+    shape.height = height;
+    return MakeBmp(shape);
 }
 
 Carrier Wav16(size_t samples) {
@@ -295,7 +295,7 @@ TEST(HideFileTest, AFailureAnywhereLeavesTheCarrierAsItWas) {
         const char* name;
         Bytes carrier;
     };
-    BmpSpec palette;
+    BmpShape palette;
     palette.bits = 8;
     palette.width = 200;
     palette.height = 16;

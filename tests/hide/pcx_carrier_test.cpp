@@ -17,7 +17,7 @@ namespace {
 using testing::Carrier;
 using testing::MakePcx;
 using testing::MakePrepared;
-using testing::PcxSpec;
+using testing::PcxShape;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::TestRandom;
@@ -60,7 +60,7 @@ TEST(PcxCarrierTest, RunLengthCode) {
 TEST(PcxCarrierTest, HeaderTest) {
     struct Case {
         const char* name;
-        PcxSpec spec;
+        PcxShape shape;
         bool is_pcx;
         Status status;
     };
@@ -76,7 +76,7 @@ TEST(PcxCarrierTest, HeaderTest) {
     const std::string path = dir / "c.pcx";
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        WriteFile(path, MakePcx(test.spec).bytes);
+        WriteFile(path, MakePcx(test.shape).bytes);
         Session s;
         PcxState p;
         EXPECT_EQ(IsPcxCarrier(s, p, path.c_str()), test.is_pcx);
@@ -94,16 +94,16 @@ TEST(PcxCarrierTest, HeaderTest) {
 
 // Decodes a carrier written by the code under test with the builder's independent view:
 // header, then pixels (coded or raw), then the palette block.
-Bytes DecodedPixels(const Bytes& file, const PcxSpec& spec, bool* lines_whole) {
-    const size_t line = static_cast<size_t>(spec.planes) * spec.line_bytes;
-    const size_t total = line * spec.height;
+Bytes DecodedPixels(const Bytes& file, const PcxShape& shape, bool* lines_whole) {
+    const size_t line = static_cast<size_t>(shape.planes) * shape.line_bytes;
+    const size_t total = line * shape.height;
     Bytes out;
     size_t i = 128;
     *lines_whole = true;
     while (out.size() < total && i < file.size()) {
         size_t count = 1;
         uint8_t v = file[i++];
-        if (spec.encoded && v >= 0xC0) {
+        if (shape.encoded && v >= 0xC0) {
             count = v & 0x3F;
             v = file[i++];
         }
@@ -117,7 +117,7 @@ Bytes DecodedPixels(const Bytes& file, const PcxSpec& spec, bool* lines_whole) {
 TEST(PcxCarrierTest, HidingKeepsHeaderPaletteAndAllButTheLowestBits) {
     struct Case {
         const char* name;
-        PcxSpec spec;
+        PcxShape shape;
     };
     const Case cases[] = {
         {"256 colours, coded", {.width = 40, .height = 30, .line_bytes = 40}},
@@ -131,7 +131,7 @@ TEST(PcxCarrierTest, HidingKeepsHeaderPaletteAndAllButTheLowestBits) {
         TempDir dir;
         const std::string carrier = dir / "c.pcx";
         Bytes decoded;
-        const Carrier pcx = MakePcx(test.spec, &decoded);
+        const Carrier pcx = MakePcx(test.shape, &decoded);
         WriteFile(carrier, pcx.bytes);
         const Bytes file = MakePrepared(TestRandom(3).Bytes(decoded.size() / 8 - 90));
         WriteFile(dir / "p", file);
@@ -142,14 +142,14 @@ TEST(PcxCarrierTest, HidingKeepsHeaderPaletteAndAllButTheLowestBits) {
         ASSERT_TRUE(HidePcx(s, c, p, carrier.c_str(), (dir / "p").c_str())) << s.status;
         const Bytes after = ReadFile(carrier);
         EXPECT_TRUE(std::equal(pcx.bytes.begin(), pcx.bytes.begin() + 128, after.begin())) << "header";
-        if (test.spec.planes * test.spec.bits == 8) {
+        if (test.shape.planes * test.shape.bits == 8) {
             EXPECT_TRUE(std::equal(pcx.bytes.end() - 769, pcx.bytes.end(), after.end() - 769)) << "palette";
         }
-        if (!test.spec.encoded) {
+        if (!test.shape.encoded) {
             EXPECT_EQ(after.size(), pcx.bytes.size());
         }
         bool lines_whole = false;
-        const Bytes now = DecodedPixels(after, test.spec, &lines_whole);
+        const Bytes now = DecodedPixels(after, test.shape, &lines_whole);
         EXPECT_TRUE(lines_whole);
         ASSERT_EQ(now.size(), decoded.size());
         size_t changed = 0;

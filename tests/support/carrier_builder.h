@@ -44,7 +44,7 @@ struct Carrier {
     std::vector<size_t> units;   // offset of each unit's low byte, in the order they carry bits
 };
 
-struct BmpSpec {
+struct BmpShape {
     char second = 'M';
     uint32_t header_size = 40;      // 12, 40 or 64
     int32_t width = 8;
@@ -63,52 +63,52 @@ struct BmpSpec {
 
 // Palette entry i is blue = i, green = 255 - i, red = i * 7, so that every index has
 // its own colour.
-inline Carrier MakeBmp(const BmpSpec& spec) {
+inline Carrier MakeBmp(const BmpShape& shape) {
     Carrier c;
     auto& b = c.bytes;
-    const bool core = spec.header_size == 12;
+    const bool core = shape.header_size == 12;
     const uint32_t entry_size = core ? 3 : 4;
-    const uint32_t palette_bytes = spec.bits == 8 ? spec.palette_entries * entry_size : 0;
-    const uint32_t pixel_offset = 14 + spec.header_size + palette_bytes;
-    const uint32_t row_bytes = static_cast<uint32_t>(spec.width) * (spec.bits / 8);
+    const uint32_t palette_bytes = shape.bits == 8 ? shape.palette_entries * entry_size : 0;
+    const uint32_t pixel_offset = 14 + shape.header_size + palette_bytes;
+    const uint32_t row_bytes = static_cast<uint32_t>(shape.width) * (shape.bits / 8);
     const uint32_t stride = (row_bytes + 3) & ~3u;
-    const uint32_t rows = static_cast<uint32_t>(std::abs(spec.height));
+    const uint32_t rows = static_cast<uint32_t>(std::abs(shape.height));
     b.assign(pixel_offset, 0);
     b[0] = 'B';
-    b[1] = static_cast<uint8_t>(spec.second);
+    b[1] = static_cast<uint8_t>(shape.second);
     PutLe(b, 2, pixel_offset + stride * rows, 4);
     PutLe(b, 10, pixel_offset, 4);
-    PutLe(b, 14, spec.header_size, 4);
+    PutLe(b, 14, shape.header_size, 4);
     if (core) {
-        PutLe(b, 18, static_cast<uint32_t>(spec.width), 2);
-        PutLe(b, 20, static_cast<uint32_t>(spec.height), 2);
-        PutLe(b, 22, spec.planes, 2);
-        PutLe(b, 24, spec.bits, 2);
+        PutLe(b, 18, static_cast<uint32_t>(shape.width), 2);
+        PutLe(b, 20, static_cast<uint32_t>(shape.height), 2);
+        PutLe(b, 22, shape.planes, 2);
+        PutLe(b, 24, shape.bits, 2);
     } else {
-        PutLe(b, 18, static_cast<uint32_t>(spec.width), 4);
-        PutLe(b, 22, static_cast<uint32_t>(spec.height), 4);
-        PutLe(b, 26, spec.planes, 2);
-        PutLe(b, 28, spec.bits, 2);
-        PutLe(b, 30, spec.compression, 4);
-        PutLe(b, 34, spec.image_size, 4);
-        PutLe(b, 38, spec.x_resolution, 4);
-        PutLe(b, 42, spec.x_resolution, 4);
-        PutLe(b, 46, spec.colours_used, 4);
+        PutLe(b, 18, static_cast<uint32_t>(shape.width), 4);
+        PutLe(b, 22, static_cast<uint32_t>(shape.height), 4);
+        PutLe(b, 26, shape.planes, 2);
+        PutLe(b, 28, shape.bits, 2);
+        PutLe(b, 30, shape.compression, 4);
+        PutLe(b, 34, shape.image_size, 4);
+        PutLe(b, 38, shape.x_resolution, 4);
+        PutLe(b, 42, shape.x_resolution, 4);
+        PutLe(b, 46, shape.colours_used, 4);
     }
     for (uint32_t i = 0; i < palette_bytes / entry_size; ++i) {
-        uint8_t* e = b.data() + 14 + spec.header_size + i * entry_size;
+        uint8_t* e = b.data() + 14 + shape.header_size + i * entry_size;
         e[0] = static_cast<uint8_t>(i);
         e[1] = static_cast<uint8_t>(255 - i);
         e[2] = static_cast<uint8_t>(i * 7);
     }
-    TestRandom random(spec.seed);
+    TestRandom random(shape.seed);
     for (uint32_t r = 0; r < rows; ++r) {
         for (uint32_t i = 0; i < stride; ++i) {
             uint8_t v = static_cast<uint8_t>(random.Next());
             if (i >= row_bytes) {
                 v = 0xEE;  // padding, which must never change
             } else {
-                if (spec.bits == 8) v = static_cast<uint8_t>(spec.first_index + v % spec.colours);
+                if (shape.bits == 8) v = static_cast<uint8_t>(shape.first_index + v % shape.colours);
                 c.units.push_back(b.size());
             }
             b.push_back(v);
@@ -180,7 +180,7 @@ inline Carrier MakeWav(const std::vector<WavPart>& parts, uint32_t unit_size = 1
     return c;
 }
 
-struct PcxSpec {
+struct PcxShape {
     uint8_t version = 5;
     bool encoded = true;
     uint8_t bits = 8;
@@ -194,25 +194,25 @@ struct PcxSpec {
 
 // A PCX picture whose decoded bytes are runs of random lengths; the bytes of the
 // decoded picture are the units, in order.
-inline Carrier MakePcx(const PcxSpec& spec, std::vector<uint8_t>* decoded_out = nullptr) {
+inline Carrier MakePcx(const PcxShape& shape, std::vector<uint8_t>* decoded_out = nullptr) {
     Carrier c;
     auto& b = c.bytes;
     b.assign(128, 0);
     b[0] = 10;
-    b[1] = spec.version;
-    b[2] = spec.encoded ? 1 : 0;
-    b[3] = spec.bits;
-    PutLe(b, 8, static_cast<uint32_t>(spec.width - 1), 2);
-    PutLe(b, 10, static_cast<uint32_t>(spec.height - 1), 2);
+    b[1] = shape.version;
+    b[2] = shape.encoded ? 1 : 0;
+    b[3] = shape.bits;
+    PutLe(b, 8, static_cast<uint32_t>(shape.width - 1), 2);
+    PutLe(b, 10, static_cast<uint32_t>(shape.height - 1), 2);
     PutLe(b, 12, 72, 2);
     PutLe(b, 14, 72, 2);
-    b[65] = spec.planes;
-    PutLe(b, 66, static_cast<uint32_t>(spec.line_bytes), 2);
+    b[65] = shape.planes;
+    PutLe(b, 66, static_cast<uint32_t>(shape.line_bytes), 2);
     PutLe(b, 68, 1, 2);
-    const size_t line = static_cast<size_t>(spec.planes) * spec.line_bytes;
-    const size_t total = line * spec.height;
+    const size_t line = static_cast<size_t>(shape.planes) * shape.line_bytes;
+    const size_t total = line * shape.height;
     std::vector<uint8_t> decoded;
-    TestRandom random(spec.seed);
+    TestRandom random(shape.seed);
     while (decoded.size() < total) {
         const uint8_t v = static_cast<uint8_t>(random.Next());
         const size_t run = 1 + random.Next() % 5;
@@ -228,14 +228,14 @@ inline Carrier MakePcx(const PcxSpec& spec, std::vector<uint8_t>* decoded_out = 
             i += run;
         }
     };
-    if (!spec.encoded) {
+    if (!shape.encoded) {
         b.insert(b.end(), decoded.begin(), decoded.end());
-    } else if (spec.runs_cross_lines) {
+    } else if (shape.runs_cross_lines) {
         code(0, total);
     } else {
-        for (size_t r = 0; r < static_cast<size_t>(spec.height); ++r) code(r * line, (r + 1) * line);
+        for (size_t r = 0; r < static_cast<size_t>(shape.height); ++r) code(r * line, (r + 1) * line);
     }
-    if (spec.bits * spec.planes == 8) {
+    if (shape.bits * shape.planes == 8) {
         b.push_back(12);
         for (int i = 0; i < 768; ++i) b.push_back(static_cast<uint8_t>(i * 5));
     }
