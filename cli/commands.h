@@ -34,6 +34,11 @@ struct Options {
 
     // rekey
     std::string new_header_password_file;
+
+    // hide, unhide
+    std::string carrier;
+    std::string hide_file;
+    std::string output_file;
 };
 
 int RunAdd(const Options& options);
@@ -44,6 +49,8 @@ int RunDelete(const Options& options);
 int RunLock(const Options& options);
 int RunUnlock(const Options& options);
 int RunRekey(const Options& options);
+int RunHide(const Options& options);
+int RunUnhide(const Options& options);
 
 // Shared by the commands: false after a message when the archive does not exist.
 bool ArchiveExists(const std::string& archive);

@@ -92,6 +92,28 @@ void SetUpRekey(CLI::App& app, Options& o) {
         ->type_name("FILE");
 }
 
+void CarrierArgument(CLI::App& app, Options& o) {
+    app.add_option("carrier", o.carrier, "The carrier: a BMP or PCX picture or a WAV sound")
+        ->required()
+        ->type_name("CARRIER");
+}
+
+void SetUpHide(CLI::App& app, Options& o) {
+    CarrierArgument(app, o);
+    app.add_option("file", o.hide_file, "The file to hide")->required()->type_name("FILE");
+    app.add_option("--password-file", o.password_file, "Read the password from the first line of FILE")
+        ->type_name("FILE");
+}
+
+void SetUpUnhide(CLI::App& app, Options& o) {
+    CarrierArgument(app, o);
+    app.add_option("-o,--output", o.output_file, "Write the hidden file to OUT")->required()->type_name("OUT");
+    auto* overwrite = app.add_flag("-y,--overwrite", o.overwrite, "Replace OUT without asking");
+    app.add_flag("-n,--skip-existing", o.skip_existing, "Never replace OUT")->excludes(overwrite);
+    app.add_option("--password-file", o.password_file, "Read the password from the first line of FILE")
+        ->type_name("FILE");
+}
+
 struct Subcommand {
     const char* name;
     const char* summary;
@@ -99,7 +121,7 @@ struct Subcommand {
     int (*run)(const Options&);
 };
 
-constexpr std::array<Subcommand, 8> kSubcommands {{
+constexpr std::array<Subcommand, 10> kSubcommands {{
     {"a", "Add files to an archive, creating it when it does not exist", SetUpAdd, RunAdd},
     {"l", "List the entries of an archive", SetUpList, RunList},
     {"x", "Extract entries with their directories", SetUpExtract, RunExtractWithPaths},
@@ -108,6 +130,8 @@ constexpr std::array<Subcommand, 8> kSubcommands {{
     {"lock", "Encipher the entry headers of an archive with a header password", SetUpArchiveOnly, RunLock},
     {"unlock", "Write the entry headers of a locked archive in plain", SetUpArchiveOnly, RunUnlock},
     {"rekey", "Change the header password of a locked archive", SetUpRekey, RunRekey},
+    {"hide", "Hide a file, compressed and enciphered, in a BMP, WAV or PCX carrier", SetUpHide, RunHide},
+    {"unhide", "Recover the file hidden in a carrier", SetUpUnhide, RunUnhide},
 }};
 
 const char* kFooter =
@@ -116,7 +140,7 @@ const char* kFooter =
     "Exit codes: see 'man hedgerow' or the README.";
 
 int Main(int argc, char** argv) {
-    CLI::App app {"hedgerow " HEDGEROW_VERSION " -- compressed, enciphered archives"};
+    CLI::App app {"hedgerow " HEDGEROW_VERSION " -- compressed, enciphered archives and hidden files"};
     app.name("hedgerow");
     app.footer(kFooter);
     app.require_subcommand(1);

@@ -348,6 +348,38 @@ HEDGEROW_API void HEDGEROW_CALL LockArchive(const char* archive_name);
 /* Writes every entry record in plain and clears the archive's locked flag. */
 HEDGEROW_API void HEDGEROW_CALL UnlockArchive(const char* archive_name);
 
+/* ------------------------------------------------------------------------
+ * Hiding a file in a carrier: an uncompressed BMP picture of 8 or 24 bits per
+ * pixel, a PCM WAV sound of 8 or 16 bits per sample (12 is taken as 16), or a
+ * PCX picture of 256 or more colours. The file is compressed and enciphered
+ * with IDEA under the password, and its bits replace the lowest bit of pixel
+ * bytes or samples. Neither export needs an archive; both leave the data
+ * cipher set to IDEA, the archive unlocked and the password as the data
+ * password for later archive operations.
+ * ------------------------------------------------------------------------ */
+
+/* Hides file_name in carrier. The carrier is replaced by a new version of
+ * itself only when that is complete, and gets its time stamp and attribute
+ * word back; after any failure it is as it was. 8-bit BMP palettes are
+ * rearranged so that the picture looks the same where free entries allow.
+ * @return 0 when the carrier was not changed, else nonzero (1 when its stamp
+ * was put back, -1 when it could not be opened for that). The outcome is the
+ * status word: arNoPassword (empty password), arEmptyFile, arCarrierTooSmall
+ * (the carrier needs more than 8 bytes, or 16-bit samples, per byte of the
+ * packed file, plus 1600), arBadFormat (unknown kind or malformed header),
+ * arCompressedCarrier, arUnsupportedCarrier, arIoError, arNoMemory,
+ * arWriteError, arCancelled. */
+HEDGEROW_API int32_t HEDGEROW_CALL HideFile(const char* carrier, const char* file_name, const char* password);
+/* Recovers the file hidden in carrier. It is written to the output path
+ * followed by output_name, which is treated as extraction treats a stored
+ * name (only its file-name part unless arOptRestorePaths is on); FileNameProc
+ * and OkToReplaceProc are called as for an extracted entry. The file takes its
+ * name only when it is complete and its check byte holds. arNothingHidden (no
+ * hidden file), arBadPassword (the recovered bytes fail their check: a wrong
+ * password), arCancelled (also when OkToReplaceProc answers 1 or 2), arBadFormat,
+ * arUnsupportedCarrier, arCompressedCarrier, arIoError, arNoMemory, ... */
+HEDGEROW_API void HEDGEROW_CALL UnhideFile(const char* carrier, const char* output_name, const char* password);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # demo.sh -- the README's main job: builds the hedgerow command and shows it at work on
 # the files in samples/: an enciphered archive with locked headers is created, listed,
-# extracted somewhere else and compared byte for byte with the originals.
+# extracted somewhere else and compared byte for byte with the originals; then the
+# archive is hidden in a picture that ImageMagick makes, and recovered from it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,5 +50,27 @@ while IFS= read -r -d '' file; do
 done < <(find samples -type f -print0)
 diff -r samples restored/samples
 echo "all $count files ($bytes bytes) came back identical"
+
+step "Hiding the archive in a picture (made by ImageMagick: 24-bit BMP, 640 x 480)"
+convert -seed 7 -size 640x480 plasma: -type TrueColor -compress none BMP3:picture.bmp
+cp -p picture.bmp picture-before.bmp
+show identify picture.bmp
+show "$hedgerow" hide picture.bmp demo.hdg
+show identify picture.bmp
+echo "the picture is the same size and format; ImageMagick measures the change (PSNR, dB):"
+compare -metric PSNR picture-before.bmp picture.bmp null: 2>&1 || true
+echo
+
+step "Recovering the archive from the picture and comparing it"
+show "$hedgerow" unhide picture.bmp -o recovered/demo.hdg
+cmp demo.hdg recovered/demo.hdg
+echo "the recovered archive is identical ($(stat -c %s demo.hdg) bytes)"
+show "$hedgerow" l recovered/demo.hdg
+
+step "With a wrong password nothing is recovered"
+set +e
+HEDGEROW_PASSWORD="a guess" "$hedgerow" unhide picture.bmp -o guessed.hdg </dev/null
+echo "(exit code $?; guessed.hdg $( [ -e guessed.hdg ] && echo exists || echo 'was not written'))"
+set -e
 
 step "Done"

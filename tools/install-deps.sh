@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev zlib1g-dev libbotan-2-dev
   libcli11-dev nlohmann-json3-dev
+  imagemagick sox                    # make and read back the carriers of the hiding tests
 )
 
 missing=()

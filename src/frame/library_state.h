@@ -9,6 +9,7 @@
 #include "codec/stream.h"
 #include "crypto/cipher.h"
 #include "frame/session.h"
+#include "hide/hide_state.h"
 
 namespace hedgerow {
 
@@ -19,6 +20,7 @@ struct LibraryState {
     codec::StreamState stream;      // the one stream of entry data
     codec::EncoderState encoder;    // encoder tables, allocated per operation
     codec::DecoderState decoder;    // decoder window and work space, allocated per operation
+    hide::HideState hide;           // carriers while a file is hidden or recovered
 };
 
 // The instance behind the exported functions.

@@ -433,6 +433,40 @@ static void ArchiveOperations(const struct Work* w) {
     CHECK(g_callbacks[kNextDisk] == 0 && g_callbacks[kSfxProgress] == 0);
 }
 
+/* Hide A.TXT in a 24-bit BMP picture made here, recover it, and refuse a wrong password. */
+static void HideOperations(const struct Work* w) {
+    enum { kWidth = 256, kHeight = 128, kPixels = kWidth * 3 * kHeight };
+    static uint8_t picture[54 + kPixels];
+    memset(picture, 0, 54);
+    picture[0] = 'B';
+    picture[1] = 'M';
+    Put32(picture + 2, sizeof picture);
+    Put32(picture + 10, 54);
+    Put32(picture + 14, 40);
+    Put32(picture + 18, kWidth);
+    Put32(picture + 22, kHeight);
+    picture[26] = 1;
+    picture[28] = 24;
+    for (uint32_t i = 0, x = 7; i < kPixels; ++i, x = x * 1103515245u + 12345u) picture[54 + i] = (uint8_t)(x >> 16);
+    char carrier[kPathCapacity];
+    char recovered[kPathCapacity];
+    Join(carrier, w->root, "carrier.bmp");
+    Join(recovered, w->out, "HIDDEN.TXT");
+    CHECK(WriteBytes(carrier, picture, sizeof picture));
+    CHECK(Call("HideFile", 3, ARG(carrier), ARG(w->source[0]), ARG("pw")) != 0u);
+    CHECK(Status() == arOk);
+    CHECK(!SameContent(carrier, picture, sizeof picture));
+    Call("SetOutputPath", 1, ARG(w->out));
+    Call("UnhideFile", 3, ARG(carrier), ARG("HIDDEN.TXT"), ARG("pw"));
+    CHECK(Status() == arOk);
+    CHECK(SameContent(recovered, g_text, sizeof g_text));
+    DeleteFileA(recovered);
+    CHECK(Call("HideFile", 3, ARG(carrier), ARG(w->source[0]), ARG("")) == 0u);
+    CHECK(Status() == arNoPassword);
+    Call("SetArchiveStatus", 1, 0u);
+    DeleteFileA(carrier);
+}
+
 static void ControlExports(void) {
     CHECK(Call("SetArchiveStatus", 1, 9906u) == 9906u);
     CHECK(Status() == arNoEntries);
@@ -525,6 +559,7 @@ int main(int argc, char** argv) {
         DeleteFileA(work.extracted[0]);
         DeleteFileA(work.extracted[1]);
         ArchiveOperations(&work);
+        HideOperations(&work);
         for (int pass = 0; pass < 200; ++pass) RepeatedExports(&work);
         HeaderPasswordRoundTrips(&work);
         round_trips += g_round_trips;

@@ -1,0 +1,100 @@
+// cmd_hide.cpp -- `hedgerow hide` and `hedgerow unhide`: one file hidden in a BMP, WAV or
+// PCX carrier, and recovered from it.
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "commands.h"
+#include "host.h"
+#include "status_text.h"
+#include "system.h"
+
+namespace hedgerow::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsFile(const std::string& path) {
+    std::error_code ignored;
+    if (fs::is_regular_file(path, ignored)) return true;
+    Complain(path, "no such file");
+    return false;
+}
+
+}  // namespace
+
+int RunHide(const Options& o) {
+    HostContext& h = Host();
+    if (!IsFile(o.carrier) || !IsFile(o.hide_file)) return ExitCodeFor(arNotFound);
+    std::string password;
+    if (const int rc = ObtainPassword(h.data_source, true, password, h.data_prompted); rc != kExitOk) return rc;
+    RegisterCallbacks();
+    const std::string name = fs::path(o.hide_file).filename().string();
+    std::error_code ignored;
+    h.progress.Expect(name, fs::file_size(o.hide_file, ignored));
+    h.progress.StartFile(name);
+    h.progress.Enable(!o.quiet && StderrIsTerminal());
+    SetArchiveStatus(arOk);
+    HideFile(o.carrier.c_str(), o.hide_file.c_str(), password.c_str());
+    WipeSecret(password);
+    const uint16_t status = GetArchiveStatus();
+    if (status == arOk && o.verbose) std::printf("%s\n", name.c_str());
+    return Finish(o.carrier, status);
+}
+
+int RunUnhide(const Options& o) {
+    HostContext& h = Host();
+    h.adding = false;
+    h.overwrite = o.overwrite ? Overwrite::kAlways : o.skip_existing ? Overwrite::kNever : Overwrite::kAsk;
+    if (!IsFile(o.carrier)) return ExitCodeFor(arNotFound);
+    // The library writes below the output path under a file name; the output file gives
+    // both.
+    const fs::path out = o.output_file;
+    if (!out.has_filename()) {
+        Complain(o.output_file, "names no file");
+        return kExitUsage;
+    }
+    std::error_code ignored;
+    if (h.overwrite == Overwrite::kNever && fs::exists(out, ignored)) {
+        Complain(o.output_file, "exists; left as it was");
+        return kExitIncomplete;
+    }
+    std::string password;
+    if (const int rc = ObtainPassword(h.data_source, false, password, h.data_prompted); rc != kExitOk) return rc;
+    SetOutputPath(out.parent_path().string().c_str());
+    SetRelativePath("");
+    arOptionsOff(arOptRestorePaths);
+    if (GetArchiveStatus() != arOk) return Finish(o.output_file, GetArchiveStatus());
+    RegisterCallbacks();
+    h.progress.Enable(!o.quiet && StderrIsTerminal());
+    uint16_t status = arOk;
+    for (int attempt = 1;; ++attempt) {
+        SetArchiveStatus(arOk);
+        UnhideFile(o.carrier.c_str(), out.filename().string().c_str(), password.c_str());
+        status = GetArchiveStatus();
+        if (status != arBadPassword || !h.data_prompted || attempt >= kPasswordAttempts || !CanPrompt()) break;
+        Say("Wrong password for " + o.carrier + ".");
+        std::optional<std::string> again = PromptSecret(std::string(h.data_source.label) + ": ");
+        if (!again || again->empty()) break;
+        WipeSecret(password);
+        password = *again;
+        WipeSecret(*again);
+    }
+    WipeSecret(password);
+    // The library reports a file that the answer kept as a cancel; it is a file left out.
+    if (status == arCancelled && !h.cancelled_by_user && !Interrupted()) {
+        if (h.left_out == 0) {
+            Complain(o.output_file, "exists; kept");
+            ++h.left_out;
+        }
+        status = arOk;
+    }
+    // What went wrong with the carrier is said of the carrier, the rest of the output.
+    const bool about_carrier = status == arNothingHidden || status == arBadPassword || status == arBadFormat ||
+                               status == arCompressedCarrier || status == arUnsupportedCarrier;
+    return Finish(about_carrier ? o.carrier : o.output_file, status);
+}
+
+}  // namespace hedgerow::cli

@@ -1,0 +1,239 @@
+// hide_file.cpp -- hiding and unhiding: prepared file, capacity rule, carrier kinds,
+// temporary files, carrier stamp (see hide_file.h).
+#include "hide/hide_file.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "archive/temp_names.h"
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "frame/byte_order.h"
+#include "frame/library_state.h"
+#include "hide/pcx_carrier.h"
+#include "names/replace_query.h"
+#include "ops/output_file.h"
+#include "platform/platform.h"
+
+namespace hedgerow::hide {
+
+namespace {
+
+// Leaves the stream layer's file handles as they were found (empty) and frees the
+// buffers of one hide or unhide.
+struct StreamRelease {
+    LibraryState& st;
+    ~StreamRelease() {
+        st.stream.source_file = nullptr;
+        st.stream.packed_in = nullptr;
+        st.stream.output = nullptr;
+        codec::FreeOutputBuffer(st);
+        codec::FreeEncoderTables(st);
+        codec::FreeDecoder(st);
+    }
+};
+
+// Hiding always uses IDEA, unlocked, with the password given as the data password.
+void TakeHidingKey(LibraryState& st, const char* password) {
+    st.archive.locked = false;
+    st.archive.cipher_id = crypto::kCipherIdea;
+    const char* text = password ? password : "";
+    const size_t n = strnlen(text, sizeof st.archive.data_password - 1);
+    std::memset(st.archive.data_password, 0, sizeof st.archive.data_password);
+    std::memcpy(st.archive.data_password, text, n);
+}
+
+// HideFile's result when it stops before the carrier is changed.
+int32_t Stop(Session& s, Status code) {
+    Fail(s, code);
+    return 0;
+}
+
+// Removes a temporary file once the operation has succeeded: its outcome is settled, and
+// an allocation that fails here must neither change it nor escape from a destructor (the
+// file's own guard tries again when it goes).
+void RemoveQuietly(archive::TempFile& temp) {
+    try {
+        temp.Discard();
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+int64_t LengthOf(const char* name) {
+    platform::File f = platform::OpenFile(name, "rb");
+    return f ? platform::Length(f.get()) : -1;
+}
+
+}  // namespace
+
+bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
+    Session& s = st.session;
+    archive::TempFile temp;
+    if (!archive::MakeTempNameInTempDir(temp.name, &temp.file)) {
+        temp.name[0] = '\0';
+        return Fail(s, Status::kIoError);
+    }
+    std::FILE* out = temp.file.get();
+    StreamRelease release {st};
+    if (!codec::AllocOutputBuffer(st) || !codec::AllocEncoderTables(st)) return false;
+    platform::File source = platform::OpenFile(file_name, "rb");
+    if (!source) return Fail(s, Status::kIoError);
+
+    uint8_t header[kPreparedHeaderSize] = {};
+    if (platform::WriteBytes(out, header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+        return Fail(s, Status::kWriteError);
+    }
+    st.stream.source_file = source.get();
+    st.stream.output = out;
+    int32_t packed = 0;
+    if (!codec::CompressSource(st, &packed)) return false;
+    const int64_t size = platform::Length(source.get());
+    if (size < 0) return Fail(s, Status::kIoError);
+
+    header[0] = static_cast<uint8_t>(~st.stream.data_crc);
+    Store16Le(header + 2, kPreparedTag);
+    Store32Le(header + 4, static_cast<uint32_t>(size));
+    Store32Le(header + 8, static_cast<uint32_t>(packed));
+    std::memcpy(header + 12, kPreparedMagic, sizeof kPreparedMagic);
+    if (!platform::SeekTo(out, 0)) return Fail(s, Status::kIoError);
+    if (platform::WriteBytes(out, header, kPreparedHeaderSize) != kPreparedHeaderSize) {
+        return Fail(s, Status::kIoError);
+    }
+    // A stored second attempt is shorter than the packed first one: cut what remains.
+    if (!platform::TruncateAt(out, kPreparedHeaderSize + static_cast<uint64_t>(packed))) {
+        return Fail(s, Status::kIoError);
+    }
+    if (!temp.Finish(false)) return Fail(s, Status::kWriteError);
+    std::memcpy(temp_name, temp.name, archive::kTempNameCapacity);
+    temp.name[0] = '\0';  // handed to the caller
+    return true;
+}
+
+int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password) {
+    Session& s = st.session;
+    if (password == nullptr || password[0] == '\0') return Stop(s, Status::kNoPassword);
+    SetStatus(s, Status::kOk);
+    if (carrier == nullptr || file_name == nullptr) return Stop(s, Status::kIoError);
+    CarrierStamp stamp;
+    (void)SaveCarrierStamp(carrier, &stamp);
+    {
+        // A file that cannot be read stops everything before the carrier is touched.
+        const int64_t length = LengthOf(file_name);
+        if (length < 0) return Stop(s, Status::kIoError);
+        if (length == 0) return Stop(s, Status::kEmptyFile);
+    }
+    // The new carrier takes the old one's name by a rename, which would put a plain file
+    // in the place of a link and leave the picture it points to as it was.
+    if (platform::IsSymbolicLink(carrier)) return Stop(s, Status::kUnsupported);
+    TakeHidingKey(st, password);
+
+    archive::TempFile prepared;  // removed on every way out
+    if (!PackForHiding(st, file_name, prepared.name)) return 0;
+    const int64_t needed = LengthOf(prepared.name);
+    if (needed < 0) return Stop(s, Status::kIoError);
+    const int64_t carrier_size = LengthOf(carrier);
+    if (carrier_size < 0) return Stop(s, Status::kIoError);
+    const int64_t units_needed = 8 * needed + kCapacitySlack;
+    if (carrier_size <= units_needed) return Stop(s, Status::kCarrierTooSmall);
+
+    HideState& h = st.hide;
+    int32_t restored = 0;
+    const StampToKeep keep {&stamp, &restored};  // put on the new carrier before it takes the name
+    bool hidden = false;
+    if (IsPcxCarrier(s, h.pcx, carrier)) {
+        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name, keep);
+    } else {
+        if (!StatusIsOk(s)) return 0;
+        uint32_t unit_size = 1;
+        if (!ProbeCarrier(s, h.carrier, carrier, &unit_size)) return 0;
+        if (unit_size == 2 && carrier_size / 2 <= units_needed) return Stop(s, Status::kCarrierTooSmall);
+        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name, keep);
+    }
+    ResetPcxState(h.pcx);
+    // A failed embedding never replaced the carrier, so there is nothing to put back.
+    if (!hidden) return 0;
+    RemoveQuietly(prepared);
+    return restored;
+}
+
+bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
+                  const char* output_name) {
+    Session& s = st.session;
+    const uint32_t file_size = Load32Le(header + 4);
+    const uint32_t packed_size = Load32Le(header + 8);
+    // The stream layer counts in signed 32 bits; no prepared file is made larger.
+    if (file_size > INT32_MAX) return Fail(s, Status::kNothingHidden);
+    platform::File packed = platform::OpenFile(temp_name, "rb");
+    if (!packed) return Fail(s, Status::kIoError);
+    StreamRelease release {st};
+    if (!codec::AllocDecoder(st)) return false;
+    if (!platform::SeekTo(packed.get(), kPreparedHeaderSize)) return Fail(s, Status::kIoError);
+
+    char path[ops::kOutputPathCapacity];
+    size_t relative_start = 0;
+    if (!ops::BuildOutputPath(st, output_name, path, &relative_start)) return false;
+    const auto& name_slot = s.callbacks.file_name;
+    if (name_slot.proc != nullptr) {
+        const std::string shown = std::string("\\") + output_name;
+        name_slot.proc(name_slot.user, shown.c_str(), path);
+    }
+    HidFileEntry entry {};
+    entry.valid = 1;
+    std::strncpy(entry.name, output_name, sizeof entry.name - 1);
+    entry.packed_size = packed_size;
+    entry.unpacked_size = file_size;
+    entry.date_time = platform::CurrentDosStamp();
+    entry.attributes = platform::kAttrArchive;
+    entry.enciphered = 1;
+    entry.cipher_id = crypto::kCipherIdea;
+    entry.data_crc = header[0];
+    const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
+    if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
+
+    ops::OutputFile out;
+    if (!ops::CreateOutputFile(st, path, relative_start, out)) return false;
+    codec::StreamState& stream = st.stream;
+    stream.packed_in = packed.get();
+    stream.output = out.get();
+    stream.packed_left = packed_size;
+    stream.unpacked_left = static_cast<int32_t>(file_size);
+    stream.unpacked_size = static_cast<int32_t>(file_size);
+    stream.data_crc = 0xFFFFFFFFu;
+    st.archive.cipher_id = crypto::kCipherIdea;
+    crypto::SetDecipherKey(st.cipher, st.archive.data_password, crypto::kCipherIdea);
+    if (!codec::ExpandEntry(st)) return false;  // `out` takes the partial file away
+    // Only the low byte of the CRC travels in the header; a wrong password shows there.
+    if (static_cast<uint8_t>(~stream.data_crc) != header[0]) return Fail(s, Status::kBadPassword);
+    return out.Commit(st);
+}
+
+void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, const char* password) {
+    Session& s = st.session;
+    TakeHidingKey(st, password);
+    SetStatus(s, Status::kOk);
+    if (carrier == nullptr || output_name == nullptr) {
+        Fail(s, Status::kIoError);
+        return;
+    }
+    archive::TempFile temp;  // removed on every way out
+    if (!archive::MakeTempNameInTempDir(temp.name, nullptr)) {
+        temp.name[0] = '\0';
+        Fail(s, Status::kIoError);
+        return;
+    }
+    HideState& h = st.hide;
+    bool found = false;
+    if (IsPcxCarrier(s, h.pcx, carrier)) {
+        found = UnhidePcx(s, h.carrier, h.pcx, carrier, temp.name, h.header);
+    } else if (StatusIsOk(s)) {
+        found = ExtractFromCarrier(s, h.carrier, carrier, temp.name, h.header);
+    }
+    ResetPcxState(h.pcx);
+    if (!found) return;
+    if (UnpackHidden(st, h.header, temp.name, output_name)) RemoveQuietly(temp);
+}
+
+}  // namespace hedgerow::hide

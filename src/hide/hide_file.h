@@ -1,0 +1,42 @@
+// hide_file.h -- hiding one file in a carrier and recovering it: the prepared file (the
+// file compressed and enciphered with IDEA behind a 17-byte header), the capacity rule,
+// the choice of carrier kind, the temporary files, and the carrier's time stamp and
+// attributes, which hiding puts back as they were.
+#pragma once
+
+#include <cstdint>
+
+#include "hide/carrier.h"
+
+namespace hedgerow {
+struct LibraryState;
+}
+
+namespace hedgerow::hide {
+
+// Units the prepared file needs at one bit per unit, plus this, must be less than the
+// carrier's length in bytes (in 16-bit words for 16-bit sound).
+inline constexpr int64_t kCapacitySlack = 1600;
+
+// Hides file_name in the carrier under password. The outcome is the status word; the
+// result is 0 when the carrier was not changed, otherwise the result of putting its time
+// stamp and attributes back (nonzero). Leaves the data cipher set to IDEA, the archive
+// unlocked and password as the data password. The carrier is replaced only by a complete
+// new version of itself: on any failure it stays as it was.
+int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password);
+
+// Recovers the file hidden in the carrier into the output path built from output_name
+// (as extraction builds one from a stored name), asking the host before an existing file
+// is replaced. kBadPassword when the recovered bytes fail their check; the output file
+// is then not created (an existing one stays as it was).
+void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, const char* password);
+
+// Builds the prepared file of file_name in a new temporary file whose name goes to
+// temp_name (kTempNameCapacity bytes). On failure nothing is left behind.
+[[nodiscard]] bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name);
+
+// Expands the prepared file temp_name, whose header is given, into the output file.
+[[nodiscard]] bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
+                                const char* output_name);
+
+}  // namespace hedgerow::hide
