@@ -158,11 +158,13 @@ bool MatchFileMaskList(const char* name, const FileMaskList& list) {
 
 namespace {
 
+// The parts joined by a byte no part can hold (names are zero-terminated), so that no two
+// different triples give the same key.
 std::string ExactKey(const std::string& directory, const std::string& name, const std::string& extension) {
     std::string key = directory;
-    key += '\x01';
+    key += '\0';
     key += name;
-    key += '\x01';
+    key += '\0';
     key += extension;
     return key;
 }

@@ -67,6 +67,7 @@ TEST(MasksTest, MatchingRules) {
         {"A.*", "A.B.C", false},
         {"A.B.*", "A.B.C", true},
         {Api("\xc3\xa4.TXT", "\xe4.TXT"), Api("\xc3\x84.txt", "\xc4.txt"), true},  // a umlaut folds to its capital
+        {".\x01", "\x01", false},  // an extension alone is not a name alone
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.mask) + " / " + c.name);
