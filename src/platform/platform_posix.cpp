@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,12 +23,26 @@ namespace hedgerow::platform {
 
 namespace {
 
-// Backslashes become slashes before a path reaches the system.
-std::string NativePath(const char* path) {
-    std::string native = path ? path : "";
-    for (char& c : native) {
-        if (c == '\\') c = '/';
+// A path as the system takes it: backslashes become slashes. Kept on the stack, so that
+// the clean-up paths (removing a temporary file in a destructor) never allocate; a path
+// longer than the system allows becomes empty, which every call then refuses.
+struct NativeText {
+    char text[PATH_MAX];
+    const char* c_str() const { return text; }
+    bool empty() const { return text[0] == '\0'; }
+};
+
+NativeText NativePath(const char* path) {
+    NativeText native;
+    size_t i = 0;
+    for (; path && path[i] != '\0'; ++i) {
+        if (i + 1 >= sizeof native.text) {
+            native.text[0] = '\0';
+            return native;
+        }
+        native.text[i] = path[i] == '\\' ? '/' : path[i];
     }
+    native.text[i] = '\0';
     return native;
 }
 
@@ -166,14 +181,14 @@ void FileCloser::operator()(std::FILE* f) const {
 File OpenFile(const char* path, const char* mode) {
     const bool writes = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
     if (writes && FaultPoint(FaultKind::kCreate)) return File();
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return File();
     return File(std::fopen(native.c_str(), mode));
 }
 
 File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return File();
     const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return File();
@@ -272,7 +287,7 @@ bool MakeDirectory(const char* path) {
 // ---- Attributes ----------------------------------------------------------------
 
 uint32_t GetAttributes(const char* path, uint32_t* attributes) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
     if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
@@ -291,7 +306,7 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
 }
 
 uint32_t SetAttributes(const char* path, uint32_t attributes) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
     if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
@@ -316,7 +331,7 @@ uint32_t SetAttributes(const char* path, uint32_t attributes) {
 
 NativeFile OpenNativeForReading(const char* path) {
     NativeFile file;
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return file;
     file.value = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     return file;
@@ -324,7 +339,7 @@ NativeFile OpenNativeForReading(const char* path) {
 
 NativeFile OpenNativeForWriting(const char* path) {
     NativeFile file;
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return file;
     file.value = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
     return file;
@@ -394,7 +409,7 @@ uint32_t CurrentDosStamp() {
 // ---- Lookup ----------------------------------------------------------------------
 
 bool FindOne(const char* path, HedgerowFindData* record) {
-    const std::string native = NativePath(path);
+    const std::string native = NativePath(path).c_str();
     struct stat st {};
     if (native.empty() || native.find_first_of("*?") != std::string::npos) return false;
     if (::stat(native.c_str(), &st) != 0) return false;
@@ -456,7 +471,7 @@ uint32_t MillisecondsSinceStart() {
 // ---- Run-time loading ------------------------------------------------------------
 
 void* LoadModule(const char* path) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return nullptr;
     return ::dlopen(native.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
