@@ -209,7 +209,7 @@ TEST(StreamTest, WriteReadAndAllocationFailuresSetTheirStatus) {
         int at = 0;      // which call of the kind fails
     };
     const Case cases[] = {
-        // Call 0 writes the chain block, which is not checked.
+        {"write of the chain block", FaultKind::kWrite, true, Status::kWriteError, 0},
         {"write of packed output", FaultKind::kWrite, true, Status::kWriteError, 1},
         {"write of unpacked output", FaultKind::kWrite, false, Status::kWriteError},
         {"read of the source", FaultKind::kRead, true, Status::kIoError},
