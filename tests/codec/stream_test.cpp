@@ -144,7 +144,7 @@ TEST(StreamTest, StoredPayloadFramingAndCopyBack) {
         const Bytes data = Text(c.size);
         TmpFile src;
         TmpFile out;
-        std::fwrite(data.data(), 1, data.size(), src.f);
+        if (!data.empty()) std::fwrite(data.data(), 1, data.size(), src.f);
         std::rewind(src.f);
         st->stream.source_file = src.f;
         st->stream.output = out.f;
