@@ -4,6 +4,7 @@
 #include "codec/decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -48,8 +49,9 @@ void RefillSlow(LibraryState& st, DecoderWork& w) {
 // they are the stream's own next bits, so loading them again later changes nothing.
 inline void Refill(LibraryState& st, DecoderWork& w) {
     if (w.in_end - w.in_next >= 8) {
-        uint64_t word = 0;
-        for (int i = 0; i < 8; ++i) word = (word << 8) | w.in_next[i];
+        uint64_t word;
+        std::memcpy(&word, w.in_next, 8);
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
         w.bit_buffer |= word >> w.bit_count;
         w.in_next += (63 - w.bit_count) >> 3;
         w.bit_count |= 56;
@@ -159,30 +161,119 @@ inline uint64_t Load64(const uint8_t* p) {
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Copies n bytes from distance bytes back, byte after byte in effect (an overlapping copy
-// repeats the pattern), with positions taken modulo the window size.
-inline void CopyInWindow(uint8_t* window, uint32_t& pos, uint32_t distance, uint32_t n) {
-    const uint32_t src = (pos - distance) & kWindowMask;
-    if (pos + n <= kWindowSize && src + n <= kWindowSize) {
-        uint8_t* d = window + pos;
-        const uint8_t* s = window + src;
-        if (distance == 1) {
-            std::memset(d, *s, n);
-        } else if (src >= pos || pos - src >= 8) {
-            // Eight bytes are loaded before any of them is stored: the same as a forward
-            // byte copy when the source is ahead or at least eight bytes behind.
-            uint32_t i = 0;
-            for (; i + 8 <= n; i += 8) Store64(d + i, Load64(s + i));
-            for (; i < n; ++i) d[i] = s[i];
-        } else {
-            for (uint32_t i = 0; i < n; ++i) d[i] = s[i];
+// repeats the pattern), with positions taken modulo the window size. Until the window has
+// wrapped once (wrapped false), slots at or past pos were never written and read as zero;
+// the window is not cleared between entries.
+inline void CopyInWindow(uint8_t* window, uint32_t& pos, bool& wrapped, uint32_t distance, uint32_t n) {
+    if ((wrapped || (distance != 0 && distance <= pos)) && distance != 0) {
+        const uint32_t src = (pos - distance) & kWindowMask;
+        if (pos + n <= kWindowSize && src + n <= kWindowSize) {
+            uint8_t* d = window + pos;
+            const uint8_t* s = window + src;
+            if (distance == 1) {
+                std::memset(d, *s, n);
+            } else if (src >= pos || pos - src >= 8) {
+                // Eight bytes are loaded before any of them is stored: the same as a
+                // forward byte copy when the source is ahead or at least eight behind.
+                uint32_t i = 0;
+                for (; i + 8 <= n; i += 8) Store64(d + i, Load64(s + i));
+                for (; i < n; ++i) d[i] = s[i];
+            } else {
+                for (uint32_t i = 0; i < n; ++i) d[i] = s[i];
+            }
+            pos += n;
+            if (pos == kWindowSize) {
+                pos = 0;
+                wrapped = true;
+            }
+            return;
         }
-        pos = (pos + n) & kWindowMask;
-        return;
     }
     for (uint32_t i = 0; i < n; ++i) {
-        window[pos] = window[(pos - distance) & kWindowMask];
-        pos = (pos + 1) & kWindowMask;
+        const uint32_t src = (pos - distance) & kWindowMask;
+        window[pos] = (!wrapped && src >= pos) ? 0 : window[src];
+        if (++pos == kWindowSize) {
+            pos = 0;
+            wrapped = true;
+        }
     }
+}
+
+// Where decoded bytes go: the window, the next position, whether the window has been
+// filled once, the position up to which it has been written out, and the bytes still due.
+struct Output {
+    uint8_t* window;
+    uint32_t pos;
+    bool wrapped;
+    uint32_t flushed;
+    int64_t left;
+};
+
+inline void EmitByte(Output& o, uint8_t b) {
+    o.window[o.pos] = b;
+    if (++o.pos == kWindowSize) {
+        o.pos = 0;
+        o.wrapped = true;
+    }
+    --o.left;
+}
+
+// True when the write position has come within 270 bytes (a whole copy and then some)
+// behind the flushed position: the bytes there must go out before they are overwritten.
+inline bool NearFlush(const Output& o) { return ((o.flushed - o.pos) & kWindowMask) - 1u < 269u; }
+
+// Reads the length and distance of the copy that main symbol sym (256..268, 270..297)
+// starts, updates the copy state and copies.
+inline void DecodeCopy(DecoderWork& w, uint32_t sym, Output& o, StreamState& s) {
+    uint32_t length = 0;
+    uint32_t distance = 0;
+    if (sym == kSymCopyAgain) {
+        length = w.last_length;
+        distance = w.last_distance;
+    } else if (sym < kSymShortFirst) {
+        distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
+        const uint32_t r = TakeSymbol(w, w.repeat_code);
+        length = kLengthBase[r] + 2 + TakeBits(w, kLengthExtra[r]);
+        length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+    } else if (sym < kSymEndOfBlock) {
+        const uint32_t k = sym - kSymShortFirst;
+        distance = kShortBase[k] + 1 + TakeBits(w, kShortExtra[k]);
+        length = 2;
+    } else {
+        const uint32_t l = sym - kSymLongFirst;
+        length = kLengthBase[l] + 3 + TakeBits(w, kLengthExtra[l]);
+        const uint32_t d = TakeSymbol(w, w.distance_code);
+        distance = kDistanceBase[d] + 1 + TakeBits(w, kDistanceExtra[d]);
+        length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+    }
+    w.last_distance = distance;
+    w.ring[w.ring_pointer & 3u] = distance;
+    ++w.ring_pointer;
+    w.last_length = length;
+    const auto n = static_cast<uint32_t>(std::min<int64_t>(length, o.left));
+    o.left -= n;
+    s.progress_count += static_cast<int32_t>(n);
+    CopyInWindow(o.window, o.pos, o.wrapped, distance, n);
+}
+
+// Start-up state of an entry. The code tables need no clearing: each is built by a table
+// header before it is used.
+void ResetWork(DecoderWork& w) {
+    w.in_next = w.in_end = w.input;
+    w.bit_buffer = 0;
+    w.bit_count = 0;
+    w.phantom_bytes = 0;
+    w.input_ended = false;
+    std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
+    w.audio = false;
+    w.channels = 1;
+    w.channel = 0;
+    for (auto& r : w.channel_record) r = ChannelRecord{};
+    w.channel_delta = 0;
+    std::fill(std::begin(w.ring), std::end(w.ring), 0u);
+    w.ring_pointer = 0;
+    w.last_length = 0;
+    w.last_distance = 0;
 }
 
 void FlushWindow(LibraryState& st, const uint8_t* window, uint32_t pos, uint32_t& flushed) {
@@ -321,25 +412,40 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
     }
     if (!EnsureWork(st)) return;
     DecoderWork& w = *st.decoder.work;
-    w = DecoderWork{};
-    std::memset(window, 0, kWindowSize);
+    ResetWork(w);
     s.progress_count = 0;
-    w.in_next = w.in_end = w.input;
 
-    uint32_t pos = 0;
-    uint32_t flushed = 0;
-    // Bytes still to produce. Output never goes past the entry's unpacked size: a last
-    // copy that reaches beyond it is cut short.
-    int64_t left = s.unpacked_left;
-    if (left > 0) {
+    // Output never goes past the entry's unpacked size: a last copy that reaches beyond it
+    // is cut short.
+    Output o{window, 0, false, 0, s.unpacked_left};
+    if (o.left > 0) {
         ReadCodeTables(st, w);
-        while (left > 0) {
+        while (o.left > 0) {
+            // Fast loop: LZ symbols while the input holds a whole step, the output is far
+            // from the entry's end and no window flush is due.
+            if (!w.audio) {
+                while (o.left > 260 && w.in_end - w.in_next >= 8 && !NearFlush(o)) {
+                    Refill(st, w);
+                    const uint32_t sym = TakeSymbol(w, w.main_code);
+                    if (sym < 256) {
+                        EmitByte(o, static_cast<uint8_t>(sym));
+                        s.progress_count += 1;
+                    } else if (sym == kSymEndOfBlock) {
+                        ReadCodeTables(st, w);
+                        if (w.audio) break;
+                    } else {
+                        DecodeCopy(w, sym, o, s);
+                    }
+                }
+                if (o.left <= 0) break;
+            }
+            // One careful step.
             Refill(st, w);
             if (PastEnd(w)) break;  // damaged: the packed data has run out
-            if (((flushed - pos) & kWindowMask) - 1u < 269u) {
-                FlushWindow(st, window, pos, flushed);
+            if (NearFlush(o)) {
+                FlushWindow(st, window, o.pos, o.flushed);
                 if (!StatusIsOk(st.session)) {
-                    s.unpacked_left = static_cast<int32_t>(left);
+                    s.unpacked_left = static_cast<int32_t>(o.left);
                     return;
                 }
             }
@@ -349,59 +455,24 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                     ReadCodeTables(st, w);
                     continue;
                 }
-                window[pos] = Predict(w.channel_record[w.channel], w.channel_delta, sym);
-                pos = (pos + 1) & kWindowMask;
+                EmitByte(o, Predict(w.channel_record[w.channel], w.channel_delta, sym));
                 s.progress_count += 1;
                 w.channel = (w.channel + 1) % w.channels;
-                --left;
                 continue;
             }
             const uint32_t sym = TakeSymbol(w, w.main_code);
             if (sym < 256) {
-                window[pos] = static_cast<uint8_t>(sym);
-                pos = (pos + 1) & kWindowMask;
+                EmitByte(o, static_cast<uint8_t>(sym));
                 s.progress_count += 1;
-                --left;
-                continue;
-            }
-            if (sym == kSymEndOfBlock) {
+            } else if (sym == kSymEndOfBlock) {
                 ReadCodeTables(st, w);
-                continue;
-            }
-            uint32_t length = 0;
-            uint32_t distance = 0;
-            if (sym == kSymCopyAgain) {
-                length = w.last_length;
-                distance = w.last_distance;
-            } else if (sym < kSymShortFirst) {
-                distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
-                const uint32_t r = TakeSymbol(w, w.repeat_code);
-                length = kLengthBase[r] + 2 + TakeBits(w, kLengthExtra[r]);
-                length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) +
-                          (distance >= kBonusDistance2);
-            } else if (sym < kSymEndOfBlock) {
-                const uint32_t k = sym - kSymShortFirst;
-                distance = kShortBase[k] + 1 + TakeBits(w, kShortExtra[k]);
-                length = 2;
             } else {
-                const uint32_t l = sym - kSymLongFirst;
-                length = kLengthBase[l] + 3 + TakeBits(w, kLengthExtra[l]);
-                const uint32_t d = TakeSymbol(w, w.distance_code);
-                distance = kDistanceBase[d] + 1 + TakeBits(w, kDistanceExtra[d]);
-                length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+                DecodeCopy(w, sym, o, s);
             }
-            w.last_distance = distance;
-            w.ring[w.ring_pointer & 3u] = distance;
-            ++w.ring_pointer;
-            w.last_length = length;
-            const auto n = static_cast<uint32_t>(std::min<int64_t>(length, left));
-            left -= n;
-            s.progress_count += static_cast<int32_t>(n);
-            CopyInWindow(window, pos, distance, n);
         }
     }
-    FlushWindow(st, window, pos, flushed);
-    s.unpacked_left = static_cast<int32_t>(left);
+    FlushWindow(st, window, o.pos, o.flushed);
+    s.unpacked_left = static_cast<int32_t>(o.left);
 }
 
 bool ExpandEntry(LibraryState& st) {

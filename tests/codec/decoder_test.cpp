@@ -109,7 +109,23 @@ TEST(DecoderTest, ShortCopiesReachBackUpTo256AndBeforeTheStartGiveZeros) {
     w.Put(4, 0);       // distance 17, before the first byte: two zeros
     main.Put(w, 268);  // base 192, 6 extra bits
     w.Put(6, 63);      // distance 256, also before the start
-    EXPECT_EQ(DecodePlain(w.Finish(), 9).bytes, (Bytes{'a', 'b', 'c', 'a', 'b', 0, 0, 0, 0}));
+    const Bytes expected = {'a', 'b', 'c', 'a', 'b', 0, 0, 0, 0};
+    EXPECT_EQ(DecodePlain(w.Finish(), 9).bytes, expected);
+
+    // The same with a decoder whose window still holds an earlier entry: 300 bytes 'z'
+    // (a literal and a copy at distance 1).
+    auto st = testing::NewState(crypto::kCipherNone);
+    ASSERT_TRUE(AllocDecoder(*st));
+    BitWriter earlier;
+    const Code zmain(FlatLengths(298, {'z', 270 + 27}));
+    const Code dist(FlatLengths(48, {0, 1}));
+    PutLzHeader(earlier, zmain, dist, none28);
+    zmain.Put(earlier, 'z');
+    zmain.Put(earlier, 270 + 27);  // 224 + 3 + 5 extra bits
+    earlier.Put(5, 31);
+    dist.Put(earlier, 0);
+    ASSERT_EQ(DecodePlain(earlier.Finish(), 259, st.get()).bytes, Bytes(259, 'z'));
+    EXPECT_EQ(DecodePlain(w.Finish(), 9, st.get()).bytes, expected);
 }
 
 TEST(DecoderTest, CopyLengthsGrowWithDistance) {

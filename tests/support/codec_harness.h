@@ -207,9 +207,12 @@ inline std::vector<LengthItem> PlainItems(const std::vector<int>& lengths) {
     return items;
 }
 
-// Runs the decoder on a hand-built stream without cipher, whatever its size.
-inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unpacked_size) {
-    auto st = NewState(crypto::kCipherNone);
+// Runs the decoder on a hand-built stream without cipher, whatever its size, with a state
+// of its own or the one given (whose decoder may hold an earlier entry's window).
+inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unpacked_size,
+                                 LibraryState* state = nullptr) {
+    auto own = state ? nullptr : NewState(crypto::kCipherNone);
+    LibraryState* st = state ? state : own.get();
     ExpandedEntry out;
     TmpFile in;
     TmpFile dst;
@@ -225,6 +228,8 @@ inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unp
     st->stream.data_crc = 0xFFFFFFFFu;
     codec::DecodeEntry(*st, nullptr);
     out.ok = StatusIsOk(st->session);
+    st->stream.packed_in = nullptr;
+    st->stream.output = nullptr;
     out.crc = ~st->stream.data_crc;
     out.bytes = Contents(dst.f);
     return out;
