@@ -18,7 +18,7 @@ namespace hedgerow::codec {
 
 namespace {
 
-// Bit reader. The look-ahead word is the top 16 bits of bit_buffer. After the packed data
+// Bit reader. The look-ahead word is the top 16 bits of the cursor's buffer. After the packed data
 // runs out, zero bytes are fed in and counted, so that a damaged stream can be told by the
 // bits it took from nowhere.
 bool FillInput(LibraryState& st, DecoderWork& w) {
@@ -28,67 +28,73 @@ bool FillInput(LibraryState& st, DecoderWork& w) {
         w.input_ended = true;
         return false;
     }
-    w.in_next = w.input;
-    w.in_end = w.input + got;
+    w.bits.next = w.input;
+    w.bits.end = w.input + got;
     return true;
 }
 
 void RefillSlow(LibraryState& st, DecoderWork& w) {
-    while (w.bit_count <= 56) {
-        if (w.in_next == w.in_end && !FillInput(st, w)) {
-            w.bit_count += 8;
+    BitCursor& b = w.bits;
+    while (b.count <= 56) {
+        if (b.next == b.end && !FillInput(st, w)) {
+            b.count += 8;
             ++w.phantom_bytes;
             continue;
         }
-        w.bit_buffer |= static_cast<uint64_t>(*w.in_next++) << (56 - w.bit_count);
-        w.bit_count += 8;
+        b.buffer |= static_cast<uint64_t>(*b.next++) << (56 - b.count);
+        b.count += 8;
     }
 }
 
-// Leaves at least 56 bits in the buffer. The wide load may also set bits below bit_count;
-// they are the stream's own next bits, so loading them again later changes nothing.
+// Leaves at least 56 bits in the buffer; needs 8 input bytes. The wide load may also set
+// bits below count; they are the stream's own next bits, so loading them again later
+// changes nothing.
+inline void RefillFast(BitCursor& b) {
+    uint64_t word;
+    std::memcpy(&word, b.next, 8);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    b.buffer |= word >> b.count;
+    b.next += (63 - b.count) >> 3;
+    b.count |= 56;
+}
+
 inline void Refill(LibraryState& st, DecoderWork& w) {
-    if (w.in_end - w.in_next >= 8) {
-        uint64_t word;
-        std::memcpy(&word, w.in_next, 8);
-        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-        w.bit_buffer |= word >> w.bit_count;
-        w.in_next += (63 - w.bit_count) >> 3;
-        w.bit_count |= 56;
+    if (w.bits.end - w.bits.next >= 8) {
+        RefillFast(w.bits);
     } else {
         RefillSlow(st, w);
     }
 }
 
-inline uint32_t Peek16(const DecoderWork& w) { return static_cast<uint32_t>(w.bit_buffer >> 48); }
+inline uint32_t Peek16(const BitCursor& b) { return static_cast<uint32_t>(b.buffer >> 48); }
 
-inline void Consume(DecoderWork& w, int n) {
-    w.bit_buffer <<= n;
-    w.bit_count -= n;
+inline void Consume(BitCursor& b, int n) {
+    b.buffer <<= n;
+    b.count -= n;
 }
 
-inline uint32_t TakeBits(DecoderWork& w, int n) {
+inline uint32_t TakeBits(BitCursor& b, int n) {
     if (n == 0) return 0;
-    const auto v = static_cast<uint32_t>(w.bit_buffer >> (64 - n));
-    Consume(w, n);
+    const auto v = static_cast<uint32_t>(b.buffer >> (64 - n));
+    Consume(b, n);
     return v;
 }
 
-inline uint32_t TakeSymbol(DecoderWork& w, const DecodeTable& table) {
-    const uint32_t look = Peek16(w);
-    const uint16_t entry = table.fast[look >> (16 - kFastBits)];
+inline uint32_t TakeSymbol(BitCursor& b, const DecodeTable& table) {
+    const uint32_t look = Peek16(b);
+    const uint16_t entry = table.fast[look >> (16 - table.fast_bits)];
     if (entry != 0) {
-        Consume(w, entry >> 9);
+        Consume(b, entry >> 9);
         return entry & 511u;
     }
     const DecodedSymbol d = DecodeSymbol(table, look);
-    Consume(w, d.length);
+    Consume(b, d.length);
     return d.symbol;
 }
 
 // True once the reader has taken bits that were never in the packed data.
 inline bool PastEnd(const DecoderWork& w) {
-    return static_cast<uint64_t>(w.phantom_bytes) * 8 > static_cast<uint64_t>(w.bit_count);
+    return static_cast<uint64_t>(w.phantom_bytes) * 8 > static_cast<uint64_t>(w.bits.count);
 }
 
 int LengthFor(const DecodeTable& t, uint32_t v) {
@@ -101,29 +107,29 @@ int LengthFor(const DecodeTable& t, uint32_t v) {
 // lengths it sends.
 void ReadCodeTables(LibraryState& st, DecoderWork& w) {
     RefillSlow(st, w);
-    const uint32_t head = Peek16(w);
+    const uint32_t head = Peek16(w.bits);
     if ((head & 0x4000u) == 0) std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
     w.audio = (head & 0x8000u) != 0;
-    Consume(w, 2);
+    Consume(w.bits, 2);
     int32_t count = kLzLengths;
     if (w.audio) {
         w.channels = static_cast<int32_t>((head >> 12) & 3u) + 1;
         if (w.channel >= w.channels) w.channel = 0;
-        Consume(w, 2);
+        Consume(w.bits, 2);
         count = kAudioSymbols * w.channels;
     }
     uint8_t length_lengths[kLengthCodeSymbols];
     for (auto& l : length_lengths) {
-        if (w.bit_count < 32) RefillSlow(st, w);
-        l = static_cast<uint8_t>(TakeBits(w, 4));
+        if (w.bits.count < 32) RefillSlow(st, w);
+        l = static_cast<uint8_t>(TakeBits(w.bits, 4));
     }
     BuildDecodeTable(length_lengths, w.length_code, kLengthCodeSymbols);
 
     uint8_t* lengths = w.previous_lengths;  // new lengths are built on top of the old ones
     int32_t i = 0;
     while (i < count) {
-        if (w.bit_count < 32) RefillSlow(st, w);
-        const uint32_t s = TakeSymbol(w, w.length_code);
+        if (w.bits.count < 32) RefillSlow(st, w);
+        const uint32_t s = TakeSymbol(w.bits, w.length_code);
         if (s < 16) {
             lengths[i] = static_cast<uint8_t>((lengths[i] + s) & 15u);
             ++i;
@@ -132,13 +138,13 @@ void ReadCodeTables(LibraryState& st, DecoderWork& w) {
         int32_t run = 0;
         uint8_t value = 0;
         if (s == kRepeatPrevious) {
-            run = static_cast<int32_t>(TakeBits(w, 2)) + 3;
+            run = static_cast<int32_t>(TakeBits(w.bits, 2)) + 3;
             // Nothing precedes position 0: repeat a length of 0 there.
             value = i > 0 ? lengths[i - 1] : 0;
         } else if (s == kZeros3To10) {
-            run = static_cast<int32_t>(TakeBits(w, 3)) + 3;
+            run = static_cast<int32_t>(TakeBits(w.bits, 3)) + 3;
         } else {
-            run = static_cast<int32_t>(TakeBits(w, 7)) + 11;
+            run = static_cast<int32_t>(TakeBits(w.bits, 7)) + 11;
         }
         const int32_t end = std::min(count, i + run);
         for (; i < end; ++i) lengths[i] = value;
@@ -223,8 +229,8 @@ inline void EmitByte(Output& o, uint8_t b) {
 inline bool NearFlush(const Output& o) { return ((o.flushed - o.pos) & kWindowMask) - 1u < 269u; }
 
 // Reads the length and distance of the copy that main symbol sym (256..268, 270..297)
-// starts, updates the copy state and copies.
-inline void DecodeCopy(DecoderWork& w, uint32_t sym, Output& o, StreamState& s) {
+// starts, updates the copy state and copies. Returns the bytes copied.
+inline uint32_t DecodeCopy(DecoderWork& w, BitCursor& b, uint32_t sym, Output& o) {
     uint32_t length = 0;
     uint32_t distance = 0;
     if (sym == kSymCopyAgain) {
@@ -232,18 +238,18 @@ inline void DecodeCopy(DecoderWork& w, uint32_t sym, Output& o, StreamState& s) 
         distance = w.last_distance;
     } else if (sym < kSymShortFirst) {
         distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
-        const uint32_t r = TakeSymbol(w, w.repeat_code);
-        length = kLengthBase[r] + 2 + TakeBits(w, kLengthExtra[r]);
+        const uint32_t r = TakeSymbol(b, w.repeat_code);
+        length = kLengthBase[r] + 2 + TakeBits(b, kLengthExtra[r]);
         length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
     } else if (sym < kSymEndOfBlock) {
         const uint32_t k = sym - kSymShortFirst;
-        distance = kShortBase[k] + 1 + TakeBits(w, kShortExtra[k]);
+        distance = kShortBase[k] + 1 + TakeBits(b, kShortExtra[k]);
         length = 2;
     } else {
         const uint32_t l = sym - kSymLongFirst;
-        length = kLengthBase[l] + 3 + TakeBits(w, kLengthExtra[l]);
-        const uint32_t d = TakeSymbol(w, w.distance_code);
-        distance = kDistanceBase[d] + 1 + TakeBits(w, kDistanceExtra[d]);
+        length = kLengthBase[l] + 3 + TakeBits(b, kLengthExtra[l]);
+        const uint32_t d = TakeSymbol(b, w.distance_code);
+        distance = kDistanceBase[d] + 1 + TakeBits(b, kDistanceExtra[d]);
         length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
     }
     w.last_distance = distance;
@@ -252,16 +258,14 @@ inline void DecodeCopy(DecoderWork& w, uint32_t sym, Output& o, StreamState& s) 
     w.last_length = length;
     const auto n = static_cast<uint32_t>(std::min<int64_t>(length, o.left));
     o.left -= n;
-    s.progress_count += static_cast<int32_t>(n);
     CopyInWindow(o.window, o.pos, o.wrapped, distance, n);
+    return n;
 }
 
 // Start-up state of an entry. The code tables need no clearing: each is built by a table
 // header before it is used.
 void ResetWork(DecoderWork& w) {
-    w.in_next = w.in_end = w.input;
-    w.bit_buffer = 0;
-    w.bit_count = 0;
+    w.bits = BitCursor{w.input, w.input, 0, 0};
     w.phantom_bytes = 0;
     w.input_ended = false;
     std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
@@ -371,18 +375,25 @@ void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size)
     }
     table.alphabet_size = size;
 
-    // The code length only grows with the look-ahead value, so one walk over the prefixes
-    // settles every entry whose length is the same for all of its low bits.
-    constexpr int kLowBits = 16 - kFastBits;
-    constexpr uint32_t kLowMax = ((1u << kLowBits) - 1u) & 0xFFFEu;
-    for (uint32_t p = 0; p < (1u << kFastBits); ++p) {
-        const uint32_t lo = p << kLowBits;
-        const int n = LengthFor(table, lo);
-        table.fast[p] = 0;
-        if (n > kFastBits || LengthFor(table, lo | kLowMax) != n) continue;
-        const DecodedSymbol d = DecodeSymbol(table, lo);
-        table.fast[p] = static_cast<uint16_t>((n << 9) | d.symbol);
+    // A prefix of fast_bits bits is settled when all look-ahead values that start with it
+    // have the same length n <= fast_bits. Limits up to that length are multiples of the
+    // prefix step (a limit cut to 0xFFFF ends the last prefix alike), so the prefixes of
+    // length n are exactly those between limit[n - 1] and limit[n]; each code of length n
+    // fills 2^(fast_bits - n) of them.
+    const int bits = size > 64 ? kFastBits : kSmallFastBits;
+    table.fast_bits = bits;
+    const uint32_t entries = 1u << bits;
+    uint32_t p = 0;
+    for (int n = 1; n <= bits; ++n) {
+        const uint32_t upper = table.limit[n] == 0xFFFFu ? 0x10000u : table.limit[n];
+        const uint32_t end = std::min(upper >> (16 - bits), entries);
+        const uint32_t run = 1u << (bits - n);
+        for (uint32_t i = table.first_index[n]; p < end; ++i) {
+            const uint16_t entry = static_cast<uint16_t>((n << 9) | table.symbols[i < size ? i : 0]);
+            for (uint32_t k = 0; k < run && p < end; ++k) table.fast[p++] = entry;
+        }
     }
+    for (; p < entries; ++p) table.fast[p] = 0;
 }
 
 DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
@@ -424,19 +435,37 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
             // Fast loop: LZ symbols while the input holds a whole step, the output is far
             // from the entry's end and no window flush is due.
             if (!w.audio) {
-                while (o.left > 260 && w.in_end - w.in_next >= 8 && !NearFlush(o)) {
-                    Refill(st, w);
-                    const uint32_t sym = TakeSymbol(w, w.main_code);
+                // The cursor, the output and the progress live in registers here; window
+                // stores could alias them in memory. The loop stays clear of the entry's
+                // end, of the window's end and of the next flush point, so a step needs
+                // none of those checks.
+                BitCursor b = w.bits;
+                Output fast = o;
+                uint32_t to_flush = (fast.flushed - fast.pos) & kWindowMask;
+                if (to_flush == 0) to_flush = kWindowSize;
+                const int64_t budget = std::min({static_cast<int64_t>(to_flush) - 270, fast.left - 261,
+                                                 static_cast<int64_t>(kWindowSize) - fast.pos - 261});
+                const int64_t last = static_cast<int64_t>(fast.pos) + budget;
+                while (fast.pos <= last && b.end - b.next >= 8) {
+                    RefillFast(b);
+                    const uint32_t sym = TakeSymbol(b, w.main_code);
                     if (sym < 256) {
-                        EmitByte(o, static_cast<uint8_t>(sym));
-                        s.progress_count += 1;
+                        fast.window[fast.pos++] = static_cast<uint8_t>(sym);
                     } else if (sym == kSymEndOfBlock) {
+                        w.bits = b;
                         ReadCodeTables(st, w);
+                        b = w.bits;
                         if (w.audio) break;
                     } else {
-                        DecodeCopy(w, sym, o, s);
+                        DecodeCopy(w, b, sym, fast);
                     }
                 }
+                // Literals were not counted off one by one.
+                const int64_t produced = static_cast<int64_t>(fast.pos) - o.pos;
+                s.progress_count += static_cast<int32_t>(produced);
+                fast.left = o.left - produced;
+                w.bits = b;
+                o = fast;
                 if (o.left <= 0) break;
             }
             // One careful step.
@@ -450,7 +479,7 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                 }
             }
             if (w.audio) {
-                const uint32_t sym = TakeSymbol(w, w.channel_code[w.channel]);
+                const uint32_t sym = TakeSymbol(w.bits, w.channel_code[w.channel]);
                 if (sym == kAudioEndOfBlock) {
                     ReadCodeTables(st, w);
                     continue;
@@ -460,14 +489,14 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                 w.channel = (w.channel + 1) % w.channels;
                 continue;
             }
-            const uint32_t sym = TakeSymbol(w, w.main_code);
+            const uint32_t sym = TakeSymbol(w.bits, w.main_code);
             if (sym < 256) {
                 EmitByte(o, static_cast<uint8_t>(sym));
                 s.progress_count += 1;
             } else if (sym == kSymEndOfBlock) {
                 ReadCodeTables(st, w);
             } else {
-                DecodeCopy(w, sym, o, s);
+                s.progress_count += static_cast<int32_t>(DecodeCopy(w, w.bits, sym, o));
             }
         }
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -197,6 +198,35 @@ TEST(DecoderTest, KeptLengthsAddToThePreviousTable) {
     second.Put(w, 'E');
     second.Put(w, 'A');
     EXPECT_EQ(DecodePlain(w.Finish(), 4).bytes, Text("ACEA"));
+}
+
+// The one-step look-up table must agree with the limit search for every look-ahead word,
+// for complete, incomplete and over-full codes alike.
+TEST(DecoderTest, LookUpTableAgreesWithTheLimitSearch) {
+    std::mt19937 rng(7);
+    auto table = std::make_unique<DecodeTable>();
+    for (int round = 0; round < 300; ++round) {
+        const uint32_t size = std::vector<uint32_t>{19, 28, 48, 257, 298}[round % 5];
+        std::vector<uint8_t> lengths(size, 0);
+        const int style = round % 3;
+        for (auto& l : lengths) {
+            if (style == 0) l = static_cast<uint8_t>(rng() % 16);                    // mostly over-full
+            if (style == 1) l = static_cast<uint8_t>(rng() % 4 == 0 ? 8 + rng() % 8 : 0);  // sparse
+            if (style == 2) l = static_cast<uint8_t>(rng() % 2 == 0 ? 0 : 1 + rng() % 15);
+        }
+        if (round % 7 == 0) {  // a complete code: canonical lengths of a balanced tree
+            std::fill(lengths.begin(), lengths.end(), 0);
+            for (uint32_t i = 0; i < 16 && i < size; ++i) lengths[i] = 4;
+        }
+        BuildDecodeTable(lengths.data(), *table, size);
+        for (uint32_t look = 0; look < 0x10000; ++look) {
+            const uint16_t entry = table->fast[look >> (16 - table->fast_bits)];
+            if (entry == 0) continue;
+            const DecodedSymbol d = DecodeSymbol(*table, look);
+            ASSERT_EQ(entry & 511u, d.symbol) << "round " << round << " look " << look;
+            ASSERT_EQ(entry >> 9, d.length) << "round " << round << " look " << look;
+        }
+    }
 }
 
 // ---- Damaged streams ---------------------------------------------------------------------
