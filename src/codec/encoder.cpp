@@ -42,26 +42,40 @@ inline uint32_t CompareStrings(const uint8_t* a, const uint8_t* b) {
     return n;
 }
 
+inline uint16_t Load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
 uint32_t LongestMatch(EncoderTables& t, uint32_t candidate) {
     uint32_t best = t.prev_length;
     uint32_t chain = t.prev_length >= kSearch.good_length ? kSearch.chain_limit / 4 : kSearch.chain_limit;
     const uint32_t limit = t.pos > kSearch.max_distance ? t.pos - kSearch.max_distance : 0;
-    const uint8_t* scan = t.window + t.pos;
+    const uint8_t* const window = t.window;
+    const uint32_t* const prev = t.prev;
+    const uint8_t* const scan = window + t.pos;
+    // A candidate can only do better if it agrees at positions best - 1 and best, and it
+    // must agree at the first two: two 16-bit compares before the full one.
+    const uint16_t scan_start = Load16(scan);
+    uint16_t scan_end = Load16(scan + best - 1);
+    uint32_t match_start = t.match_start;
     for (;;) {
-        const uint8_t* match = t.window + candidate;
-        if (match[best - 1] == scan[best - 1] && match[best] == scan[best] && match[0] == scan[0] &&
-            match[1] == scan[1]) {
+        const uint8_t* match = window + candidate;
+        if (Load16(match + best - 1) == scan_end && Load16(match) == scan_start) {
             const uint32_t length = CompareStrings(match, scan);
             if (length > best) {
                 best = length;
-                t.match_start = candidate;
+                match_start = candidate;
                 if (length >= kSearch.longest_compare) break;
+                scan_end = Load16(scan + best - 1);
             }
         }
         if (--chain == 0) break;
-        candidate = t.prev[candidate & kHashMask];
+        candidate = prev[candidate & kHashMask];
         if (candidate <= limit) break;
     }
+    t.match_start = match_start;
     return best;
 }
 
