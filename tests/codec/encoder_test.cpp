@@ -322,8 +322,11 @@ TEST(EncoderTest, OutputDoesNotDependOnEarlierFiles) {
         v.resize(n);
         return v;
     };
-    // Large with a window shift, small, medium, tiny, then small again.
-    const std::vector<std::vector<uint8_t>> files = {text(700000), text(3000), text(100000), text(300), text(3000)};
+    // Large with a window shift, then smaller files, each twice: a stale hash entry of the
+    // first copy would point at the same string in the second.
+    const auto small = text(3000);
+    const auto medium = text(100000);
+    const std::vector<std::vector<uint8_t>> files = {text(700000), small, small, medium, medium, small};
     auto shared = NewState(crypto::kCipherNone);
     for (size_t i = 0; i < files.size(); ++i) {
         SCOPED_TRACE(i);
