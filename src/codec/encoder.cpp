@@ -412,6 +412,12 @@ void Encode(LibraryState& st) {
     s.progress_count = 0;
     while (t.lookahead > 0) {
         const uint32_t head = InsertString(t, t.pos);
+        // The next position's chain head: its hash is known already.
+        __builtin_prefetch(&t.head[((t.hash << kHashShift) ^ t.window[t.pos + 3]) & kHashMask]);
+        if (head != 0) {
+            __builtin_prefetch(t.window + head + t.match_length);
+            __builtin_prefetch(&t.prev[head & kHashMask]);
+        }
         t.prev_length = t.match_length;
         t.prev_match = t.match_start;
         t.match_length = 1;
