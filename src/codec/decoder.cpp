@@ -451,6 +451,13 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                     const uint32_t sym = TakeSymbol(b, w.main_code);
                     if (sym < 256) {
                         fast.window[fast.pos++] = static_cast<uint8_t>(sym);
+                        // A literal leaves at least 41 bits: enough to take a second
+                        // literal whose code the look-up table settles.
+                        const uint16_t entry = w.main_code.fast[Peek16(b) >> (16 - w.main_code.fast_bits)];
+                        if (entry != 0 && (entry & 511u) < 256) {
+                            Consume(b, entry >> 9);
+                            fast.window[fast.pos++] = static_cast<uint8_t>(entry);
+                        }
                     } else if (sym == kSymEndOfBlock) {
                         w.bits = b;
                         ReadCodeTables(st, w);
