@@ -452,7 +452,10 @@ void Encode(LibraryState& st) {
         while (t.lookahead < kSearch.min_lookahead && !t.at_end) {
             // A host that cancelled, or a failed write, ends the file here: what would
             // follow is thrown away, and a large file would keep the host waiting.
-            if (!StatusIsOk(st.session)) return;
+            if (!StatusIsOk(st.session)) {
+                t.inserted_end = t.pos;  // as at the end: the next file clears these
+                return;
+            }
             FillWindow(st, t);
         }
     }

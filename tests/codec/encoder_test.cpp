@@ -334,6 +334,13 @@ TEST(EncoderTest, OutputDoesNotDependOnEarlierFiles) {
         auto fresh = NewState(crypto::kCipherNone);
         EXPECT_EQ(reused.payload, testing::Compress(*fresh, files[i]).payload);
     }
+    // A file cut short by a cancel leaves its entries too.
+    shared->session.callbacks.progress.proc = [](uint32_t, int32_t, int32_t) -> int32_t { return 0; };
+    EXPECT_FALSE(testing::Compress(*shared, medium).ok);
+    shared->session.callbacks.progress.proc = nullptr;
+    shared->session.status = 0;
+    auto fresh = NewState(crypto::kCipherNone);
+    EXPECT_EQ(testing::Compress(*shared, medium).payload, testing::Compress(*fresh, medium).payload);
 }
 
 // Packed streams of the first straightforward encoder. Any speed-up must leave every

@@ -169,7 +169,7 @@ TEST(StreamTest, CancelWhileCompressingStopsWriting) {
     EXPECT_EQ(g_host.progress_calls, 1);
 }
 
-TEST(StreamTest, CancelWhileCopyingStoredLetsTheCopyFinish) {
+TEST(StreamTest, CancelWhileCopyingStoredStopsAfterThatPiece) {
     auto st = NewState(0);
     const Bytes data = Text(100000);
     TmpFile src;
@@ -182,8 +182,8 @@ TEST(StreamTest, CancelWhileCopyingStoredLetsTheCopyFinish) {
     Listen(*st, 0);
     const auto back = testing::Expand(*st, Contents(out.f), 100000);
     EXPECT_EQ(st->session.status, static_cast<uint16_t>(Status::kCancelled));
-    EXPECT_EQ(back.bytes, data);
-    EXPECT_EQ(g_host.progress_calls, 4);  // one per 32512-byte piece
+    EXPECT_EQ(back.bytes, Bytes(data.begin(), data.begin() + kStoredPiece));
+    EXPECT_EQ(g_host.progress_calls, 1);
 }
 
 TEST(StreamTest, CancelAtAWindowFlushStopsDecoding) {
@@ -221,13 +221,13 @@ TEST(StreamTest, WriteReadAndAllocationFailuresSetTheirStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto st = NewState(1);
+        auto fresh = NewState(1);  // before the plan: the test program's allocations pass its points too
         testing::PackedEntry packed;
         if (!c.compress) packed = testing::Compress(*st, data);
         platform::FaultPlan plan;
         plan.fail_at[static_cast<int>(c.kind)] = c.at;
         const auto previous = platform::SetFaultPlan(plan);
         if (c.compress) {
-            auto fresh = NewState(1);
             EXPECT_FALSE(testing::Compress(*fresh, data).ok);
             EXPECT_EQ(fresh->session.status, static_cast<uint16_t>(c.status));
         } else {
