@@ -309,6 +309,8 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
     }
 }
 
+int32_t HEDGEROW_CALL CancelAlways(uint32_t, int32_t, int32_t) { return 0; }
+
 // Tables are allocated once per operation and cleared per file only as far as the earlier
 // file reached: each file must come out as it would from fresh tables.
 TEST(EncoderTest, OutputDoesNotDependOnEarlierFiles) {
@@ -335,7 +337,7 @@ TEST(EncoderTest, OutputDoesNotDependOnEarlierFiles) {
         EXPECT_EQ(reused.payload, testing::Compress(*fresh, files[i]).payload);
     }
     // A file cut short by a cancel leaves its entries too.
-    shared->session.callbacks.progress.proc = [](uint32_t, int32_t, int32_t) -> int32_t { return 0; };
+    shared->session.callbacks.progress.proc = CancelAlways;
     EXPECT_FALSE(testing::Compress(*shared, medium).ok);
     shared->session.callbacks.progress.proc = nullptr;
     shared->session.status = 0;
