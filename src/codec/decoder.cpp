@@ -405,6 +405,7 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
 }
 
 uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta) {
+    if (!EnsureWork(st)) return 0;
     DecoderWork& w = *st.decoder.work;
     return Predict(w.channel_record[channel & 3], w.channel_delta, delta & 0xFFu);
 }

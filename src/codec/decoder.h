@@ -105,7 +105,7 @@ struct DecodedSymbol {
 DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead);
 
 // Produces the next byte of audio channel `channel` from the coded delta, advancing that
-// channel's predictor (uses st.decoder.work).
+// channel's predictor (kept in st.decoder.work, which DecodeEntry resets per entry).
 uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta);
 
 // Expands one entry's packed stream into window and out through WriteUnpacked. Before the
