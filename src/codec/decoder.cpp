@@ -4,6 +4,7 @@
 #include "codec/decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -17,7 +18,7 @@ namespace hedgerow::codec {
 
 namespace {
 
-// Bit reader. The look-ahead word is the top 16 bits of bit_buffer. After the packed data
+// Bit reader. The look-ahead word is the top 16 bits of the cursor's buffer. After the packed data
 // runs out, zero bytes are fed in and counted, so that a damaged stream can be told by the
 // bits it took from nowhere.
 bool FillInput(LibraryState& st, DecoderWork& w) {
@@ -27,66 +28,73 @@ bool FillInput(LibraryState& st, DecoderWork& w) {
         w.input_ended = true;
         return false;
     }
-    w.in_next = w.input;
-    w.in_end = w.input + got;
+    w.bits.next = w.input;
+    w.bits.end = w.input + got;
     return true;
 }
 
 void RefillSlow(LibraryState& st, DecoderWork& w) {
-    while (w.bit_count <= 56) {
-        if (w.in_next == w.in_end && !FillInput(st, w)) {
-            w.bit_count += 8;
+    BitCursor& b = w.bits;
+    while (b.count <= 56) {
+        if (b.next == b.end && !FillInput(st, w)) {
+            b.count += 8;
             ++w.phantom_bytes;
             continue;
         }
-        w.bit_buffer |= static_cast<uint64_t>(*w.in_next++) << (56 - w.bit_count);
-        w.bit_count += 8;
+        b.buffer |= static_cast<uint64_t>(*b.next++) << (56 - b.count);
+        b.count += 8;
     }
 }
 
-// Leaves at least 56 bits in the buffer. The wide load may also set bits below bit_count;
-// they are the stream's own next bits, so loading them again later changes nothing.
+// Leaves at least 56 bits in the buffer; needs 8 input bytes. The wide load may also set
+// bits below count; they are the stream's own next bits, so loading them again later
+// changes nothing.
+inline void RefillFast(BitCursor& b) {
+    uint64_t word;
+    std::memcpy(&word, b.next, 8);
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    b.buffer |= word >> b.count;
+    b.next += (63 - b.count) >> 3;
+    b.count |= 56;
+}
+
 inline void Refill(LibraryState& st, DecoderWork& w) {
-    if (w.in_end - w.in_next >= 8) {
-        uint64_t word = 0;
-        for (int i = 0; i < 8; ++i) word = (word << 8) | w.in_next[i];
-        w.bit_buffer |= word >> w.bit_count;
-        w.in_next += (63 - w.bit_count) >> 3;
-        w.bit_count |= 56;
+    if (w.bits.end - w.bits.next >= 8) {
+        RefillFast(w.bits);
     } else {
         RefillSlow(st, w);
     }
 }
 
-inline uint32_t Peek16(const DecoderWork& w) { return static_cast<uint32_t>(w.bit_buffer >> 48); }
+inline uint32_t Peek16(const BitCursor& b) { return static_cast<uint32_t>(b.buffer >> 48); }
 
-inline void Consume(DecoderWork& w, int n) {
-    w.bit_buffer <<= n;
-    w.bit_count -= n;
+inline void Consume(BitCursor& b, int n) {
+    b.buffer <<= n;
+    b.count -= n;
 }
 
-inline uint32_t TakeBits(DecoderWork& w, int n) {
+inline uint32_t TakeBits(BitCursor& b, int n) {
     if (n == 0) return 0;
-    const auto v = static_cast<uint32_t>(w.bit_buffer >> (64 - n));
-    Consume(w, n);
+    const auto v = static_cast<uint32_t>(b.buffer >> (64 - n));
+    Consume(b, n);
     return v;
 }
 
-inline uint32_t TakeSymbol(DecoderWork& w, const DecodeTable& table) {
-    const uint32_t look = Peek16(w);
-    const uint16_t entry = table.fast[look >> (16 - kFastBits)];
+inline uint32_t TakeSymbol(BitCursor& b, const DecodeTable& table) {
+    const uint32_t look = Peek16(b);
+    const uint16_t entry = table.fast[look >> (16 - table.fast_bits)];
     if (entry != 0) {
-        Consume(w, entry >> 9);
+        Consume(b, entry >> 9);
         return entry & 511u;
     }
     const DecodedSymbol d = DecodeSymbol(table, look);
-    Consume(w, d.length);
+    Consume(b, d.length);
     return d.symbol;
 }
 
 // True once the reader has taken bits that were never in the packed data.
 inline bool PastEnd(const DecoderWork& w) {
-    return static_cast<uint64_t>(w.phantom_bytes) * 8 > static_cast<uint64_t>(w.bit_count);
+    return static_cast<uint64_t>(w.phantom_bytes) * 8 > static_cast<uint64_t>(w.bits.count);
 }
 
 int LengthFor(const DecodeTable& t, uint32_t v) {
@@ -99,29 +107,29 @@ int LengthFor(const DecodeTable& t, uint32_t v) {
 // lengths it sends.
 void ReadCodeTables(LibraryState& st, DecoderWork& w) {
     RefillSlow(st, w);
-    const uint32_t head = Peek16(w);
+    const uint32_t head = Peek16(w.bits);
     if ((head & 0x4000u) == 0) std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
     w.audio = (head & 0x8000u) != 0;
-    Consume(w, 2);
+    Consume(w.bits, 2);
     int32_t count = kLzLengths;
     if (w.audio) {
         w.channels = static_cast<int32_t>((head >> 12) & 3u) + 1;
         if (w.channel >= w.channels) w.channel = 0;
-        Consume(w, 2);
+        Consume(w.bits, 2);
         count = kAudioSymbols * w.channels;
     }
     uint8_t length_lengths[kLengthCodeSymbols];
     for (auto& l : length_lengths) {
-        if (w.bit_count < 32) RefillSlow(st, w);
-        l = static_cast<uint8_t>(TakeBits(w, 4));
+        if (w.bits.count < 32) RefillSlow(st, w);
+        l = static_cast<uint8_t>(TakeBits(w.bits, 4));
     }
     BuildDecodeTable(length_lengths, w.length_code, kLengthCodeSymbols);
 
     uint8_t* lengths = w.previous_lengths;  // new lengths are built on top of the old ones
     int32_t i = 0;
     while (i < count) {
-        if (w.bit_count < 32) RefillSlow(st, w);
-        const uint32_t s = TakeSymbol(w, w.length_code);
+        if (w.bits.count < 32) RefillSlow(st, w);
+        const uint32_t s = TakeSymbol(w.bits, w.length_code);
         if (s < 16) {
             lengths[i] = static_cast<uint8_t>((lengths[i] + s) & 15u);
             ++i;
@@ -130,13 +138,13 @@ void ReadCodeTables(LibraryState& st, DecoderWork& w) {
         int32_t run = 0;
         uint8_t value = 0;
         if (s == kRepeatPrevious) {
-            run = static_cast<int32_t>(TakeBits(w, 2)) + 3;
+            run = static_cast<int32_t>(TakeBits(w.bits, 2)) + 3;
             // Nothing precedes position 0: repeat a length of 0 there.
             value = i > 0 ? lengths[i - 1] : 0;
         } else if (s == kZeros3To10) {
-            run = static_cast<int32_t>(TakeBits(w, 3)) + 3;
+            run = static_cast<int32_t>(TakeBits(w.bits, 3)) + 3;
         } else {
-            run = static_cast<int32_t>(TakeBits(w, 7)) + 11;
+            run = static_cast<int32_t>(TakeBits(w.bits, 7)) + 11;
         }
         const int32_t end = std::min(count, i + run);
         for (; i < end; ++i) lengths[i] = value;
@@ -159,30 +167,117 @@ inline uint64_t Load64(const uint8_t* p) {
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // Copies n bytes from distance bytes back, byte after byte in effect (an overlapping copy
-// repeats the pattern), with positions taken modulo the window size.
-inline void CopyInWindow(uint8_t* window, uint32_t& pos, uint32_t distance, uint32_t n) {
-    const uint32_t src = (pos - distance) & kWindowMask;
-    if (pos + n <= kWindowSize && src + n <= kWindowSize) {
-        uint8_t* d = window + pos;
-        const uint8_t* s = window + src;
-        if (distance == 1) {
-            std::memset(d, *s, n);
-        } else if (src >= pos || pos - src >= 8) {
-            // Eight bytes are loaded before any of them is stored: the same as a forward
-            // byte copy when the source is ahead or at least eight bytes behind.
-            uint32_t i = 0;
-            for (; i + 8 <= n; i += 8) Store64(d + i, Load64(s + i));
-            for (; i < n; ++i) d[i] = s[i];
-        } else {
-            for (uint32_t i = 0; i < n; ++i) d[i] = s[i];
+// repeats the pattern), with positions taken modulo the window size. Until the window has
+// wrapped once (wrapped false), slots at or past pos were never written and read as zero;
+// the window is not cleared between entries.
+inline void CopyInWindow(uint8_t* window, uint32_t& pos, bool& wrapped, uint32_t distance, uint32_t n) {
+    if ((wrapped || (distance != 0 && distance <= pos)) && distance != 0) {
+        const uint32_t src = (pos - distance) & kWindowMask;
+        if (pos + n <= kWindowSize && src + n <= kWindowSize) {
+            uint8_t* d = window + pos;
+            const uint8_t* s = window + src;
+            if (distance == 1) {
+                std::memset(d, *s, n);
+            } else if (src >= pos || pos - src >= 8) {
+                // Eight bytes are loaded before any of them is stored: the same as a
+                // forward byte copy when the source is ahead or at least eight behind.
+                uint32_t i = 0;
+                for (; i + 8 <= n; i += 8) Store64(d + i, Load64(s + i));
+                for (; i < n; ++i) d[i] = s[i];
+            } else {
+                for (uint32_t i = 0; i < n; ++i) d[i] = s[i];
+            }
+            pos += n;
+            if (pos == kWindowSize) {
+                pos = 0;
+                wrapped = true;
+            }
+            return;
         }
-        pos = (pos + n) & kWindowMask;
-        return;
     }
     for (uint32_t i = 0; i < n; ++i) {
-        window[pos] = window[(pos - distance) & kWindowMask];
-        pos = (pos + 1) & kWindowMask;
+        const uint32_t src = (pos - distance) & kWindowMask;
+        window[pos] = (!wrapped && src >= pos) ? 0 : window[src];
+        if (++pos == kWindowSize) {
+            pos = 0;
+            wrapped = true;
+        }
     }
+}
+
+// Where decoded bytes go: the window, the next position, whether the window has been
+// filled once, the position up to which it has been written out, and the bytes still due.
+struct Output {
+    uint8_t* window;
+    uint32_t pos;
+    bool wrapped;
+    uint32_t flushed;
+    int64_t left;
+};
+
+inline void EmitByte(Output& o, uint8_t b) {
+    o.window[o.pos] = b;
+    if (++o.pos == kWindowSize) {
+        o.pos = 0;
+        o.wrapped = true;
+    }
+    --o.left;
+}
+
+// True when the write position has come within 270 bytes (a whole copy and then some)
+// behind the flushed position: the bytes there must go out before they are overwritten.
+inline bool NearFlush(const Output& o) { return ((o.flushed - o.pos) & kWindowMask) - 1u < 269u; }
+
+// Reads the length and distance of the copy that main symbol sym (256..268, 270..297)
+// starts, updates the copy state and copies. Returns the bytes copied.
+inline uint32_t DecodeCopy(DecoderWork& w, BitCursor& b, uint32_t sym, Output& o) {
+    uint32_t length = 0;
+    uint32_t distance = 0;
+    if (sym == kSymCopyAgain) {
+        length = w.last_length;
+        distance = w.last_distance;
+    } else if (sym < kSymShortFirst) {
+        distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
+        const uint32_t r = TakeSymbol(b, w.repeat_code);
+        length = kLengthBase[r] + 2 + TakeBits(b, kLengthExtra[r]);
+        length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+    } else if (sym < kSymEndOfBlock) {
+        const uint32_t k = sym - kSymShortFirst;
+        distance = kShortBase[k] + 1 + TakeBits(b, kShortExtra[k]);
+        length = 2;
+    } else {
+        const uint32_t l = sym - kSymLongFirst;
+        length = kLengthBase[l] + 3 + TakeBits(b, kLengthExtra[l]);
+        const uint32_t d = TakeSymbol(b, w.distance_code);
+        distance = kDistanceBase[d] + 1 + TakeBits(b, kDistanceExtra[d]);
+        length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+    }
+    w.last_distance = distance;
+    w.ring[w.ring_pointer & 3u] = distance;
+    ++w.ring_pointer;
+    w.last_length = length;
+    const auto n = static_cast<uint32_t>(std::min<int64_t>(length, o.left));
+    o.left -= n;
+    CopyInWindow(o.window, o.pos, o.wrapped, distance, n);
+    return n;
+}
+
+// Start-up state of an entry. The code tables need no clearing: each is built by a table
+// header before it is used.
+void ResetWork(DecoderWork& w) {
+    w.bits = BitCursor{w.input, w.input, 0, 0};
+    w.phantom_bytes = 0;
+    w.input_ended = false;
+    std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
+    w.audio = false;
+    w.channels = 1;
+    w.channel = 0;
+    for (auto& r : w.channel_record) r = ChannelRecord{};
+    w.channel_delta = 0;
+    std::fill(std::begin(w.ring), std::end(w.ring), 0u);
+    w.ring_pointer = 0;
+    w.last_length = 0;
+    w.last_distance = 0;
 }
 
 void FlushWindow(LibraryState& st, const uint8_t* window, uint32_t pos, uint32_t& flushed) {
@@ -280,18 +375,25 @@ void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size)
     }
     table.alphabet_size = size;
 
-    // The code length only grows with the look-ahead value, so one walk over the prefixes
-    // settles every entry whose length is the same for all of its low bits.
-    constexpr int kLowBits = 16 - kFastBits;
-    constexpr uint32_t kLowMax = ((1u << kLowBits) - 1u) & 0xFFFEu;
-    for (uint32_t p = 0; p < (1u << kFastBits); ++p) {
-        const uint32_t lo = p << kLowBits;
-        const int n = LengthFor(table, lo);
-        table.fast[p] = 0;
-        if (n > kFastBits || LengthFor(table, lo | kLowMax) != n) continue;
-        const DecodedSymbol d = DecodeSymbol(table, lo);
-        table.fast[p] = static_cast<uint16_t>((n << 9) | d.symbol);
+    // A prefix of fast_bits bits is settled when all look-ahead values that start with it
+    // have the same length n <= fast_bits. Limits up to that length are multiples of the
+    // prefix step (a limit cut to 0xFFFF ends the last prefix alike), so the prefixes of
+    // length n are exactly those between limit[n - 1] and limit[n]; each code of length n
+    // fills 2^(fast_bits - n) of them.
+    const int bits = size > 64 ? kFastBits : kSmallFastBits;
+    table.fast_bits = bits;
+    const uint32_t entries = 1u << bits;
+    uint32_t p = 0;
+    for (int n = 1; n <= bits; ++n) {
+        const uint32_t upper = table.limit[n] == 0xFFFFu ? 0x10000u : table.limit[n];
+        const uint32_t end = std::min(upper >> (16 - bits), entries);
+        const uint32_t run = 1u << (bits - n);
+        for (uint32_t i = table.first_index[n]; p < end; ++i) {
+            const uint16_t entry = static_cast<uint16_t>((n << 9) | table.symbols[i < size ? i : 0]);
+            for (uint32_t k = 0; k < run && p < end; ++k) table.fast[p++] = entry;
+        }
     }
+    for (; p < entries; ++p) table.fast[p] = 0;
 }
 
 DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
@@ -303,6 +405,7 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
 }
 
 uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta) {
+    if (!EnsureWork(st)) return 0;
     DecoderWork& w = *st.decoder.work;
     return Predict(w.channel_record[channel & 3], w.channel_delta, delta & 0xFFu);
 }
@@ -321,87 +424,92 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
     }
     if (!EnsureWork(st)) return;
     DecoderWork& w = *st.decoder.work;
-    w = DecoderWork{};
-    std::memset(window, 0, kWindowSize);
+    ResetWork(w);
     s.progress_count = 0;
-    w.in_next = w.in_end = w.input;
 
-    uint32_t pos = 0;
-    uint32_t flushed = 0;
-    // Bytes still to produce. Output never goes past the entry's unpacked size: a last
-    // copy that reaches beyond it is cut short.
-    int64_t left = s.unpacked_left;
-    if (left > 0) {
+    // Output never goes past the entry's unpacked size: a last copy that reaches beyond it
+    // is cut short.
+    Output o{window, 0, false, 0, s.unpacked_left};
+    if (o.left > 0) {
         ReadCodeTables(st, w);
-        while (left > 0) {
+        while (o.left > 0) {
+            // Fast loop: LZ symbols while the input holds a whole step, the output is far
+            // from the entry's end and no window flush is due.
+            if (!w.audio) {
+                // The cursor, the output and the progress live in registers here; window
+                // stores could alias them in memory. The loop stays clear of the entry's
+                // end, of the window's end and of the next flush point, so a step needs
+                // none of those checks.
+                BitCursor b = w.bits;
+                Output fast = o;
+                uint32_t to_flush = (fast.flushed - fast.pos) & kWindowMask;
+                if (to_flush == 0) to_flush = kWindowSize;
+                const int64_t budget = std::min({static_cast<int64_t>(to_flush) - 270, fast.left - 261,
+                                                 static_cast<int64_t>(kWindowSize) - fast.pos - 261});
+                const int64_t last = static_cast<int64_t>(fast.pos) + budget;
+                while (fast.pos <= last && b.end - b.next >= 8) {
+                    RefillFast(b);
+                    const uint32_t sym = TakeSymbol(b, w.main_code);
+                    if (sym < 256) {
+                        fast.window[fast.pos++] = static_cast<uint8_t>(sym);
+                        // A literal leaves at least 41 bits: enough to take a second
+                        // literal whose code the look-up table settles.
+                        const uint16_t entry = w.main_code.fast[Peek16(b) >> (16 - w.main_code.fast_bits)];
+                        if (entry != 0 && (entry & 511u) < 256) {
+                            Consume(b, entry >> 9);
+                            fast.window[fast.pos++] = static_cast<uint8_t>(entry);
+                        }
+                    } else if (sym == kSymEndOfBlock) {
+                        w.bits = b;
+                        ReadCodeTables(st, w);
+                        b = w.bits;
+                        if (w.audio) break;
+                    } else {
+                        DecodeCopy(w, b, sym, fast);
+                    }
+                }
+                // Literals were not counted off one by one.
+                const int64_t produced = static_cast<int64_t>(fast.pos) - o.pos;
+                s.progress_count += static_cast<int32_t>(produced);
+                fast.left = o.left - produced;
+                w.bits = b;
+                o = fast;
+                if (o.left <= 0) break;
+            }
+            // One careful step.
             Refill(st, w);
             if (PastEnd(w)) break;  // damaged: the packed data has run out
-            if (((flushed - pos) & kWindowMask) - 1u < 269u) {
-                FlushWindow(st, window, pos, flushed);
+            if (NearFlush(o)) {
+                FlushWindow(st, window, o.pos, o.flushed);
                 if (!StatusIsOk(st.session)) {
-                    s.unpacked_left = static_cast<int32_t>(left);
+                    s.unpacked_left = static_cast<int32_t>(o.left);
                     return;
                 }
             }
             if (w.audio) {
-                const uint32_t sym = TakeSymbol(w, w.channel_code[w.channel]);
+                const uint32_t sym = TakeSymbol(w.bits, w.channel_code[w.channel]);
                 if (sym == kAudioEndOfBlock) {
                     ReadCodeTables(st, w);
                     continue;
                 }
-                window[pos] = Predict(w.channel_record[w.channel], w.channel_delta, sym);
-                pos = (pos + 1) & kWindowMask;
+                EmitByte(o, Predict(w.channel_record[w.channel], w.channel_delta, sym));
                 s.progress_count += 1;
                 w.channel = (w.channel + 1) % w.channels;
-                --left;
                 continue;
             }
-            const uint32_t sym = TakeSymbol(w, w.main_code);
+            const uint32_t sym = TakeSymbol(w.bits, w.main_code);
             if (sym < 256) {
-                window[pos] = static_cast<uint8_t>(sym);
-                pos = (pos + 1) & kWindowMask;
+                EmitByte(o, static_cast<uint8_t>(sym));
                 s.progress_count += 1;
-                --left;
-                continue;
-            }
-            if (sym == kSymEndOfBlock) {
+            } else if (sym == kSymEndOfBlock) {
                 ReadCodeTables(st, w);
-                continue;
-            }
-            uint32_t length = 0;
-            uint32_t distance = 0;
-            if (sym == kSymCopyAgain) {
-                length = w.last_length;
-                distance = w.last_distance;
-            } else if (sym < kSymShortFirst) {
-                distance = w.ring[(w.ring_pointer - (sym - kSymCopyAgain)) & 3u];
-                const uint32_t r = TakeSymbol(w, w.repeat_code);
-                length = kLengthBase[r] + 2 + TakeBits(w, kLengthExtra[r]);
-                length += (distance >= kRecentBonusDistance) + (distance >= kBonusDistance1) +
-                          (distance >= kBonusDistance2);
-            } else if (sym < kSymEndOfBlock) {
-                const uint32_t k = sym - kSymShortFirst;
-                distance = kShortBase[k] + 1 + TakeBits(w, kShortExtra[k]);
-                length = 2;
             } else {
-                const uint32_t l = sym - kSymLongFirst;
-                length = kLengthBase[l] + 3 + TakeBits(w, kLengthExtra[l]);
-                const uint32_t d = TakeSymbol(w, w.distance_code);
-                distance = kDistanceBase[d] + 1 + TakeBits(w, kDistanceExtra[d]);
-                length += (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
+                s.progress_count += static_cast<int32_t>(DecodeCopy(w, w.bits, sym, o));
             }
-            w.last_distance = distance;
-            w.ring[w.ring_pointer & 3u] = distance;
-            ++w.ring_pointer;
-            w.last_length = length;
-            const auto n = static_cast<uint32_t>(std::min<int64_t>(length, left));
-            left -= n;
-            s.progress_count += static_cast<int32_t>(n);
-            CopyInWindow(window, pos, distance, n);
         }
     }
-    FlushWindow(st, window, pos, flushed);
-    s.unpacked_left = static_cast<int32_t>(left);
+    FlushWindow(st, window, o.pos, o.flushed);
+    s.unpacked_left = static_cast<int32_t>(o.left);
 }
 
 bool ExpandEntry(LibraryState& st) {

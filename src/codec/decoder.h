@@ -17,18 +17,31 @@ namespace hedgerow::codec {
 // Bits of the look-up table that resolves most codes in one step. Codes that are longer, or
 // whose length is not settled by their first kFastBits bits, take the limit search.
 inline constexpr int kFastBits = 10;
+inline constexpr int kSmallFastBits = 8;   // for the length, distance and repeat codes
 inline constexpr int kMaxAlphabet = kMainSymbols;
 
 // A prefix code built from a list of code lengths. limit[n] is the first left-aligned
 // 16-bit value past the codes of length n (at most 0xFFFF); symbols[] lists the coded
-// symbols by length, then by value. fast[] maps the first kFastBits bits to
-// (length << 9 | symbol), or 0 when the limit search must decide.
+// symbols by length, then by value. fast[] maps the first fast_bits bits to
+// (length << 9 | symbol), or 0 when the limit search must decide. Small alphabets use
+// fewer bits, since the table is rebuilt with every block.
 struct DecodeTable {
     uint32_t alphabet_size = 0;
     uint32_t limit[16] = {};
     uint32_t first_index[16] = {};
     uint16_t symbols[kMaxAlphabet] = {};
+    int32_t fast_bits = kFastBits;
     uint16_t fast[1u << kFastBits] = {};
+};
+
+// Where the bit reader stands: the unread input bytes and the look-ahead bits taken from
+// them (next stream bit in the top position). The decoder's fast loop works on a copy held
+// in registers.
+struct BitCursor {
+    const uint8_t* next = nullptr;
+    const uint8_t* end = nullptr;
+    uint64_t buffer = 0;
+    int32_t count = 0;             // valid bits in buffer
 };
 
 // Predictor state of one audio channel.
@@ -47,10 +60,7 @@ struct DecoderWork {
     // Packed input: kInputSize bytes per ReadPacked, with room for a partial cipher block.
     static constexpr int32_t kInputSize = 8192;
     uint8_t input[kInputSize + 8] = {};
-    const uint8_t* in_next = nullptr;
-    const uint8_t* in_end = nullptr;
-    uint64_t bit_buffer = 0;       // look-ahead bits, next bit in the top position
-    int32_t bit_count = 0;         // valid bits in bit_buffer
+    BitCursor bits;                // the reader's place in input
     uint32_t phantom_bytes = 0;    // zero bytes fed in after the packed data ran out
     bool input_ended = false;      // ReadPacked gave nothing more (or failed)
 
@@ -95,7 +105,7 @@ struct DecodedSymbol {
 DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead);
 
 // Produces the next byte of audio channel `channel` from the coded delta, advancing that
-// channel's predictor (uses st.decoder.work).
+// channel's predictor (kept in st.decoder.work, which DecodeEntry resets per entry).
 uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta);
 
 // Expands one entry's packed stream into window and out through WriteUnpacked. Before the

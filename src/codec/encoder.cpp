@@ -42,26 +42,40 @@ inline uint32_t CompareStrings(const uint8_t* a, const uint8_t* b) {
     return n;
 }
 
+inline uint16_t Load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
 uint32_t LongestMatch(EncoderTables& t, uint32_t candidate) {
     uint32_t best = t.prev_length;
     uint32_t chain = t.prev_length >= kSearch.good_length ? kSearch.chain_limit / 4 : kSearch.chain_limit;
     const uint32_t limit = t.pos > kSearch.max_distance ? t.pos - kSearch.max_distance : 0;
-    const uint8_t* scan = t.window + t.pos;
+    const uint8_t* const window = t.window;
+    const uint32_t* const prev = t.prev;
+    const uint8_t* const scan = window + t.pos;
+    // A candidate can only do better if it agrees at positions best - 1 and best, and it
+    // must agree at the first two: two 16-bit compares before the full one.
+    const uint16_t scan_start = Load16(scan);
+    uint16_t scan_end = Load16(scan + best - 1);
+    uint32_t match_start = t.match_start;
     for (;;) {
-        const uint8_t* match = t.window + candidate;
-        if (match[best - 1] == scan[best - 1] && match[best] == scan[best] && match[0] == scan[0] &&
-            match[1] == scan[1]) {
+        const uint8_t* match = window + candidate;
+        if (Load16(match + best - 1) == scan_end && Load16(match) == scan_start) {
             const uint32_t length = CompareStrings(match, scan);
             if (length > best) {
                 best = length;
-                t.match_start = candidate;
+                match_start = candidate;
                 if (length >= kSearch.longest_compare) break;
+                scan_end = Load16(scan + best - 1);
             }
         }
         if (--chain == 0) break;
-        candidate = t.prev[candidate & kHashMask];
+        candidate = prev[candidate & kHashMask];
         if (candidate <= limit) break;
     }
+    t.match_start = match_start;
     return best;
 }
 
@@ -69,6 +83,7 @@ void FillWindow(LibraryState& st, EncoderTables& t) {
     uint32_t free = kEncoderWindow - t.lookahead - t.pos;
     if (t.pos >= kShiftAt) {
         std::memmove(t.window, t.window + kHalfWindow, kHalfWindow);
+        t.shifted = true;
         t.pos -= kHalfWindow;
         t.match_start -= kHalfWindow;
         for (auto& h : t.head) h = h >= kHalfWindow ? h - kHalfWindow : 0;
@@ -250,11 +265,63 @@ void SendLengths(LibraryState& st, const EncoderTables& t, const TreeDescriptor&
     });
 }
 
-inline void PutCode(LibraryState& st, const TreeNode& node) { PutBits(st, node.length, node.code); }
+// The stream layer's bit writer with its state in registers, for the symbols of a block:
+// whole 32-bit words go into the output buffer while there is room and the packed count is
+// below the unpacked size; everything else takes the stream layer's byte path, so the
+// bytes and the buffer flushes are the same as with PutBits.
+class BitSink {
+public:
+    explicit BitSink(LibraryState& st) : st_(st), acc_(st.stream.bit_buffer), count_(st.stream.bit_count) {}
+    ~BitSink() {
+        Drain();
+        st_.stream.bit_buffer = acc_;
+        st_.stream.bit_count = count_;
+    }
+    BitSink(const BitSink&) = delete;
+    BitSink& operator=(const BitSink&) = delete;
 
-inline void PutExtra(LibraryState& st, int bits, uint32_t value) {
-    if (bits != 0) PutBits(st, bits, value);
-}
+    void Put(int n, uint32_t value) {
+        acc_ = (acc_ << n) | (value & ((1u << n) - 1u));
+        count_ += n;
+        if (count_ >= 32) Word();
+    }
+    void Code(const TreeNode& node) { Put(node.length, node.code); }
+    void Extra(int bits, uint32_t value) {
+        if (bits != 0) Put(bits, value);
+    }
+
+private:
+    void Word() {
+        StreamState& s = st_.stream;
+        if (s.out_fill + 4 <= static_cast<uint32_t>(kOutBufferSize) && s.packed_count < s.unpacked_size) {
+            count_ -= 32;
+            const auto w = static_cast<uint32_t>(acc_ >> count_);
+            uint8_t* out = s.out_buffer.get() + s.out_fill;
+            out[0] = static_cast<uint8_t>(w >> 24);
+            out[1] = static_cast<uint8_t>(w >> 16);
+            out[2] = static_cast<uint8_t>(w >> 8);
+            out[3] = static_cast<uint8_t>(w);
+            s.out_fill += 4;
+        } else {
+            Drain();
+        }
+    }
+    void Drain() {
+        StreamState& s = st_.stream;
+        while (count_ >= 8) {
+            count_ -= 8;
+            if (s.packed_count < s.unpacked_size) {
+                PutByte(st_, static_cast<uint8_t>(acc_ >> count_));
+            } else {
+                s.not_worth_it = true;
+            }
+        }
+    }
+
+    LibraryState& st_;
+    uint64_t acc_;
+    int32_t count_;
+};
 
 void BuildSlotTables(EncoderTables& t) {
     uint32_t v = 0;
@@ -301,8 +368,23 @@ void InitMatchState(LibraryState& st) {
 
 void StartEncoder(LibraryState& st) {
     EncoderTables& t = *st.encoder.tables;
-    std::memset(t.head, 0, sizeof(t.head));
-    std::memset(t.prev, 0, sizeof(t.prev));
+    // A file that never shifted its window left its entries only at the hashes of its
+    // positions, and its bytes are still in the window: clearing those costs less than
+    // clearing 2 MB for every small file.
+    if (t.shifted || t.inserted_end > kHalfWindow / 2) {
+        std::memset(t.head, 0, sizeof(t.head));
+        std::memset(t.prev, 0, sizeof(t.prev));
+    } else if (t.inserted_end > 0) {
+        uint32_t hash = t.window[0];
+        hash = ((hash << kHashShift) ^ t.window[1]) & kHashMask;
+        for (uint32_t p = 0; p < t.inserted_end; ++p) {
+            hash = ((hash << kHashShift) ^ t.window[p + 2]) & kHashMask;
+            t.head[hash] = 0;
+        }
+        std::memset(t.prev, 0, t.inserted_end * sizeof(t.prev[0]));
+    }
+    t.shifted = false;
+    t.inserted_end = 0;
     t.pos = 0;
     const int32_t got = ReadSource(st, t.window, static_cast<int32_t>(kHalfWindow));
     t.lookahead = got > 0 ? static_cast<uint32_t>(got) : 0;
@@ -330,6 +412,12 @@ void Encode(LibraryState& st) {
     s.progress_count = 0;
     while (t.lookahead > 0) {
         const uint32_t head = InsertString(t, t.pos);
+        // The next position's chain head: its hash is known already.
+        __builtin_prefetch(&t.head[((t.hash << kHashShift) ^ t.window[t.pos + 3]) & kHashMask]);
+        if (head != 0) {
+            __builtin_prefetch(t.window + head + t.match_length);
+            __builtin_prefetch(&t.prev[head & kHashMask]);
+        }
         t.prev_length = t.match_length;
         t.prev_match = t.match_start;
         t.match_length = 1;
@@ -364,11 +452,15 @@ void Encode(LibraryState& st) {
         while (t.lookahead < kSearch.min_lookahead && !t.at_end) {
             // A host that cancelled, or a failed write, ends the file here: what would
             // follow is thrown away, and a large file would keep the host waiting.
-            if (!StatusIsOk(st.session)) return;
+            if (!StatusIsOk(st.session)) {
+                t.inserted_end = t.pos;  // as at the end: the next file clears these
+                return;
+            }
             FillWindow(st, t);
         }
     }
     if (t.match_available) AddSymbol(st, t, t.window[t.pos - 1], 0);
+    t.inserted_end = t.pos;  // every position below pos has been inserted
 }
 
 void FinishEncoding(LibraryState& st) {
@@ -454,28 +546,29 @@ void FlushBlock(LibraryState& st, bool more) {
     SendLengths(st, t, Tree(t, CodeKind::kDistance));
     SendLengths(st, t, Tree(t, CodeKind::kRepeat));
 
+    BitSink out(st);
     for (uint32_t i = 0; i < t.pending; ++i) {
         const uint32_t sym = t.symbols[i];
         const uint32_t value = t.values[i];
         if (sym <= kSymCopyAgain) {
-            PutCode(st, t.main_nodes[sym]);
+            out.Code(t.main_nodes[sym]);
         } else if (sym < kSymShortFirst) {
-            PutCode(st, t.main_nodes[sym]);
+            out.Code(t.main_nodes[sym]);
             const uint32_t slot = t.length_slot[value];
-            PutCode(st, t.repeat_nodes[slot]);
-            PutExtra(st, kLengthExtra[slot], value - kLengthBase[slot]);
+            out.Code(t.repeat_nodes[slot]);
+            out.Extra(kLengthExtra[slot], value - kLengthBase[slot]);
         } else {
             const uint32_t length = sym - kSymLongFirst - 3;
             const uint32_t slot = t.length_slot[length];
-            PutCode(st, t.main_nodes[kSymLongFirst + slot]);
-            PutExtra(st, kLengthExtra[slot], length - kLengthBase[slot]);
+            out.Code(t.main_nodes[kSymLongFirst + slot]);
+            out.Extra(kLengthExtra[slot], length - kLengthBase[slot]);
             const uint32_t d = value - 1;
             const uint32_t dslot = t.distance_slot[d];
-            PutCode(st, t.distance_nodes[dslot]);
-            PutExtra(st, kDistanceExtra[dslot], d - kDistanceBase[dslot]);
+            out.Code(t.distance_nodes[dslot]);
+            out.Extra(kDistanceExtra[dslot], d - kDistanceBase[dslot]);
         }
     }
-    PutCode(st, t.main_nodes[last_symbol]);
+    out.Code(t.main_nodes[last_symbol]);
 }
 
 bool CompressSource(LibraryState& st, int32_t* packed_size) {

@@ -87,6 +87,8 @@ struct EncoderTables {
     uint32_t prev_length, prev_match;
     bool match_available;
     uint32_t dirty_end;   // window bytes past this are still zero since allocation
+    uint32_t inserted_end;  // positions below this are in the hash tables (no shift since)
+    bool shifted;           // the window was shifted: the tables are cleared in full
 
     // Copy state (last_length holds the length less the far-distance bonus).
     uint32_t ring[4];

@@ -1,0 +1,201 @@
+// codec_bench.cpp -- our codec against zlib levels 6 and 9 on the same corpus of real files
+// (bench/make-corpus.sh), in one run: compressed size, compression and decompression
+// throughput. Every file is one entry, compressed and expanded on its own, in memory
+// (anonymous memory streams stand in for the archive file).
+//
+//   bench/make-corpus.sh build/corpus
+//   build/bench/bench/codec_bench [--benchmark_filter=...]    (HEDGEROW_CORPUS=dir to move it)
+//
+// Throughput counts unpacked bytes; "packed" is the corpus's total packed size.
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/decoder.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "crypto/crc32.h"
+#include "frame/library_state.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using hedgerow::LibraryState;
+namespace codec = hedgerow::codec;
+
+struct Corpus {
+    std::vector<std::vector<uint8_t>> files;
+    size_t total = 0;
+};
+
+const Corpus& TheCorpus() {
+    static const Corpus corpus = [] {
+        Corpus c;
+        const char* dir = std::getenv("HEDGEROW_CORPUS");
+        const std::string root = dir ? dir : "build/corpus";
+        std::vector<std::filesystem::path> paths;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(root, ec))
+            if (e.is_regular_file()) paths.push_back(e.path());
+        std::sort(paths.begin(), paths.end());
+        for (const auto& p : paths) {
+            c.files.push_back(hedgerow::testing::ReadFile(p.string()));
+            c.total += c.files.back().size();
+        }
+        if (c.files.empty()) std::fprintf(stderr, "codec_bench: no corpus in %s (run bench/make-corpus.sh)\n", root.c_str());
+        return c;
+    }();
+    return corpus;
+}
+
+// A memory stream over a caller's buffer.
+struct MemFile {
+    std::FILE* f = nullptr;
+    MemFile(void* data, size_t size, const char* mode) : f(fmemopen(data, size, mode)) {}
+    ~MemFile() {
+        if (f) std::fclose(f);
+    }
+};
+
+struct Packed {
+    std::vector<uint8_t> bytes;
+    int32_t packed_size = 0;
+};
+
+Packed OurCompress(LibraryState& st, const std::vector<uint8_t>& file, std::vector<uint8_t>& scratch) {
+    Packed out;
+    std::vector<uint8_t> source = file;  // fmemopen needs a non-empty writable buffer
+    if (source.empty()) source.push_back(0);
+    MemFile src(source.data(), file.size() == 0 ? 0 : file.size(), "rb");
+    if (file.empty()) {
+        std::fclose(src.f);
+        src.f = std::tmpfile();
+    }
+    MemFile dst(scratch.data(), scratch.size(), "w+b");
+    st.stream.source_file = src.f;
+    st.stream.output = dst.f;
+    if (!codec::CompressSource(st, &out.packed_size)) std::abort();
+    std::fflush(dst.f);
+    out.bytes.assign(scratch.begin(), scratch.begin() + out.packed_size);
+    return out;
+}
+
+// packed.bytes has 8 bytes of slack behind the payload (fmemopen needs a non-empty buffer).
+void OurExpand(LibraryState& st, Packed& packed, std::vector<uint8_t>& scratch, int32_t size) {
+    const size_t n = packed.bytes.size() - 8;
+    MemFile src(packed.bytes.data(), n == 0 ? 1 : n, "rb");
+    MemFile dst(scratch.data(), scratch.size(), "wb");
+    st.stream.packed_in = src.f;
+    st.stream.output = dst.f;
+    st.stream.packed_left = static_cast<uint32_t>(n);
+    st.stream.unpacked_left = size;
+    st.stream.unpacked_size = size;
+    if (!codec::ExpandEntry(st)) std::abort();
+}
+
+std::unique_ptr<LibraryState> CodecState() {
+    auto st = std::make_unique<LibraryState>();
+    st->archive.cipher_id = hedgerow::crypto::kCipherNone;
+    if (!codec::AllocOutputBuffer(*st) || !codec::AllocEncoderTables(*st) || !codec::AllocDecoder(*st)) std::abort();
+    return st;
+}
+
+size_t LargestFile(const Corpus& c) {
+    size_t n = 0;
+    for (const auto& f : c.files) n = std::max(n, f.size());
+    return n;
+}
+
+void BM_OurCompress(benchmark::State& state) {
+    const Corpus& c = TheCorpus();
+    auto st = CodecState();
+    std::vector<uint8_t> scratch(LargestFile(c) + 65536);
+    size_t packed = 0;
+    for (auto _ : state) {
+        packed = 0;
+        for (const auto& f : c.files) packed += static_cast<size_t>(OurCompress(*st, f, scratch).packed_size);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.total));
+    state.counters["packed"] = static_cast<double>(packed);
+    state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(c.total);
+    codec::FreeEncoderTables(*st);
+}
+
+void BM_OurExpand(benchmark::State& state) {
+    const Corpus& c = TheCorpus();
+    auto st = CodecState();
+    std::vector<uint8_t> scratch(LargestFile(c) + 65536);
+    std::vector<Packed> packed;
+    for (const auto& f : c.files) {
+        packed.push_back(OurCompress(*st, f, scratch));
+        packed.back().bytes.resize(packed.back().bytes.size() + 8);
+    }
+    // Check every file once, outside the timing.
+    for (size_t i = 0; i < c.files.size(); ++i) {
+        OurExpand(*st, packed[i], scratch, static_cast<int32_t>(c.files[i].size()));
+        if (~st->stream.data_crc != hedgerow::crypto::Crc32(c.files[i].data(), c.files[i].size())) std::abort();
+    }
+    for (auto _ : state) {
+        for (size_t i = 0; i < c.files.size(); ++i)
+            OurExpand(*st, packed[i], scratch, static_cast<int32_t>(c.files[i].size()));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.total));
+}
+
+// zlib's own stream format (deflate with an Adler-32 check), one call per file.
+void BM_ZlibCompress(benchmark::State& state) {
+    const Corpus& c = TheCorpus();
+    const int level = static_cast<int>(state.range(0));
+    std::vector<uint8_t> out(compressBound(LargestFile(c)) + 64);
+    size_t packed = 0;
+    for (auto _ : state) {
+        packed = 0;
+        for (const auto& f : c.files) {
+            uLongf n = out.size();
+            if (compress2(out.data(), &n, f.data(), f.size(), level) != Z_OK) std::abort();
+            packed += n;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.total));
+    state.counters["packed"] = static_cast<double>(packed);
+    state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(c.total);
+}
+
+void BM_ZlibExpand(benchmark::State& state) {
+    const Corpus& c = TheCorpus();
+    const int level = static_cast<int>(state.range(0));
+    std::vector<std::vector<uint8_t>> packed;
+    for (const auto& f : c.files) {
+        std::vector<uint8_t> out(compressBound(f.size()) + 64);
+        uLongf n = out.size();
+        if (compress2(out.data(), &n, f.data(), f.size(), level) != Z_OK) std::abort();
+        out.resize(n);
+        packed.push_back(std::move(out));
+    }
+    std::vector<uint8_t> scratch(LargestFile(c) + 64);
+    for (auto _ : state) {
+        for (size_t i = 0; i < c.files.size(); ++i) {
+            uLongf n = scratch.size();
+            if (uncompress(scratch.data(), &n, packed[i].data(), packed[i].size()) != Z_OK || n != c.files[i].size())
+                std::abort();
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.total));
+}
+
+}  // namespace
+
+BENCHMARK(BM_OurCompress)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ZlibCompress)->Arg(6)->Arg(9)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OurExpand)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ZlibExpand)->Arg(6)->Arg(9)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+BENCHMARK_MAIN();
