@@ -132,7 +132,6 @@ bool ReadMarkerRecord(LibraryState& st, std::FILE* file) {
 }
 
 bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
-    std::vector<uint8_t> buffer(kMarkerSearchLimit);
     SetStatus(st.session, Status::kOk);
     const uint64_t start = static_cast<uint64_t>(st.archive.marker_body_offset) + st.archive.marker_body_length;
     if (!platform::SeekTo(file, start)) return Fail(st.session, Status::kIoError);
@@ -140,6 +139,7 @@ bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
     if (length < 0) return false;
     const uint64_t behind_marker = static_cast<uint64_t>(length) > start ? static_cast<uint64_t>(length) - start : 0;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(behind_marker, kMarkerSearchLimit));
+    std::vector<uint8_t> buffer(std::max<size_t>(wanted, 1));
     const size_t got = platform::ReadBytes(file, buffer.data(), wanted);
     if (got < wanted) return Fail(st.session, Status::kIoError);
     if (got < kRecordSize) return false;
