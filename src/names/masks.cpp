@@ -175,6 +175,27 @@ bool HasWildcard(const std::string& part) {
 
 }  // namespace
 
+bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list) {
+    char* directory = NewString(mask.directory ? mask.directory : "");
+    if (!directory) return false;
+    void* block = nullptr;
+    if (!AllocBlock(&block, sizeof(FileMaskRecord))) {
+        DisposeString(&directory);
+        return false;
+    }
+    auto* record = static_cast<FileMaskRecord*>(block);
+    std::memcpy(record, &mask, sizeof *record);
+    record->directory = directory;
+    record->next = nullptr;
+    if (list.first == nullptr) {
+        list.first = record;
+    } else {
+        list.last->next = record;
+    }
+    list.last = record;
+    return true;
+}
+
 MaskIndex IndexMasks(const FileMaskList& list) {
     MaskIndex index;
     index.accepts_all = list.first == nullptr;
@@ -211,16 +232,10 @@ void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskLis
         const bool named = record->name[0] != '\0' ? record->name[0] != '*'
                                                    : record->extension[0] != '\0' && record->extension[0] != '*';
         if (!named) continue;
-        std::string path = record->directory ? record->directory : "";
-        if (!path.empty()) {
-            const char last = path.back();
-            if (last != '\\' && last != '/' && last != ':') path += '\\';
-        }
-        path += record->name;
-        path += '.';
-        path += record->extension;
-        if (!AddFileMask(session, path.c_str(), destination)) {
-            if (session.status != static_cast<uint16_t>(Status::kNameTooLong)) SetStatus(session, Status::kNoMemory);
+        // The copy is the record that the path directory + name + "." + extension parses
+        // back into; copying it keeps a name of 255 characters from growing by its dot.
+        if (!AppendMaskCopy(*record, destination)) {
+            SetStatus(session, Status::kNoMemory);
             return;
         }
     }

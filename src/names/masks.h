@@ -53,10 +53,13 @@ struct MaskIndex {
 MaskIndex IndexMasks(const FileMaskList& list);
 bool MatchMaskIndex(const char* name, const MaskIndex& index);
 
+// Appends a copy of one mask record; false when memory runs out (no status).
+bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list);
+
 // Appends to destination every source mask that names a file (name part neither empty
 // nor starting with '*'; or, for a name such as ".profile", an empty name part and an
-// extension not starting with '*') as directory + name + '.' + extension. Sets the
-// status: 0, or kNoMemory after a failed append.
+// extension not starting with '*'), as the record that directory + name + '.' +
+// extension parses into. Sets the status: 0, or kNoMemory after a failed append.
 void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination);
 
 // The mask's path: directory, name and, when the extension is not empty, '.' and it.

@@ -1,6 +1,7 @@
 // extract.cpp -- ExtractFileMaskListHid.
 #include "ops/extract.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -79,6 +80,12 @@ bool RestoreStampAndAttributes(LibraryState& st, const HidFileEntry& entry, cons
 // One attempt at one entry. After the host has agreed to replace an existing file, a
 // retry with another password does not ask again.
 Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed) {
+    // Sizes of 2 GiB or more are beyond the stream's signed arithmetic; our writer never
+    // makes them, and taking one would let a record claim data it does not hold.
+    if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
+        Fail(st.session, Status::kUnsupported);
+        return Outcome::kStop;
+    }
     codec::StreamState& stream = st.stream;
     stream.data_crc = 0xFFFFFFFFu;
     stream.unpacked_size = static_cast<int32_t>(entry.unpacked_size);
@@ -118,7 +125,9 @@ Outcome ExtractEntry(LibraryState& st, std::FILE* archive_file, const HidFileEnt
     const bool expanded = codec::ExpandEntry(st);
     stream.output = nullptr;
     if (!expanded || !StatusIsOk(st.session)) return Outcome::kStop;
-    if (~stream.data_crc != entry.data_crc) {
+    // Data that ran out before the recorded size is damaged however its CRC comes out
+    // (the CRC of nothing is the 0 that an empty entry records).
+    if (stream.unpacked_left != 0 || ~stream.data_crc != entry.data_crc) {
         const Outcome next = AskAgainAfterBadData(st, entry);
         if (next != Outcome::kDone) return next;  // the partial file goes with `out`
     }
