@@ -82,6 +82,28 @@ void ReportChangedNames(const std::string& archive, const HidFileSettings& setti
     SetArchiveStatus(arOk);
 }
 
+// The disk-spanning selector of the self-extractor parameter block for a --split size.
+uint32_t SplitSelector(const std::string& size) {
+    if (size == "360k") return 1;
+    if (size == "720k") return 2;
+    if (size == "1200k") return 3;
+    if (size == "1440k") return 4;
+    return 0;
+}
+
+// While a self-extracting file is split, each further piece is announced; the pieces
+// are files beside the first, so there is no disk to change.
+int32_t HEDGEROW_CALL OnNextPiece(uint32_t, int32_t piece, const char* path) {
+    if (Interrupted()) return 0;
+    if (!Host().quiet) {
+        Host().progress.Clear();
+        std::printf("piece %d: %s\n", static_cast<int>(piece), path ? path : "?");
+    }
+    return 1;
+}
+
+int32_t HEDGEROW_CALL OnSplitProgress(uint32_t, int32_t, int32_t) { return Interrupted() ? 0 : 1; }
+
 }  // namespace
 
 int RunAdd(const Options& o) {
@@ -99,6 +121,10 @@ int RunAdd(const Options& o) {
     if (exists && fs::is_directory(o.archive, fs_error)) {
         Complain(o.archive, "is a directory, not an archive");
         return kExitHostError;
+    }
+    if (exists && o.sfx) {
+        Complain(o.archive, "exists; --sfx makes a new self-extracting archive (add to it without --sfx)");
+        return kExitUsage;
     }
 
     WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? fs::path(o.archive) : fs::path()};
@@ -119,9 +145,18 @@ int RunAdd(const Options& o) {
         settings = MakeSettings(cipher, data, header, o.lock);
         WipeSecret(data);
         WipeSecret(header);
+        if (o.sfx) {
+            settings.make_self_extractor = 1;
+            const uint32_t selector = SplitSelector(o.split);
+            for (int i = 0; i < 4; ++i) settings.sfx_parameters[8 + i] = static_cast<uint8_t>(selector >> (8 * i));
+        }
         CreateHidFile(o.archive.c_str(), &settings);
         if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
         RegisterCallbacks();
+        if (o.sfx) {
+            SetGetNextDiskProc(0, OnNextPiece);
+            SetSetSfxProgressProc(0, OnSplitProgress);
+        }
     } else {
         bool locked = false;
         uint16_t status = OpenArchive(o.archive, settings, locked, rc);
@@ -190,7 +225,8 @@ int RunAdd(const Options& o) {
     CompressFileMaskListHid(&masks.list);
     uint16_t status = GetArchiveStatus();
     h.progress.Finish();
-    if (status == arOk) ReportChangedNames(o.archive, settings, walk.files);
+    // (The pieces of a split file are read only once they are joined again.)
+    if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, settings, walk.files);
     if (status == arOk && !header_for_lock.empty()) {
         const HidFileSettings lock_settings = MakeSettings(settings.cipher_id, "", header_for_lock, false);
         WipeSecret(header_for_lock);

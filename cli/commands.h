@@ -31,6 +31,8 @@ struct Options {
     bool overwrite = false;
     bool skip_existing = false;
     bool update = false;
+    bool sfx = false;                     // a: make a self-extracting archive
+    std::string split;                    // a --sfx: disk size of the pieces, empty: one file
 
     // rekey
     std::string new_header_password_file;

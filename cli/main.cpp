@@ -50,6 +50,11 @@ void SetUpAdd(CLI::App& app, Options& o) {
     app.add_option("--prefix", o.prefix, "Put PREFIX in front of every stored name")->type_name("PREFIX");
     auto* update = app.add_flag("-u,--update", o.update, "Replace an entry only when the file is newer");
     app.add_flag("-n,--skip-existing", o.skip_existing, "Keep entries that exist; add only new names")->excludes(update);
+    auto* sfx = app.add_flag("--sfx", o.sfx, "Make a new self-extracting archive: a program that extracts the files when run");
+    app.add_option("--split", o.split, "With --sfx: split the file into pieces for disks of SIZE (360k, 720k, 1200k, 1440k)")
+        ->check(CLI::IsMember({"360k", "720k", "1200k", "1440k"}))
+        ->needs(sfx)
+        ->type_name("SIZE");
     PasswordOptions(app, o);
 }
 

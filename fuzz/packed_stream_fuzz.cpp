@@ -30,6 +30,22 @@ hedgerow::LibraryState& FuzzState() {
     return *st;
 }
 
+#ifdef _WIN32
+// No memory streams on Windows: the replay build there goes through temporary files.
+std::FILE* ReadStream(uint8_t* bytes, size_t size) {
+    std::FILE* f = std::tmpfile();
+    if (f && (std::fwrite(bytes, 1, size, f) != size || std::fseek(f, 0, SEEK_SET) != 0)) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
+std::FILE* WriteStream(uint8_t*, size_t) { return std::tmpfile(); }
+#else
+std::FILE* ReadStream(uint8_t* bytes, size_t size) { return fmemopen(bytes, size, "rb"); }
+std::FILE* WriteStream(uint8_t* bytes, size_t size) { return fmemopen(bytes, size, "wb"); }
+#endif
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the decoding itself.
     static std::vector<uint8_t> sink(static_cast<size_t>(4 << 20) + kSinkSlack);
 
-    std::FILE* in = fmemopen(payload.data(), size - 4, "rb");
-    if (size == 4) in = fmemopen(payload.data(), 1, "rb");  // an empty payload: one byte, never read
-    std::FILE* out = fmemopen(sink.data(), static_cast<size_t>(unpacked) + kSinkSlack, "wb");
+    // An empty payload still opens one byte, which is never read.
+    std::FILE* in = ReadStream(payload.data(), size == 4 ? 1 : size - 4);
+    std::FILE* out = WriteStream(sink.data(), static_cast<size_t>(unpacked) + kSinkSlack);
     if (!in || !out) std::abort();
 
     st.session.status = 0;

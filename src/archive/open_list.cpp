@@ -72,8 +72,8 @@ platform::File OpenNamedArchive(LibraryState& st) {
 }  // namespace
 
 void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* settings) {
-    static const HidFileSettings kNoSettings {};
-    const HidFileSettings& s = settings ? *settings : kNoSettings;
+    const HidFileSettings no_settings {};
+    const HidFileSettings& s = settings ? *settings : no_settings;
     ArchiveState& a = st.archive;
     st.session.relative_path[0] = '\0';
     st.session.relative_path_refused = false;

@@ -1,13 +1,15 @@
 // crc32.cpp -- CRC-32 (IEEE 802.3, reflected, polynomial 0xEDB88320). Long runs are
 // folded 64 bytes at a time with carry-less multiplication where the processor has it
 // (x86 PCLMULQDQ, chosen at run time); everything else goes through slicing by eight
-// tables. All tables and folding constants are computed at compile time.
+// tables. All tables and folding constants are computed at compile time. The compact
+// build (HEDGEROW_COMPACT, for the self-extractor program) keeps only the byte table.
 
 #include "crypto/crc32.h"
 
 #include <array>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(HEDGEROW_COMPACT)
+#define HEDGEROW_CRC_CLMUL 1
 #include <immintrin.h>
 #endif
 
@@ -18,14 +20,20 @@ constexpr uint32_t kPolynomial = 0xEDB88320u;  // reflected form of 0x04C11DB7
 
 // kSlice[0] is the classic byte table; kSlice[k][b] is the register contribution of byte
 // b followed by k zero bytes, so eight bytes are folded in with eight independent lookups.
-constexpr std::array<std::array<uint32_t, 256>, 8> MakeSliceTables() {
-    std::array<std::array<uint32_t, 256>, 8> t{};
+#ifdef HEDGEROW_COMPACT
+constexpr int kSliceCount = 1;
+#else
+constexpr int kSliceCount = 8;
+#endif
+
+constexpr std::array<std::array<uint32_t, 256>, kSliceCount> MakeSliceTables() {
+    std::array<std::array<uint32_t, 256>, kSliceCount> t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kPolynomial : c >> 1;
         t[0][i] = c;
     }
-    for (int k = 1; k < 8; ++k) {
+    for (int k = 1; k < kSliceCount; ++k) {
         for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
     }
     return t;
@@ -37,19 +45,21 @@ constexpr auto kSlice = MakeSliceTables();
 
 uint32_t Crc32UpdatePortable(uint32_t crc, const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
+#ifndef HEDGEROW_COMPACT
     for (; n >= 8; n -= 8, p += 8) {
         const uint32_t lo = crc ^ (static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                                    static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
         crc = kSlice[7][lo & 0xFF] ^ kSlice[6][(lo >> 8) & 0xFF] ^ kSlice[5][(lo >> 16) & 0xFF] ^
               kSlice[4][lo >> 24] ^ kSlice[3][p[4]] ^ kSlice[2][p[5]] ^ kSlice[1][p[6]] ^ kSlice[0][p[7]];
     }
+#endif
     for (; n > 0; --n, ++p) crc = kSlice[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
 namespace {
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef HEDGEROW_CRC_CLMUL
 
 // x^e mod P for the unreflected polynomial (x^32 implicit), then bit-reflected and
 // shifted left by one. Carry-less products of reflected operands come out multiplied by
@@ -107,7 +117,7 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t ClmulUpdate(uint32_t crc, cons
 
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef HEDGEROW_CRC_CLMUL
     if (n >= 128 && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1")) return ClmulUpdate(crc, p, n);
 #endif
     return Crc32UpdatePortable(crc, p, n);

@@ -125,7 +125,13 @@ constexpr std::array<std::array<uint32_t, 256>, 8> MakeByteSpTables() {
     return tables;
 }
 
+#ifdef HEDGEROW_COMPACT
+// The compact build of the self-extractor program looks up the 64-entry tables (2 KiB).
+inline uint32_t Sp(int box, uint32_t index) { return kSp[box][index & 63]; }
+#else
 constexpr auto kSpByte = MakeByteSpTables();
+inline uint32_t Sp(int box, uint32_t index) { return kSpByte[box][index]; }
+#endif
 
 // The round function on a half already through the initial permutation and rotated
 // left by one bit. In that form (r' = R rotated left by 1) the E groups 2, 4, 6, 8 sit in
@@ -136,10 +142,10 @@ inline uint32_t F(uint32_t right, const uint32_t* k) {
     // A balanced XOR tree: a chained one (which compilers like to form from memory
     // operands) adds four dependent steps per round, and the chain of rounds is what
     // bounds the serial speed of CBC enciphering.
-    uint32_t a = kSpByte[6][odd & 0xFF] ^ kSpByte[4][(odd >> 8) & 0xFF];
-    uint32_t b = kSpByte[2][(odd >> 16) & 0xFF] ^ kSpByte[0][odd >> 24];
-    uint32_t c = kSpByte[7][even & 0xFF] ^ kSpByte[5][(even >> 8) & 0xFF];
-    uint32_t d = kSpByte[3][(even >> 16) & 0xFF] ^ kSpByte[1][even >> 24];
+    uint32_t a = Sp(6, odd & 0xFF) ^ Sp(4, (odd >> 8) & 0xFF);
+    uint32_t b = Sp(2, (odd >> 16) & 0xFF) ^ Sp(0, odd >> 24);
+    uint32_t c = Sp(7, even & 0xFF) ^ Sp(5, (even >> 8) & 0xFF);
+    uint32_t d = Sp(3, (even >> 16) & 0xFF) ^ Sp(1, even >> 24);
     KeepGrouping(a);
     KeepGrouping(b);
     KeepGrouping(c);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(HEDGEROW_COMPACT)
 #include <immintrin.h>
 #endif
 
@@ -35,8 +35,9 @@ inline uint32_t Mul(uint32_t a, uint32_t b) {
 #endif
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(HEDGEROW_COMPACT)
 
+// (Not in the compact build of the self-extractor program, which must stay small.)
 // Sixteen blocks at once with AVX2: each 256-bit register holds one of the four words
 // of all sixteen blocks, one block per 16-bit lane, so every operation of the round
 // serves sixteen blocks. Used where blocks do not depend on each other (deciphering in

@@ -19,6 +19,7 @@ struct WipeKeysOnExit {
 template <typename Result, typename Body>
 Result Guarded(Result on_failure, Body&& body) noexcept {
     const WipeKeysOnExit wipe;
+#if defined(__cpp_exceptions)
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -27,11 +28,18 @@ Result Guarded(Result on_failure, Body&& body) noexcept {
         SetStatus(State().session, Status::kIoError);
     }
     return on_failure;
+#else
+    // Built without exceptions (the compact self-extractor program): running out of
+    // memory ends the process.
+    (void)on_failure;
+    return body();
+#endif
 }
 
 template <typename Body>
 void GuardedVoid(Body&& body) noexcept {
     const WipeKeysOnExit wipe;
+#if defined(__cpp_exceptions)
     try {
         body();
     } catch (const std::bad_alloc&) {
@@ -39,6 +47,9 @@ void GuardedVoid(Body&& body) noexcept {
     } catch (...) {
         SetStatus(State().session, Status::kIoError);
     }
+#else
+    body();
+#endif
 }
 
 }  // namespace hedgerow

@@ -16,7 +16,11 @@ const FileMaskList kNoMasks {};
 extern "C" {
 
 HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* masks) {
-    hedgerow::GuardedVoid([&] { hedgerow::ops::CompressFileMaskListHid(State(), masks ? *masks : kNoMasks); });
+    // Building a self-extractor frees the host's list and clears its head (a later
+    // DoneFileMaskList by the host then does nothing); the records are the library's own.
+    FileMaskList none {};
+    FileMaskList& list = masks ? *const_cast<FileMaskList*>(masks) : none;
+    hedgerow::GuardedVoid([&] { hedgerow::ops::CompressFileMaskListHid(State(), list); });
 }
 
 HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks) {

@@ -10,6 +10,7 @@
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "ops/rewrite.h"
+#include "ops/sfx.h"
 #include "ops/update.h"
 #include "platform/platform.h"
 
@@ -62,11 +63,14 @@ bool Compressor::Allocate() {
     return true;
 }
 
-Compressor::~Compressor() {
+void Compressor::Release() {
     if (!ready) return;
     codec::FreeEncoderTables(st);
     codec::FreeOutputBuffer(st);
+    ready = false;
 }
+
+Compressor::~Compressor() { Release(); }
 
 void AnnounceSource(LibraryState& st, const std::string& source_path, const std::string& name) {
     const auto& slot = st.session.callbacks.file_name;
@@ -137,13 +141,7 @@ bool CompressOneFile(LibraryState& st, std::FILE* archive_file, const char* sour
     return true;
 }
 
-void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files) {
-    if (st.archive.settings.make_self_extractor == 1) {
-        // Building a self-extracting archive needs the extractor module; a plain archive
-        // would not be what the host asked for.
-        Fail(st.session, Status::kUnsupported);
-        return;
-    }
+void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files, StubPlan* stub, bool patch) {
     names::CollectNamedMasks(st.session, masks, files);
     if (!StatusIsOk(st.session)) return;
     if (files.first == nullptr) {
@@ -152,6 +150,8 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
     }
     NewArchiveFile out;
     if (!out.Create(st, st.archive.name)) return;
+    if (stub && !CopyStubInto(st, *stub, patch, out.get())) return;
+    const uint64_t marker_offset = stub ? stub->length : 0;
     Compressor compressor(st);
     if (!compressor.Allocate()) return;
     uint8_t marker[archive::kMarkerSize];
@@ -160,6 +160,7 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
         Fail(st.session, Status::kWriteError);
         return;
     }
+    uint32_t files_handled = 0;  // files the host let be skipped count as well
     for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
         if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
         const std::string name = names::MaskPath(*mask);
@@ -167,18 +168,24 @@ void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList&
         if (!SourcePathOf(st, name, &source_path)) return;
         AnnounceSource(st, source_path, name);
         if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
+        ++files_handled;
+    }
+    if (stub && patch) {
+        compressor.Release();
+        if (!SealBlocks(st, *stub, out, files_handled)) return;
     }
     if (!out.Commit(st, st.archive.name)) return;
-    // The new archive can be listed at once: its marker is at the start, its first
-    // record right behind it.
-    st.archive.marker_offset = 0;
-    st.archive.marker_body_offset = 10;
+    if (stub) (void)platform::MakeRunnable(st.archive.name);
+    // The new archive can be listed at once: its marker is where it was written, its
+    // first record right behind it.
+    st.archive.marker_offset = static_cast<uint32_t>(marker_offset);
+    st.archive.marker_body_offset = static_cast<uint32_t>(marker_offset + 10);
     st.archive.marker_body_length = archive::kMarkerBodyLength;
-    st.archive.first_entry_offset = archive::kMarkerSize;
-    st.archive.read_position = archive::kMarkerSize;
+    st.archive.first_entry_offset = static_cast<uint32_t>(marker_offset + archive::kMarkerSize);
+    st.archive.read_position = st.archive.first_entry_offset;
 }
 
-void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
+void CompressFileMaskListHid(LibraryState& st, FileMaskList& masks) {
     if (!StatusIsOk(st.session)) return;
     if (st.session.relative_path_refused) {
         Fail(st.session, Status::kNameTooLong);
@@ -187,6 +194,12 @@ void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
     if (st.archive.name[0] == '\0') {
         // Nothing was named (or the name was refused): there is nothing to write to.
         Fail(st.session, Status::kNotFound);
+        return;
+    }
+    if (st.archive.new_archive && st.archive.settings.make_self_extractor == 1) {
+        char name[sizeof st.archive.name];
+        std::memcpy(name, st.archive.name, sizeof name);
+        BuildSelfExtractor(st, name, masks, st.archive.settings.sfx_parameters);
         return;
     }
     if (st.archive.new_archive) {

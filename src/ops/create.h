@@ -13,13 +13,19 @@ namespace hedgerow::ops {
 
 inline constexpr size_t kSourcePathCapacity = 350;
 
-// Creates the archive that CreateHidFile prepared, or updates the one InitHidFile opened.
+struct StubPlan;
+
+// Creates the archive that CreateHidFile prepared (a self-extracting one when its settings
+// ask for it; the host's list is then freed), or updates the one InitHidFile opened.
 // Does nothing unless the status word is 0.
-void CompressFileMaskListHid(LibraryState& st, const FileMaskList& masks);
+void CompressFileMaskListHid(LibraryState& st, FileMaskList& masks);
 
 // Writes a new archive holding the files the masks name, through a temporary file that
 // takes the archive's name only when it is complete. files receives the named files.
-void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files);
+// With a stub, its program comes first and, with patch set, its blocks are sealed once
+// the entries are written.
+void CreateNewArchive(LibraryState& st, const FileMaskList& masks, FileMaskList& files, StubPlan* stub = nullptr,
+                      bool patch = false);
 
 // Appends one file to the archive being written (at its current position): the entry
 // record, then the compressed (or, when that does not pay, stored) and enciphered data.
@@ -37,6 +43,7 @@ struct Compressor {
     bool ready = false;
     explicit Compressor(LibraryState& state) : st(state) {}
     bool Allocate();  // kNoMemory on failure
+    void Release();
     ~Compressor();
 };
 

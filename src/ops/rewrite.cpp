@@ -104,7 +104,10 @@ bool IsNameInList(const Session& session, const NameKeys& keys, const char* name
 
 bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file) {
     // One rename replaces the archive: at every moment the name holds either the whole
-    // old archive or the whole new one.
+    // old archive or the whole new one. The new file keeps the old one's permissions, so
+    // that an archive only its owner could read stays so (and a self-extracting one
+    // stays runnable).
+    (void)platform::CopyAccessMode(archive_name, new_file.temp.name);
     return new_file.Commit(st, archive_name);
 }
 

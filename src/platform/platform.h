@@ -54,6 +54,11 @@ bool IsSymbolicLink(const char* path);      // the path itself (not what it poin
 bool RenamePath(const char* from, const char* to);
 bool RemoveFile(const char* path);
 bool MakeDirectory(const char* path);       // one level
+// Gives to the access permissions of from (POSIX mode bits; nothing to do on Windows,
+// where a new file inherits its directory's access rules). False when from cannot be read.
+bool CopyAccessMode(const char* from, const char* to);
+// Lets whoever may read the file also run it (POSIX; always true on Windows).
+bool MakeRunnable(const char* path);
 
 // ---- Attributes ----------------------------------------------------------------
 

@@ -284,6 +284,20 @@ bool MakeDirectory(const char* path) {
     return ::mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
+bool CopyAccessMode(const char* from, const char* to) {
+    struct stat info {};
+    if (::stat(NativePath(from).c_str(), &info) != 0) return false;
+    return ::chmod(NativePath(to).c_str(), info.st_mode & 07777) == 0;
+}
+
+bool MakeRunnable(const char* path) {
+    const NativeText native = NativePath(path);
+    struct stat info {};
+    if (::stat(native.c_str(), &info) != 0) return false;
+    const mode_t readers = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    return ::chmod(native.c_str(), (info.st_mode & 07777) | (readers >> 2)) == 0;
+}
+
 // ---- Attributes ----------------------------------------------------------------
 
 uint32_t GetAttributes(const char* path, uint32_t* attributes) {

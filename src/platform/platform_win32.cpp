@@ -253,6 +253,12 @@ bool MakeDirectory(const char* path) {
     return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
+bool CopyAccessMode(const char* from, const char*) {
+    return ::GetFileAttributesA(NativePath(from).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeRunnable(const char*) { return true; }
+
 // ---- Attributes ----------------------------------------------------------------
 
 uint32_t GetAttributes(const char* path, uint32_t* attributes) {

@@ -18,6 +18,10 @@ namespace {
 using namespace hedgerow::testing;
 
 TEST(ExtremeInputsTest, StoredNamesUpTo255BytesAndNoMore) {
+#ifdef _WIN32
+    // The source files' paths here run past the 260 characters of Windows' ANSI calls.
+    GTEST_SKIP() << "source paths longer than MAX_PATH";
+#endif
     struct Case {
         size_t length;  // of the stored name: "r\" and a mask of length - 2
         uint16_t status;

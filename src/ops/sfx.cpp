@@ -1,0 +1,269 @@
+// sfx.cpp -- BuildSelfExtractor, CreateNewArchiveBehindStub and the sealing of the
+// configuration blocks.
+#include "ops/sfx.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "archive/temp_names.h"
+#include "frame/byte_order.h"
+#include "names/masks.h"
+#include "ops/create.h"
+#include "ops/sfx_module.h"
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+constexpr size_t kStubCopyPiece = 32768;
+
+struct ModuleGuard {
+    void* handle = nullptr;
+    ~ModuleGuard() {
+        if (handle) platform::FreeModule(handle);
+    }
+    template <typename Fn>
+    Fn Get(const char* name) const {
+        return reinterpret_cast<Fn>(platform::FindSymbol(handle, name));
+    }
+};
+
+// Removes the named file on every way out unless disarmed.
+struct RemoveOnExit {
+    const char* path;
+    ~RemoveOnExit() {
+        if (path && path[0]) (void)platform::RemoveFile(path);
+    }
+};
+
+bool CopyName(char* destination, size_t capacity, const char* source) {
+    if (std::strlen(source) >= capacity) return false;
+    std::memcpy(destination, source, std::strlen(source) + 1);
+    return true;
+}
+
+bool IsFloppyName(const char* name) {
+    const char c = name[0];
+    return c == 'A' || c == 'a' || c == 'B' || c == 'b';
+}
+
+// Hands the module the host's callbacks for the splitting; false when it lacks any of the
+// functions splitting needs.
+bool HandOverCallbacks(LibraryState& st, const ModuleGuard& module, ResizeFileFn* resize) {
+    const auto next_disk = module.Get<SetNextDiskFn>("SetGetNextDiskProc");
+    const auto ok_to_replace = module.Get<SetOkToReplaceFn>("SetOkToReplaceProc");
+    *resize = module.Get<ResizeFileFn>("ResizeFile");
+    const auto sfx_progress = module.Get<SetSfxProgressFn>("SetSetSfxProgressProc");
+    const auto progress = module.Get<SetProgressFn>("SetSetProgressProc");
+    const auto file_name = module.Get<SetFileNameFn>("SetSetFileNameProc");
+    if (!next_disk || !ok_to_replace || !*resize || !sfx_progress || !progress || !file_name) {
+        return Fail(st.session, Status::kSfxEntryMissing);
+    }
+    const Callbacks& c = st.session.callbacks;
+    next_disk(c.next_disk.user, c.next_disk.proc);
+    sfx_progress(c.sfx_progress.user, c.sfx_progress.proc);
+    ok_to_replace(c.ok_to_replace.user, c.ok_to_replace.proc);
+    progress(c.progress.user, c.progress.proc);
+    file_name(c.file_name.user, c.file_name.proc);
+    return true;
+}
+
+}  // namespace
+
+bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archive) {
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStubCopyPiece]);
+    if (!buffer) return Fail(st.session, Status::kNoMemory);
+    platform::File program = platform::OpenFile(stub.path, "rb");
+    if (!program) return Fail(st.session, Status::kIoError);
+    const int64_t length = platform::Length(program.get());
+    if (length < 0) return Fail(st.session, Status::kIoError);
+    stub.length = static_cast<uint64_t>(length);
+    // A program too short to end in the blocks is not one the module should have written.
+    if (stub.length < kBlocksSize + stub.tail) return Fail(st.session, Status::kSfxFailed);
+    if (patch) {
+        if (!platform::SeekTo(program.get(), stub.BlockOffset()) ||
+            platform::ReadBytes(program.get(), stub.blocks, kBlocksSize) != kBlocksSize) {
+            return Fail(st.session, Status::kIoError);
+        }
+    }
+    if (!platform::SeekTo(program.get(), 0)) return Fail(st.session, Status::kIoError);
+    for (uint64_t left = stub.length; left > 0;) {
+        const size_t n = static_cast<size_t>(left < kStubCopyPiece ? left : kStubCopyPiece);
+        if (platform::ReadBytes(program.get(), buffer.get(), n) != n) return Fail(st.session, Status::kIoError);
+        if (platform::WriteBytes(archive, buffer.get(), n) != n) return Fail(st.session, Status::kWriteError);
+        left -= n;
+    }
+    program.reset();
+    (void)platform::RemoveFile(stub.path);
+    stub.path[0] = '\0';
+    return true;
+}
+
+bool SealBlocks(LibraryState& st, const StubPlan& stub, NewArchiveFile& out, uint32_t files_handled) {
+    uint8_t plain[kBlocksSize];
+    std::memcpy(plain, stub.blocks, kBlocksSize);
+    uint8_t* const block1 = plain;
+    uint8_t* const block2 = plain + kBlock1Size;
+    uint8_t* const block3 = block2 + kBlock2Size;
+
+    if (std::fflush(out.get()) != 0) return Fail(st.session, Status::kWriteError);
+    const int64_t end = platform::Length(out.get());
+    if (end < 0 || static_cast<uint64_t>(end) < stub.length) return Fail(st.session, Status::kIoError);
+    const auto file_end = static_cast<uint64_t>(end);
+    // Lengths are 32-bit fields; a larger file cannot be described by its blocks.
+    if (file_end - stub.tail > UINT32_MAX) return Fail(st.session, Status::kUnsupported);
+    PutField(block2, kCountField, files_handled);
+    PutField(block2, kLengthField, static_cast<uint32_t>(file_end - stub.tail));
+
+    uint32_t checksum = 0;
+    {
+        platform::File reader = platform::OpenFile(out.temp.name, "rb");
+        if (!reader) return Fail(st.session, Status::kIoError);
+        if (!SealChecksum(reader.get(), stub.BlockOffset(), stub.length, file_end, block1, block2, block3, &checksum)) {
+            return Fail(st.session, Status::kIoError);
+        }
+    }
+    PutField(block2, kChecksumField, checksum);
+
+    SfxKeyTables tables;
+    FillKeyTables(tables);
+    MixKeyTables(tables);
+    uint8_t obscured[kBlocksSize];
+    ObscureBlock(obscured, block1, kBlock1Size, tables);
+    ObscureBlock(obscured + kBlock1Size, block2, kBlock2Size, tables);
+    ObscureBlock(obscured + kBlock1Size + kBlock2Size, block3, kBlock3Size, tables);
+    if (!platform::SeekTo(out.get(), stub.BlockOffset()) ||
+        platform::WriteBytes(out.get(), obscured, kBlocksSize) != kBlocksSize) {
+        return Fail(st.session, Status::kWriteError);
+    }
+    return true;
+}
+
+void CreateNewArchiveBehindStub(LibraryState& st, const FileMaskList& masks, FileMaskList& files, StubPlan& stub,
+                                bool patch) {
+    CreateNewArchive(st, masks, files, &stub, patch);
+}
+
+void BuildSelfExtractor(LibraryState& st, const char* module_directory, const char* name, FileMaskList& masks,
+                        const uint8_t* parameters) {
+    const std::string module_path = std::string(module_directory) + kSfxModuleName;
+    char archive_name[sizeof st.archive.name];
+    if (!CopyName(archive_name, sizeof archive_name, name) || module_path.size() >= archive::kTempNameCapacity) {
+        Fail(st.session, Status::kNameTooLong);
+        return;
+    }
+    std::memcpy(st.archive.name, archive_name, sizeof archive_name);
+
+    const uint32_t selector = Load32Le(parameters + 8);
+    char work[archive::kTempNameCapacity] = {};
+    char floppy[256] = {};
+    RemoveOnExit work_in_temp {nullptr};
+    uint32_t disk_size = 0;
+    if (selector == 0) {
+        std::memcpy(work, archive_name, sizeof work);
+    } else {
+        // Only the four disk sizes are known; splitting into pieces of no size is refused
+        // before anything is written.
+        if (selector >= std::size(kDiskSizes)) {
+            Fail(st.session, Status::kUnsupported);
+            return;
+        }
+        disk_size = kDiskSizes[selector];
+        char temp_directory[270];
+        if (platform::TempDirectory(temp_directory, sizeof temp_directory) == 0) {
+            Fail(st.session, Status::kNoTempPath);
+            return;
+        }
+        if (IsFloppyName(archive_name)) {
+            // A target on a removable disk: the whole file is built in the temporary
+            // directory, under a name claimed there, and only its pieces go to the disk.
+            if (!CopyName(floppy, sizeof floppy, archive_name)) {
+                Fail(st.session, Status::kNameTooLong);
+                return;
+            }
+            if (!archive::MakeTempNameInTempDir(work, nullptr)) {
+                Fail(st.session, Status::kNoTempPath);
+                return;
+            }
+            work_in_temp.path = work;
+            std::memcpy(st.archive.name, work, sizeof work);
+        } else {
+            std::memcpy(work, archive_name, sizeof work);
+        }
+    }
+
+    ModuleGuard module;
+    module.handle = platform::LoadModule(module_path.c_str());
+    if (!module.handle) {
+        Fail(st.session, Status::kNotFound);
+        return;
+    }
+    const auto get_head = module.Get<GetSfxHead2Fn>("GetSfxHead2");
+    if (!get_head) {
+        Fail(st.session, Status::kSfxEntryMissing);
+        return;
+    }
+    StubPlan stub;
+    stub.tail = selector != 0 ? static_cast<uint32_t>(kSpanTailSize) : 0;
+    const int32_t answer = get_head(work, 1, parameters);
+    if (answer != 1) {
+        Fail(st.session, answer == 0 ? Status::kIoError : Status::kSfxFailed);
+        return;
+    }
+    if (!archive::MakeTempName(work, stub.path, nullptr)) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+    RemoveOnExit stub_file {stub.path};
+    if (!platform::RenamePath(work, stub.path)) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+
+    SetStatus(st.session, Status::kOk);
+    st.archive.sfx_stub = true;
+    {
+        FileMaskList files {};
+        CreateNewArchiveBehindStub(st, masks, files, stub, true);
+        names::DoneFileMaskList(files);
+    }
+    if (!StatusIsOk(st.session)) return;
+    names::DoneFileMaskList(masks);
+    if (selector == 0) return;
+
+    ResizeFileFn resize = nullptr;
+    if (!HandOverCallbacks(st, module, &resize)) return;
+    if (floppy[0] != '\0') {
+        SetStatus(st.session, static_cast<Status>(resize(work, floppy, disk_size)));
+        return;  // the work file in the temporary directory goes with work_in_temp
+    }
+    char whole[archive::kTempNameCapacity];
+    if (!archive::MakeTempName(work, whole, nullptr)) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+    RemoveOnExit whole_file {whole};
+    if (!platform::RenamePath(work, whole)) {
+        Fail(st.session, Status::kIoError);
+        return;
+    }
+    SetStatus(st.session, static_cast<Status>(resize(whole, work, disk_size)));
+}
+
+void BuildSelfExtractor(LibraryState& st, const char* name, FileMaskList& masks, const uint8_t* parameters) {
+    char own[archive::kTempNameCapacity];
+    const size_t length = platform::OwnModulePath(own, sizeof own);
+    if (length == 0) {
+        Fail(st.session, Status::kNotFound);
+        return;
+    }
+    size_t cut = length;
+    while (cut > 0 && own[cut - 1] != '/' && own[cut - 1] != '\\' && own[cut - 1] != ':') --cut;
+    own[cut] = '\0';
+    BuildSelfExtractor(st, own, name, masks, parameters);
+}
+
+}  // namespace hedgerow::ops

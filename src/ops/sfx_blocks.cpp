@@ -1,0 +1,98 @@
+// sfx_blocks.cpp -- checksum, key tables and obscuring of the configuration blocks.
+#include "ops/sfx_blocks.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+// Our key tables. The extractor program is built from the same source, so the two
+// cannot drift apart.
+constexpr uint8_t kTableA[32] = {0x5B, 0x12, 0xC7, 0x3E, 0x81, 0xF4, 0x29, 0x6D, 0xB0, 0x47, 0x9A, 0x0C, 0xE3, 0x75, 0x18, 0xD6,
+                                 0x6A, 0xA1, 0x3F, 0xCC, 0x04, 0x97, 0x5E, 0xE8, 0x23, 0xB9, 0x71, 0x0F, 0x8D, 0x46, 0xD2, 0x39};
+constexpr uint8_t kTableB[32] = {0xE1, 0x4C, 0x93, 0x27, 0xBA, 0x08, 0x6F, 0xD5, 0x32, 0x9E, 0x41, 0xF7, 0x1B, 0x86, 0xCD, 0x50,
+                                 0xA4, 0x0B, 0x7C, 0xE9, 0x35, 0xD0, 0x62, 0x9F, 0x17, 0xAB, 0x58, 0xC3, 0x2E, 0x74, 0x8A, 0xF1};
+
+uint32_t SignExtended(uint8_t byte) { return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))); }
+
+}  // namespace
+
+uint32_t FoldChecksum(const uint8_t* bytes, size_t count, uint32_t start) {
+    uint32_t value = start;
+    for (size_t i = 0; i + 4 <= count; i += 4) {
+        value ^= SignExtended(bytes[i]) | SignExtended(bytes[i + 1]) << 8 | SignExtended(bytes[i + 2]) << 16 |
+                 SignExtended(bytes[i + 3]) << 24;
+    }
+    return value;
+}
+
+void FillKeyTables(SfxKeyTables& tables) {
+    for (size_t i = 0; i < 32; ++i) {
+        tables.a[i] = kTableA[i];
+        tables.b[i] = kTableB[i];
+    }
+}
+
+void MixKeyTables(SfxKeyTables& tables) {
+    for (size_t i = 0; i < 32; ++i) {
+        const auto t = static_cast<uint8_t>(tables.a[31 - i] ^ tables.b[i]);
+        tables.a[31 - i] = t;
+        tables.b[i] = static_cast<uint8_t>(t + tables.b[i]);
+    }
+}
+
+void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
+    for (size_t k = 0; k < count; ++k) {
+        const size_t j = count - 1 - k;
+        const auto masked = static_cast<uint8_t>(src[j] ^ static_cast<uint8_t>(j) ^ tables.a[k % 32]);
+        dst[k] = static_cast<uint8_t>(masked - tables.b[k % 32]);
+    }
+}
+
+void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
+    for (size_t k = 0; k < count; ++k) {
+        const size_t j = count - 1 - k;
+        const auto masked = static_cast<uint8_t>(src[k] + tables.b[k % 32]);
+        dst[j] = static_cast<uint8_t>(masked ^ tables.a[k % 32] ^ static_cast<uint8_t>(j));
+    }
+}
+
+void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value) {
+    for (int i = 0; i < 4; ++i) block2[field[i]] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(block2[field[i]]) << (24 - 8 * i);
+    return value;
+}
+
+bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* value) {
+    constexpr size_t kPiece = 16384;
+    if (start >= end) return true;
+    if (!platform::SeekTo(file, start)) return false;
+    std::vector<uint8_t> piece(kPiece);
+    for (uint64_t at = start; at < end;) {
+        const size_t n = static_cast<size_t>(end - at < kPiece ? end - at : kPiece);
+        if (platform::ReadBytes(file, piece.data(), n) != n) return false;
+        *value = FoldChecksum(piece.data(), n, *value);
+        at += n;
+    }
+    return true;
+}
+
+bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
+                  uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum) {
+    for (int i = 0; i < 4; ++i) block2[kChecksumField[i]] = static_cast<uint8_t>(kChecksumPlaceholder[i]);
+    uint32_t c = FoldChecksum(block1, kBlock1Size, kChecksumStart);
+    c = FoldChecksum(block2, kBlock2Size, c);
+    c = FoldChecksum(block3, kBlock3Size, c);
+    if (!FoldFileRange(file, 0, block_offset, &c) || !FoldFileRange(file, archive_offset, file_end, &c)) return false;
+    *checksum = c;
+    return true;
+}
+
+}  // namespace hedgerow::ops

@@ -1,0 +1,68 @@
+// sfx_blocks.h -- the three configuration blocks at the end of a self-extractor program:
+// their sizes, the patched fields of block 2, the checksum over blocks and archive, and
+// the obscuring with the two key tables. The library seals a new self-extracting file
+// with these routines; the extractor program undoes the obscuring and checks the seal
+// with the same ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace hedgerow::ops {
+
+inline constexpr size_t kBlock1Size = 3556;
+inline constexpr size_t kBlock2Size = 1599;
+inline constexpr size_t kBlock3Size = 1812;
+inline constexpr size_t kBlocksSize = kBlock1Size + kBlock2Size + kBlock3Size;  // 6967
+inline constexpr size_t kSpanTailSize = 28;  // behind the blocks when the file is split
+
+// Byte offsets within block 2 of the patched values, bits 24-31 first, bits 0-7 last.
+inline constexpr size_t kCountField[4] = {127, 383, 1087, 863};
+inline constexpr size_t kLengthField[4] = {799, 511, 1023, 255};
+inline constexpr size_t kChecksumField[4] = {767, 1215, 319, 991};
+// What the checksum bytes hold while the checksum is computed, in the same order.
+inline constexpr char kChecksumPlaceholder[4] = {'2', '1', '.', '4'};
+inline constexpr uint32_t kChecksumStart = 0x0072006E;
+
+// The contents of the blocks beyond the patched fields, which only our module and our
+// extractor agree on: block 1 starts with kSfxBlockMagic, then one byte giving the length
+// of the spanning tail (0 or 28); block 3 starts with the magic as well.
+inline constexpr char kSfxBlockMagic[12] = {'H', 'e', 'd', 'g', 'e', 'r', 'o', 'w', 'S', 'F', 'X', '1'};
+inline constexpr size_t kTailLengthOffset = sizeof kSfxBlockMagic;
+// The spanning tail: kSpanTailMagic, then the disk size as 32 bits, little endian.
+inline constexpr char kSpanTailMagic[8] = {'H', 'e', 'd', 'g', 'e', 'S', 'p', 'n'};
+
+struct SfxKeyTables {
+    uint8_t a[32];
+    uint8_t b[32];
+};
+
+// XOR of the sign-extended little-endian 32-bit words of bytes; the count % 4 bytes at
+// the end are not used.
+uint32_t FoldChecksum(const uint8_t* bytes, size_t count, uint32_t start);
+
+// The built-in A-table and B-table, filled afresh.
+void FillKeyTables(SfxKeyTables& tables);
+// Mixes the two tables in place (the key the blocks are obscured with).
+void MixKeyTables(SfxKeyTables& tables);
+// dst[k] = ((src[n-1-k] ^ (n-1-k)) ^ A[k % 32]) - B[k % 32]: reversed and masked.
+void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables);
+// The inverse of ObscureBlock with the same tables.
+void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables);
+
+// A 32-bit value stored byte by byte at the four offsets of a field (bits 24-31 first).
+void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value);
+uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
+
+// Folds the bytes of file in [start, end) into value, read in pieces of up to 16,384
+// bytes, each piece folded by itself. False on a read error or a short file.
+bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* value);
+
+// The checksum of a self-extracting file: blocks (plain, with the placeholder in the
+// checksum field of block 2 -- the field is set here, in the caller's copy), then the
+// file's bytes before block_offset and from archive_offset to file_end.
+bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
+                  uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum);
+
+}  // namespace hedgerow::ops
