@@ -322,9 +322,23 @@ HEDGEROW_API void HEDGEROW_CALL DoneHidFileList(HidFileList* list);
  * empty or begins with '*' name no file; directories are not searched).
  * Does nothing unless the status word is arOk: clear it with
  * SetArchiveStatus(0) after a failure. arNothingToDo: no mask names a file;
- * arUnsupported: a self-extractor was asked for and this build cannot make one;
  * arCancelled, arIoError, arNoMemory, arWriteError, arNameTooLong. Files of 2 GiB
- * or more are refused with arUnsupported. */
+ * or more are refused with arUnsupported.
+ *
+ * Self-extracting archives: when the CreateHidFile settings say
+ * make_self_extractor = 1, the module HEDGE32.ZZL beside the library writes an
+ * extractor program and the new archive follows it in one runnable file
+ * (arNotFound: no module; arSfxEntryMissing: it lacks a function; arIoError or
+ * arSfxFailed: it failed). The host's mask list is then freed and its head
+ * cleared. The third 32-bit word of sfx_parameters (little-endian) splits the
+ * finished file into pieces for disks: 1: 362,496 bytes, 2: 730,112,
+ * 3: 1,213,952, 4: 1,457,664 (other values: arUnsupported). The first piece
+ * keeps the archive's name, piece n is named NAME.00n; the module asks
+ * GetNextDiskProc before each further piece, reports through SfxProgressProc
+ * and ProgressProc, announces each piece through FileNameProc (source, piece)
+ * and asks OkToReplaceProc before it replaces an existing piece (0 replaces).
+ * Joined again, the pieces give the whole file. Updating, deleting, locking and
+ * unlocking keep the program in front and seal it anew. */
 HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* masks);
 /* Extracts the entries the masks select (every entry for an empty list) below
  * the output path. Each file is written to a temporary file beside its target

@@ -46,7 +46,7 @@ const Options* g_options = nullptr;
 void Say(const char* a, const char* b = "", const char* c = "") { std::fprintf(stderr, "%s%s%s\n", a, b, c); }
 
 // A stored name as this system writes paths.
-void PrintName(const char* format, uint32_t size, const char* name) {
+void PrintName(bool with_size, uint32_t size, const char* name) {
     char shown[260];
     std::snprintf(shown, sizeof shown, "%s", name[0] == '\\' ? name + 1 : name);
 #ifndef _WIN32
@@ -54,7 +54,11 @@ void PrintName(const char* format, uint32_t size, const char* name) {
         if (*p == '\\') *p = '/';
     }
 #endif
-    std::printf(format, size, shown);
+    if (with_size) {
+        std::printf("%12u  %s\n", size, shown);
+    } else {
+        std::printf("  %s\n", shown);
+    }
 }
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
@@ -201,7 +205,7 @@ int32_t HEDGEROW_CALL AskHeaderPassword(uint32_t, char* password, const char*) {
 }
 
 int32_t HEDGEROW_CALL Announce(uint32_t, const char*, const char* name) {
-    PrintName("  %.0u%s\n", 0, name);
+    PrintName(false, 0, name);
     return 1;
 }
 
@@ -215,6 +219,7 @@ int Usage(const char* self) {
     Say("usage: ", self, " [-d DIRECTORY] [-p PASSWORD] [-o] [-l]\n"
         "  -d DIR   extract into DIR (default: the current directory)\n"
         "  -p PASS  the data password (or set HEDGEROW_PASSWORD; asked when neither is given)\n"
+        "           (the header password of a locked archive: HEDGEROW_HEADER_PASSWORD, or asked)\n"
         "  -o       replace existing files\n"
         "  -l       list the contents only");
     return kExitDamaged;
@@ -274,6 +279,9 @@ int main(int argc, char** argv) {
 
     static HidFileSettings settings;
     if (options.password) std::strncpy(settings.data_password, options.password, sizeof settings.data_password - 1);
+    if (const char* header = std::getenv("HEDGEROW_HEADER_PASSWORD")) {
+        std::strncpy(settings.header_password, header, sizeof settings.header_password - 1);
+    }
     InitHidFile(self, &settings);
     if (GetArchiveStatus() != 0) {
         if (GetArchiveStatus() == arNotAnArchive) Say("this file is damaged: no archive follows the program");
@@ -289,7 +297,7 @@ int main(int argc, char** argv) {
     for (const HidFileEntry* e = list.first; e; e = e->next) {
         ++entries;
         bytes += e->unpacked_size;
-        if (options.list_only) PrintName("%12u  %s\n", e->unpacked_size, e->name);
+        if (options.list_only) PrintName(true, e->unpacked_size, e->name);
     }
     DoneHidFileList(&list);
     if (GetArchiveStatus() != 0 && GetArchiveStatus() != arNoEntries) return Report("listing the archive");

@@ -7,6 +7,7 @@
 
 #include "names/masks.h"
 #include "names/short_string.h"
+#include "ops/sfx.h"
 
 namespace hedgerow::ops {
 
@@ -102,7 +103,8 @@ bool IsNameInList(const Session& session, const NameKeys& keys, const char* name
     return keys.count(NormalizedKey(RelativePrefix(session) + name)) > 0;
 }
 
-bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file) {
+bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file, uint32_t added) {
+    if (!ResealSelfExtractor(st, archive_name, new_file, added)) return false;
     // One rename replaces the archive: at every moment the name holds either the whole
     // old archive or the whole new one. The new file keeps the old one's permissions, so
     // that an archive only its owner could read stays so (and a self-extracting one

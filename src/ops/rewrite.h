@@ -60,8 +60,10 @@ NameKeys MaskListKeys(const FileMaskList& list);
 bool IsNameInList(const Session& session, const NameKeys& keys, const char* name);
 
 // Replaces the archive by the finished new file. kIoError when that fails; the archive
-// is then left as it was.
-bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file);
+// is then left as it was. A self-extracting archive gets its configuration blocks sealed
+// anew for its new length and contents, with added more files in its count, so that its
+// program still accepts it.
+bool SwapInNewArchive(LibraryState& st, const char* archive_name, NewArchiveFile& new_file, uint32_t added = 0);
 
 // Calls the host's FileNameProc, when registered, with a backslash and the name twice.
 void AnnounceEntry(LibraryState& st, const char* stored_name);

@@ -142,6 +142,39 @@ bool SealBlocks(LibraryState& st, const StubPlan& stub, NewArchiveFile& out, uin
     return true;
 }
 
+bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveFile& out, uint32_t added) {
+    const uint64_t head = st.archive.marker_offset;
+    if (head < kBlocksSize) return true;
+    platform::File old_file = platform::OpenFile(archive_name, "rb");
+    if (!old_file) return Fail(st.session, Status::kIoError);
+    SfxKeyTables tables;
+    FillKeyTables(tables);
+    MixKeyTables(tables);
+    for (const uint32_t tail : {0u, static_cast<uint32_t>(kSpanTailSize)}) {
+        if (head < kBlocksSize + tail) continue;
+        uint8_t stored[kBlocksSize];
+        if (!platform::SeekTo(old_file.get(), head - tail - kBlocksSize) ||
+            platform::ReadBytes(old_file.get(), stored, kBlocksSize) != kBlocksSize) {
+            return Fail(st.session, Status::kIoError);
+        }
+        StubPlan stub;
+        RevealBlock(stub.blocks, stored, kBlock1Size, tables);
+        RevealBlock(stub.blocks + kBlock1Size, stored + kBlock1Size, kBlock2Size, tables);
+        RevealBlock(stub.blocks + kBlock1Size + kBlock2Size, stored + kBlock1Size + kBlock2Size, kBlock3Size, tables);
+        const uint8_t* block3 = stub.blocks + kBlock1Size + kBlock2Size;
+        if (std::memcmp(stub.blocks, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 ||
+            std::memcmp(block3, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 ||
+            stub.blocks[kTailLengthOffset] != tail) {
+            continue;
+        }
+        stub.tail = tail;
+        stub.length = head;
+        const uint32_t count = GetField(stub.blocks + kBlock1Size, kCountField);
+        return SealBlocks(st, stub, out, count + added);
+    }
+    return true;  // no program of ours in front: nothing to seal
+}
+
 void CreateNewArchiveBehindStub(LibraryState& st, const FileMaskList& masks, FileMaskList& files, StubPlan& stub,
                                 bool patch) {
     CreateNewArchive(st, masks, files, &stub, patch);

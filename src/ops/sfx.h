@@ -42,4 +42,10 @@ void CreateNewArchiveBehindStub(LibraryState& st, const FileMaskList& masks, Fil
 bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archive);
 bool SealBlocks(LibraryState& st, const StubPlan& stub, NewArchiveFile& out, uint32_t files_handled);
 
+// When the archive being rewritten has our self-extractor program in front (its sealed
+// blocks end where the marker begins), seals the blocks of the new file anew: its new
+// length, its checksum, and the count raised by added. True without a change for an
+// archive without such a program; false with the status set.
+bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveFile& out, uint32_t added);
+
 }  // namespace hedgerow::ops

@@ -96,6 +96,7 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
     Compressor compressor(st);
     if (!compressor.Allocate()) return;
     const NameKeys kept_keys = MaskListKeys(lists.kept);
+    uint32_t files_handled = 0;
     for (const FileMaskRecord* mask = lists.named.first; mask; mask = mask->next) {
         const std::string name = names::MaskPath(*mask);
         std::string source_path;
@@ -103,8 +104,9 @@ void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
         if (IsNameInList(st.session, kept_keys, name.c_str())) continue;
         AnnounceSource(st, source_path, name);
         if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
+        ++files_handled;
     }
-    SwapInNewArchive(st, st.archive.name, out);
+    SwapInNewArchive(st, st.archive.name, out, files_handled);
 }
 
 }  // namespace hedgerow::ops
