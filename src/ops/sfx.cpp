@@ -97,8 +97,8 @@ bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archi
         left -= n;
     }
     program.reset();
-    (void)platform::RemoveFile(stub.path);
-    stub.path[0] = '\0';
+    // (When the removal fails, the caller tries once more on its way out.)
+    if (platform::RemoveFile(stub.path)) stub.path[0] = '\0';
     return true;
 }
 
@@ -246,6 +246,9 @@ void BuildSelfExtractor(LibraryState& st, const char* module_directory, const ch
         Fail(st.session, answer == 0 ? Status::kIoError : Status::kSfxFailed);
         return;
     }
+    // The program file is ours alone (the archive name was free, or the work file was
+    // claimed in the temporary directory): it goes when the build cannot go on.
+    RemoveOnExit program_file {work};
     if (!archive::MakeTempName(work, stub.path, nullptr)) {
         Fail(st.session, Status::kIoError);
         return;
@@ -255,6 +258,7 @@ void BuildSelfExtractor(LibraryState& st, const char* module_directory, const ch
         Fail(st.session, Status::kIoError);
         return;
     }
+    program_file.path = nullptr;
 
     SetStatus(st.session, Status::kOk);
     st.archive.sfx_stub = true;

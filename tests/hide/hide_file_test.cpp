@@ -306,6 +306,7 @@ TEST(HideFileTest, AFailureAnywhereLeavesTheCarrierAsItWas) {
         {"pcx", MakePcx({.width = 100, .height = 60, .line_bytes = 100}).bytes},
     };
     const Bytes file = TextLike(700);
+    int walked = 0;  // injected failures, reported as a test property
     for (const Kind& carrier : carriers) {
         for (FaultKind kind : kinds) {
             for (int64_t n = 0;; ++n) {
@@ -346,9 +347,11 @@ TEST(HideFileTest, AFailureAnywhereLeavesTheCarrierAsItWas) {
                 }
                 SetOutputPath("");
                 if (!fired) break;
+                ++walked;
             }
         }
     }
+    RecordProperty("hide_and_unhide_points", walked);
 }
 
 TEST(HideFileTest, ExportsReportThroughTheStatusWord) {

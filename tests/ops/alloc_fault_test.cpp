@@ -148,6 +148,8 @@ TEST(AllocFaultTest, EveryOperationSurvivesEachFailingAllocation) {
             }
         }
         EXPECT_GT(walked, 0) << "operation " << op;
+        static const char* const op_names[] = {"create", "update", "extract", "delete", "lock", "unlock"};
+        RecordProperty(std::string(op_names[op]) + "_allocations", walked);
     }
     arOptionsOff(arOptRestorePaths);
     ::SetInputPath("");

@@ -279,7 +279,9 @@ TEST(RewriteTest, UpdatingALockedArchiveKeepsOneHeaderPassword) {
 TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
     using platform::FaultKind;
     enum Op { kUpdate, kDelete, kLock, kUnlock };
+    static const char* const op_names[] = {"update", "delete", "lock", "unlock"};
     for (Op op : {kUpdate, kDelete, kLock, kUnlock}) {
+        int walked = 0;  // injected failures, reported as a test property
         for (FaultKind kind : {FaultKind::kWrite, FaultKind::kRename, FaultKind::kCreate, FaultKind::kRead}) {
             for (int n = 0;; ++n) {
                 SCOPED_TRACE("op " + std::to_string(op) + " kind " + std::to_string(static_cast<int>(kind)) + " n " +
@@ -306,11 +308,13 @@ TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
                     EXPECT_EQ(h.st.session.status, arOk);  // the run without a failure
                     break;
                 }
+                ++walked;
                 EXPECT_NE(h.st.session.status, arOk);
                 EXPECT_EQ(h.ArchiveBytes(), before);
                 EXPECT_TRUE(h.Strays().empty());
             }
         }
+        RecordProperty(std::string(op_names[op]) + "_points", walked);
     }
 }
 

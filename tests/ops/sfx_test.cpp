@@ -11,6 +11,7 @@
 
 #include "frame/byte_order.h"
 #include "ops/sfx.h"
+#include "platform/platform.h"
 #include "support/ops_host.h"
 
 namespace hedgerow::ops {
@@ -231,6 +232,39 @@ TEST(SfxTest, ANameOnDriveAOrBIsBuiltInTheTemporaryDirectory) {
     EXPECT_EQ(fs::path(work).parent_path(), fs::temp_directory_path());
     EXPECT_FALSE(fs::exists(work));
     EXPECT_FALSE(fs::exists(name)) << "the stand-in writes no pieces";
+}
+
+TEST(SfxTest, AFailureAtAnyStepLeavesNoFileBehind) {
+    using platform::FaultKind;
+    int walked = 0;
+    for (FaultKind kind :
+         {FaultKind::kRead, FaultKind::kWrite, FaultKind::kCreate, FaultKind::kRename, FaultKind::kRemove}) {
+        for (int n = 0;; ++n) {
+            SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + " n " + std::to_string(n));
+            SfxHost h("full");
+            platform::FaultPlan plan;
+            plan.fail_at[static_cast<int>(kind)] = n;
+            platform::SetFaultPlan(plan);
+            const uint16_t status = h.Build({"a.txt", "sub/b.bin"}, h.archive);
+            const bool fired = platform::SetFaultPlan(platform::FaultPlan {}).seen[static_cast<int>(kind)] > n;
+            if (!fired) {
+                EXPECT_EQ(status, arOk);
+                break;
+            }
+            ++walked;
+            EXPECT_TRUE(h.Strays().empty()) << h.Strays()[0];
+            if (status != arOk) {
+                EXPECT_FALSE(fs::exists(h.archive));
+                continue;
+            }
+            // A failure that did not matter (a temporary file that could not be removed
+            // is gone all the same): the file must be whole.
+            ASSERT_EQ(h.Open(MakeSettings(2, "pw")), arOk);
+            ASSERT_EQ(h.Extract(), arOk);
+            EXPECT_EQ(ReadFile(h.Out("b.bin")), RandomBytes(3000));
+        }
+    }
+    RecordProperty("sfx_build_points", walked);
 }
 
 }  // namespace
