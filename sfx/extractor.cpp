@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/archive_state.h"
+#include "archive/records.h"
+#include "archive/temp_names.h"
 #include "hedgerow.h"
 #include "ops/sfx_blocks.h"
 #include "platform/platform.h"
@@ -109,8 +112,9 @@ uint64_t ImageLength(std::FILE* f) {
     return 0;
 }
 
-// Reads and checks the seal; prints why a file is refused.
-bool CheckSeal(const char* self, uint32_t* files) {
+// Reads and checks the seal; prints why a file is refused. archive_offset: where the
+// archive begins, behind the blocks and the spanning tail.
+bool CheckSeal(const char* self, uint32_t* files, uint64_t* archive_offset) {
     hedgerow::platform::File file = hedgerow::platform::OpenFile(self, "rb");
     if (!file) {
         Say("cannot read the program's own file: ", self);
@@ -153,8 +157,33 @@ bool CheckSeal(const char* self, uint32_t* files) {
         return false;
     }
     *files = GetField(block2, kCountField);
+    *archive_offset = image + kBlocksSize + tail;
     return true;
 }
+
+// A copy of the archive part in the temporary directory, for a program too large for the
+// archive to begin within the bytes the library searches for it (the Windows build,
+// which carries its C++ run-time). Removed when the program ends.
+struct ArchiveCopy {
+    char path[hedgerow::archive::kTempNameCapacity] = {};
+    ~ArchiveCopy() {
+        if (path[0]) (void)hedgerow::platform::RemoveFile(path);
+    }
+    bool Make(const char* self, uint64_t offset) {
+        hedgerow::platform::File out;
+        if (!hedgerow::archive::MakeTempNameInTempDir(path, &out)) {
+            path[0] = '\0';
+            return false;
+        }
+        hedgerow::platform::File in = hedgerow::platform::OpenFile(self, "rb");
+        if (!in || !hedgerow::platform::SeekTo(in.get(), offset)) return false;
+        static uint8_t buffer[32768];
+        for (size_t n; (n = hedgerow::platform::ReadBytes(in.get(), buffer, sizeof buffer)) > 0;) {
+            if (hedgerow::platform::WriteBytes(out.get(), buffer, n) != n) return false;
+        }
+        return hedgerow::platform::Close(out);
+    }
+};
 
 bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
     std::fputs(prompt, stderr);
@@ -275,14 +304,24 @@ int main(int argc, char** argv) {
         return kExitDamaged;
     }
     uint32_t files = 0;
-    if (!CheckSeal(self, &files)) return kExitDamaged;
+    uint64_t archive_offset = 0;
+    if (!CheckSeal(self, &files, &archive_offset)) return kExitDamaged;
+    const char* archive = self;
+    ArchiveCopy copy;
+    if (archive_offset + hedgerow::archive::kMarkerSize > hedgerow::archive::kMarkerSearchLimit) {
+        if (!copy.Make(self, archive_offset)) {
+            Say("cannot copy the archive into the temporary directory");
+            return kExitFailed;
+        }
+        archive = copy.path;
+    }
 
     static HidFileSettings settings;
     if (options.password) std::strncpy(settings.data_password, options.password, sizeof settings.data_password - 1);
     if (const char* header = std::getenv("HEDGEROW_HEADER_PASSWORD")) {
         std::strncpy(settings.header_password, header, sizeof settings.header_password - 1);
     }
-    InitHidFile(self, &settings);
+    InitHidFile(archive, &settings);
     if (GetArchiveStatus() != 0) {
         if (GetArchiveStatus() == arNotAnArchive) Say("this file is damaged: no archive follows the program");
         return Report("opening the archive");

@@ -229,7 +229,9 @@ TEST(SfxTest, ANameOnDriveAOrBIsBuiltInTheTemporaryDirectory) {
     const std::string& resize = calls.back();
     EXPECT_NE(resize.find("|" + name + "|362496|"), std::string::npos) << resize;
     const std::string work = resize.substr(7, resize.find('|', 7) - 7);
-    EXPECT_EQ(fs::path(work).parent_path(), fs::temp_directory_path());
+    std::string temp = fs::temp_directory_path().string();
+    while (!temp.empty() && (temp.back() == '/' || temp.back() == '\\')) temp.pop_back();
+    EXPECT_EQ(fs::path(work).parent_path().string(), temp);
     EXPECT_FALSE(fs::exists(work));
     EXPECT_FALSE(fs::exists(name)) << "the stand-in writes no pieces";
 }
