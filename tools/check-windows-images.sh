@@ -29,15 +29,17 @@ awk '/^The Import Tables/ { on = 1 } /^The Export Tables/ { on = 0 }
      on && /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { line = line " " $3 }
      END { if (line) print line }' <<<"$dump" | fold -s -w 110
 
-# What a Windows installation brings (the C runtime is msvcrt.dll), and for the program
-# that links through the import library, Hedgerow.dll itself.
+# What a Windows installation brings (the C runtime is msvcrt.dll), and for the programs
+# that link through the import library, Hedgerow.dll itself. The self-extractor module
+# and its program must run on a machine without anything of ours.
 system_dlls='^(kernel32|user32|msvcrt|advapi32|gdi32|shell32|ole32|oleaut32|ws2_32|ntdll|bcrypt)\.dll$'
-for image in "$dll" "$build"/src/*.exe "$build"/tests/*.exe; do
+for image in "$dll" "$build"/src/HEDGE32.ZZL "$build"/sfx/*.exe "$build"/src/*.exe "$build"/tests/*.exe; do
   [ -f "$image" ] || continue
   imports="$("$objdump" -p "$image" | sed -n 's/^[[:space:]]*DLL Name: //p')"
   echo "-- imports of ${image#"$build"/}: $(echo $imports)"
   while read -r name; do
     [[ "$image" == */hedgerow_dll_link.exe && "$name" == Hedgerow.dll ]] && continue
+    [[ "$image" == */hedgerow_sfx_host.exe && "$name" == Hedgerow.dll ]] && continue
     if ! grep -qiE "$system_dlls" <<<"$name"; then
       echo "FAIL: ${image#"$build"/} imports $name, which is not a Windows system DLL"
       status=1
