@@ -1,15 +1,22 @@
 // archive_extract_fuzz.cpp -- extracts every entry of an arbitrary archive into a scratch
 // folder. Checks that nothing is ever written outside the output folder and that no
-// temporary file is left behind, whatever the archive holds.
+// temporary file is left behind, whatever the archive holds. With the first byte 0xFF
+// the rest is instead the content of two files that our writer packs: that archive,
+// untouched, must extract to exactly those bytes.
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "archive/open_list.h"
 #include "frame/control.h"
+#include "names/masks.h"
+#include "ops/create.h"
 #include "ops/extract.h"
 #include "support/fuzz_scratch.h"
 
@@ -44,12 +51,66 @@ void CheckScratch(const std::set<std::string>& entry_names) {
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const fs::path relative = fs::relative(it->path(), root);
         const std::string text = relative.generic_string();
-        if (text != "a.arc" && text != "out" && text.rfind("out/", 0) != 0) __builtin_trap();  // outside the output
+        if (text != "a.arc" && text != "out" && text.rfind("out/", 0) != 0 && text != "in" &&
+            text.rfind("in/", 0) != 0) {
+            __builtin_trap();  // outside the output
+        }
         const std::string leaf = it->path().filename().string();
         if (LooksTemporary(leaf) && entry_names.count(leaf) == 0) {
             std::fprintf(stderr, "left behind: %s\n", text.c_str());
             __builtin_trap();
         }
+    }
+}
+
+std::vector<uint8_t> ReadBack(const std::filesystem::path& path) {
+    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    if (!f) __builtin_trap();  // a packed file that did not come back
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return bytes;
+}
+
+// Our writer's archive of two files, untouched, gives the files back.
+void RoundTrip(const uint8_t* data, size_t size) {
+    using namespace hedgerow;
+    if (size < 2) return;
+    const int32_t cipher = static_cast<int32_t>(data[0] % 4) - 1;
+    const bool lock = (data[0] & 4) != 0;
+    const size_t split = data[1] % (size - 1);
+    const uint8_t* content = data + 2;
+    const size_t length = size - 2;
+    const std::filesystem::path root = testing::FuzzScratch();
+    std::filesystem::create_directories(root / "in");
+    testing::WriteScratchFile(root / "in" / "a.bin", content, std::min(split, length));
+    testing::WriteScratchFile(root / "in" / "b.bin", content + std::min(split, length), length - std::min(split, length));
+    const std::string path = (root / "a.arc").string();
+
+    auto st = std::make_unique<LibraryState>();
+    HidFileSettings settings {};
+    settings.cipher_id = cipher;
+    settings.lock_headers = lock ? 1 : 0;
+    std::strcpy(settings.data_password, "pw");
+    std::strcpy(settings.header_password, "secret");
+    archive::CreateHidFile(*st, path.c_str(), &settings);
+    SetInputPath(st->session, (root / "in").string().c_str());
+    FileMaskList masks {};
+    names::AddFileMask(st->session, "a.bin", masks);
+    names::AddFileMask(st->session, "b.bin", masks);
+    ops::CompressFileMaskListHid(*st, masks);
+    names::DoneFileMaskList(masks);
+    if (st->session.status != 0) __builtin_trap();
+
+    st = std::make_unique<LibraryState>();
+    archive::InitHidFile(*st, path.c_str(), &settings);
+    if (st->session.status != 0) __builtin_trap();
+    SetOutputPath(st->session, (root / "out").string().c_str());
+    ops::ExtractFileMaskListHid(*st, FileMaskList {});
+    if (st->session.status != 0) __builtin_trap();
+    for (const char* name : {"a.bin", "b.bin"}) {
+        if (ReadBack(root / "out" / name) != ReadBack(root / "in" / name)) __builtin_trap();
     }
 }
 
@@ -63,9 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     --size;
     testing::ClearFuzzScratch();
     const std::filesystem::path root = testing::FuzzScratch();
+    std::filesystem::create_directories(root / "out");
+    if (mode == 0xFF) {
+        RoundTrip(data, size);
+        CheckScratch({});
+        return 0;
+    }
     const std::string path = (root / "a.arc").string();
     testing::WriteScratchFile(path, data, size);
-    std::filesystem::create_directories(root / "out");
 
     auto st = std::make_unique<LibraryState>();
     HidFileSettings settings {};

@@ -113,6 +113,10 @@ constexpr std::array<std::array<uint32_t, 64>, 8> MakeSpTables() {
 
 constexpr auto kSp = MakeSpTables();
 
+#ifdef HEDGEROW_COMPACT
+// The compact build of the self-extractor program looks up the 64-entry tables (2 KiB).
+inline uint32_t Sp(int box, uint32_t index) { return kSp[box][index & 63]; }
+#else
 // The SP tables widened to 256 entries indexed by a whole byte: the two bits above
 // each 6-bit group are ignored by repeating the 64 entries, which saves masking them off.
 // 8 KiB in all. Tables that merge two S-boxes behind one 12-bit index halve the lookups
@@ -125,10 +129,6 @@ constexpr std::array<std::array<uint32_t, 256>, 8> MakeByteSpTables() {
     return tables;
 }
 
-#ifdef HEDGEROW_COMPACT
-// The compact build of the self-extractor program looks up the 64-entry tables (2 KiB).
-inline uint32_t Sp(int box, uint32_t index) { return kSp[box][index & 63]; }
-#else
 constexpr auto kSpByte = MakeByteSpTables();
 inline uint32_t Sp(int box, uint32_t index) { return kSpByte[box][index]; }
 #endif
