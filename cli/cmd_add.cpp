@@ -225,6 +225,9 @@ int RunAdd(const Options& o) {
     CompressFileMaskListHid(&masks.list);
     uint16_t status = GetArchiveStatus();
     h.progress.Finish();
+    if (o.sfx && status == arNotFound) {
+        Complain(o.archive, "cannot be made: the self-extractor module HEDGE32.ZZL is not in the library's directory");
+    }
     // (The pieces of a split file are read only once they are joined again.)
     if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, settings, walk.files);
     if (status == arOk && !header_for_lock.empty()) {
