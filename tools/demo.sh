@@ -2,7 +2,8 @@
 # demo.sh -- the README's main job: builds the hedgerow command and shows it at work on
 # the files in samples/: an enciphered archive with locked headers is created, listed,
 # extracted somewhere else and compared byte for byte with the originals; then the
-# archive is hidden in a picture that ImageMagick makes, and recovered from it.
+# archive is hidden in a picture that ImageMagick makes, and recovered from it; last, a
+# self-extracting archive is made and run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +12,7 @@ show() { printf '$ %s\n' "$*"; "$@"; }
 
 step "Building the hedgerow command (CMake preset 'default', build/default)"
 cmake --preset default >/dev/null
-cmake --build build/default -j2 --target hedgerow_cli
+cmake --build build/default -j2 --target hedgerow_cli hedgerow_sfx_module
 hedgerow=$PWD/build/default/cli/hedgerow
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/hedgerow-demo.XXXXXX")
@@ -72,5 +73,11 @@ set +e
 HEDGEROW_PASSWORD="a guess" "$hedgerow" unhide picture.bmp -o guessed.hdg </dev/null
 echo "(exit code $?; guessed.hdg $( [ -e guessed.hdg ] && echo exists || echo 'was not written'))"
 set -e
+
+step "A self-extracting archive: a program that needs no Hedgerow to extract the files"
+show "$hedgerow" a --sfx samples.run samples
+ls -l samples.run
+show ./samples.run -d unpacked
+diff -r samples unpacked/samples && echo "the program gave back all of samples/ unchanged"
 
 step "Done"
