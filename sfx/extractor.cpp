@@ -129,17 +129,10 @@ bool CheckSeal(const char* self, uint32_t* files, uint64_t* archive_offset) {
         Say("this file is damaged or truncated: its configuration blocks are missing");
         return false;
     }
-    SfxKeyTables tables;
-    FillKeyTables(tables);
-    MixKeyTables(tables);
-    RevealBlock(plain, stored, kBlock1Size, tables);
-    RevealBlock(plain + kBlock1Size, stored + kBlock1Size, kBlock2Size, tables);
-    RevealBlock(plain + kBlock1Size + kBlock2Size, stored + kBlock1Size + kBlock2Size, kBlock3Size, tables);
     uint8_t* const block2 = plain + kBlock1Size;
     uint8_t* const block3 = block2 + kBlock2Size;
-    const uint32_t tail = plain[kTailLengthOffset];
-    if (std::memcmp(plain, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 ||
-        std::memcmp(block3, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 || (tail != 0 && tail != kSpanTailSize)) {
+    uint32_t tail = 0;
+    if (!RevealSealedBlocks(stored, plain, &tail)) {
         Say("this file is damaged: its configuration blocks do not read back");
         return false;
     }

@@ -3,8 +3,6 @@
 #include "ops/sfx.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "archive/temp_names.h"
@@ -74,8 +72,6 @@ bool HandOverCallbacks(LibraryState& st, const ModuleGuard& module, ResizeFileFn
 }  // namespace
 
 bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archive) {
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStubCopyPiece]);
-    if (!buffer) return Fail(st.session, Status::kNoMemory);
     platform::File program = platform::OpenFile(stub.path, "rb");
     if (!program) return Fail(st.session, Status::kIoError);
     const int64_t length = platform::Length(program.get());
@@ -89,13 +85,7 @@ bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archi
             return Fail(st.session, Status::kIoError);
         }
     }
-    if (!platform::SeekTo(program.get(), 0)) return Fail(st.session, Status::kIoError);
-    for (uint64_t left = stub.length; left > 0;) {
-        const size_t n = static_cast<size_t>(left < kStubCopyPiece ? left : kStubCopyPiece);
-        if (platform::ReadBytes(program.get(), buffer.get(), n) != n) return Fail(st.session, Status::kIoError);
-        if (platform::WriteBytes(archive, buffer.get(), n) != n) return Fail(st.session, Status::kWriteError);
-        left -= n;
-    }
+    if (!CopyArchiveBytes(st, program.get(), archive, 0, stub.length, kStubCopyPiece)) return false;
     program.reset();
     // (When the removal fails, the caller tries once more on its way out.)
     if (platform::RemoveFile(stub.path)) stub.path[0] = '\0';
@@ -147,9 +137,6 @@ bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveF
     if (head < kBlocksSize) return true;
     platform::File old_file = platform::OpenFile(archive_name, "rb");
     if (!old_file) return Fail(st.session, Status::kIoError);
-    SfxKeyTables tables;
-    FillKeyTables(tables);
-    MixKeyTables(tables);
     for (const uint32_t tail : {0u, static_cast<uint32_t>(kSpanTailSize)}) {
         if (head < kBlocksSize + tail) continue;
         uint8_t stored[kBlocksSize];
@@ -158,15 +145,8 @@ bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveF
             return Fail(st.session, Status::kIoError);
         }
         StubPlan stub;
-        RevealBlock(stub.blocks, stored, kBlock1Size, tables);
-        RevealBlock(stub.blocks + kBlock1Size, stored + kBlock1Size, kBlock2Size, tables);
-        RevealBlock(stub.blocks + kBlock1Size + kBlock2Size, stored + kBlock1Size + kBlock2Size, kBlock3Size, tables);
-        const uint8_t* block3 = stub.blocks + kBlock1Size + kBlock2Size;
-        if (std::memcmp(stub.blocks, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 ||
-            std::memcmp(block3, kSfxBlockMagic, sizeof kSfxBlockMagic) != 0 ||
-            stub.blocks[kTailLengthOffset] != tail) {
-            continue;
-        }
+        uint32_t recorded_tail = 0;
+        if (!RevealSealedBlocks(stored, stub.blocks, &recorded_tail) || recorded_tail != tail) continue;
         stub.tail = tail;
         stub.length = head;
         const uint32_t count = GetField(stub.blocks + kBlock1Size, kCountField);

@@ -1,6 +1,7 @@
 // sfx_blocks.cpp -- checksum, key tables and obscuring of the configuration blocks.
 #include "ops/sfx_blocks.h"
 
+#include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
@@ -58,6 +59,19 @@ void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTab
         const auto masked = static_cast<uint8_t>(src[k] + tables.b[k % 32]);
         dst[j] = static_cast<uint8_t>(masked ^ tables.a[k % 32] ^ static_cast<uint8_t>(j));
     }
+}
+
+bool RevealSealedBlocks(const uint8_t* stored, uint8_t* plain, uint32_t* tail) {
+    SfxKeyTables tables;
+    FillKeyTables(tables);
+    MixKeyTables(tables);
+    RevealBlock(plain, stored, kBlock1Size, tables);
+    RevealBlock(plain + kBlock1Size, stored + kBlock1Size, kBlock2Size, tables);
+    RevealBlock(plain + kBlock1Size + kBlock2Size, stored + kBlock1Size + kBlock2Size, kBlock3Size, tables);
+    *tail = plain[kTailLengthOffset];
+    return std::memcmp(plain, kSfxBlockMagic, sizeof kSfxBlockMagic) == 0 &&
+           std::memcmp(plain + kBlock1Size + kBlock2Size, kSfxBlockMagic, sizeof kSfxBlockMagic) == 0 &&
+           (*tail == 0 || *tail == kSpanTailSize);
 }
 
 void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value) {

@@ -51,6 +51,10 @@ void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTa
 // The inverse of ObscureBlock with the same tables.
 void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables);
 
+// Reveals the three obscured blocks (kBlocksSize bytes) into plain with the mixed tables.
+// True when they are ours: both magics in place and a tail length of 0 or 28 in *tail.
+bool RevealSealedBlocks(const uint8_t* stored, uint8_t* plain, uint32_t* tail);
+
 // A 32-bit value stored byte by byte at the four offsets of a field (bits 24-31 first).
 void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value);
 uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
