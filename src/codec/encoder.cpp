@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "codec/stream.h"
 #include "crypto/cipher.h"
@@ -323,13 +322,28 @@ private:
     int32_t count_;
 };
 
-void BuildSlotTables(EncoderTables& t) {
+// Slot of every length value and of every distance, the same for every archive: filled once
+// per process rather than for each operation's tables.
+struct SlotTables {
+    uint8_t distance[kHalfWindow];  // distance - 1 -> distance slot (0..35)
+    uint8_t length[256];            // length value -> length slot
+};
+
+SlotTables g_slots;
+
+void FillSlotTables() {
     uint32_t v = 0;
     for (int r = 0; r < kRepeatSymbols; ++r)
-        for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) t.length_slot[v++] = static_cast<uint8_t>(r);
+        for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) g_slots.length[v++] = static_cast<uint8_t>(r);
     v = 0;
     for (int d = 0; d < 36; ++d)
-        for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) t.distance_slot[v++] = static_cast<uint8_t>(d);
+        for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) g_slots.distance[v++] = static_cast<uint8_t>(d);
+}
+
+const SlotTables& Slots() {
+    static const bool filled = (FillSlotTables(), true);
+    (void)filled;
+    return g_slots;
 }
 
 bool UsesChain(int32_t cipher_id) {
@@ -341,15 +355,15 @@ bool UsesChain(int32_t cipher_id) {
 bool AllocEncoderTables(LibraryState& st) {
     st.encoder.tables.reset();
     if (!platform::FaultPoint(platform::FaultKind::kAlloc))
-        st.encoder.tables.reset(new (std::nothrow) EncoderTables());
+        st.encoder.tables.reset(static_cast<EncoderTables*>(std::calloc(1, sizeof(EncoderTables))));
     if (!st.encoder.tables) return Fail(st.session, Status::kNoMemory);
     EncoderTables& t = *st.encoder.tables;
-    BuildSlotTables(t);
+    Slots();  // filled here, before the first block needs them
     t.trees[0] = {t.main_nodes, kMainSymbols, kMaxCodeLength, 0};
     t.trees[1] = {t.distance_nodes, kDistanceSymbols, kMaxCodeLength, 0};
     t.trees[2] = {t.repeat_nodes, kRepeatSymbols, kMaxCodeLength, 0};
     t.trees[3] = {t.length_nodes, kLengthCodeSymbols, kLengthCodeLimit, 0};
-    t.dirty_end = kEncoderWindow;  // value-initialised, but make no assumption
+    t.dirty_end = 0;  // the whole window is zero
     return true;
 }
 
@@ -514,6 +528,7 @@ void BuildTree(LibraryState& st, CodeKind code) {
 
 void FlushBlock(LibraryState& st, bool more) {
     EncoderTables& t = *st.encoder.tables;
+    const SlotTables& slots = Slots();
     for (auto& node : t.main_nodes) node.freq = 0;
     for (auto& node : t.distance_nodes) node.freq = 0;
     for (auto& node : t.repeat_nodes) node.freq = 0;
@@ -526,10 +541,10 @@ void FlushBlock(LibraryState& st, bool more) {
             ++t.main_nodes[sym].freq;
         } else if (sym < kSymShortFirst) {
             ++t.main_nodes[sym].freq;
-            ++t.repeat_nodes[t.length_slot[t.values[i]]].freq;
+            ++t.repeat_nodes[slots.length[t.values[i]]].freq;
         } else {
-            ++t.main_nodes[kSymLongFirst + t.length_slot[sym - kSymLongFirst - 3]].freq;
-            ++t.distance_nodes[t.distance_slot[t.values[i] - 1]].freq;
+            ++t.main_nodes[kSymLongFirst + slots.length[sym - kSymLongFirst - 3]].freq;
+            ++t.distance_nodes[slots.distance[t.values[i] - 1]].freq;
         }
     }
     BuildTree(st, CodeKind::kMain);
@@ -554,16 +569,16 @@ void FlushBlock(LibraryState& st, bool more) {
             out.Code(t.main_nodes[sym]);
         } else if (sym < kSymShortFirst) {
             out.Code(t.main_nodes[sym]);
-            const uint32_t slot = t.length_slot[value];
+            const uint32_t slot = slots.length[value];
             out.Code(t.repeat_nodes[slot]);
             out.Extra(kLengthExtra[slot], value - kLengthBase[slot]);
         } else {
             const uint32_t length = sym - kSymLongFirst - 3;
-            const uint32_t slot = t.length_slot[length];
+            const uint32_t slot = slots.length[length];
             out.Code(t.main_nodes[kSymLongFirst + slot]);
             out.Extra(kLengthExtra[slot], length - kLengthBase[slot]);
             const uint32_t d = value - 1;
-            const uint32_t dslot = t.distance_slot[d];
+            const uint32_t dslot = slots.distance[d];
             out.Code(t.distance_nodes[dslot]);
             out.Extra(kDistanceExtra[dslot], d - kDistanceBase[dslot]);
         }
