@@ -327,23 +327,20 @@ private:
 struct SlotTables {
     uint8_t distance[kHalfWindow];  // distance - 1 -> distance slot (0..35)
     uint8_t length[256];            // length value -> length slot
+
+    SlotTables() {
+        uint32_t v = 0;
+        for (int r = 0; r < kRepeatSymbols; ++r)
+            for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) length[v++] = static_cast<uint8_t>(r);
+        v = 0;
+        for (int d = 0; d < 36; ++d)
+            for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) distance[v++] = static_cast<uint8_t>(d);
+    }
 };
 
-SlotTables g_slots;
-
-void FillSlotTables() {
-    uint32_t v = 0;
-    for (int r = 0; r < kRepeatSymbols; ++r)
-        for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) g_slots.length[v++] = static_cast<uint8_t>(r);
-    v = 0;
-    for (int d = 0; d < 36; ++d)
-        for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) g_slots.distance[v++] = static_cast<uint8_t>(d);
-}
-
 const SlotTables& Slots() {
-    static const bool filled = (FillSlotTables(), true);
-    (void)filled;
-    return g_slots;
+    static const SlotTables slots;
+    return slots;
 }
 
 bool UsesChain(int32_t cipher_id) {

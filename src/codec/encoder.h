@@ -110,7 +110,7 @@ struct EncoderState {
     std::unique_ptr<EncoderTables, FreeEncoderTablesMemory> tables;
 };
 
-// Allocates the tables and builds the slot tables; false with status kNoMemory (nothing
+// Allocates the tables (zero-filled) and makes sure the slot tables are filled; false with status kNoMemory (nothing
 // left allocated) when memory is short. Allocate the output buffer (AllocOutputBuffer)
 // first; free both after the run of files.
 [[nodiscard]] bool AllocEncoderTables(LibraryState& st);
