@@ -355,7 +355,6 @@ bool AllocEncoderTables(LibraryState& st) {
         st.encoder.tables.reset(static_cast<EncoderTables*>(std::calloc(1, sizeof(EncoderTables))));
     if (!st.encoder.tables) return Fail(st.session, Status::kNoMemory);
     EncoderTables& t = *st.encoder.tables;
-    Slots();  // filled here, before the first block needs them
     t.trees[0] = {t.main_nodes, kMainSymbols, kMaxCodeLength, 0};
     t.trees[1] = {t.distance_nodes, kDistanceSymbols, kMaxCodeLength, 0};
     t.trees[2] = {t.repeat_nodes, kRepeatSymbols, kMaxCodeLength, 0};

@@ -110,9 +110,9 @@ struct EncoderState {
     std::unique_ptr<EncoderTables, FreeEncoderTablesMemory> tables;
 };
 
-// Allocates the tables (zero-filled) and makes sure the slot tables are filled; false with status kNoMemory (nothing
-// left allocated) when memory is short. Allocate the output buffer (AllocOutputBuffer)
-// first; free both after the run of files.
+// Allocates the tables, zero-filled; false with status kNoMemory (nothing left allocated)
+// when memory is short. Allocate the output buffer (AllocOutputBuffer) first; free both
+// after the run of files.
 [[nodiscard]] bool AllocEncoderTables(LibraryState& st);
 void FreeEncoderTables(LibraryState& st);
 
