@@ -1,14 +1,25 @@
 #!/usr/bin/env bash
-# check-windows-images.sh -- prints the export table and the imports of the Windows build
-# and fails when Hedgerow.dll exports anything but the names of src/exports.txt (or one of
-# them decorated or missing), or when it or a test program imports a DLL that is not part
-# of Windows.  Usage: tools/check-windows-images.sh [build dir, default build/windows]
+# check-windows-images.sh -- prints the export table and the imports of a Windows build
+# (32- or 64-bit) and fails when Hedgerow.dll exports anything but the names of
+# src/exports.txt (or one of them decorated or missing), or when it or a test program
+# imports a DLL that is not part of Windows.
+# Usage: tools/check-windows-images.sh [build dir, default build/windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build/windows}"
-objdump=i686-w64-mingw32-objdump
 dll="$build/src/Hedgerow.dll"
 status=0
+if [ ! -f "$dll" ]; then
+  echo "FAIL: $dll is missing (build the Windows preset first)"
+  exit 1
+fi
+# The toolchain's objdump for the machine of the PE header (0x8664: x86-64, else i386).
+pe_offset="$(od -An -tu4 -j60 -N4 "$dll" | tr -d ' ')"
+if [ "$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$dll" | tr -d ' ')" = 8664 ]; then
+  objdump=x86_64-w64-mingw32-objdump
+else
+  objdump=i686-w64-mingw32-objdump
+fi
 
 dump="$("$objdump" -p "$dll")"
 echo "-- $dll: $(sed -n 's/.*file format //p' <<<"$dump" | head -1), $(grep -m1 '^Magic' <<<"$dump" | tr -s ' \t' ' ')"

@@ -1,16 +1,36 @@
 #!/usr/bin/env bash
-# wine-run.sh -- runs a 32-bit Windows program under Wine, headless: the cross build's
-# emulator (ctest and GoogleTest's test discovery call it with the program and its
-# arguments). Makes the Wine prefix on first use and keeps one wine server alive while
-# programs run, so that no test waits for a server to start or stop.
-#   WINEPREFIX  the prefix to use (default: build/windows/wine in this repository)
+# wine-run.sh -- runs a Windows program under Wine, headless: the cross builds' emulator
+# (ctest and GoogleTest's test discovery call it with the program and its arguments).
+# A 64-bit program (x86-64 in its PE header) runs under Wine's 64-bit loader in a 64-bit
+# prefix, which any x86-64 kernel can run; a 32-bit one under the 32-bit loader, which
+# needs a kernel that runs 32-bit programs (tools/can-run-32bit.sh tells). Makes the
+# prefix on first use and keeps one wine server alive while programs run, so that no test
+# waits for a server to start or stop.
+#   WINEPREFIX  the prefix to use (default: build/windows/wine or build/windows64/wine)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-export WINEARCH=win32
+
+# The machine field of the PE header: 0x8664 for x86-64, 0x014c for i386.
+bits=32
+if [ -f "${1:-}" ]; then
+  pe_offset="$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')"
+  machine="$(od -An -tx2 -j$((pe_offset + 4)) -N2 "$1" | tr -d ' ')"
+  [ "$machine" = 8664 ] && bits=64
+fi
+if ((bits == 64)); then
+  export WINEARCH=win64
+  loader=/usr/lib/wine/wine64
+  export WINEPREFIX="${WINEPREFIX:-$here/../build/windows64/wine}"
+else
+  export WINEARCH=win32
+  loader=/usr/lib/wine/wine
+  export WINEPREFIX="${WINEPREFIX:-$here/../build/windows/wine}"
+fi
+# The loader that Wine starts its own programs (services, wineboot) with.
+export WINELOADER=$loader
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
-export WINEPREFIX="${WINEPREFIX:-$here/../build/windows/wine}"
 unset DISPLAY WAYLAND_DISPLAY
 
 # The server of a prefix works in a directory named after the prefix's device and inode.
@@ -37,15 +57,15 @@ fi
 # program's output open until the server ends; ctest would wait for them. So the
 # first program is one whose output goes nowhere.
 if [ ! -f "$WINEPREFIX/.hedgerow-ready" ]; then
-  if ! wineboot --init </dev/null >"$WINEPREFIX.boot.log" 2>&1 9>&-; then
+  if ! "$loader" wineboot --init </dev/null >"$WINEPREFIX.boot.log" 2>&1 9>&-; then
     cat "$WINEPREFIX.boot.log" >&2
     exit 1
   fi
   touch "$WINEPREFIX/.hedgerow-ready"
 elif ((started)); then
-  wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  "$loader" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
 fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+exec "$loader" "$@"

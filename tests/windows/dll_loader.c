@@ -1,11 +1,15 @@
 /* dll_loader.c -- uses Hedgerow.dll as a host does: LoadLibraryA, every export found by its
- * plain name with GetProcAddress and called with the stdcall convention, and stdcall
- * callbacks that the library calls back during real operations. A small assembly thunk
- * makes each call and measures the stack pointer around it, so a convention mismatch
- * shows at once instead of as a crash later. Each callback kind is registered with its
- * own user value and checks that it comes first. The export table of the loaded image
- * must hold exactly the names of the export list, and every name of the list must be
- * called here: an export added to the list without a check in this program fails.
+ * plain name with GetProcAddress and called through a small assembly thunk that checks the
+ * calling convention, and callbacks that the library calls back during real operations.
+ * On 32-bit Windows the thunk pushes the arguments and measures the stack pointer around
+ * the call: 0 when the callee removed them, as stdcall requires. On 64-bit Windows it
+ * passes them in registers and on the stack with the 32-byte home area, and checks that the
+ * callee kept the stack pointer and every callee-saved general register, as the x64
+ * convention requires. A mismatch shows at once instead of as a crash later. Each callback
+ * kind is registered with its own user value and checks that it comes first. The export
+ * table of the loaded image must hold exactly the names of the export list, and every
+ * name of the list must be called here: an export added to the list without a check in
+ * this program fails.
  * Usage: hedgerow_dll_loader [path of Hedgerow.dll] */
 #include <stdarg.h>
 #include <stdint.h>
@@ -32,14 +36,106 @@ static HMODULE g_dll;
         }                                                                         \
     } while (0)
 
-/* Calls fn with count 32-bit arguments, pushed right to left; stores what fn returned
- * in *result and returns how far the stack pointer moved across the call: 0 when the
- * callee removed its arguments, as stdcall requires. */
-int32_t StackDelta(FARPROC fn, int32_t count, const uint32_t* args, uint32_t* result);
+/* One argument of an export: a pointer or a 32-bit value, in a machine word. */
+typedef uintptr_t Word;
+
+/* Calls fn with count arguments (at most 8) and stores what fn returned in *result.
+ * Returns 0 when the callee kept the convention, else a description of what it broke:
+ * on 32-bit Windows how far the stack pointer moved across the call, on 64-bit Windows a
+ * bit mask of the registers it did not keep (bit 0 to 6: rbx, rsi, rdi, r12 to r15;
+ * bit 8: the stack pointer). */
+int32_t ConventionCheck(FARPROC fn, intptr_t count, const Word* args, Word* result);
+#if defined(_WIN64)
+/* The callee-saved registers are loaded with known values before the call and compared
+ * after it; rbp is this thunk's frame pointer, which the callee must keep to get here. */
 __asm__(
     ".text\n"
-    ".globl _StackDelta\n"
-    "_StackDelta:\n"
+    ".globl ConventionCheck\n"
+    "ConventionCheck:\n"
+    "    pushq %rbp\n"
+    "    movq %rsp, %rbp\n"
+    "    pushq %rbx\n"
+    "    pushq %rsi\n"
+    "    pushq %rdi\n"
+    "    pushq %r12\n"
+    "    pushq %r13\n"
+    "    pushq %r14\n"
+    "    pushq %r15\n"         /* rsp = rbp - 56 */
+    "    subq $88, %rsp\n"     /* rsp = rbp - 144, 16-byte aligned: home area and 4 stack arguments */
+    "    movq %rcx, -64(%rbp)\n"  /* fn */
+    "    movq %r9, -72(%rbp)\n"   /* result */
+    "    movq %rdx, %r11\n"       /* count */
+    "    movq %r8, %r10\n"        /* args */
+    "    movq $4, %rax\n"         /* arguments 5 to 8 go above the 32-byte home area */
+    "1:  cmpq %r11, %rax\n"
+    "    jge 2f\n"
+    "    movq (%r10,%rax,8), %rcx\n"
+    "    movq %rcx, (%rsp,%rax,8)\n"
+    "    incq %rax\n"
+    "    jmp 1b\n"
+    "2:  movq (%r10), %rcx\n"
+    "    movq 8(%r10), %rdx\n"
+    "    movq 16(%r10), %r8\n"
+    "    movq 24(%r10), %r9\n"
+    "    movabsq $0x1111111111111111, %rbx\n"
+    "    movabsq $0x2222222222222222, %rsi\n"
+    "    movabsq $0x3333333333333333, %rdi\n"
+    "    movabsq $0x4444444444444444, %r12\n"
+    "    movabsq $0x5555555555555555, %r13\n"
+    "    movabsq $0x6666666666666666, %r14\n"
+    "    movabsq $0x7777777777777777, %r15\n"
+    "    callq *-64(%rbp)\n"
+    "    movq -72(%rbp), %r10\n"
+    "    movq %rax, (%r10)\n"
+    "    xorl %eax, %eax\n"
+    "    movabsq $0x1111111111111111, %r10\n"
+    "    cmpq %r10, %rbx\n"
+    "    je 3f\n"
+    "    orl $1, %eax\n"
+    "3:  movabsq $0x2222222222222222, %r10\n"
+    "    cmpq %r10, %rsi\n"
+    "    je 4f\n"
+    "    orl $2, %eax\n"
+    "4:  movabsq $0x3333333333333333, %r10\n"
+    "    cmpq %r10, %rdi\n"
+    "    je 5f\n"
+    "    orl $4, %eax\n"
+    "5:  movabsq $0x4444444444444444, %r10\n"
+    "    cmpq %r10, %r12\n"
+    "    je 6f\n"
+    "    orl $8, %eax\n"
+    "6:  movabsq $0x5555555555555555, %r10\n"
+    "    cmpq %r10, %r13\n"
+    "    je 7f\n"
+    "    orl $16, %eax\n"
+    "7:  movabsq $0x6666666666666666, %r10\n"
+    "    cmpq %r10, %r14\n"
+    "    je 8f\n"
+    "    orl $32, %eax\n"
+    "8:  movabsq $0x7777777777777777, %r10\n"
+    "    cmpq %r10, %r15\n"
+    "    je 9f\n"
+    "    orl $64, %eax\n"
+    "9:  leaq -144(%rbp), %r10\n"
+    "    cmpq %r10, %rsp\n"
+    "    je 10f\n"
+    "    orl $256, %eax\n"
+    "10: leaq -56(%rbp), %rsp\n"
+    "    popq %r15\n"
+    "    popq %r14\n"
+    "    popq %r13\n"
+    "    popq %r12\n"
+    "    popq %rdi\n"
+    "    popq %rsi\n"
+    "    popq %rbx\n"
+    "    popq %rbp\n"
+    "    retq\n");
+static const char kConvention[] = "x64";
+#else
+__asm__(
+    ".text\n"
+    ".globl _ConventionCheck\n"
+    "_ConventionCheck:\n"
     "    pushl %ebp\n"
     "    movl %esp, %ebp\n"
     "    pushl %esi\n"
@@ -64,8 +160,10 @@ __asm__(
     "    popl %esi\n"
     "    popl %ebp\n"
     "    ret\n");
+static const char kConvention[] = "stdcall";
+#endif
 
-#define ARG(x) ((uint32_t)(uintptr_t)(x))
+#define ARG(x) ((Word)(x))
 
 static int ListedIndex(const char* name) {
     for (int i = 0; i < kListedCount; ++i) {
@@ -74,7 +172,8 @@ static int ListedIndex(const char* name) {
     return -1;
 }
 
-/* Calls the export name with the given 32-bit arguments; returns its result. */
+/* Calls the export name with the given arguments (each a Word: ARG); returns its result,
+ * of which only the low 32 bits are defined (no export returns a pointer). */
 static uint32_t Call(const char* name, int count, ...) {
     const int index = ListedIndex(name);
     if (index < 0) {
@@ -88,19 +187,23 @@ static uint32_t Call(const char* name, int count, ...) {
         ++g_failures;
         return 0;
     }
-    uint32_t args[8] = {0};
+    Word args[8] = {0};
     va_list list;
     va_start(list, count);
-    for (int i = 0; i < count && i < 8; ++i) args[i] = va_arg(list, uint32_t);
+    for (int i = 0; i < count && i < 8; ++i) args[i] = va_arg(list, Word);
     va_end(list);
-    uint32_t result = 0;
-    const int32_t delta = StackDelta(proc, count, args, &result);
-    if (delta != 0) {
-        fprintf(stderr, "%s: the stack pointer moved by %ld bytes\n", name, (long)delta);
+    Word result = 0;
+    const int32_t broken = ConventionCheck(proc, count, args, &result);
+    if (broken != 0) {
+#if defined(_WIN64)
+        fprintf(stderr, "%s: the callee did not keep the registers of mask %#lx\n", name, (unsigned long)broken);
+#else
+        fprintf(stderr, "%s: the stack pointer moved by %ld bytes\n", name, (long)broken);
+#endif
         ++g_failures;
     }
     ++g_called[index];
-    return result;
+    return (uint32_t)result;
 }
 
 static uint16_t Status(void) { return (uint16_t)Call("GetArchiveStatus", 0); }
@@ -110,8 +213,8 @@ static uint16_t Status(void) { return (uint16_t)Call("GetArchiveStatus", 0); }
 static void CheckExportTable(void) {
     const BYTE* base = (const BYTE*)g_dll;
     const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
-    const IMAGE_NT_HEADERS32* nt = (const IMAGE_NT_HEADERS32*)(base + dos->e_lfanew);
-    CHECK(nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
+    CHECK(nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR_MAGIC); /* the 32- or 64-bit form, as this program */
     const IMAGE_DATA_DIRECTORY* directory = &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     const IMAGE_EXPORT_DIRECTORY* exports = (const IMAGE_EXPORT_DIRECTORY*)(base + directory->VirtualAddress);
     const DWORD* names = (const DWORD*)(base + exports->AddressOfNames);
@@ -230,11 +333,11 @@ static void RegisterCallbacks(uint32_t base, int on) {
     static const char* const kSetters[kKinds] = {
         "SetSetProgressProc",     "SetSetFileNameProc", "SetSkipFileProc",    "SetSetCryptKeyProc",
         "SetSetHeadCryptKeyProc", "SetOkToReplaceProc", "SetGetNextDiskProc", "SetSetSfxProgressProc"};
-    const uint32_t procs[kKinds] = {ARG(Progress),     ARG(FileName),    ARG(SkipFile), ARG(CryptKey),
+    const Word procs[kKinds] = {ARG(Progress),     ARG(FileName),    ARG(SkipFile), ARG(CryptKey),
                                     ARG(HeadCryptKey), ARG(OkToReplace), ARG(NextDisk), ARG(SfxProgress)};
     for (int kind = 0; kind < kKinds; ++kind) {
         g_expected_user[kind] = base + (uint32_t)kind;
-        Call(kSetters[kind], 2, g_expected_user[kind], on ? procs[kind] : 0u);
+        Call(kSetters[kind], 2, ARG(g_expected_user[kind]), on ? procs[kind] : ARG(0));
     }
 }
 
@@ -463,19 +566,19 @@ static void HideOperations(const struct Work* w) {
     DeleteFileA(recovered);
     CHECK(Call("HideFile", 3, ARG(carrier), ARG(w->source[0]), ARG("")) == 0u);
     CHECK(Status() == arNoPassword);
-    Call("SetArchiveStatus", 1, 0u);
+    Call("SetArchiveStatus", 1, ARG(0u));
     DeleteFileA(carrier);
 }
 
 static void ControlExports(void) {
-    CHECK(Call("SetArchiveStatus", 1, 9906u) == 9906u);
+    CHECK(Call("SetArchiveStatus", 1, ARG(9906u)) == 9906u);
     CHECK(Status() == arNoEntries);
-    CHECK(Call("SetArchiveStatus", 1, 0u) == 0u);
-    CHECK((Call("arOptionsOn", 1, 0x0011u) & 0xFFFF) == 0x0811u);
-    CHECK((Call("arOptionsAreOn", 1, 0x0011u) & 0xFF) == 1u);
-    CHECK((Call("arOptionsOff", 1, 0x0011u) & 0xFFFF) == 0x0800u);
-    CHECK((Call("arOptionsAreOn", 1, 0x0001u) & 0xFF) == 0u);
-    CHECK((Call("arOptionsOn", 1, 0x8000u) & 0xFFFF) == 0x0800u);
+    CHECK(Call("SetArchiveStatus", 1, ARG(0u)) == 0u);
+    CHECK((Call("arOptionsOn", 1, ARG(0x0011u)) & 0xFFFF) == 0x0811u);
+    CHECK((Call("arOptionsAreOn", 1, ARG(0x0011u)) & 0xFF) == 1u);
+    CHECK((Call("arOptionsOff", 1, ARG(0x0011u)) & 0xFFFF) == 0x0800u);
+    CHECK((Call("arOptionsAreOn", 1, ARG(0x0001u)) & 0xFF) == 0u);
+    CHECK((Call("arOptionsOn", 1, ARG(0x8000u)) & 0xFFFF) == 0x0800u);
     Call("SetOutputPath", 1, ARG("C:\\out"));
     Call("SetInputPath", 1, ARG("C:\\in"));
     Call("SetRelativePath", 1, ARG("docs"));
@@ -485,7 +588,7 @@ static void ControlExports(void) {
     long_path[sizeof long_path - 1] = '\0';
     Call("SetOutputPath", 1, ARG(long_path));
     CHECK(Status() == arNameTooLong);
-    Call("SetArchiveStatus", 1, 0u);
+    Call("SetArchiveStatus", 1, ARG(0u));
     Call("SetRelativePath", 1, ARG(""));
     Call("CreateArcFolder", 0);
     Call("DeleteFilesAndData", 0);
@@ -504,8 +607,8 @@ static void RepeatedExports(const struct Work* w) {
     long_mask[sizeof long_mask - 1] = '\0';
     CHECK((Call("AppendFileMask", 2, ARG(long_mask), ARG(&masks)) & 0xFF) == 0u);
     CHECK(Status() == arNameTooLong);
-    Call("SetArchiveStatus", 1, 0u);
-    Call("InitHidFile", 2, ARG(w->archive), 0u);
+    Call("SetArchiveStatus", 1, ARG(0u));
+    Call("InitHidFile", 2, ARG(w->archive), ARG(0u));
     CHECK(Status() == arOk);
     CHECK(EntryCount(&masks) == 1);
     CHECK(Call("DoneHidFile", 0) == 0u);
@@ -526,13 +629,13 @@ static void HeaderPasswordRoundTrips(const struct Work* w) {
     g_round_trips = 0;
     g_frames_moved = 0;
     RegisterCallbacks(kUserBase + 0x30, 1);
-    Call("InitHidFile", 2, ARG(w->locked), 0u);
+    Call("InitHidFile", 2, ARG(w->locked), ARG(0u));
     CHECK(Status() == arBadPassword);
     CHECK(g_round_trips == kRoundTrips);
     CHECK(g_frames_moved == 0);
     RegisterCallbacks(0, 0);
     Call("DoneHidFile", 0);
-    Call("SetArchiveStatus", 1, 0u);
+    Call("SetArchiveStatus", 1, ARG(0u));
 }
 
 int main(int argc, char** argv) {
@@ -553,7 +656,7 @@ int main(int argc, char** argv) {
         }
         /* A fresh load starts from the load-time state. */
         CHECK(Status() == arOk);
-        CHECK((Call("arOptionsOn", 1, 0u) & 0xFFFF) == 0x0800u);
+        CHECK((Call("arOptionsOn", 1, ARG(0u)) & 0xFFFF) == 0x0800u);
         if (load == 0) CheckExportTable();
         DeleteFileA(work.archive);
         DeleteFileA(work.extracted[0]);
@@ -563,8 +666,8 @@ int main(int argc, char** argv) {
         for (int pass = 0; pass < 200; ++pass) RepeatedExports(&work);
         HeaderPasswordRoundTrips(&work);
         round_trips += g_round_trips;
-        Call("arOptionsOn", 1, 0x0001u); /* the next load must not see these */
-        Call("SetArchiveStatus", 1, 9999u);
+        Call("arOptionsOn", 1, ARG(0x0001u)); /* the next load must not see these */
+        Call("SetArchiveStatus", 1, ARG(9999u));
         CHECK(FreeLibrary(g_dll));
     }
     RemoveWork(&work);
@@ -577,7 +680,7 @@ int main(int argc, char** argv) {
         }
         calls += g_called[i];
     }
-    printf("%d exports, %d stdcall calls, %d header password round trips: %s\n", kListedCount, calls, round_trips,
-           g_failures ? "FAILED" : "all passed");
+    printf("%d exports, %d %s calls, %d header password round trips: %s\n", kListedCount, calls, kConvention,
+           round_trips, g_failures ? "FAILED" : "all passed");
     return g_failures ? 1 : 0;
 }
