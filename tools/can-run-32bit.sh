@@ -19,5 +19,7 @@ fi
 if output="$("$loader" --version 2>&1)" && [[ "$output" == wine-* ]]; then
   exit 0
 fi
-echo "the kernel cannot run the 32-bit program $loader: ${output:-no output}" | head -1
+# (bash's own report of a failed exec starts with the script's name and line)
+reason="$(head -1 <<<"${output:-no output}" | sed 's/^.*: line [0-9]*: [^:]*: //')"
+echo "the kernel cannot run the 32-bit program $loader ($reason)"
 exit 1
