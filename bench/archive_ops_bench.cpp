@@ -16,8 +16,8 @@
 
 #include "archive/open_list.h"
 #include "archive/records.h"
-#include "frame/control.h"
-#include "frame/library_state.h"
+#include "api/control.h"
+#include "api/library_state.h"
 #include "names/masks.h"
 #include "ops/create.h"
 #include "ops/delete.h"
@@ -83,29 +83,29 @@ Steps RunOperations(int n) {
     Masks all(names);
 
     auto t = std::chrono::steady_clock::now();
-    archive::CreateHidFile(st, archive.c_str(), &settings);
+    archive::CreateHidFile(st.session, st.archive, archive.c_str(), &settings);
     SetInputPath(st.session, (dir / "in").c_str());
-    ops::CompressFileMaskListHid(st, all.list);
+    ops::CompressFileMaskListHid(*OpCall(st), all.list);
     steps.create = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "create: status %u\n", st.session.status);
 
-    archive::InitHidFile(st, archive.c_str(), &settings);
+    archive::InitHidFile(st.session, st.archive, archive.c_str(), &settings);
     t = std::chrono::steady_clock::now();
     HidFileList list {};
-    archive::BuildHidFileList(st, list, FileMaskList {});
+    archive::BuildHidFileList(st.session, st.archive, list, FileMaskList {});
     steps.list = Seconds(t);
     if (list.count != static_cast<uint32_t>(n)) std::fprintf(stderr, "list: %u entries\n", list.count);
     archive::DoneHidFileList(list);
 
     SetInputPath(st.session, (dir / "in").c_str());
     t = std::chrono::steady_clock::now();
-    ops::CompressFileMaskListHid(st, all.list);  // every name replaces its entry
+    ops::CompressFileMaskListHid(*OpCall(st), all.list);  // every name replaces its entry
     steps.update = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "update: status %u\n", st.session.status);
 
     Masks half(std::vector<std::string>(names.begin(), names.begin() + n / 2));
     t = std::chrono::steady_clock::now();
-    ops::DeleteFileMaskListHid(st, half.list);
+    ops::DeleteFileMaskListHid(*OpCall(st), half.list);
     steps.remove = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "delete: status %u\n", st.session.status);
     fs::remove_all(dir);
@@ -133,14 +133,14 @@ double ListEntries(int n) {
             name += std::to_string(i % 100);
             name += "\\entry";
             name += std::to_string(i);
-            archive::WriteEntryRecord(st, out.get(), record, name.c_str());
+            archive::WriteEntryRecord(st.session, st.archive, out.get(), record, name.c_str());
         }
     }
     const HidFileSettings settings = Settings();
-    archive::InitHidFile(st, archive.c_str(), &settings);
+    archive::InitHidFile(st.session, st.archive, archive.c_str(), &settings);
     const auto t = std::chrono::steady_clock::now();
     HidFileList list {};
-    archive::BuildHidFileList(st, list, FileMaskList {});
+    archive::BuildHidFileList(st.session, st.archive, list, FileMaskList {});
     const double seconds = Seconds(t);
     if (list.count != static_cast<uint32_t>(n)) std::fprintf(stderr, "list: %u entries\n", list.count);
     archive::DoneHidFileList(list);

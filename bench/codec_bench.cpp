@@ -23,7 +23,7 @@
 #include "codec/stream.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "frame/library_state.h"
+#include "api/library_state.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -82,7 +82,7 @@ Packed OurCompress(LibraryState& st, const std::vector<uint8_t>& file, std::vect
     MemFile dst(scratch.data(), scratch.size(), "w+b");
     st.stream.source_file = src.f;
     st.stream.output = dst.f;
-    if (!codec::CompressSource(st, &out.packed_size)) std::abort();
+    if (!codec::CompressSource(st.encoder, st.stream, &out.packed_size)) std::abort();
     std::fflush(dst.f);
     out.bytes.assign(scratch.begin(), scratch.begin() + out.packed_size);
     return out;
@@ -98,13 +98,13 @@ void OurExpand(LibraryState& st, Packed& packed, std::vector<uint8_t>& scratch, 
     st.stream.packed_left = static_cast<uint32_t>(n);
     st.stream.unpacked_left = size;
     st.stream.unpacked_size = size;
-    if (!codec::ExpandEntry(st)) std::abort();
+    if (!codec::ExpandEntry(st.decoder, st.stream)) std::abort();
 }
 
 std::unique_ptr<LibraryState> CodecState() {
     auto st = std::make_unique<LibraryState>();
     st->archive.cipher_id = hedgerow::crypto::kCipherNone;
-    if (!codec::AllocOutputBuffer(*st) || !codec::AllocEncoderTables(*st) || !codec::AllocDecoder(*st)) std::abort();
+    if (!codec::AllocOutputBuffer(st->stream) || !codec::AllocEncoderTables(st->encoder, st->stream) || !codec::AllocDecoder(st->decoder, st->stream)) std::abort();
     return st;
 }
 
@@ -126,7 +126,7 @@ void BM_OurCompress(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.total));
     state.counters["packed"] = static_cast<double>(packed);
     state.counters["ratio"] = static_cast<double>(packed) / static_cast<double>(c.total);
-    codec::FreeEncoderTables(*st);
+    codec::FreeEncoderTables(st->encoder);
 }
 
 void BM_OurExpand(benchmark::State& state) {

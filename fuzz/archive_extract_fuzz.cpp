@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "api/library_state.h"
 #include "archive/open_list.h"
-#include "frame/control.h"
+#include "api/control.h"
 #include "names/masks.h"
 #include "ops/create.h"
 #include "ops/extract.h"
 #include "support/fuzz_scratch.h"
+#include "support/test_call.h"
 
 namespace {
 
@@ -94,20 +96,20 @@ void RoundTrip(const uint8_t* data, size_t size) {
     settings.lock_headers = lock ? 1 : 0;
     std::strcpy(settings.data_password, "pw");
     std::strcpy(settings.header_password, "secret");
-    archive::CreateHidFile(*st, path.c_str(), &settings);
+    archive::CreateHidFile(st->session, st->archive, path.c_str(), &settings);
     SetInputPath(st->session, (root / "in").string().c_str());
     FileMaskList masks {};
     names::AddFileMask(st->session, "a.bin", masks);
     names::AddFileMask(st->session, "b.bin", masks);
-    ops::CompressFileMaskListHid(*st, masks);
+    ops::CompressFileMaskListHid(*hedgerow::testing::OpCall(*st), masks);
     names::DoneFileMaskList(masks);
     if (st->session.status != 0) __builtin_trap();
 
     st = std::make_unique<LibraryState>();
-    archive::InitHidFile(*st, path.c_str(), &settings);
+    archive::InitHidFile(st->session, st->archive, path.c_str(), &settings);
     if (st->session.status != 0) __builtin_trap();
     SetOutputPath(st->session, (root / "out").string().c_str());
-    ops::ExtractFileMaskListHid(*st, FileMaskList {});
+    ops::ExtractFileMaskListHid(*hedgerow::testing::OpCall(*st), FileMaskList {});
     if (st->session.status != 0) __builtin_trap();
     for (const char* name : {"a.bin", "b.bin"}) {
         if (ReadBack(root / "out" / name) != ReadBack(root / "in" / name)) __builtin_trap();
@@ -138,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.cipher_id = 2;
     if (mode & 1) std::strcpy(settings.data_password, "pw");
     std::strcpy(settings.header_password, "secret");
-    archive::InitHidFile(*st, path.c_str(), &settings);
+    archive::InitHidFile(st->session, st->archive, path.c_str(), &settings);
     if (st->session.status != 0) return 0;
     st->session.callbacks.crypt_key = {0, DataPassword};
     st->session.callbacks.ok_to_replace = {static_cast<uint32_t>((mode >> 2) & 3), Replace};
@@ -147,14 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetOutputPath(st->session, (root / "out").string().c_str());
     std::set<std::string> entry_names;
     HidFileList list {};
-    archive::BuildHidFileList(*st, list, FileMaskList {});
+    archive::BuildHidFileList(st->session, st->archive, list, FileMaskList {});
     for (const HidFileEntry* e = list.first; e; e = e->next) {
         const std::string name = e->name;
         entry_names.insert(name.substr(name.find_last_of("\\/:") == std::string::npos ? 0 : name.find_last_of("\\/:") + 1));
     }
     archive::DoneHidFileList(list);
     st->session.status = 0;
-    ops::ExtractFileMaskListHid(*st, FileMaskList {});
+    ops::ExtractFileMaskListHid(*hedgerow::testing::OpCall(*st), FileMaskList {});
     CheckScratch(entry_names);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "api/library_state.h"
 #include "archive/open_list.h"
 #include "names/masks.h"
 #include "support/fuzz_scratch.h"
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mode & 1) std::strcpy(settings.header_password, "secret");
     if (mode & 2) st->session.callbacks.head_crypt_key = {1, HeadPassword};
     g_head_answers = 2;
-    archive::InitHidFile(*st, path.c_str(), &settings);
+    archive::InitHidFile(st->session, st->archive, path.c_str(), &settings);
     if (st->session.status != 0) return 0;
 
     FileMaskList masks {};
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         names::AddFileMask(st->session, "DIR\\*.*", masks);
     }
     HidFileList list {};
-    archive::BuildHidFileList(*st, list, masks);
+    archive::BuildHidFileList(st->session, st->archive, list, masks);
     uint32_t walked = 0;
     for (const HidFileEntry* e = list.first; e; e = e->next) {
         ++walked;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/session.h"
+#include "common/session.h"
 #include "hide/carrier.h"
 #include "hide/pcx_carrier.h"
 #include "support/carrier_builder.h"

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "api/library_state.h"
 #include "archive/open_list.h"
-#include "frame/control.h"
+#include "api/control.h"
 #include "names/masks.h"
 #include "ops/create.h"
+#include "support/test_call.h"
 
 namespace fs = std::filesystem;
 using namespace hedgerow;
@@ -46,11 +48,11 @@ std::string MakeArchive(const fs::path& work, int32_t cipher, bool lock) {
     std::strcpy(settings.data_password, "pw");
     std::strcpy(settings.header_password, "secret");
     const std::string archive = (work / "a.arc").string();
-    archive::CreateHidFile(st, archive.c_str(), &settings);
+    archive::CreateHidFile(st.session, st.archive, archive.c_str(), &settings);
     SetInputPath(st.session, (work / "in").c_str());
     FileMaskList masks {};
     for (const char* m : {"A.TXT", "B.BIN", "EMPTY", "DIR\\C.TXT"}) names::AddFileMask(st.session, m, masks);
-    ops::CompressFileMaskListHid(st, masks);
+    ops::CompressFileMaskListHid(*hedgerow::testing::OpCall(st), masks);
     names::DoneFileMaskList(masks);
     if (st.session.status != 0) std::fprintf(stderr, "make_seeds: status %u\n", st.session.status);
     return Read(archive);

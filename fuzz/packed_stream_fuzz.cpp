@@ -14,17 +14,17 @@
 #include "codec/decoder.h"
 #include "codec/stream.h"
 #include "crypto/cipher.h"
-#include "frame/library_state.h"
+#include "support/test_call.h"
 
 namespace {
 
 constexpr size_t kSinkSlack = 4096;  // room past the size, so that an overrun shows
 
-hedgerow::LibraryState& FuzzState() {
+hedgerow::testing::TestCall& FuzzState() {
     static auto* st = [] {
-        auto* s = new hedgerow::LibraryState();
+        auto* s = new hedgerow::testing::TestCall();
         std::strcpy(s->archive.data_password, "fuzz");
-        if (!hedgerow::codec::AllocDecoder(*s)) std::abort();
+        if (!hedgerow::codec::AllocDecoder(s->decoder, s->stream)) std::abort();
         return s;
     }();
     return *st;
@@ -51,7 +51,7 @@ std::FILE* WriteStream(uint8_t* bytes, size_t size) { return fmemopen(bytes, siz
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
     using namespace hedgerow;
-    LibraryState& st = FuzzState();
+    testing::TestCall& st = FuzzState();
     const int32_t cipher = static_cast<int32_t>(data[0] % 4) - 1;
     const auto unpacked = static_cast<int32_t>(data[1] | data[2] << 8 | data[3] << 16) % (4 << 20);
     std::vector<uint8_t> payload(data + 4, data + size);
@@ -74,10 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.unpacked_left = unpacked;
     s.unpacked_size = unpacked;
     s.data_crc = 0xFFFFFFFFu;
-    s.cipher_id = cipher;
-    s.chain_pending = cipher == crypto::kCipherTripleDes || cipher == crypto::kCipherIdea;
-    crypto::SetDecipherKey(st.cipher, st.archive.data_password, cipher);
-    codec::DecodeEntry(st, st.decoder.window.get());
+    codec::BeginEntryCipher(s, cipher, st.archive.data_password, codec::Direction::kDecipher);
+    codec::DecodeEntry(st.decoder, st.stream, st.decoder.window.get());
 
     std::fflush(out);
     const long written = std::ftell(out);

@@ -16,7 +16,7 @@
 #include "archive/records.h"
 #include "archive/temp_names.h"
 #include "hedgerow.h"
-#include "ops/sfx_blocks.h"
+#include "sfxblocks/sfx_blocks.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -29,7 +29,7 @@
 
 namespace {
 
-using namespace hedgerow::ops;
+using namespace hedgerow::sfxblocks;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;    // the library reported a failure

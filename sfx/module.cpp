@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hedgerow.h"
-#include "ops/sfx_blocks.h"
+#include "sfxblocks/sfx_blocks.h"
 
 #ifdef _WIN32
 #  define SFX_EXPORT extern "C"
@@ -23,7 +23,7 @@ extern "C" const unsigned char hedgerow_sfx_program_end[];
 
 namespace {
 
-using namespace hedgerow::ops;
+using namespace hedgerow::sfxblocks;
 
 constexpr size_t kCopyPiece = 32768;
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "archive/records.h"
-#include "frame/control.h"
 #include "names/masks.h"
 #include "names/short_string.h"
 #include "platform/platform.h"
@@ -36,34 +35,33 @@ void ClearArchiveState(ArchiveState& a) {
 }
 
 // Copies the archive name; false (name cleared, kNameTooLong) when it does not fit.
-bool TakeName(LibraryState& st, const char* name) {
+bool TakeName(Session& session, ArchiveState& a, const char* name) {
     const char* text = name ? name : "";
-    if (std::strlen(text) >= sizeof st.archive.name) {
-        st.archive.name[0] = '\0';
-        return Fail(st.session, Status::kNameTooLong);
+    if (std::strlen(text) >= sizeof a.name) {
+        a.name[0] = '\0';
+        return Fail(session, Status::kNameTooLong);
     }
-    CopyBounded(st.archive.name, sizeof st.archive.name, text);
+    CopyBounded(a.name, sizeof a.name, text);
     return true;
 }
 
 // The steps opening and reopening share: the archive name must name an existing file
-// with a marker. The open file, or null with the status set (2 with the new-archive flag
-// and the name cleared, 5, 9999).
-platform::File OpenNamedArchive(LibraryState& st) {
-    ArchiveState& a = st.archive;
+// with a marker. The open file, or null with the status set (kNotFound with the
+// new-archive flag set and the name cleared, kIoError, kLengthError, kNotAnArchive).
+platform::File OpenNamedArchive(Session& session, ArchiveState& a) {
     if (a.name[0] == '\0' || !names::FileExists(a.name) || platform::IsDirectory(a.name)) {
-        SetStatus(st.session, Status::kNotFound);
+        Fail(session, Status::kNotFound);
         a.name[0] = '\0';
         a.new_archive = true;
         return platform::File();
     }
     platform::File file = platform::OpenFile(a.name, "rb");
     if (!file) {
-        SetStatus(st.session, Status::kIoError);
+        Fail(session, Status::kIoError);
         return file;
     }
-    if (!ReadMarkerRecord(st, file.get())) {
-        if (StatusIsOk(st.session)) SetStatus(st.session, Status::kNotAnArchive);
+    if (!ReadMarkerRecord(session, a, file.get())) {
+        Fail(session, Status::kNotAnArchive);  // unless reading it failed first
         file.reset();
     }
     return file;
@@ -71,12 +69,12 @@ platform::File OpenNamedArchive(LibraryState& st) {
 
 }  // namespace
 
-void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* settings) {
+void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidFileSettings* settings) {
+    ClearStatus(session);
     const HidFileSettings no_settings {};
     const HidFileSettings& s = settings ? *settings : no_settings;
-    ArchiveState& a = st.archive;
-    st.session.relative_path[0] = '\0';
-    st.session.relative_path_refused = false;
+    session.relative_path[0] = '\0';
+    session.relative_path_refused = false;
     ClearArchiveState(a);
     std::memset(a.data_password, 0, sizeof a.data_password);
     std::memset(a.header_password_decipher, 0, sizeof a.header_password_decipher);
@@ -89,54 +87,57 @@ void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* sett
         CopyBounded(a.header_password_decipher, sizeof a.header_password_decipher, s.header_password);
         CopyBounded(a.header_password_encipher, sizeof a.header_password_encipher, s.header_password);
     }
-    if (!TakeName(st, name)) return;
-    platform::File file = OpenNamedArchive(st);
+    if (!TakeName(session, a, name)) return;
+    platform::File file = OpenNamedArchive(session, a);
     if (!file) return;
-    if (!FindFirstEntryRecord(st, file.get())) {
+    const FirstRecord first = FindFirstEntryRecord(session, a, file.get());
+    if (first != FirstRecord::kFound) {
         // An archive whose every entry was deleted ends at its marker: it is empty, not
         // locked against us.
         const uint64_t end_of_head = static_cast<uint64_t>(a.marker_offset) + kMarkerSize;
         if (platform::Length(file.get()) != static_cast<int64_t>(end_of_head)) {
-            if (st.session.status != static_cast<uint16_t>(Status::kIoError)) SetStatus(st.session, Status::kBadPassword);
+            Fail(session, first == FirstRecord::kUnreadable ? Status::kIoError : Status::kBadPassword);
             return;
         }
         a.first_entry_offset = static_cast<uint32_t>(end_of_head);
         a.read_position = a.first_entry_offset;
     }
-    ClearCallbackProcedures(st.session);
-    SetStatus(st.session, Status::kOk);
+    ClearCallbackProcedures(session);
 }
 
-void CreateHidFile(LibraryState& st, const char* name, const HidFileSettings* settings) {
+void CreateHidFile(Session& session, ArchiveState& a, const char* name, const HidFileSettings* settings) {
+    ClearStatus(session);
     if (settings == nullptr || settings->data_password[0] == '\0') {
-        SetStatus(st.session, Status::kNoPassword);
+        Fail(session, Status::kNoPassword);
         return;
     }
-    InitHidFile(st, name, settings);
-    if (st.session.status == static_cast<uint16_t>(Status::kNameTooLong)) return;
-    ArchiveState& a = st.archive;
+    // Opening the name takes in the settings as for an existing archive; that a new name
+    // is not found (or an existing file is no archive) is what this call wants to know,
+    // not its outcome, so the status is cleared again unless the name itself was refused.
+    InitHidFile(session, a, name, settings);
+    if (StatusIs(session, Status::kNameTooLong)) return;
+    ClearStatus(session);
     if (a.locked) {
         if (settings->header_password[0] == '\0') {
-            SetStatus(st.session, Status::kNoPassword);
+            Fail(session, Status::kNoPassword);
             return;
         }
         CopyBounded(a.header_password_encipher, sizeof a.header_password_encipher, settings->header_password);
     }
     if (names::FileExists(name)) {
-        SetStatus(st.session, Status::kIoError);
+        Fail(session, Status::kIoError);
         a.name[0] = '\0';
         return;
     }
-    SetStatus(st.session, Status::kOk);
-    (void)TakeName(st, name);
+    (void)TakeName(session, a, name);
     a.new_archive = true;
     a.settings = *settings;
 }
 
-void DoneHidFile(LibraryState& st) {
-    st.archive.name[0] = '\0';
-    st.session.input_path[0] = '\0';
-    st.session.input_path_refused = false;
+void DoneHidFile(Session& session, ArchiveState& a) {
+    a.name[0] = '\0';
+    session.input_path[0] = '\0';
+    session.input_path_refused = false;
 }
 
 void InitHidFileList(HidFileList& list) {
@@ -145,34 +146,30 @@ void InitHidFileList(HidFileList& list) {
     list.last = nullptr;
 }
 
-void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& masks) {
+bool ListEntries(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {
     InitHidFileList(list);
-    RewindEntries(st.archive);
-    platform::File file = platform::OpenFile(st.archive.name, "rb");
-    if (!file) {
-        SetStatus(st.session, Status::kIoError);
-        return;
-    }
+    RewindEntries(a);
+    platform::File file = platform::OpenFile(a.name, "rb");
+    if (!file) return Fail(session, Status::kIoError);
     HidFileEntry entry {};
     char stored[kNameFieldSize];
     uint8_t record[kRecordSize];
     // Each name is matched against the whole list, so the list is indexed once.
     const names::MaskIndex index = names::IndexMasks(masks);
-    while (ReadNextEntryRecord(st, file.get(), &entry, stored, record)) {
+    for (;;) {
+        const NextRecord next = ReadNextEntryRecord(session, a, file.get(), &entry, stored, record);
+        if (next == NextRecord::kFailed) return false;
+        if (next == NextRecord::kEnd) return true;
         // Names are kept in the OEM code page; the host sees them in its own.
         (void)platform::OemToAnsi(stored, entry.name, sizeof entry.name);
         if (!names::MatchMaskIndex(entry.name, index)) continue;
         void* block = nullptr;
-        if (!names::AllocBlock(&block, sizeof(HidFileEntry))) {
-            SetStatus(st.session, Status::kNoMemory);
-            break;
-        }
+        if (!names::AllocBlock(&block, sizeof(HidFileEntry))) return Fail(session, Status::kNoMemory);
         auto* listed = static_cast<HidFileEntry*>(block);
         void* copy = nullptr;
         if (!names::AllocBlock(&copy, kRecordSize)) {
             names::FreeBlock(&block);
-            SetStatus(st.session, Status::kNoMemory);
-            break;
+            return Fail(session, Status::kNoMemory);
         }
         *listed = entry;
         listed->record_copy = static_cast<uint8_t*>(copy);
@@ -186,9 +183,12 @@ void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& m
         list.last = listed;
         ++list.count;
     }
+}
+
+void BuildHidFileList(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {
     // An empty list says so, unless a failure stopped the walk: that failure must stay
     // visible, or a rewrite would take a damaged or unreadable archive for an empty one.
-    if (list.count == 0 && StatusIsOk(st.session)) SetStatus(st.session, Status::kNoEntries);
+    if (ListEntries(session, a, list, masks) && list.count == 0) Fail(session, Status::kNoEntries);
 }
 
 void DoneHidFileList(HidFileList& list) {
@@ -202,25 +202,27 @@ void DoneHidFileList(HidFileList& list) {
     InitHidFileList(list);
 }
 
-void ReopenHidFile(LibraryState& st, const char* name, bool assume_locked) {
-    Callbacks& c = st.session.callbacks;
+bool ReopenHidFile(Session& session, ArchiveState& a, const char* name, bool assume_locked) {
+    Callbacks& c = session.callbacks;
     c.progress.user = c.file_name.user = c.skip_file.user = c.crypt_key.user = 0;
     c.head_crypt_key.user = c.ok_to_replace.user = c.next_disk.user = c.sfx_progress.user = 0;
-    st.session.relative_path[0] = '\0';
-    st.session.relative_path_refused = false;
-    ClearArchiveState(st.archive);
-    st.archive.locked = assume_locked;
-    st.archive.cipher_id = 0;
-    if (!TakeName(st, name)) return;
-    platform::File file = OpenNamedArchive(st);
-    if (!file) return;
-    if (!FindFirstEntryRecord(st, file.get())) {
+    session.relative_path[0] = '\0';
+    session.relative_path_refused = false;
+    ClearArchiveState(a);
+    a.locked = assume_locked;
+    a.cipher_id = 0;
+    if (!TakeName(session, a, name)) return false;
+    platform::File file = OpenNamedArchive(session, a);
+    if (!file) return false;
+    switch (FindFirstEntryRecord(session, a, file.get())) {
+        case FirstRecord::kFound: break;
         // A host that gave up on the header password keeps its answer.
-        if (st.session.status != static_cast<uint16_t>(Status::kBadPassword)) SetStatus(st.session, Status::kNothingToDo);
-        return;
+        case FirstRecord::kRefused: return Fail(session, Status::kBadPassword);
+        case FirstRecord::kNone:
+        case FirstRecord::kUnreadable: return Fail(session, Status::kNothingToDo);
     }
-    ClearCallbackProcedures(st.session);
-    SetStatus(st.session, Status::kOk);
+    ClearCallbackProcedures(session);
+    return true;
 }
 
 }  // namespace hedgerow::archive

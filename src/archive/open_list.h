@@ -3,7 +3,8 @@
 // between calls: each routine opens it, works and closes it again.
 #pragma once
 
-#include "frame/library_state.h"
+#include "archive/archive_state.h"
+#include "common/session.h"
 #include "hedgerow.h"
 
 namespace hedgerow::archive {
@@ -12,14 +13,14 @@ namespace hedgerow::archive {
 // entry record, then clears the callback procedures (all but the header-password one).
 // Status: 0; 2 (no such file: the new-archive flag is set and the name cleared); 5;
 // 9999 (no marker); 9961 (no entry record passes its check); 9968 (name too long).
-void InitHidFile(LibraryState& st, const char* name, const HidFileSettings* settings);
+void InitHidFile(Session& session, ArchiveState& archive, const char* name, const HidFileSettings* settings);
 
 // Prepares a new archive: refuses an empty data password (9953), locking without a
 // header password (9953) and the name of an existing file (5).
-void CreateHidFile(LibraryState& st, const char* name, const HidFileSettings* settings);
+void CreateHidFile(Session& session, ArchiveState& archive, const char* name, const HidFileSettings* settings);
 
 // Forgets the archive name and the input path.
-void DoneHidFile(LibraryState& st);
+void DoneHidFile(Session& session, ArchiveState& archive);
 
 void InitHidFileList(HidFileList& list);
 // Fills the list with the entries whose names match the masks (all for an empty list),
@@ -27,14 +28,17 @@ void InitHidFileList(HidFileList& list);
 // opened or read; 8 when memory runs out (the list keeps what it had); 9964 when a
 // damaged record ends the walk (the entries before it stay listed). A failure keeps its
 // code also when it leaves the list empty.
-void BuildHidFileList(LibraryState& st, HidFileList& list, const FileMaskList& masks);
+void BuildHidFileList(Session& session, ArchiveState& archive, HidFileList& list, const FileMaskList& masks);
+// The same walk for the operations, where an empty list is no failure: false (status
+// set) only when a failure ended the walk.
+[[nodiscard]] bool ListEntries(Session& session, ArchiveState& archive, HidFileList& list, const FileMaskList& masks);
 void DoneHidFileList(HidFileList& list);
 
 // The first step of locking and unlocking: clears the callback registrations and the
 // archive state, takes the archive as locked with cipher id 0 and finds its first
-// record by deciphering. Status: 0, 2, 5, 9999, or 9967 (no record deciphers). With
-// assume_locked false the records are taken as plain (for locking an archive that is
-// not locked yet).
-void ReopenHidFile(LibraryState& st, const char* name, bool assume_locked = true);
+// record by deciphering. False with the status 2, 5, 9999, 9961 (the host gave up on the
+// header password) or 9967 (no record deciphers). With assume_locked false the records
+// are taken as plain (for locking an archive that is not locked yet).
+[[nodiscard]] bool ReopenHidFile(Session& session, ArchiveState& archive, const char* name, bool assume_locked = true);
 
 }  // namespace hedgerow::archive

@@ -10,7 +10,7 @@
 #include "archive/temp_names.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "names/masks.h"
 #include "platform/platform.h"
 
@@ -104,48 +104,50 @@ bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* lo
 
 }  // namespace
 
-int FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
+MarkerSearch FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
     const int64_t length = platform::Length(file);
-    if (length < 0 || !platform::SeekTo(file, 0)) return -1;
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
-    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) return -1;
-    return SearchMarker(buffer, offset, locked) ? 1 : 0;
-}
-
-bool ReadMarkerRecord(LibraryState& st, std::FILE* file) {
-    SetStatus(st.session, Status::kOk);
-    if (!platform::SeekTo(file, 0)) return Fail(st.session, Status::kIoError);
-    const int64_t length = platform::Length(file);
-    if (length < 0) return Fail(st.session, Status::kLengthError);
+    if (length < 0 || !platform::SeekTo(file, 0)) return MarkerSearch::kUnreadable;
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
     if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
-        return Fail(st.session, Status::kIoError);
+        return MarkerSearch::kUnreadable;
+    }
+    return SearchMarker(buffer, offset, locked) ? MarkerSearch::kFound : MarkerSearch::kNone;
+}
+
+bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file) {
+    if (!platform::SeekTo(file, 0)) return Fail(session, Status::kIoError);
+    const int64_t length = platform::Length(file);
+    if (length < 0) return Fail(session, Status::kLengthError);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
+    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
+        return Fail(session, Status::kIoError);
     }
     uint32_t offset = 0;
     bool locked = false;
     if (!SearchMarker(buffer, &offset, &locked)) return false;
-    st.archive.marker_offset = offset;
-    st.archive.marker_body_offset = offset + 10;
-    st.archive.marker_body_length = kMarkerBodyLength;
-    if (locked) st.archive.locked = true;
+    archive.marker_offset = offset;
+    archive.marker_body_offset = offset + 10;
+    archive.marker_body_length = kMarkerBodyLength;
+    if (locked) archive.locked = true;
     return true;
 }
 
-bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
-    SetStatus(st.session, Status::kOk);
-    const uint64_t start = static_cast<uint64_t>(st.archive.marker_body_offset) + st.archive.marker_body_length;
-    if (!platform::SeekTo(file, start)) return Fail(st.session, Status::kIoError);
+FirstRecord FindFirstEntryRecord(Session& session, ArchiveState& archive, std::FILE* file) {
+    const uint64_t start = static_cast<uint64_t>(archive.marker_body_offset) + archive.marker_body_length;
+    if (!platform::SeekTo(file, start)) return FirstRecord::kUnreadable;
     const int64_t length = platform::Length(file);
-    if (length < 0) return false;
+    if (length < 0) return FirstRecord::kNone;
     const uint64_t behind_marker = static_cast<uint64_t>(length) > start ? static_cast<uint64_t>(length) - start : 0;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(behind_marker, kMarkerSearchLimit));
     std::vector<uint8_t> buffer(std::max<size_t>(wanted, 1));
     const size_t got = platform::ReadBytes(file, buffer.data(), wanted);
-    if (got < wanted) return Fail(st.session, Status::kIoError);
-    if (got < kRecordSize) return false;
-    if (st.archive.locked) {
+    if (got < wanted) return FirstRecord::kUnreadable;
+    if (got < kRecordSize) return FirstRecord::kNone;
+    if (archive.locked) {
         uint8_t plain[kRecordSize];
-        if (!DecipherEntryHeader(st, plain, buffer.data())) return false;
+        const HeaderKey key = DecipherEntryHeader(session, archive, plain, buffer.data());
+        if (key == HeaderKey::kRefused) return FirstRecord::kRefused;
+        if (key == HeaderKey::kNoProcedure) return FirstRecord::kNone;
         std::memcpy(buffer.data(), plain, kRecordSize);
     }
     // Writers put the first record right behind the marker; readers accept one that
@@ -158,12 +160,12 @@ bool FindFirstEntryRecord(LibraryState& st, std::FILE* file) {
             lin = Step(kSliding.step, lin, b[p + kCrcStart + kCrcLength - 1]) ^ kSliding.outgoing[b[p + kCrcStart - 1]];
         }
         if (Load32Le(b + p + kFieldHeaderCrc) == ~(lin ^ kSliding.preset)) {
-            st.archive.first_entry_offset = static_cast<uint32_t>(start + p);
-            st.archive.read_position = st.archive.first_entry_offset;
-            return true;
+            archive.first_entry_offset = static_cast<uint32_t>(start + p);
+            archive.read_position = archive.first_entry_offset;
+            return FirstRecord::kFound;
         }
     }
-    return false;
+    return FirstRecord::kNone;
 }
 
 void RewindEntries(ArchiveState& archive) { archive.read_position = archive.first_entry_offset; }
@@ -193,39 +195,45 @@ void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize],
     std::memset(entry->reserved6, 0, sizeof entry->reserved6);
 }
 
-bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry, char name[kNameFieldSize],
-                         uint8_t record[kRecordSize]) {
-    const uint32_t offset = st.archive.read_position;
+NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
+                               char name[kNameFieldSize], uint8_t record[kRecordSize]) {
+    const auto failed = [&](Status code) {
+        Fail(session, code);
+        return NextRecord::kFailed;
+    };
+    const uint32_t offset = archive.read_position;
     const int64_t length = platform::Length(file);
-    if (length < 0) return Fail(st.session, Status::kIoError);
-    if (static_cast<uint64_t>(offset) >= static_cast<uint64_t>(length)) return false;  // the end of the archive
+    if (length < 0) return failed(Status::kIoError);
+    if (static_cast<uint64_t>(offset) >= static_cast<uint64_t>(length)) return NextRecord::kEnd;
     // Less than a record behind the last entry is a cut-off archive, and a read that
     // fails is an error: neither may pass for the end, or a rewrite would drop entries.
     if (static_cast<uint64_t>(offset) + kRecordSize > static_cast<uint64_t>(length)) {
-        return Fail(st.session, Status::kBadFormat);
+        return failed(Status::kBadFormat);
     }
     uint8_t raw[kRecordSize];
     if (!platform::SeekTo(file, offset) || platform::ReadBytes(file, raw, kRecordSize) < kRecordSize) {
-        return Fail(st.session, Status::kIoError);
+        return failed(Status::kIoError);
     }
-    if (st.archive.locked) {
-        if (!DecipherEntryHeader(st, record, raw)) return false;
+    if (archive.locked) {
+        const HeaderKey key = DecipherEntryHeader(session, archive, record, raw);
+        if (key == HeaderKey::kRefused) return failed(Status::kBadPassword);
+        if (key == HeaderKey::kNoProcedure) return NextRecord::kEnd;
     } else {
         std::memcpy(record, raw, kRecordSize);
     }
-    if (Load32Le(record + kFieldTag) != kRecordTag) return Fail(st.session, Status::kBadFormat);
+    if (Load32Le(record + kFieldTag) != kRecordTag) return failed(Status::kBadFormat);
     const auto* stored = reinterpret_cast<const char*>(record + kFieldName);
-    if (strnlen(stored, kNameFieldSize) == kNameFieldSize) return Fail(st.session, Status::kBadFormat);
+    if (strnlen(stored, kNameFieldSize) == kNameFieldSize) return failed(Status::kBadFormat);
     // The data must lie inside the file, and the next record inside what an entry
     // offset can express.
     const uint64_t next = static_cast<uint64_t>(offset) + kRecordSize + Load32Le(record + kFieldPackedSize);
     if (next > static_cast<uint64_t>(length) || next > UINT32_MAX) {
-        return Fail(st.session, Status::kBadFormat);
+        return failed(Status::kBadFormat);
     }
     FillEntryFromRecord(entry, record, offset);
     std::memcpy(name, stored, strnlen(stored, kNameFieldSize) + 1);
-    st.archive.read_position = static_cast<uint32_t>(next);
-    return true;
+    archive.read_position = static_cast<uint32_t>(next);
+    return NextRecord::kEntry;
 }
 
 bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]) {
@@ -258,10 +266,11 @@ bool FormStoredName(const Session& session, const char* name, char stored[kNameF
     return platform::AnsiToOem(t.c_str(), stored, kNameFieldSize);
 }
 
-bool WriteEntryRecord(LibraryState& st, std::FILE* file, uint8_t record[kRecordSize], const char* name) {
+bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file, uint8_t record[kRecordSize],
+                      const char* name) {
     char stored[kNameFieldSize] = {};
-    if (!FormStoredName(st.session, name, stored)) return Fail(st.session, Status::kNameTooLong);
-    Store32Le(record + kFieldCipherId, static_cast<uint32_t>(st.archive.cipher_id));
+    if (!FormStoredName(session, name, stored)) return Fail(session, Status::kNameTooLong);
+    Store32Le(record + kFieldCipherId, static_cast<uint32_t>(archive.cipher_id));
     Store32Le(record + kFieldTag, kRecordTag);
     Store32Le(record + kFieldRecordLength, kRecordSize);
     Store32Le(record + kFieldRevision, kFormatRevision);
@@ -269,38 +278,42 @@ bool WriteEntryRecord(LibraryState& st, std::FILE* file, uint8_t record[kRecordS
     std::memcpy(record + kFieldName, stored, std::strlen(stored));
     Store32Le(record + kFieldHeaderCrc, HeaderCrc(record));
     uint8_t out[kRecordSize];
-    if (st.archive.locked) {
+    if (archive.locked) {
         uint8_t work[kRecordSize];
         std::memcpy(work, record, kRecordSize);
-        EncipherEntryHeader(st, out, work);
+        EncipherEntryHeader(archive, out, work);
     } else {
         std::memcpy(out, record, kRecordSize);
     }
-    if (platform::WriteBytes(file, out, kRecordSize) < kRecordSize) return Fail(st.session, Status::kWriteError);
+    if (platform::WriteBytes(file, out, kRecordSize) < kRecordSize) return Fail(session, Status::kWriteError);
     return true;
 }
 
-void EncipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], uint8_t source[kRecordSize]) {
-    crypto::SetEncipherKey(st.cipher, st.archive.header_password_encipher, crypto::kCipherDes);
-    crypto::EncipherBuffer(st.cipher, source, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
+void EncipherEntryHeader(const ArchiveState& archive, uint8_t destination[kRecordSize], uint8_t source[kRecordSize]) {
+    // Records have keys of their own (the header password): a schedule of this call only.
+    crypto::CipherState cipher;
+    crypto::SetEncipherKey(cipher, archive.header_password_encipher, crypto::kCipherDes);
+    crypto::EncipherBuffer(cipher, source, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
     std::memmove(destination, source, kRecordSize);
 }
 
-bool DecipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], const uint8_t source[kRecordSize]) {
+HeaderKey DecipherEntryHeader(Session& session, ArchiveState& archive, uint8_t destination[kRecordSize],
+                              const uint8_t source[kRecordSize]) {
+    crypto::CipherState cipher;
     for (;;) {
         uint8_t work[kRecordSize];
         std::memcpy(work, source, kRecordSize);
-        crypto::SetDecipherKey(st.cipher, st.archive.header_password_decipher, crypto::kCipherDes);
-        crypto::DecipherBuffer(st.cipher, work, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
+        crypto::SetDecipherKey(cipher, archive.header_password_decipher, crypto::kCipherDes);
+        crypto::DecipherBuffer(cipher, work, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
         std::memcpy(destination, work, kRecordSize);
-        if (CheckEntryHeaderCrc(work)) return true;
-        const auto& slot = st.session.callbacks.head_crypt_key;
-        if (slot.proc == nullptr) return false;
-        char* password = st.archive.header_password_decipher;
+        if (CheckEntryHeaderCrc(work)) return HeaderKey::kDeciphered;
+        const auto& slot = session.callbacks.head_crypt_key;
+        if (slot.proc == nullptr) return HeaderKey::kNoProcedure;
+        char* password = archive.header_password_decipher;
         std::memset(password, 0, kPasswordCapacity);
-        const int32_t answer = slot.proc(slot.user, password, st.archive.name);
+        const int32_t answer = slot.proc(slot.user, password, archive.name);
         password[kPasswordCapacity - 1] = '\0';  // whatever the host wrote, it ends here
-        if (answer == 0) return Fail(st.session, Status::kBadPassword);
+        if (answer == 0) return HeaderKey::kRefused;
     }
 }
 

@@ -17,7 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frame/library_state.h"
+#include "archive/archive_state.h"
+#include "common/session.h"
 
 namespace hedgerow::archive {
 
@@ -42,33 +43,46 @@ inline constexpr uint32_t kFieldRevision = 364;
 // Builds the 34-byte marker record.
 void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]);
 
+enum class MarkerSearch { kFound, kNone, kUnreadable };
+
 // Searches the first 61,440 bytes of an open file for the marker: its offset and whether
-// its flags say the records are enciphered. 1 found, 0 no marker, -1 the file cannot be
-// read.
-int FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
+// its flags say the records are enciphered.
+MarkerSearch FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
 
 // Searches the first 61,440 bytes for the marker; records M, the body offset and length,
-// and sets the locked flag from the marker's flags. Status 0 first; 5 when the file
-// cannot be positioned or read, 6 when its length is unknown; false without a status
-// when there is no marker (the caller reports kNotAnArchive).
-bool ReadMarkerRecord(LibraryState& st, std::FILE* file);
+// and sets the locked flag from the marker's flags. False: kIoError when the file cannot
+// be positioned or read, kLengthError when its length is unknown; no status when there is
+// no marker (the caller reports kNotAnArchive).
+[[nodiscard]] bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file);
+
+// What the search for the first entry record found. Sets no status: what the outcome
+// means depends on the caller (opening reports kBadPassword, reopening kNothingToDo).
+enum class FirstRecord {
+    kFound,       // first_entry_offset and read_position are set
+    kNone,        // no record passes its check (or none can be deciphered unasked)
+    kRefused,     // the host gave up on the header password
+    kUnreadable,  // the file could not be positioned or read
+};
 
 // Finds the first entry record behind the marker (deciphering it first in a locked
-// archive, asking the host for the header password as needed). False when there is none;
-// the caller reports kBadPassword or kNothingToDo.
-bool FindFirstEntryRecord(LibraryState& st, std::FILE* file);
+// archive, asking the host for the header password as needed).
+FirstRecord FindFirstEntryRecord(Session& session, ArchiveState& archive, std::FILE* file);
 
 // Sets the read position back to the first entry record.
 void RewindEntries(ArchiveState& archive);
 
+enum class NextRecord { kEntry, kEnd, kFailed };
+
 // Reads the record at the read position into record (deciphered in a locked archive),
 // fills entry (all but its name, record copy and next) and copies the stored OEM name
-// into name. Advances the read position past the entry's data. False at the end of the
-// archive (no status) and on damage: kBadFormat for a tag other than 77, a name without
-// terminator, data running past the end of the file or a record cut off by it;
-// kIoError when a read fails; kBadPassword when the host gave up on the header password.
-bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry, char name[kNameFieldSize],
-                         uint8_t record[kRecordSize]);
+// into name. Advances the read position past the entry's data. kEnd at the end of the
+// archive, and also when a locked record cannot be deciphered and no HeadCryptKeyProc is
+// registered to ask. kFailed with the status set on damage: kBadFormat for a tag other
+// than 77, a name without terminator, data running past the end of the file or a record
+// cut off by it; kIoError when a read fails; kBadPassword when the host gave up on the
+// header password.
+NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
+                               char name[kNameFieldSize], uint8_t record[kRecordSize]);
 
 // Forms the stored name from name (drops drive, UNC server and share, leading separators
 // and leading ".." parts; puts the relative path in front; with arOptNamesOnly keeps only
@@ -76,7 +90,8 @@ bool ReadNextEntryRecord(LibraryState& st, std::FILE* file, HidFileEntry* entry,
 // a locked archive and writes it at the file's current position. The caller fills the
 // CRC, size, stamp and attribute fields. False: kWriteError on a short write,
 // kNameTooLong when the stored name would not fit its field.
-bool WriteEntryRecord(LibraryState& st, std::FILE* file, uint8_t record[kRecordSize], const char* name);
+[[nodiscard]] bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file,
+                                    uint8_t record[kRecordSize], const char* name);
 
 // The stored-name rule of WriteEntryRecord, on its own: false when the result would not
 // fit 255 bytes in the OEM code page.
@@ -84,12 +99,16 @@ bool FormStoredName(const Session& session, const char* name, char stored[kNameF
 
 // Enciphers source in place with the header password for enciphering (DES, ECB) and
 // copies it to destination.
-void EncipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], uint8_t source[kRecordSize]);
+void EncipherEntryHeader(const ArchiveState& archive, uint8_t destination[kRecordSize], uint8_t source[kRecordSize]);
+
+enum class HeaderKey { kDeciphered, kNoProcedure, kRefused };
 
 // Deciphers with the header password for deciphering until the header CRC holds, asking
-// HeadCryptKeyProc for another password each time it fails. False when no procedure is
-// registered (no status) or it answers 0 (kBadPassword).
-bool DecipherEntryHeader(LibraryState& st, uint8_t destination[kRecordSize], const uint8_t source[kRecordSize]);
+// HeadCryptKeyProc for another password each time it fails (the answer becomes the
+// header password for deciphering). kNoProcedure when none is registered, kRefused when
+// it answers 0. Sets no status.
+HeaderKey DecipherEntryHeader(Session& session, ArchiveState& archive, uint8_t destination[kRecordSize],
+                              const uint8_t source[kRecordSize]);
 
 // True when the record's header CRC field matches bytes 8 to 431.
 bool CheckEntryHeaderCrc(const uint8_t record[kRecordSize]);

@@ -11,7 +11,6 @@
 
 #include "codec/stream.h"
 #include "crypto/cipher.h"
-#include "frame/library_state.h"
 #include "platform/platform.h"
 
 namespace hedgerow::codec {
@@ -21,9 +20,9 @@ namespace {
 // Bit reader. The look-ahead word is the top 16 bits of the cursor's buffer. After the packed data
 // runs out, zero bytes are fed in and counted, so that a damaged stream can be told by the
 // bits it took from nowhere.
-bool FillInput(LibraryState& st, DecoderWork& w) {
+bool FillInput(StreamState& s, DecoderWork& w) {
     if (w.input_ended) return false;
-    const int32_t got = ReadPacked(st, w.input, DecoderWork::kInputSize);
+    const int32_t got = ReadPacked(s, w.input, DecoderWork::kInputSize);
     if (got <= 0) {
         w.input_ended = true;
         return false;
@@ -33,10 +32,10 @@ bool FillInput(LibraryState& st, DecoderWork& w) {
     return true;
 }
 
-void RefillSlow(LibraryState& st, DecoderWork& w) {
+void RefillSlow(StreamState& s, DecoderWork& w) {
     BitCursor& b = w.bits;
     while (b.count <= 56) {
-        if (b.next == b.end && !FillInput(st, w)) {
+        if (b.next == b.end && !FillInput(s, w)) {
             b.count += 8;
             ++w.phantom_bytes;
             continue;
@@ -58,11 +57,11 @@ inline void RefillFast(BitCursor& b) {
     b.count |= 56;
 }
 
-inline void Refill(LibraryState& st, DecoderWork& w) {
+inline void Refill(StreamState& s, DecoderWork& w) {
     if (w.bits.end - w.bits.next >= 8) {
         RefillFast(w.bits);
     } else {
-        RefillSlow(st, w);
+        RefillSlow(s, w);
     }
 }
 
@@ -105,8 +104,8 @@ int LengthFor(const DecodeTable& t, uint32_t v) {
 
 // A table header: block kind, keep bit, channel count, the length code and the code
 // lengths it sends.
-void ReadCodeTables(LibraryState& st, DecoderWork& w) {
-    RefillSlow(st, w);
+void ReadCodeTables(StreamState& s, DecoderWork& w) {
+    RefillSlow(s, w);
     const uint32_t head = Peek16(w.bits);
     if ((head & 0x4000u) == 0) std::memset(w.previous_lengths, 0, sizeof(w.previous_lengths));
     w.audio = (head & 0x8000u) != 0;
@@ -120,7 +119,7 @@ void ReadCodeTables(LibraryState& st, DecoderWork& w) {
     }
     uint8_t length_lengths[kLengthCodeSymbols];
     for (auto& l : length_lengths) {
-        if (w.bits.count < 32) RefillSlow(st, w);
+        if (w.bits.count < 32) RefillSlow(s, w);
         l = static_cast<uint8_t>(TakeBits(w.bits, 4));
     }
     BuildDecodeTable(length_lengths, w.length_code, kLengthCodeSymbols);
@@ -128,20 +127,20 @@ void ReadCodeTables(LibraryState& st, DecoderWork& w) {
     uint8_t* lengths = w.previous_lengths;  // new lengths are built on top of the old ones
     int32_t i = 0;
     while (i < count) {
-        if (w.bits.count < 32) RefillSlow(st, w);
-        const uint32_t s = TakeSymbol(w.bits, w.length_code);
-        if (s < 16) {
-            lengths[i] = static_cast<uint8_t>((lengths[i] + s) & 15u);
+        if (w.bits.count < 32) RefillSlow(s, w);
+        const uint32_t symbol = TakeSymbol(w.bits, w.length_code);
+        if (symbol < 16) {
+            lengths[i] = static_cast<uint8_t>((lengths[i] + symbol) & 15u);
             ++i;
             continue;
         }
         int32_t run = 0;
         uint8_t value = 0;
-        if (s == kRepeatPrevious) {
+        if (symbol == kRepeatPrevious) {
             run = static_cast<int32_t>(TakeBits(w.bits, 2)) + 3;
             // Nothing precedes position 0: repeat a length of 0 there.
             value = i > 0 ? lengths[i - 1] : 0;
-        } else if (s == kZeros3To10) {
+        } else if (symbol == kZeros3To10) {
             run = static_cast<int32_t>(TakeBits(w.bits, 3)) + 3;
         } else {
             run = static_cast<int32_t>(TakeBits(w.bits, 7)) + 11;
@@ -280,12 +279,12 @@ void ResetWork(DecoderWork& w) {
     w.last_distance = 0;
 }
 
-void FlushWindow(LibraryState& st, const uint8_t* window, uint32_t pos, uint32_t& flushed) {
+void FlushWindow(StreamState& s, const uint8_t* window, uint32_t pos, uint32_t& flushed) {
     if (pos < flushed) {
-        (void)WriteUnpacked(st, window + flushed, static_cast<int32_t>(kWindowSize - flushed));
-        (void)WriteUnpacked(st, window, static_cast<int32_t>(pos));
+        (void)WriteUnpacked(s, window + flushed, static_cast<int32_t>(kWindowSize - flushed));
+        (void)WriteUnpacked(s, window, static_cast<int32_t>(pos));
     } else {
-        (void)WriteUnpacked(st, window + flushed, static_cast<int32_t>(pos - flushed));
+        (void)WriteUnpacked(s, window + flushed, static_cast<int32_t>(pos - flushed));
     }
     flushed = pos;
 }
@@ -326,32 +325,28 @@ uint8_t Predict(ChannelRecord& r, int32_t& channel_delta, uint32_t delta) {
     return ch;
 }
 
-bool EnsureWork(LibraryState& st) {
-    if (st.decoder.work) return true;
-    if (!platform::FaultPoint(platform::FaultKind::kAlloc)) st.decoder.work.reset(new (std::nothrow) DecoderWork());
-    return st.decoder.work ? true : Fail(st.session, Status::kNoMemory);
+bool EnsureWork(DecoderState& d, StreamState& s) {
+    if (d.work) return true;
+    if (!platform::FaultPoint(platform::FaultKind::kAlloc)) d.work.reset(new (std::nothrow) DecoderWork());
+    return d.work ? true : Fail(s, Status::kNoMemory);
 }
 
-bool UsesChain(int32_t cipher_id) {
-    return cipher_id == crypto::kCipherTripleDes || cipher_id == crypto::kCipherIdea;
-}
 
 }  // namespace
 
-bool AllocDecoder(LibraryState& st) {
-    DecoderState& d = st.decoder;
+bool AllocDecoder(DecoderState& d, StreamState& s) {
     if (!d.window && !platform::FaultPoint(platform::FaultKind::kAlloc))
         d.window.reset(new (std::nothrow) uint8_t[kWindowSize]);
-    if (!d.window || !EnsureWork(st)) {
-        FreeDecoder(st);
-        return Fail(st.session, Status::kNoMemory);
+    if (!d.window || !EnsureWork(d, s)) {
+        FreeDecoder(d);
+        return Fail(s, Status::kNoMemory);
     }
     return true;
 }
 
-void FreeDecoder(LibraryState& st) {
-    st.decoder.window.reset();
-    st.decoder.work.reset();
+void FreeDecoder(DecoderState& d) {
+    d.window.reset();
+    d.work.reset();
 }
 
 void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size) {
@@ -404,26 +399,19 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
     return {table.symbols[i], n};
 }
 
-uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta) {
-    if (!EnsureWork(st)) return 0;
-    DecoderWork& w = *st.decoder.work;
-    return Predict(w.channel_record[channel & 3], w.channel_delta, delta & 0xFFu);
-}
-
-void DecodeEntry(LibraryState& st, uint8_t* window) {
-    StreamState& s = st.stream;
+void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
     std::unique_ptr<uint8_t[]> own_window;
-    if (window == nullptr) window = st.decoder.window.get();
+    if (window == nullptr) window = d.window.get();
     if (window == nullptr) {
         if (!platform::FaultPoint(platform::FaultKind::kAlloc)) own_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
         if (!own_window) {
-            Fail(st.session, Status::kNoMemory);
+            Fail(s, Status::kNoMemory);
             return;
         }
         window = own_window.get();
     }
-    if (!EnsureWork(st)) return;
-    DecoderWork& w = *st.decoder.work;
+    if (!EnsureWork(d, s)) return;
+    DecoderWork& w = *d.work;
     ResetWork(w);
     s.progress_count = 0;
 
@@ -431,7 +419,7 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
     // is cut short.
     Output o{window, 0, false, 0, s.unpacked_left};
     if (o.left > 0) {
-        ReadCodeTables(st, w);
+        ReadCodeTables(s, w);
         while (o.left > 0) {
             // Fast loop: LZ symbols while the input holds a whole step, the output is far
             // from the entry's end and no window flush is due.
@@ -461,7 +449,7 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                         }
                     } else if (sym == kSymEndOfBlock) {
                         w.bits = b;
-                        ReadCodeTables(st, w);
+                        ReadCodeTables(s, w);
                         b = w.bits;
                         if (w.audio) break;
                     } else {
@@ -477,11 +465,11 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                 if (o.left <= 0) break;
             }
             // One careful step.
-            Refill(st, w);
+            Refill(s, w);
             if (PastEnd(w)) break;  // damaged: the packed data has run out
             if (NearFlush(o)) {
-                FlushWindow(st, window, o.pos, o.flushed);
-                if (!StatusIsOk(st.session)) {
+                FlushWindow(s, window, o.pos, o.flushed);
+                if (!StreamOk(s)) {
                     s.unpacked_left = static_cast<int32_t>(o.left);
                     return;
                 }
@@ -489,7 +477,7 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
             if (w.audio) {
                 const uint32_t sym = TakeSymbol(w.bits, w.channel_code[w.channel]);
                 if (sym == kAudioEndOfBlock) {
-                    ReadCodeTables(st, w);
+                    ReadCodeTables(s, w);
                     continue;
                 }
                 EmitByte(o, Predict(w.channel_record[w.channel], w.channel_delta, sym));
@@ -502,34 +490,32 @@ void DecodeEntry(LibraryState& st, uint8_t* window) {
                 EmitByte(o, static_cast<uint8_t>(sym));
                 s.progress_count += 1;
             } else if (sym == kSymEndOfBlock) {
-                ReadCodeTables(st, w);
+                ReadCodeTables(s, w);
             } else {
                 s.progress_count += static_cast<int32_t>(DecodeCopy(w, w.bits, sym, o));
             }
         }
     }
-    FlushWindow(st, window, o.pos, o.flushed);
+    FlushWindow(s, window, o.pos, o.flushed);
     s.unpacked_left = static_cast<int32_t>(o.left);
 }
 
-bool ExpandEntry(LibraryState& st) {
-    StreamState& s = st.stream;
+bool ExpandEntry(DecoderState& d, StreamState& s) {
     s.data_crc = 0xFFFFFFFFu;
-    s.cipher_id = st.archive.cipher_id;
-    s.chain_pending = UsesChain(s.cipher_id);
+    ArmChainBlock(s);
     const bool compressed = static_cast<uint64_t>(s.packed_left) < static_cast<uint64_t>(static_cast<uint32_t>(s.unpacked_size));
     if (!compressed) {
-        CopyStoredEntry(st);
-        return StatusIsOk(st.session);
+        CopyStoredEntry(s);
+        return StreamOk(s);
     }
-    if (st.decoder.window) {
-        DecodeEntry(st, st.decoder.window.get());
+    if (d.window) {
+        DecodeEntry(d, s, d.window.get());
     } else {
-        if (!AllocDecoder(st)) return false;
-        DecodeEntry(st, st.decoder.window.get());
-        FreeDecoder(st);
+        if (!AllocDecoder(d, s)) return false;
+        DecodeEntry(d, s, d.window.get());
+        FreeDecoder(d);
     }
-    return StatusIsOk(st.session);
+    return StreamOk(s);
 }
 
 }  // namespace hedgerow::codec

@@ -7,10 +7,7 @@
 #include <memory>
 
 #include "codec/format_tables.h"
-
-namespace hedgerow {
-struct LibraryState;
-}
+#include "codec/stream.h"
 
 namespace hedgerow::codec {
 
@@ -80,16 +77,17 @@ struct DecoderWork {
     uint32_t last_distance = 0;
 };
 
-// The decoder's part of the library state: the window and the work space, allocated once
+// The decoder's part of a call's context: the window and the work space, allocated once
 // per operation (AllocDecoder) and released by FreeDecoder.
 struct DecoderState {
     std::unique_ptr<uint8_t[]> window;   // kWindowSize bytes
     std::unique_ptr<DecoderWork> work;
 };
 
-// Allocates the window and work space; false with status kNoMemory when memory is short.
-[[nodiscard]] bool AllocDecoder(LibraryState& st);
-void FreeDecoder(LibraryState& st);
+// Allocates the window and work space; false with status kNoMemory (in the stream's
+// status word) when memory is short.
+[[nodiscard]] bool AllocDecoder(DecoderState& d, StreamState& s);
+void FreeDecoder(DecoderState& d);
 
 // Builds table from the first size entries of lengths (taken modulo 16). Any list is
 // accepted: incomplete and over-full codes give a table that still never leaves its
@@ -104,28 +102,25 @@ struct DecodedSymbol {
 };
 DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead);
 
-// Produces the next byte of audio channel `channel` from the coded delta, advancing that
-// channel's predictor (kept in st.decoder.work, which DecodeEntry resets per entry).
-uint8_t PredictAudioByte(LibraryState& st, int32_t channel, uint32_t delta);
-
 // Expands one entry's packed stream into window and out through WriteUnpacked. Before the
 // call (see ExpandEntry for the whole order): packed_in is at the payload; packed_left,
 // unpacked_left and unpacked_size hold the recorded sizes; data_crc is all ones; cipher_id
 // and chain_pending are set and the deciphering key is in place. window holds kWindowSize
-// bytes (if null, the one of AllocDecoder is used; the work space is allocated if need be).
+// bytes (if null, the one of AllocDecoder is used; the work space is allocated if need be,
+// and one is made for this call when d has none).
 // At most unpacked_left bytes are written, whatever the stream holds; a damaged stream
 // stops where its packed data runs out. The status word tells of read or write failure or
 // cancel; a wrong result shows in the data CRC.
-void DecodeEntry(LibraryState& st, uint8_t* window);
+void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window);
 
 // Expands one entry, compressed or stored by the size rule (packed size smaller than
 // unpacked size: compressed). Before the call: packed_in is at the payload; packed_left =
 // the recorded packed size; unpacked_left = unpacked_size = the recorded unpacked size;
-// st.archive.cipher_id = the entry's cipher id; the deciphering key set (ObtainDataKey or
-// SetDecipherKey) and output open. Sets data_crc, cipher_id and chain_pending itself.
+// cipher_id = the entry's cipher id with its deciphering key in place; output open.
+// Sets data_crc and chain_pending itself.
 // Afterwards ~data_crc is the CRC to compare with the record's. Uses the decoder of
 // AllocDecoder when there is one, else allocates one for this call. False when the status
 // word is set.
-[[nodiscard]] bool ExpandEntry(LibraryState& st);
+[[nodiscard]] bool ExpandEntry(DecoderState& d, StreamState& s);
 
 }  // namespace hedgerow::codec

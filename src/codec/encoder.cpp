@@ -7,7 +7,6 @@
 
 #include "codec/stream.h"
 #include "crypto/cipher.h"
-#include "frame/library_state.h"
 #include "platform/platform.h"
 
 namespace hedgerow::codec {
@@ -78,7 +77,7 @@ uint32_t LongestMatch(EncoderTables& t, uint32_t candidate) {
     return best;
 }
 
-void FillWindow(LibraryState& st, EncoderTables& t) {
+void FillWindow(StreamState& s, EncoderTables& t) {
     uint32_t free = kEncoderWindow - t.lookahead - t.pos;
     if (t.pos >= kShiftAt) {
         std::memmove(t.window, t.window + kHalfWindow, kHalfWindow);
@@ -91,7 +90,7 @@ void FillWindow(LibraryState& st, EncoderTables& t) {
     }
     if (t.at_end) return;
     uint8_t* to = t.window + t.pos + t.lookahead;
-    const int32_t got = ReadSource(st, to, static_cast<int32_t>(free));
+    const int32_t got = ReadSource(s, to, static_cast<int32_t>(free));
     t.lookahead += static_cast<uint32_t>(got);
     t.dirty_end = std::max(t.dirty_end, t.pos + t.lookahead);
     if (got <= 0 || static_cast<uint32_t>(got) < free) t.at_end = true;
@@ -99,9 +98,9 @@ void FillWindow(LibraryState& st, EncoderTables& t) {
 
 // ---- Symbol buffer ------------------------------------------------------------------
 
-inline void AddSymbol(LibraryState& st, EncoderTables& t, uint32_t symbol, uint32_t value) {
+inline void AddSymbol(StreamState& s, EncoderTables& t, uint32_t symbol, uint32_t value) {
     if (t.pending == kBlockSymbols) {
-        FlushBlock(st, true);
+        FlushBlock(t, s, true);
         t.pending = 0;
     }
     t.symbols[t.pending] = symbol;
@@ -114,19 +113,19 @@ inline void PushDistance(EncoderTables& t, uint32_t distance) {
     ++t.ring_pointer;
 }
 
-void EmitCopy(LibraryState& st, EncoderTables& t, uint32_t length, uint32_t distance) {
+void EmitCopy(StreamState& s, EncoderTables& t, uint32_t length, uint32_t distance) {
     const uint32_t adjusted = length - (distance >= kBonusDistance1) - (distance >= kBonusDistance2);
     if (adjusted == t.last_length && distance == t.last_distance) {
-        AddSymbol(st, t, kSymCopyAgain, 0);
+        AddSymbol(s, t, kSymCopyAgain, 0);
         PushDistance(t, distance);
         return;
     }
     uint32_t k = 1;
     while (k <= 4 && t.ring[(t.ring_pointer - k) & 3u] != distance) ++k;
     if (k <= 4) {
-        AddSymbol(st, t, kSymCopyAgain + k, adjusted - 2 - (distance >= kRecentBonusDistance));
+        AddSymbol(s, t, kSymCopyAgain + k, adjusted - 2 - (distance >= kRecentBonusDistance));
     } else {
-        AddSymbol(st, t, kSymLongFirst + adjusted, distance);
+        AddSymbol(s, t, kSymLongFirst + adjusted, distance);
     }
     t.last_length = adjusted;
     t.last_distance = distance;
@@ -256,11 +255,11 @@ void ScanLengths(EncoderTables& t, const TreeDescriptor& d) {
     WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int, int) { ++t.length_nodes[symbol].freq; });
 }
 
-void SendLengths(LibraryState& st, const EncoderTables& t, const TreeDescriptor& d) {
+void SendLengths(StreamState& s, const EncoderTables& t, const TreeDescriptor& d) {
     WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int extra_bits, int extra) {
         const TreeNode& node = t.length_nodes[symbol];
-        PutBits(st, node.length, node.code);
-        if (extra_bits != 0) PutBits(st, extra_bits, static_cast<uint32_t>(extra));
+        PutBits(s, node.length, node.code);
+        if (extra_bits != 0) PutBits(s, extra_bits, static_cast<uint32_t>(extra));
     });
 }
 
@@ -270,11 +269,11 @@ void SendLengths(LibraryState& st, const EncoderTables& t, const TreeDescriptor&
 // bytes and the buffer flushes are the same as with PutBits.
 class BitSink {
 public:
-    explicit BitSink(LibraryState& st) : st_(st), acc_(st.stream.bit_buffer), count_(st.stream.bit_count) {}
+    explicit BitSink(StreamState& s) : s_(s), acc_(s.bit_buffer), count_(s.bit_count) {}
     ~BitSink() {
         Drain();
-        st_.stream.bit_buffer = acc_;
-        st_.stream.bit_count = count_;
+        s_.bit_buffer = acc_;
+        s_.bit_count = count_;
     }
     BitSink(const BitSink&) = delete;
     BitSink& operator=(const BitSink&) = delete;
@@ -291,7 +290,7 @@ public:
 
 private:
     void Word() {
-        StreamState& s = st_.stream;
+        StreamState& s = s_;
         if (s.out_fill + 4 <= static_cast<uint32_t>(kOutBufferSize) && s.packed_count < s.unpacked_size) {
             count_ -= 32;
             const auto w = static_cast<uint32_t>(acc_ >> count_);
@@ -306,18 +305,18 @@ private:
         }
     }
     void Drain() {
-        StreamState& s = st_.stream;
+        StreamState& s = s_;
         while (count_ >= 8) {
             count_ -= 8;
             if (s.packed_count < s.unpacked_size) {
-                PutByte(st_, static_cast<uint8_t>(acc_ >> count_));
+                PutByte(s_, static_cast<uint8_t>(acc_ >> count_));
             } else {
                 s.not_worth_it = true;
             }
         }
     }
 
-    LibraryState& st_;
+    StreamState& s_;
     uint64_t acc_;
     int32_t count_;
 };
@@ -343,18 +342,15 @@ const SlotTables& Slots() {
     return slots;
 }
 
-bool UsesChain(int32_t cipher_id) {
-    return cipher_id == crypto::kCipherTripleDes || cipher_id == crypto::kCipherIdea;
-}
 
 }  // namespace
 
-bool AllocEncoderTables(LibraryState& st) {
-    st.encoder.tables.reset();
+bool AllocEncoderTables(EncoderState& e, StreamState& s) {
+    e.tables.reset();
     if (!platform::FaultPoint(platform::FaultKind::kAlloc))
-        st.encoder.tables.reset(static_cast<EncoderTables*>(std::calloc(1, sizeof(EncoderTables))));
-    if (!st.encoder.tables) return Fail(st.session, Status::kNoMemory);
-    EncoderTables& t = *st.encoder.tables;
+        e.tables.reset(static_cast<EncoderTables*>(std::calloc(1, sizeof(EncoderTables))));
+    if (!e.tables) return Fail(s, Status::kNoMemory);
+    EncoderTables& t = *e.tables;
     t.trees[0] = {t.main_nodes, kMainSymbols, kMaxCodeLength, 0};
     t.trees[1] = {t.distance_nodes, kDistanceSymbols, kMaxCodeLength, 0};
     t.trees[2] = {t.repeat_nodes, kRepeatSymbols, kMaxCodeLength, 0};
@@ -363,10 +359,9 @@ bool AllocEncoderTables(LibraryState& st) {
     return true;
 }
 
-void FreeEncoderTables(LibraryState& st) { st.encoder.tables.reset(); }
+void FreeEncoderTables(EncoderState& e) { e.tables.reset(); }
 
-void InitMatchState(LibraryState& st) {
-    EncoderTables& t = *st.encoder.tables;
+void InitMatchState(EncoderTables& t) {
     t.hash = 0;
     t.prev_length = 1;
     t.match_length = 1;
@@ -376,8 +371,7 @@ void InitMatchState(LibraryState& st) {
     t.at_end = false;
 }
 
-void StartEncoder(LibraryState& st) {
-    EncoderTables& t = *st.encoder.tables;
+void StartEncoder(EncoderTables& t, StreamState& s) {
     // A file that never shifted its window left its entries only at the hashes of its
     // positions, and its bytes are still in the window: clearing those costs less than
     // clearing 2 MB for every small file.
@@ -396,7 +390,7 @@ void StartEncoder(LibraryState& st) {
     t.shifted = false;
     t.inserted_end = 0;
     t.pos = 0;
-    const int32_t got = ReadSource(st, t.window, static_cast<int32_t>(kHalfWindow));
+    const int32_t got = ReadSource(s, t.window, static_cast<int32_t>(kHalfWindow));
     t.lookahead = got > 0 ? static_cast<uint32_t>(got) : 0;
     if (got <= 0) t.at_end = true;
     // Every file starts from a zero-filled window: bytes behind the end of the source take
@@ -407,8 +401,7 @@ void StartEncoder(LibraryState& st) {
     t.hash = ((t.hash << kHashShift) ^ t.window[1]) & kHashMask;
 }
 
-void ResetCopyState(LibraryState& st) {
-    EncoderTables& t = *st.encoder.tables;
+void ResetCopyState(EncoderTables& t) {
     std::fill(std::begin(t.ring), std::end(t.ring), 0u);
     t.ring_pointer = 0;
     t.last_length = 0;
@@ -416,9 +409,7 @@ void ResetCopyState(LibraryState& st) {
     t.pending = 0;
 }
 
-void Encode(LibraryState& st) {
-    EncoderTables& t = *st.encoder.tables;
-    StreamState& s = st.stream;
+void Encode(EncoderTables& t, StreamState& s) {
     s.progress_count = 0;
     while (t.lookahead > 0) {
         const uint32_t head = InsertString(t, t.pos);
@@ -441,7 +432,7 @@ void Encode(LibraryState& st) {
         }
         if (t.prev_length >= 2 && t.match_length <= t.prev_length) {
             const uint32_t length = t.prev_length;
-            EmitCopy(st, t, length, t.pos - 1 - t.prev_match);
+            EmitCopy(s, t, length, t.pos - 1 - t.prev_match);
             s.progress_count += static_cast<int32_t>(length);
             t.lookahead -= length - 1;
             const uint32_t last = t.pos + length - 2;
@@ -451,7 +442,7 @@ void Encode(LibraryState& st) {
             t.match_length = 1;
         } else {
             if (t.match_available) {
-                AddSymbol(st, t, t.window[t.pos - 1], 0);
+                AddSymbol(s, t, t.window[t.pos - 1], 0);
             } else {
                 t.match_available = true;
             }
@@ -462,24 +453,23 @@ void Encode(LibraryState& st) {
         while (t.lookahead < kSearch.min_lookahead && !t.at_end) {
             // A host that cancelled, or a failed write, ends the file here: what would
             // follow is thrown away, and a large file would keep the host waiting.
-            if (!StatusIsOk(st.session)) {
+            if (!StreamOk(s)) {
                 t.inserted_end = t.pos;  // as at the end: the next file clears these
                 return;
             }
-            FillWindow(st, t);
+            FillWindow(s, t);
         }
     }
-    if (t.match_available) AddSymbol(st, t, t.window[t.pos - 1], 0);
+    if (t.match_available) AddSymbol(s, t, t.window[t.pos - 1], 0);
     t.inserted_end = t.pos;  // every position below pos has been inserted
 }
 
-void FinishEncoding(LibraryState& st) {
-    FlushBlock(st, false);
-    FlushBitWriter(st);
+void FinishEncoding(EncoderTables& t, StreamState& s) {
+    FlushBlock(t, s, false);
+    FlushBitWriter(s);
 }
 
-void BuildTree(LibraryState& st, CodeKind code) {
-    EncoderTables& t = *st.encoder.tables;
+void BuildTree(EncoderTables& t, CodeKind code) {
     TreeDescriptor& d = Tree(t, code);
     TreeNode* nodes = d.nodes;
     t.heap_len = 0;
@@ -522,8 +512,7 @@ void BuildTree(LibraryState& st, CodeKind code) {
     AssignCodes(t, d);
 }
 
-void FlushBlock(LibraryState& st, bool more) {
-    EncoderTables& t = *st.encoder.tables;
+void FlushBlock(EncoderTables& t, StreamState& s, bool more) {
     const SlotTables& slots = Slots();
     for (auto& node : t.main_nodes) node.freq = 0;
     for (auto& node : t.distance_nodes) node.freq = 0;
@@ -543,21 +532,21 @@ void FlushBlock(LibraryState& st, bool more) {
             ++t.distance_nodes[slots.distance[t.values[i] - 1]].freq;
         }
     }
-    BuildTree(st, CodeKind::kMain);
-    BuildTree(st, CodeKind::kDistance);
-    BuildTree(st, CodeKind::kRepeat);
+    BuildTree(t, CodeKind::kMain);
+    BuildTree(t, CodeKind::kDistance);
+    BuildTree(t, CodeKind::kRepeat);
     ScanLengths(t, Tree(t, CodeKind::kMain));
     ScanLengths(t, Tree(t, CodeKind::kDistance));
     ScanLengths(t, Tree(t, CodeKind::kRepeat));
-    BuildTree(st, CodeKind::kLength);
+    BuildTree(t, CodeKind::kLength);
 
-    PutBits(st, 2, 0);  // LZ block, lengths not kept
-    for (int i = 0; i < kLengthCodeSymbols; ++i) PutBits(st, 4, t.length_nodes[i].length);
-    SendLengths(st, t, Tree(t, CodeKind::kMain));
-    SendLengths(st, t, Tree(t, CodeKind::kDistance));
-    SendLengths(st, t, Tree(t, CodeKind::kRepeat));
+    PutBits(s, 2, 0);  // LZ block, lengths not kept
+    for (int i = 0; i < kLengthCodeSymbols; ++i) PutBits(s, 4, t.length_nodes[i].length);
+    SendLengths(s, t, Tree(t, CodeKind::kMain));
+    SendLengths(s, t, Tree(t, CodeKind::kDistance));
+    SendLengths(s, t, Tree(t, CodeKind::kRepeat));
 
-    BitSink out(st);
+    BitSink out(s);
     for (uint32_t i = 0; i < t.pending; ++i) {
         const uint32_t sym = t.symbols[i];
         const uint32_t value = t.values[i];
@@ -582,34 +571,34 @@ void FlushBlock(LibraryState& st, bool more) {
     out.Code(t.main_nodes[last_symbol]);
 }
 
-bool CompressSource(LibraryState& st, int32_t* packed_size) {
-    StreamState& s = st.stream;
+bool CompressSource(EncoderState& e, StreamState& s, int32_t* packed_size) {
     *packed_size = 0;
-    if (!st.encoder.tables || !s.out_buffer) return Fail(st.session, Status::kNoMemory);
+    if (!e.tables || !s.out_buffer) return Fail(s, Status::kNoMemory);
+    EncoderTables& t = *e.tables;
     const int64_t payload_start = platform::Tell(s.output);
     const int64_t length = platform::Length(s.source_file);
-    if (payload_start < 0 || length < 0) return Fail(st.session, Status::kIoError);
-    if (length > INT32_MAX) return Fail(st.session, Status::kUnsupported);
+    if (payload_start < 0 || length < 0) return Fail(s, Status::kIoError);
+    if (length > INT32_MAX) return Fail(s, Status::kUnsupported);
 
+    const int32_t cipher_id = s.cipher_id;
     s.data_crc = 0xFFFFFFFFu;
-    ResetPackedOutput(st);
+    ResetPackedOutput(s);
     s.unpacked_size = static_cast<int32_t>(length);
-    s.cipher_id = st.archive.cipher_id;
-    s.chain_pending = UsesChain(s.cipher_id);
-    crypto::SetEncipherKey(st.cipher, st.archive.data_password, s.cipher_id);
+    s.cipher_id = cipher_id;
+    ArmChainBlock(s);
 
-    InitMatchState(st);
-    StartEncoder(st);
-    ResetCopyState(st);
-    InitBitWriter(st);
-    Encode(st);
-    FinishEncoding(st);
-    if (!StatusIsOk(st.session)) return false;
+    InitMatchState(t);
+    StartEncoder(t, s);
+    ResetCopyState(t);
+    InitBitWriter(s);
+    Encode(t, s);
+    FinishEncoding(t, s);
+    if (!StreamOk(s)) return false;
     if (s.not_worth_it) {
         if (!platform::SeekTo(s.source_file, 0) || !platform::SeekTo(s.output, static_cast<uint64_t>(payload_start)))
-            return Fail(st.session, Status::kIoError);
-        const int32_t stored = StoreSourceFile(st);
-        if (!StatusIsOk(st.session)) return false;
+            return Fail(s, Status::kIoError);
+        const int32_t stored = StoreSourceFile(s);
+        if (!StreamOk(s)) return false;
         s.packed_count = stored;
     }
     *packed_size = s.packed_count;

@@ -10,10 +10,7 @@
 #include <type_traits>
 
 #include "codec/format_tables.h"
-
-namespace hedgerow {
-struct LibraryState;
-}
+#include "codec/stream.h"
 
 namespace hedgerow::codec {
 
@@ -110,36 +107,36 @@ struct EncoderState {
     std::unique_ptr<EncoderTables, FreeEncoderTablesMemory> tables;
 };
 
-// Allocates the tables, zero-filled; false with status kNoMemory (nothing left allocated)
-// when memory is short. Allocate the output buffer (AllocOutputBuffer) first; free both
-// after the run of files.
-[[nodiscard]] bool AllocEncoderTables(LibraryState& st);
-void FreeEncoderTables(LibraryState& st);
+// Allocates the tables, zero-filled; false with status kNoMemory in the stream's status
+// word (nothing left allocated) when memory is short. Allocate the output buffer
+// (AllocOutputBuffer) first; free both after the run of files.
+[[nodiscard]] bool AllocEncoderTables(EncoderState& e, StreamState& s);
+void FreeEncoderTables(EncoderState& e);
 
 // Per file, in this order, once the stream fields are set (see CompressSource):
 // InitMatchState, StartEncoder (reads the first 256 KiB of the source), ResetCopyState,
 // InitBitWriter, Encode, FinishEncoding.
-void InitMatchState(LibraryState& st);
-void StartEncoder(LibraryState& st);
-void ResetCopyState(LibraryState& st);
-void Encode(LibraryState& st);
-void FinishEncoding(LibraryState& st);
+void InitMatchState(EncoderTables& t);
+void StartEncoder(EncoderTables& t, StreamState& s);
+void ResetCopyState(EncoderTables& t);
+void Encode(EncoderTables& t, StreamState& s);
+void FinishEncoding(EncoderTables& t, StreamState& s);
 
 // Codes and writes the pending symbols as one block; more: other blocks follow.
-void FlushBlock(LibraryState& st, bool more);
+void FlushBlock(EncoderTables& t, StreamState& s, bool more);
 
 // Gives every symbol of one code its length (at most the code's limit) and canonical code
 // from the frequencies in its nodes.
-void BuildTree(LibraryState& st, CodeKind code);
+void BuildTree(EncoderTables& t, CodeKind code);
 
 // Compresses the source into the output as one entry's payload. Before the call: the
 // encoder tables and output buffer are allocated; source_file is open at its start and
-// output is positioned where the payload begins; st.archive.cipher_id and data_password
-// are set. Sets data_crc, the cipher fields, unpacked_size (the source length) and the
-// key. When the packed result would not be smaller than the source, the source is written
-// stored instead. Afterwards ~data_crc is the data CRC and *packed_size the payload size;
-// the caller cuts the output behind the payload (a discarded packed attempt may have
-// written further). False when the status word is set.
-[[nodiscard]] bool CompressSource(LibraryState& st, int32_t* packed_size);
+// output is positioned where the payload begins; the stream's cipher_id is set and its
+// enciphering key in place. Sets data_crc, chain_pending and unpacked_size (the source
+// length). When the packed result would not be smaller than the source, the source is
+// written stored instead. Afterwards ~data_crc is the data CRC and *packed_size the
+// payload size; the caller cuts the output behind the payload (a discarded packed attempt
+// may have written further). False when the stream's status word is set.
+[[nodiscard]] bool CompressSource(EncoderState& e, StreamState& s, int32_t* packed_size);
 
 }  // namespace hedgerow::codec

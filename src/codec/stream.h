@@ -1,16 +1,16 @@
 // stream.h -- the buffered stream layer every byte of entry data passes through: packed
 // output (bit writer, 8192-byte buffer, enciphering, chain block, pad bytes), packed input
-// (deciphering), unpacked output (data CRC), progress and cancel, the two copy loops of
-// stored entries, and obtaining the data key before an entry is read.
+// (deciphering), unpacked output (data CRC), progress and cancel, and the two copy loops
+// of stored entries. A stream is a piece of one call's context: it carries its own key
+// schedules and reports to the status word and progress procedure it is given.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-namespace hedgerow {
-struct LibraryState;
-}
+#include "common/session.h"
+#include "crypto/cipher.h"
 
 namespace hedgerow::codec {
 
@@ -21,9 +21,13 @@ inline constexpr int32_t kChainBlockSize = 8;
 inline constexpr int32_t kPercentHalvingLimit = 0x1400000;  // keeps done * 100 within 32 bits
 inline constexpr int32_t kKeyBufferSize = 250;       // the host's password buffer
 
-// The one stream of the library: one source, one packed stream and one output at a time.
-// File handles belong to the caller, who opens, positions and closes them.
+// One stream: one source, one packed stream and one output at a time. File handles belong
+// to the caller, who opens, positions and closes them. The key is set by the caller
+// (crypto::SetEncipherKey or SetDecipherKey on `cipher`) before data passes.
 struct StreamState {
+    uint16_t* status = nullptr;         // the status word failures go to (first one kept)
+    const CallbackSlot<ProgressProc>* progress = nullptr;  // reported per buffer; null: no reports
+    crypto::CipherState cipher;         // key schedules and chain register of the entry data
     std::FILE* source_file = nullptr;   // file being compressed
     std::FILE* packed_in = nullptr;     // archive (or temp file) the packed data is read from
     std::FILE* output = nullptr;        // packed data when compressing, unpacked when extracting
@@ -43,6 +47,26 @@ struct StreamState {
     int32_t progress_reported = 0;      // progress_count at the last accepted report
 };
 
+// Begins an entry's cipher on the stream: the cipher id, whether a chain block opens the
+// data, and the key schedules from the password (no schedules for cipher -1). The one
+// place where entry data gets its key; the password is the caller's to choose.
+enum class Direction { kEncipher, kDecipher };
+void BeginEntryCipher(StreamState& s, int32_t cipher_id, const char* password, Direction direction);
+
+// A payload of a chaining cipher opens with a chain block: due at the start of every
+// payload written or read (a stored second attempt gets a chain block of its own).
+inline void ArmChainBlock(StreamState& s) { s.chain_pending = crypto::UsesChain(s.cipher_id); }
+
+// Binds a stream to the status word and the progress procedure it reports to.
+inline void AttachStream(StreamState& s, uint16_t& status, const CallbackSlot<ProgressProc>& progress) {
+    s.status = &status;
+    s.progress = &progress;
+}
+
+// Records a failure in the stream's status word (the first one stays) and returns false.
+inline bool Fail(StreamState& s, Status code) { return hedgerow::Fail(*s.status, code); }
+inline bool StreamOk(const StreamState& s) { return *s.status == 0; }
+
 // Share of done in total as a percentage, in 32-bit signed arithmetic: both operands are
 // halved while done is at least kPercentHalvingLimit. A total of 0 or less counts as done
 // (100), so that an empty source can be reported.
@@ -53,72 +77,65 @@ int32_t Percent(int32_t done, int32_t total);
 // Allocates the zero-filled output buffer and clears out_fill and progress_reported.
 // False (status kNoMemory) when memory is short. Lives until FreeOutputBuffer, across all
 // files of one operation.
-[[nodiscard]] bool AllocOutputBuffer(LibraryState& st);
-void FreeOutputBuffer(LibraryState& st);
+[[nodiscard]] bool AllocOutputBuffer(StreamState& s);
+void FreeOutputBuffer(StreamState& s);
 
 // Clears out_fill, progress_reported, not_worth_it, unpacked_size, packed_count,
 // chain_pending and cipher_id. The caller sets unpacked_size and the cipher fields after.
-void ResetPackedOutput(LibraryState& st);
+void ResetPackedOutput(StreamState& s);
 
 // Empties the bit writer.
-void InitBitWriter(LibraryState& st);
+void InitBitWriter(StreamState& s);
 
 // Appends the low count bits of value (1 <= count <= 16), most significant first. Bytes
 // are only kept while packed_count is below unpacked_size; after that they are dropped
 // and not_worth_it is set, since the caller will store the entry anyway.
-void PutBits(LibraryState& st, int count, uint32_t value);
+void PutBits(StreamState& s, int count, uint32_t value);
 
 // Appends one byte to the output buffer, writing the buffer out first when it is full.
-void PutByte(LibraryState& st, uint8_t byte);
+void PutByte(StreamState& s, uint8_t byte);
 
 // Writes the buffer out: the chain block first if it is pending, then the buffered bytes,
 // enciphered and padded to a multiple of 8 when a cipher is in use; reports progress and
 // counts the bytes in packed_count. Afterwards the buffer holds count (0 or 1) bytes, the
 // value byte. Writes nothing once the status word is set.
-void FlushPackedBuffer(LibraryState& st, uint8_t byte, int count);
+void FlushPackedBuffer(StreamState& s, uint8_t byte, int count);
 
 // Pushes out a partly filled byte (zero bits behind the data) and writes the buffer.
-void FlushBitWriter(LibraryState& st);
+void FlushBitWriter(StreamState& s);
 
 // Enciphers length bytes in place with the entry's cipher (nothing for cipher -1). The
 // buffer must reach the next multiple of 8.
-void EncipherPacked(LibraryState& st, uint8_t* buffer, int32_t length);
+void EncipherPacked(StreamState& s, uint8_t* buffer, int32_t length);
 
 // Writes source_file (from its current position) to output as a stored payload: the chain
 // block for ciphers 1 and 2, then pieces of kStoredPiece bytes, a short last piece padded
-// to a multiple of 8. Before: source_file and output positioned; st.archive.cipher_id and
-// data_password set. Sets cipher_id and chain_pending and recomputes data_crc over the
-// source. Returns the packed byte count, or 0 with the status set.
-int32_t StoreSourceFile(LibraryState& st);
+// to a multiple of 8. Before: source_file and output positioned; cipher_id set and the
+// enciphering key in place. Sets chain_pending and recomputes data_crc over the source.
+// Returns the packed byte count, or 0 with the status set.
+int32_t StoreSourceFile(StreamState& s);
 
 // ---- Source and unpacked side ---------------------------------------------------------
 
 // Reads up to count bytes of source_file and adds them to data_crc. Returns the bytes
 // read; 0 also when the read failed (status kIoError).
-int32_t ReadSource(LibraryState& st, uint8_t* buffer, int32_t count);
+int32_t ReadSource(StreamState& s, uint8_t* buffer, int32_t count);
 
 // Reads up to count bytes of packed data (never more than packed_left), taking the chain
 // block first when it is pending, and deciphers them. The buffer must have room up to the
 // next multiple of 8 past count. Returns the bytes read, or -1 when the read failed
 // (status kIoError).
-int32_t ReadPacked(LibraryState& st, uint8_t* buffer, int32_t count);
+int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count);
 
 // Writes count unpacked bytes to output, adds them to data_crc and reports progress.
 // Returns the bytes written (status kWriteError when fewer, kCancelled on a cancel).
-int32_t WriteUnpacked(LibraryState& st, const uint8_t* buffer, int32_t count);
+int32_t WriteUnpacked(StreamState& s, const uint8_t* buffer, int32_t count);
 
 // Copies a stored payload from packed_in to output: before the call packed_in is at the
 // payload, packed_left and unpacked_left/unpacked_size hold the recorded sizes, and
-// st.archive.cipher_id is the entry's cipher; the key comes from data_password. Writes at
-// most unpacked_left bytes (pad bytes are dropped) and leaves the data CRC register in
-// data_crc. Runs to the end of the payload even after a cancel or a short write; the
-// status tells.
-void CopyStoredEntry(LibraryState& st);
-
-// Sets the deciphering key of cipher_id before an entry is read: from the data password,
-// or, when it is empty, from the host's CryptKeyProc, whose answer becomes the data
-// password for the entries that follow. False when no key could be had (status
-// kBadPassword, or no status when the host answered something other than 0 or 1).
-[[nodiscard]] bool ObtainDataKey(LibraryState& st, const char* entry_name);
+// cipher_id is the entry's cipher with its deciphering key in place. Writes at most
+// unpacked_left bytes (pad bytes are dropped) and leaves the data CRC register in
+// data_crc. Stops at a cancel or a short write; the status tells.
+void CopyStoredEntry(StreamState& s);
 
 }  // namespace hedgerow::codec

@@ -9,7 +9,7 @@
 #include "crypto/idea.h"
 #include "crypto/md5.h"
 #include "crypto/wipe.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "platform/platform.h"
 
 namespace hedgerow::crypto {
@@ -151,6 +151,14 @@ void MakeRandomBlock(uint8_t block[8]) {
     Store32Le(block + 4, word1);
 }
 
-void WipeCipherState(CipherState& state) { SecureWipe(&state, sizeof state); }
+void WipeCipherState(CipherState& state) {
+    SecureWipe(state.des_a, sizeof state.des_a);
+    SecureWipe(state.des_b, sizeof state.des_b);
+    SecureWipe(state.idea_encipher, sizeof state.idea_encipher);
+    SecureWipe(state.idea_decipher, sizeof state.idea_decipher);
+    SecureWipe(state.chain, sizeof state.chain);
+}
+
+CipherState::~CipherState() { WipeCipherState(*this); }
 
 }  // namespace hedgerow::crypto

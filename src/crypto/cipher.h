@@ -13,15 +13,20 @@ inline constexpr int32_t kCipherTripleDes = 1;
 inline constexpr int32_t kCipherIdea = 2;
 inline constexpr int kPasswordMaxLength = 255;  // bytes of a password that are used
 
-// Key schedules and the chain register: one instance in the library state; the next
-// key setup or chain start overwrites them.
+// Key schedules and the chain register: one instance per stream (and a short-lived one
+// for each record enciphered with the header password); the next key setup or chain
+// start overwrites them, and they are wiped when the instance goes.
 struct CipherState {
     uint32_t des_a[32] = {};          // DES schedule A: 16 round keys, two words each
     uint32_t des_b[32] = {};          // DES schedule B (second key of triple DES)
     uint16_t idea_encipher[52] = {};  // IDEA encipher subkeys
     uint16_t idea_decipher[52] = {};  // IDEA decipher subkeys
     uint8_t chain[8] = {};            // the CBC register, carried from buffer to buffer
+    ~CipherState();
 };
+
+// Whether the cipher chains its blocks, so that its data opens with a chain block.
+constexpr bool UsesChain(int32_t cipher_id) { return cipher_id == kCipherTripleDes || cipher_id == kCipherIdea; }
 
 // MD5 of the password's bytes (at most kPasswordMaxLength of them, no terminator).
 void PasswordDigest(const char* password, uint8_t digest[16]);

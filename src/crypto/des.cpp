@@ -10,7 +10,7 @@
 
 #include "crypto/grouping.h"
 #include "crypto/wipe.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::crypto {
 namespace {

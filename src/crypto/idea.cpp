@@ -9,7 +9,7 @@
 #endif
 
 #include "crypto/wipe.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::crypto {
 namespace {

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::hide {
 

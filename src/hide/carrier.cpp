@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "names/replace_query.h"
 #include "hide/bmp_carrier.h"
 #include "hide/wav_carrier.h"

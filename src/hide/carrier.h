@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/temp_names.h"
-#include "frame/session.h"
+#include "common/session.h"
 #include "platform/platform.h"
 
 namespace hedgerow::hide {

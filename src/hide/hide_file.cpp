@@ -6,16 +6,16 @@
 #include <new>
 #include <string>
 
+#include "archive/output_file.h"
 #include "archive/temp_names.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "codec/stream.h"
 #include "crypto/cipher.h"
-#include "frame/byte_order.h"
-#include "frame/library_state.h"
+#include "common/byte_order.h"
 #include "hide/pcx_carrier.h"
 #include "names/replace_query.h"
-#include "ops/output_file.h"
+#include "archive/output_file.h"
 #include "platform/platform.h"
 
 namespace hedgerow::hide {
@@ -25,25 +25,26 @@ namespace {
 // Leaves the stream layer's file handles as they were found (empty) and frees the
 // buffers of one hide or unhide.
 struct StreamRelease {
-    LibraryState& st;
+    Context& cx;
     ~StreamRelease() {
-        st.stream.source_file = nullptr;
-        st.stream.packed_in = nullptr;
-        st.stream.output = nullptr;
-        codec::FreeOutputBuffer(st);
-        codec::FreeEncoderTables(st);
-        codec::FreeDecoder(st);
+        cx.stream.source_file = nullptr;
+        cx.stream.packed_in = nullptr;
+        cx.stream.output = nullptr;
+        codec::FreeOutputBuffer(cx.stream);
+        codec::FreeEncoderTables(cx.encoder);
+        codec::FreeDecoder(cx.decoder);
     }
 };
 
-// Hiding always uses IDEA, unlocked, with the password given as the data password.
-void TakeHidingKey(LibraryState& st, const char* password) {
-    st.archive.locked = false;
-    st.archive.cipher_id = crypto::kCipherIdea;
+// What hiding leaves behind in the archive state, for a later archive operation that
+// does not name an archive anew: IDEA, unlocked, the password as the data password.
+void LeaveHidingKeyBehind(archive::ArchiveState& a, const char* password) {
+    a.locked = false;
+    a.cipher_id = crypto::kCipherIdea;
     const char* text = password ? password : "";
-    const size_t n = strnlen(text, sizeof st.archive.data_password - 1);
-    std::memset(st.archive.data_password, 0, sizeof st.archive.data_password);
-    std::memcpy(st.archive.data_password, text, n);
+    const size_t n = strnlen(text, sizeof a.data_password - 1);
+    std::memset(a.data_password, 0, sizeof a.data_password);
+    std::memcpy(a.data_password, text, n);
 }
 
 // HideFile's result when it stops before the carrier is changed.
@@ -69,16 +70,16 @@ int64_t LengthOf(const char* name) {
 
 }  // namespace
 
-bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
-    Session& s = st.session;
+bool PackForHiding(Context& cx, const char* file_name, const char* password, char* temp_name) {
+    Session& s = cx.session;
     archive::TempFile temp;
     if (!archive::MakeTempNameInTempDir(temp.name, &temp.file)) {
         temp.name[0] = '\0';
         return Fail(s, Status::kIoError);
     }
     std::FILE* out = temp.file.get();
-    StreamRelease release {st};
-    if (!codec::AllocOutputBuffer(st) || !codec::AllocEncoderTables(st)) return false;
+    StreamRelease release {cx};
+    if (!codec::AllocOutputBuffer(cx.stream) || !codec::AllocEncoderTables(cx.encoder, cx.stream)) return false;
     platform::File source = platform::OpenFile(file_name, "rb");
     if (!source) return Fail(s, Status::kIoError);
 
@@ -86,14 +87,15 @@ bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     if (platform::WriteBytes(out, header, kPreparedHeaderSize) != kPreparedHeaderSize) {
         return Fail(s, Status::kWriteError);
     }
-    st.stream.source_file = source.get();
-    st.stream.output = out;
+    cx.stream.source_file = source.get();
+    cx.stream.output = out;
+    codec::BeginEntryCipher(cx.stream, crypto::kCipherIdea, password, codec::Direction::kEncipher);
     int32_t packed = 0;
-    if (!codec::CompressSource(st, &packed)) return false;
+    if (!codec::CompressSource(cx.encoder, cx.stream, &packed)) return false;
     const int64_t size = platform::Length(source.get());
     if (size < 0) return Fail(s, Status::kIoError);
 
-    header[0] = static_cast<uint8_t>(~st.stream.data_crc);
+    header[0] = static_cast<uint8_t>(~cx.stream.data_crc);
     Store16Le(header + 2, kPreparedTag);
     Store32Le(header + 4, static_cast<uint32_t>(size));
     Store32Le(header + 8, static_cast<uint32_t>(packed));
@@ -112,10 +114,10 @@ bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name) {
     return true;
 }
 
-int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password) {
-    Session& s = st.session;
+int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const char* password) {
+    Session& s = cx.session;
+    ClearStatus(s);
     if (password == nullptr || password[0] == '\0') return Stop(s, Status::kNoPassword);
-    SetStatus(s, Status::kOk);
     if (carrier == nullptr || file_name == nullptr) return Stop(s, Status::kIoError);
     CarrierStamp stamp;
     (void)SaveCarrierStamp(carrier, &stamp);
@@ -128,10 +130,10 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     // The new carrier takes the old one's name by a rename, which would put a plain file
     // in the place of a link and leave the picture it points to as it was.
     if (platform::IsSymbolicLink(carrier)) return Stop(s, Status::kUnsupported);
-    TakeHidingKey(st, password);
+    LeaveHidingKeyBehind(cx.archive, password);
 
     archive::TempFile prepared;  // removed on every way out
-    if (!PackForHiding(st, file_name, prepared.name)) return 0;
+    if (!PackForHiding(cx, file_name, password, prepared.name)) return 0;
     const int64_t needed = LengthOf(prepared.name);
     if (needed < 0) return Stop(s, Status::kIoError);
     const int64_t carrier_size = LengthOf(carrier);
@@ -139,7 +141,7 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     const int64_t units_needed = 8 * needed + kCapacitySlack;
     if (carrier_size <= units_needed) return Stop(s, Status::kCarrierTooSmall);
 
-    HideState& h = st.hide;
+    HideState& h = cx.hide;
     int32_t restored = 0;
     const StampToKeep keep {&stamp, &restored};  // put on the new carrier before it takes the name
     bool hidden = false;
@@ -159,22 +161,22 @@ int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, c
     return restored;
 }
 
-bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
-                  const char* output_name) {
-    Session& s = st.session;
+bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
+                  const char* output_name, const char* password) {
+    Session& s = cx.session;
     const uint32_t file_size = Load32Le(header + 4);
     const uint32_t packed_size = Load32Le(header + 8);
     // The stream layer counts in signed 32 bits; no prepared file is made larger.
     if (file_size > INT32_MAX) return Fail(s, Status::kNothingHidden);
     platform::File packed = platform::OpenFile(temp_name, "rb");
     if (!packed) return Fail(s, Status::kIoError);
-    StreamRelease release {st};
-    if (!codec::AllocDecoder(st)) return false;
+    StreamRelease release {cx};
+    if (!codec::AllocDecoder(cx.decoder, cx.stream)) return false;
     if (!platform::SeekTo(packed.get(), kPreparedHeaderSize)) return Fail(s, Status::kIoError);
 
-    char path[ops::kOutputPathCapacity];
+    char path[archive::kOutputPathCapacity];
     size_t relative_start = 0;
-    if (!ops::BuildOutputPath(st, output_name, path, &relative_start)) return false;
+    if (!archive::BuildOutputPath(s, output_name, path, &relative_start)) return false;
     const auto& name_slot = s.callbacks.file_name;
     if (name_slot.proc != nullptr) {
         const std::string shown = std::string("\\") + output_name;
@@ -193,27 +195,26 @@ bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], c
     const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
     if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
 
-    ops::OutputFile out;
-    if (!ops::CreateOutputFile(st, path, relative_start, out)) return false;
-    codec::StreamState& stream = st.stream;
+    archive::OutputFile out;
+    if (!archive::CreateOutputFile(s, path, relative_start, out)) return false;
+    codec::StreamState& stream = cx.stream;
     stream.packed_in = packed.get();
     stream.output = out.get();
     stream.packed_left = packed_size;
     stream.unpacked_left = static_cast<int32_t>(file_size);
     stream.unpacked_size = static_cast<int32_t>(file_size);
     stream.data_crc = 0xFFFFFFFFu;
-    st.archive.cipher_id = crypto::kCipherIdea;
-    crypto::SetDecipherKey(st.cipher, st.archive.data_password, crypto::kCipherIdea);
-    if (!codec::ExpandEntry(st)) return false;  // `out` takes the partial file away
+    codec::BeginEntryCipher(stream, crypto::kCipherIdea, password, codec::Direction::kDecipher);
+    if (!codec::ExpandEntry(cx.decoder, stream)) return false;  // `out` takes the partial file away
     // Only the low byte of the CRC travels in the header; a wrong password shows there.
     if (static_cast<uint8_t>(~stream.data_crc) != header[0]) return Fail(s, Status::kBadPassword);
-    return out.Commit(st);
+    return out.Commit(s);
 }
 
-void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, const char* password) {
-    Session& s = st.session;
-    TakeHidingKey(st, password);
-    SetStatus(s, Status::kOk);
+void UnhideFile(Context& cx, const char* carrier, const char* output_name, const char* password) {
+    Session& s = cx.session;
+    ClearStatus(s);
+    LeaveHidingKeyBehind(cx.archive, password);
     if (carrier == nullptr || output_name == nullptr) {
         Fail(s, Status::kIoError);
         return;
@@ -224,7 +225,7 @@ void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, 
         Fail(s, Status::kIoError);
         return;
     }
-    HideState& h = st.hide;
+    HideState& h = cx.hide;
     bool found = false;
     if (IsPcxCarrier(s, h.pcx, carrier)) {
         found = UnhidePcx(s, h.carrier, h.pcx, carrier, temp.name, h.header);
@@ -233,7 +234,7 @@ void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, 
     }
     ResetPcxState(h.pcx);
     if (!found) return;
-    if (UnpackHidden(st, h.header, temp.name, output_name)) RemoveQuietly(temp);
+    if (UnpackHidden(cx, h.header, temp.name, output_name, password ? password : "")) RemoveQuietly(temp);
 }
 
 }  // namespace hedgerow::hide

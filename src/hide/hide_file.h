@@ -7,10 +7,7 @@
 #include <cstdint>
 
 #include "hide/carrier.h"
-
-namespace hedgerow {
-struct LibraryState;
-}
+#include "hide/hide_state.h"
 
 namespace hedgerow::hide {
 
@@ -23,20 +20,21 @@ inline constexpr int64_t kCapacitySlack = 1600;
 // stamp and attributes back (nonzero). Leaves the data cipher set to IDEA, the archive
 // unlocked and password as the data password. The carrier is replaced only by a complete
 // new version of itself: on any failure it stays as it was.
-int32_t HideFile(LibraryState& st, const char* carrier, const char* file_name, const char* password);
+int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const char* password);
 
 // Recovers the file hidden in the carrier into the output path built from output_name
 // (as extraction builds one from a stored name), asking the host before an existing file
 // is replaced. kBadPassword when the recovered bytes fail their check; the output file
 // is then not created (an existing one stays as it was).
-void UnhideFile(LibraryState& st, const char* carrier, const char* output_name, const char* password);
+void UnhideFile(Context& cx, const char* carrier, const char* output_name, const char* password);
 
-// Builds the prepared file of file_name in a new temporary file whose name goes to
-// temp_name (kTempNameCapacity bytes). On failure nothing is left behind.
-[[nodiscard]] bool PackForHiding(LibraryState& st, const char* file_name, char* temp_name);
+// Builds the prepared file of file_name, enciphered with IDEA under password, in a new
+// temporary file whose name goes to temp_name (kTempNameCapacity bytes). On failure
+// nothing is left behind.
+[[nodiscard]] bool PackForHiding(Context& cx, const char* file_name, const char* password, char* temp_name);
 
 // Expands the prepared file temp_name, whose header is given, into the output file.
-[[nodiscard]] bool UnpackHidden(LibraryState& st, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
-                                const char* output_name);
+[[nodiscard]] bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
+                                const char* output_name, const char* password);
 
 }  // namespace hedgerow::hide

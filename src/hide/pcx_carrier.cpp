@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::hide {
 

@@ -1,7 +1,7 @@
 // wav_carrier.cpp -- RIFF chunk walk and WAVE format check (see wav_carrier.h).
 #include "hide/wav_carrier.h"
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::hide {
 

@@ -224,8 +224,7 @@ bool MatchMaskIndex(const char* name, const MaskIndex& index) {
     return false;
 }
 
-void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination) {
-    SetStatus(session, Status::kOk);
+bool CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination) {
     for (const FileMaskRecord* record = source.first; record; record = record->next) {
         // A name part that is empty names a file only when the extension is all there is,
         // as in ".profile"; a leading '*' in either part never names one.
@@ -234,11 +233,9 @@ void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskLis
         if (!named) continue;
         // The copy is the record that the path directory + name + "." + extension parses
         // back into; copying it keeps a name of 255 characters from growing by its dot.
-        if (!AppendMaskCopy(*record, destination)) {
-            SetStatus(session, Status::kNoMemory);
-            return;
-        }
+        if (!AppendMaskCopy(*record, destination)) return Fail(session, Status::kNoMemory);
     }
+    return true;
 }
 
 std::string MaskPath(const FileMaskRecord& mask) {

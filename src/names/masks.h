@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "frame/session.h"
+#include "common/session.h"
 #include "hedgerow.h"
 
 // One mask, as the host's list holds it (the public header keeps it opaque).
@@ -59,8 +59,8 @@ bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list);
 // Appends to destination every source mask that names a file (name part neither empty
 // nor starting with '*'; or, for a name such as ".profile", an empty name part and an
 // extension not starting with '*'), as the record that directory + name + '.' +
-// extension parses into. Sets the status: 0, or kNoMemory after a failed append.
-void CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination);
+// extension parses into. False (kNoMemory) after a failed append.
+[[nodiscard]] bool CollectNamedMasks(Session& session, const FileMaskList& source, FileMaskList& destination);
 
 // The mask's path: directory, name and, when the extension is not empty, '.' and it.
 std::string MaskPath(const FileMaskRecord& mask);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "frame/session.h"
+#include "common/session.h"
 #include "hedgerow.h"
 #include "platform/platform.h"
 

@@ -24,14 +24,13 @@ std::string DeletionKey(const char* stored_name) {
 
 }  // namespace
 
-void DeleteFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
-    SetStatus(st.session, Status::kOk);
+void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
+    ClearStatus(cx.session);
     EntryList all;
-    archive::BuildHidFileList(st, all.list, FileMaskList {});
-    if (!StatusIsOk(st.session) && st.session.status != static_cast<uint16_t>(Status::kNoEntries)) return;
+    if (!archive::ListEntries(cx.session, cx.archive, all.list, FileMaskList {})) return;
     EntryList selected;
-    archive::BuildHidFileList(st, selected.list, masks);
-    if (!StatusIsOk(st.session)) return;
+    archive::BuildHidFileList(cx.session, cx.archive, selected.list, masks);  // kNoEntries: nothing to delete
+    if (!StatusIsOk(cx.session)) return;
 
     // An entry goes when its name equals (ignoring case) the name of a selected entry, so
     // entries that share a name go together. Both sides are the stored names themselves,
@@ -44,18 +43,18 @@ void DeleteFileMaskListHid(LibraryState& st, const FileMaskList& masks) {
 
     NewArchiveFile out;
     platform::File in;
-    if (!BeginRewrite(st, out, in)) return;
+    if (!BeginRewrite(cx, out, in)) return;
     for (const HidFileEntry* entry = all.list.first; entry; entry = entry->next) {
         if (deletion.count(DeletionKey(entry->name)) > 0) {
-            AnnounceEntry(st, entry->name);
-            if (!ReportEntryDone(st)) return;
+            AnnounceEntry(cx, entry->name);
+            if (!ReportEntryDone(cx)) return;
             continue;
         }
         const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
-        if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
+        if (!CopyArchiveBytes(cx, in.get(), out.get(), entry->record_offset, length)) return;
     }
     in.reset();
-    SwapInNewArchive(st, st.archive.name, out);
+    SwapInNewArchive(cx, cx.archive.name, out);
 }
 
 }  // namespace hedgerow::ops

@@ -2,7 +2,7 @@
 // deciphered, checked against their CRC, with their time stamps and attributes.
 #pragma once
 
-#include "frame/library_state.h"
+#include "ops/context.h"
 #include "hedgerow.h"
 
 namespace hedgerow::ops {
@@ -11,6 +11,6 @@ namespace hedgerow::ops {
 // failure stops the operation (entries extracted before it stay): 9906 nothing selected,
 // 5, 8, 101, 2926, 9961 (no or wrong data password), 9962 (damaged data), 9968 (a path
 // too long), 9969 (a stored name that would leave the output directory).
-void ExtractFileMaskListHid(LibraryState& st, const FileMaskList& masks);
+void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks);
 
 }  // namespace hedgerow::ops

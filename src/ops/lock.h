@@ -3,7 +3,7 @@
 // data is copied unchanged.
 #pragma once
 
-#include "frame/library_state.h"
+#include "ops/context.h"
 
 namespace hedgerow::ops {
 
@@ -12,10 +12,10 @@ namespace hedgerow::ops {
 // (asking HeadCryptKeyProc when it fails); an archive that is not locked yet is locked.
 // Status 0; 2, 5, 9999, 9967 from the reopening; 9953 without a header password for
 // enciphering; 9906 no entry; 9961 the host gave up; 2926, 8, 101.
-void LockArchive(LibraryState& st, const char* name);
+void LockArchive(Context& cx, const char* name);
 
 // Rewrites every record in plain and clears the marker's locked flag. An archive that is
 // not locked is left alone (status 0).
-void UnlockArchive(LibraryState& st, const char* name);
+void UnlockArchive(Context& cx, const char* name);
 
 }  // namespace hedgerow::ops

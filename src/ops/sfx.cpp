@@ -6,13 +6,15 @@
 #include <string>
 
 #include "archive/temp_names.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "names/masks.h"
 #include "ops/create.h"
 #include "ops/sfx_module.h"
 #include "platform/platform.h"
 
 namespace hedgerow::ops {
+
+using namespace sfxblocks;  // the block format this file writes
 
 namespace {
 
@@ -50,7 +52,7 @@ bool IsFloppyName(const char* name) {
 
 // Hands the module the host's callbacks for the splitting; false when it lacks any of the
 // functions splitting needs.
-bool HandOverCallbacks(LibraryState& st, const ModuleGuard& module, ResizeFileFn* resize) {
+bool HandOverCallbacks(Context& cx, const ModuleGuard& module, ResizeFileFn* resize) {
     const auto next_disk = module.Get<SetNextDiskFn>("SetGetNextDiskProc");
     const auto ok_to_replace = module.Get<SetOkToReplaceFn>("SetOkToReplaceProc");
     *resize = module.Get<ResizeFileFn>("ResizeFile");
@@ -58,9 +60,9 @@ bool HandOverCallbacks(LibraryState& st, const ModuleGuard& module, ResizeFileFn
     const auto progress = module.Get<SetProgressFn>("SetSetProgressProc");
     const auto file_name = module.Get<SetFileNameFn>("SetSetFileNameProc");
     if (!next_disk || !ok_to_replace || !*resize || !sfx_progress || !progress || !file_name) {
-        return Fail(st.session, Status::kSfxEntryMissing);
+        return Fail(cx.session, Status::kSfxEntryMissing);
     }
-    const Callbacks& c = st.session.callbacks;
+    const Callbacks& c = cx.session.callbacks;
     next_disk(c.next_disk.user, c.next_disk.proc);
     sfx_progress(c.sfx_progress.user, c.sfx_progress.proc);
     ok_to_replace(c.ok_to_replace.user, c.ok_to_replace.proc);
@@ -71,49 +73,49 @@ bool HandOverCallbacks(LibraryState& st, const ModuleGuard& module, ResizeFileFn
 
 }  // namespace
 
-bool CopyStubInto(LibraryState& st, StubPlan& stub, bool patch, std::FILE* archive) {
+bool CopyStubInto(Context& cx, StubPlan& stub, bool patch, std::FILE* archive) {
     platform::File program = platform::OpenFile(stub.path, "rb");
-    if (!program) return Fail(st.session, Status::kIoError);
+    if (!program) return Fail(cx.session, Status::kIoError);
     const int64_t length = platform::Length(program.get());
-    if (length < 0) return Fail(st.session, Status::kIoError);
+    if (length < 0) return Fail(cx.session, Status::kIoError);
     stub.length = static_cast<uint64_t>(length);
     // A program too short to end in the blocks is not one the module should have written.
-    if (stub.length < kBlocksSize + stub.tail) return Fail(st.session, Status::kSfxFailed);
+    if (stub.length < kBlocksSize + stub.tail) return Fail(cx.session, Status::kSfxFailed);
     if (patch) {
         if (!platform::SeekTo(program.get(), stub.BlockOffset()) ||
             platform::ReadBytes(program.get(), stub.blocks, kBlocksSize) != kBlocksSize) {
-            return Fail(st.session, Status::kIoError);
+            return Fail(cx.session, Status::kIoError);
         }
     }
-    if (!CopyArchiveBytes(st, program.get(), archive, 0, stub.length, kStubCopyPiece)) return false;
+    if (!CopyArchiveBytes(cx, program.get(), archive, 0, stub.length, kStubCopyPiece)) return false;
     program.reset();
     // (When the removal fails, the caller tries once more on its way out.)
     if (platform::RemoveFile(stub.path)) stub.path[0] = '\0';
     return true;
 }
 
-bool SealBlocks(LibraryState& st, const StubPlan& stub, NewArchiveFile& out, uint32_t files_handled) {
+bool SealBlocks(Context& cx, const StubPlan& stub, NewArchiveFile& out, uint32_t files_handled) {
     uint8_t plain[kBlocksSize];
     std::memcpy(plain, stub.blocks, kBlocksSize);
     uint8_t* const block1 = plain;
     uint8_t* const block2 = plain + kBlock1Size;
     uint8_t* const block3 = block2 + kBlock2Size;
 
-    if (std::fflush(out.get()) != 0) return Fail(st.session, Status::kWriteError);
+    if (std::fflush(out.get()) != 0) return Fail(cx.session, Status::kWriteError);
     const int64_t end = platform::Length(out.get());
-    if (end < 0 || static_cast<uint64_t>(end) < stub.length) return Fail(st.session, Status::kIoError);
+    if (end < 0 || static_cast<uint64_t>(end) < stub.length) return Fail(cx.session, Status::kIoError);
     const auto file_end = static_cast<uint64_t>(end);
     // Lengths are 32-bit fields; a larger file cannot be described by its blocks.
-    if (file_end - stub.tail > UINT32_MAX) return Fail(st.session, Status::kUnsupported);
+    if (file_end - stub.tail > UINT32_MAX) return Fail(cx.session, Status::kUnsupported);
     PutField(block2, kCountField, files_handled);
     PutField(block2, kLengthField, static_cast<uint32_t>(file_end - stub.tail));
 
     uint32_t checksum = 0;
     {
         platform::File reader = platform::OpenFile(out.temp.name, "rb");
-        if (!reader) return Fail(st.session, Status::kIoError);
+        if (!reader) return Fail(cx.session, Status::kIoError);
         if (!SealChecksum(reader.get(), stub.BlockOffset(), stub.length, file_end, block1, block2, block3, &checksum)) {
-            return Fail(st.session, Status::kIoError);
+            return Fail(cx.session, Status::kIoError);
         }
     }
     PutField(block2, kChecksumField, checksum);
@@ -127,22 +129,22 @@ bool SealBlocks(LibraryState& st, const StubPlan& stub, NewArchiveFile& out, uin
     ObscureBlock(obscured + kBlock1Size + kBlock2Size, block3, kBlock3Size, tables);
     if (!platform::SeekTo(out.get(), stub.BlockOffset()) ||
         platform::WriteBytes(out.get(), obscured, kBlocksSize) != kBlocksSize) {
-        return Fail(st.session, Status::kWriteError);
+        return Fail(cx.session, Status::kWriteError);
     }
     return true;
 }
 
-bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveFile& out, uint32_t added) {
-    const uint64_t head = st.archive.marker_offset;
+bool ResealSelfExtractor(Context& cx, const char* archive_name, NewArchiveFile& out, uint32_t added) {
+    const uint64_t head = cx.archive.marker_offset;
     if (head < kBlocksSize) return true;
     platform::File old_file = platform::OpenFile(archive_name, "rb");
-    if (!old_file) return Fail(st.session, Status::kIoError);
+    if (!old_file) return Fail(cx.session, Status::kIoError);
     for (const uint32_t tail : {0u, static_cast<uint32_t>(kSpanTailSize)}) {
         if (head < kBlocksSize + tail) continue;
         uint8_t stored[kBlocksSize];
         if (!platform::SeekTo(old_file.get(), head - tail - kBlocksSize) ||
             platform::ReadBytes(old_file.get(), stored, kBlocksSize) != kBlocksSize) {
-            return Fail(st.session, Status::kIoError);
+            return Fail(cx.session, Status::kIoError);
         }
         StubPlan stub;
         uint32_t recorded_tail = 0;
@@ -150,25 +152,25 @@ bool ResealSelfExtractor(LibraryState& st, const char* archive_name, NewArchiveF
         stub.tail = tail;
         stub.length = head;
         const uint32_t count = GetField(stub.blocks + kBlock1Size, kCountField);
-        return SealBlocks(st, stub, out, count + added);
+        return SealBlocks(cx, stub, out, count + added);
     }
     return true;  // no program of ours in front: nothing to seal
 }
 
-void CreateNewArchiveBehindStub(LibraryState& st, const FileMaskList& masks, FileMaskList& files, StubPlan& stub,
+void CreateNewArchiveBehindStub(Context& cx, const FileMaskList& masks, FileMaskList& files, StubPlan& stub,
                                 bool patch) {
-    CreateNewArchive(st, masks, files, &stub, patch);
+    CreateNewArchive(cx, masks, files, &stub, patch);
 }
 
-void BuildSelfExtractor(LibraryState& st, const char* module_directory, const char* name, FileMaskList& masks,
+void BuildSelfExtractor(Context& cx, const char* module_directory, const char* name, FileMaskList& masks,
                         const uint8_t* parameters) {
     const std::string module_path = std::string(module_directory) + kSfxModuleName;
-    char archive_name[sizeof st.archive.name];
+    char archive_name[sizeof cx.archive.name];
     if (!CopyName(archive_name, sizeof archive_name, name) || module_path.size() >= archive::kTempNameCapacity) {
-        Fail(st.session, Status::kNameTooLong);
+        Fail(cx.session, Status::kNameTooLong);
         return;
     }
-    std::memcpy(st.archive.name, archive_name, sizeof archive_name);
+    std::memcpy(cx.archive.name, archive_name, sizeof archive_name);
 
     const uint32_t selector = Load32Le(parameters + 8);
     char work[archive::kTempNameCapacity] = {};
@@ -181,28 +183,28 @@ void BuildSelfExtractor(LibraryState& st, const char* module_directory, const ch
         // Only the four disk sizes are known; splitting into pieces of no size is refused
         // before anything is written.
         if (selector >= std::size(kDiskSizes)) {
-            Fail(st.session, Status::kUnsupported);
+            Fail(cx.session, Status::kUnsupported);
             return;
         }
         disk_size = kDiskSizes[selector];
         char temp_directory[270];
         if (platform::TempDirectory(temp_directory, sizeof temp_directory) == 0) {
-            Fail(st.session, Status::kNoTempPath);
+            Fail(cx.session, Status::kNoTempPath);
             return;
         }
         if (IsFloppyName(archive_name)) {
             // A target on a removable disk: the whole file is built in the temporary
             // directory, under a name claimed there, and only its pieces go to the disk.
             if (!CopyName(floppy, sizeof floppy, archive_name)) {
-                Fail(st.session, Status::kNameTooLong);
+                Fail(cx.session, Status::kNameTooLong);
                 return;
             }
             if (!archive::MakeTempNameInTempDir(work, nullptr)) {
-                Fail(st.session, Status::kNoTempPath);
+                Fail(cx.session, Status::kNoTempPath);
                 return;
             }
             work_in_temp.path = work;
-            std::memcpy(st.archive.name, work, sizeof work);
+            std::memcpy(cx.archive.name, work, sizeof work);
         } else {
             std::memcpy(work, archive_name, sizeof work);
         }
@@ -211,76 +213,78 @@ void BuildSelfExtractor(LibraryState& st, const char* module_directory, const ch
     ModuleGuard module;
     module.handle = platform::LoadModule(module_path.c_str());
     if (!module.handle) {
-        Fail(st.session, Status::kNotFound);
+        Fail(cx.session, Status::kNotFound);
         return;
     }
     const auto get_head = module.Get<GetSfxHead2Fn>("GetSfxHead2");
     if (!get_head) {
-        Fail(st.session, Status::kSfxEntryMissing);
+        Fail(cx.session, Status::kSfxEntryMissing);
         return;
     }
     StubPlan stub;
     stub.tail = selector != 0 ? static_cast<uint32_t>(kSpanTailSize) : 0;
     const int32_t answer = get_head(work, 1, parameters);
     if (answer != 1) {
-        Fail(st.session, answer == 0 ? Status::kIoError : Status::kSfxFailed);
+        Fail(cx.session, answer == 0 ? Status::kIoError : Status::kSfxFailed);
         return;
     }
     // The program file is ours alone (the archive name was free, or the work file was
     // claimed in the temporary directory): it goes when the build cannot go on.
     RemoveOnExit program_file {work};
     if (!archive::MakeTempName(work, stub.path, nullptr)) {
-        Fail(st.session, Status::kIoError);
+        Fail(cx.session, Status::kIoError);
         return;
     }
     RemoveOnExit stub_file {stub.path};
     if (!platform::RenamePath(work, stub.path)) {
-        Fail(st.session, Status::kIoError);
+        Fail(cx.session, Status::kIoError);
         return;
     }
     program_file.path = nullptr;
 
-    SetStatus(st.session, Status::kOk);
-    st.archive.sfx_stub = true;
+    cx.archive.sfx_stub = true;
     {
         FileMaskList files {};
-        CreateNewArchiveBehindStub(st, masks, files, stub, true);
+        CreateNewArchiveBehindStub(cx, masks, files, stub, true);
         names::DoneFileMaskList(files);
     }
-    if (!StatusIsOk(st.session)) return;
+    if (!StatusIsOk(cx.session)) return;
     names::DoneFileMaskList(masks);
     if (selector == 0) return;
 
     ResizeFileFn resize = nullptr;
-    if (!HandOverCallbacks(st, module, &resize)) return;
+    if (!HandOverCallbacks(cx, module, &resize)) return;
     if (floppy[0] != '\0') {
-        SetStatus(st.session, static_cast<Status>(resize(work, floppy, disk_size)));
+        // The module reports in the library's status codes.
+        const auto result = static_cast<uint16_t>(resize(work, floppy, disk_size));
+        if (result != 0) Fail(cx.session, static_cast<Status>(result));
         return;  // the work file in the temporary directory goes with work_in_temp
     }
     char whole[archive::kTempNameCapacity];
     if (!archive::MakeTempName(work, whole, nullptr)) {
-        Fail(st.session, Status::kIoError);
+        Fail(cx.session, Status::kIoError);
         return;
     }
     RemoveOnExit whole_file {whole};
     if (!platform::RenamePath(work, whole)) {
-        Fail(st.session, Status::kIoError);
+        Fail(cx.session, Status::kIoError);
         return;
     }
-    SetStatus(st.session, static_cast<Status>(resize(whole, work, disk_size)));
+    const auto result = static_cast<uint16_t>(resize(whole, work, disk_size));
+    if (result != 0) Fail(cx.session, static_cast<Status>(result));
 }
 
-void BuildSelfExtractor(LibraryState& st, const char* name, FileMaskList& masks, const uint8_t* parameters) {
+void BuildSelfExtractor(Context& cx, const char* name, FileMaskList& masks, const uint8_t* parameters) {
     char own[archive::kTempNameCapacity];
     const size_t length = platform::OwnModulePath(own, sizeof own);
     if (length == 0) {
-        Fail(st.session, Status::kNotFound);
+        Fail(cx.session, Status::kNotFound);
         return;
     }
     size_t cut = length;
     while (cut > 0 && own[cut - 1] != '/' && own[cut - 1] != '\\' && own[cut - 1] != ':') --cut;
     own[cut] = '\0';
-    BuildSelfExtractor(st, own, name, masks, parameters);
+    BuildSelfExtractor(cx, own, name, masks, parameters);
 }
 
 }  // namespace hedgerow::ops

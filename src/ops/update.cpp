@@ -51,62 +51,59 @@ struct SameHeaderPassword {
 
 }  // namespace
 
-void UpdateArchive(LibraryState& st, const FileMaskList& masks) {
-    SetStatus(st.session, Status::kOk);
-    const SameHeaderPassword same_password(st.archive);
+void UpdateArchive(Context& cx, const FileMaskList& masks) {
+    ClearStatus(cx.session);
+    const SameHeaderPassword same_password(cx.archive);
     Lists lists;
-    names::CollectNamedMasks(st.session, masks, lists.named);
-    if (!StatusIsOk(st.session)) return;
+    if (!names::CollectNamedMasks(cx.session, masks, lists.named)) return;
     if (lists.named.first == nullptr) {
-        Fail(st.session, Status::kNothingToDo);
+        Fail(cx.session, Status::kNothingToDo);
         return;
     }
-    archive::BuildHidFileList(st, lists.entries, FileMaskList {});
-    if (st.session.status == static_cast<uint16_t>(Status::kNoEntries)) SetStatus(st.session, Status::kOk);
-    if (!StatusIsOk(st.session)) return;
+    if (!archive::ListEntries(cx.session, cx.archive, lists.entries, FileMaskList {})) return;
 
     NewArchiveFile out;
     platform::File in;
-    if (!BeginRewrite(st, out, in)) return;
+    if (!BeginRewrite(cx, out, in)) return;
 
     // Named files and entries meet by hashed name keys, so that the work grows with the
     // number of entries plus the number of names, not with their product.
-    const NameKeys named_keys = NamedEntryKeys(st.session, lists.named);
+    const NameKeys named_keys = NamedEntryKeys(cx.session, lists.named);
     for (const HidFileEntry* entry = lists.entries.first; entry; entry = entry->next) {
         const uint64_t length = static_cast<uint64_t>(entry->record_length) + entry->packed_size;
         if (!IsNamedEntry(named_keys, entry->name)) {
-            if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
+            if (!CopyArchiveBytes(cx, in.get(), out.get(), entry->record_offset, length)) return;
             continue;
         }
-        const int32_t answer = names::AskReplaceOnUpdate(st.session, *entry, entry->name);
+        const int32_t answer = names::AskReplaceOnUpdate(cx.session, *entry, entry->name);
         if (answer == 2) {
-            Fail(st.session, Status::kCancelled);
+            Fail(cx.session, Status::kCancelled);
             return;
         }
         if (answer == 1) {
-            if (!CopyArchiveBytes(st, in.get(), out.get(), entry->record_offset, length)) return;
-            if (!names::AddFileMask(st.session, entry->name, lists.kept)) {
-                Fail(st.session, Status::kNoMemory);
+            if (!CopyArchiveBytes(cx, in.get(), out.get(), entry->record_offset, length)) return;
+            if (!names::AddFileMask(cx.session, entry->name, lists.kept)) {
+                Fail(cx.session, Status::kNoMemory);
                 return;
             }
         }
     }
     in.reset();
 
-    Compressor compressor(st);
+    Compressor compressor(cx);
     if (!compressor.Allocate()) return;
     const NameKeys kept_keys = MaskListKeys(lists.kept);
     uint32_t files_handled = 0;
     for (const FileMaskRecord* mask = lists.named.first; mask; mask = mask->next) {
         const std::string name = names::MaskPath(*mask);
         std::string source_path;
-        if (!SourcePathOf(st, name, &source_path)) return;
-        if (IsNameInList(st.session, kept_keys, name.c_str())) continue;
-        AnnounceSource(st, source_path, name);
-        if (!CompressOneFile(st, out.get(), source_path.c_str(), name.c_str())) return;
+        if (!SourcePathOf(cx, name, &source_path)) return;
+        if (IsNameInList(cx.session, kept_keys, name.c_str())) continue;
+        AnnounceSource(cx, source_path, name);
+        if (!CompressOneFile(cx, out.get(), source_path.c_str(), name.c_str())) return;
         ++files_handled;
     }
-    SwapInNewArchive(st, st.archive.name, out, files_handled);
+    SwapInNewArchive(cx, cx.archive.name, out, files_handled);
 }
 
 }  // namespace hedgerow::ops

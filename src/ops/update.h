@@ -3,7 +3,7 @@
 // files are appended, and the rewritten archive replaces the old one.
 #pragma once
 
-#include "frame/library_state.h"
+#include "ops/context.h"
 #include "hedgerow.h"
 
 namespace hedgerow::ops {
@@ -11,6 +11,6 @@ namespace hedgerow::ops {
 // Status 0 on success. 9967 when the masks name no file; 2926 when the host cancels;
 // 5, 8, 101 and the codes of the per-file step on failure. On every failure the archive
 // is left byte for byte as it was.
-void UpdateArchive(LibraryState& st, const FileMaskList& masks);
+void UpdateArchive(Context& cx, const FileMaskList& masks);
 
 }  // namespace hedgerow::ops

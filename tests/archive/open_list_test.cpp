@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "api/library_state.h"
 #include "archive/open_list.h"
 #include "archive/records.h"
 #include "names/masks.h"
@@ -51,7 +52,7 @@ std::vector<std::string> ListNames(LibraryState& st, std::initializer_list<const
     FileMaskList list {};
     for (const char* m : masks) names::AddFileMask(st.session, m, list);
     Listing listing;
-    BuildHidFileList(st, listing.list, list);
+    BuildHidFileList(st.session, st.archive, listing.list, list);
     names::DoneFileMaskList(list);
     *status = st.session.status;
     EXPECT_EQ(listing.list.count, listing.Names().size());
@@ -74,7 +75,7 @@ TEST(OpenListTest, MarkerIsFoundBehindAPrefixOnlyWithinTheSearchWindow) {
         WriteFile(dir / "a.arc", bytes);
         LibraryState st;
         const HidFileSettings s = Settings();
-        InitHidFile(st, (dir / "a.arc").c_str(), &s);
+        InitHidFile(st.session, st.archive, (dir / "a.arc").c_str(), &s);
         EXPECT_EQ(st.session.status, c.status);
         if (c.status == arOk) {
             EXPECT_EQ(st.archive.marker_offset, c.prefix);
@@ -104,7 +105,7 @@ TEST(OpenListTest, OpeningFailuresHaveTheirStatus) {
         SCOPED_TRACE(c.name);
         LibraryState st;
         const HidFileSettings s = Settings();
-        InitHidFile(st, c.name.c_str(), &s);
+        InitHidFile(st.session, st.archive, c.name.c_str(), &s);
         EXPECT_EQ(st.session.status, c.status);
         if (c.status == arNotFound) {
             EXPECT_TRUE(st.archive.new_archive);
@@ -118,7 +119,7 @@ TEST(OpenListTest, AnArchiveOfOneEmptyMemberOpens) {
     WriteFile(dir / "e.arc", MakeArchive({{.name = "EMPTY", .data = {}}}));
     LibraryState st;
     const HidFileSettings s = Settings();
-    InitHidFile(st, (dir / "e.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "e.arc").c_str(), &s);
     EXPECT_EQ(st.session.status, arOk);
     uint16_t status = 0;
     EXPECT_EQ(ListNames(st, {}, &status), std::vector<std::string>{"EMPTY"});
@@ -133,7 +134,7 @@ TEST(OpenListTest, TheFirstRecordMayStartLaterThanTheMarkerEnds) {
         WriteFile(dir / "g.arc", bytes);
         LibraryState st;
         const HidFileSettings s = Settings();
-        InitHidFile(st, (dir / "g.arc").c_str(), &s);
+        InitHidFile(st.session, st.archive, (dir / "g.arc").c_str(), &s);
         ASSERT_EQ(st.session.status, arOk);
         EXPECT_EQ(st.archive.first_entry_offset, 34 + gap);
         uint16_t status = 0;
@@ -146,7 +147,7 @@ TEST(OpenListTest, AnArchiveWithoutEntriesOpensAndListsNothing) {
     WriteFile(dir / "head-only.arc", MakeArchive({}, "", 500));  // a program in front, then the marker alone
     LibraryState st;
     const HidFileSettings s = Settings();
-    InitHidFile(st, (dir / "head-only.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "head-only.arc").c_str(), &s);
     EXPECT_EQ(st.session.status, arOk);
     uint16_t status = 0;
     EXPECT_TRUE(ListNames(st, {}, &status).empty());
@@ -162,7 +163,7 @@ TEST(OpenListTest, ListingSelectsByMaskAndFillsEntries) {
     WriteFile(dir / "a.arc", MakeArchive(entries, "", 100));
     LibraryState st;
     const HidFileSettings s = Settings();
-    InitHidFile(st, (dir / "a.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "a.arc").c_str(), &s);
     ASSERT_EQ(st.session.status, arOk);
 
     uint16_t status = 0;
@@ -173,7 +174,7 @@ TEST(OpenListTest, ListingSelectsByMaskAndFillsEntries) {
     EXPECT_EQ(status, arNoEntries);
 
     Listing listing;
-    BuildHidFileList(st, listing.list, FileMaskList {});
+    BuildHidFileList(st.session, st.archive, listing.list, FileMaskList {});
     const HidFileEntry* e = listing.list.first;
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->valid, 1u);
@@ -236,7 +237,7 @@ TEST(OpenListTest, LockedHeadersNeedTheHeaderPassword) {
         LibraryState st;
         st.session.callbacks.head_crypt_key = {5, ScriptedHeadPassword};
         const HidFileSettings s = Settings("data", c.settings_password);
-        InitHidFile(st, (dir / "l.arc").c_str(), &s);
+        InitHidFile(st.session, st.archive, (dir / "l.arc").c_str(), &s);
         EXPECT_EQ(st.session.status, c.status);
         EXPECT_EQ(script.asked, c.asked);
         if (c.asked) {
@@ -252,7 +253,7 @@ TEST(OpenListTest, LockedHeadersNeedTheHeaderPassword) {
     // Without a procedure a wrong password simply fails.
     LibraryState st;
     const HidFileSettings s = Settings("data", "");
-    InitHidFile(st, (dir / "l.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "l.arc").c_str(), &s);
     EXPECT_EQ(st.session.status, arBadPassword);
     g_script = nullptr;
 }
@@ -267,7 +268,7 @@ TEST(OpenListTest, OpeningClearsAllCallbacksButTheHeaderPassword) {
     st.session.callbacks.progress = {3, AnyProgress};
     st.session.callbacks.head_crypt_key = {4, AnyHead};
     const HidFileSettings s = Settings();
-    InitHidFile(st, (dir / "a.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "a.arc").c_str(), &s);
     ASSERT_EQ(st.session.status, arOk);
     EXPECT_EQ(st.session.callbacks.progress.proc, nullptr);
     EXPECT_EQ(st.session.callbacks.progress.user, 3u);
@@ -275,7 +276,7 @@ TEST(OpenListTest, OpeningClearsAllCallbacksButTheHeaderPassword) {
 
     // Reopening for locking clears the user values too.
     st.session.callbacks.progress = {3, AnyProgress};
-    ReopenHidFile(st, (dir / "a.arc").c_str());
+    EXPECT_FALSE(ReopenHidFile(st.session, st.archive, (dir / "a.arc").c_str()));
     EXPECT_EQ(st.session.status, arBadPassword);  // a plain archive: no record deciphers, the host gave up
     EXPECT_EQ(st.session.callbacks.progress.user, 0u);
     EXPECT_EQ(st.session.callbacks.head_crypt_key.user, 0u);
@@ -302,7 +303,7 @@ TEST(OpenListTest, CreateHidFileRefusesWhatItCannotCreate) {
         SCOPED_TRACE(c.name);
         LibraryState st;
         st.session.callbacks.progress = {3, AnyProgress};
-        CreateHidFile(st, c.name.c_str(), &c.settings);
+        CreateHidFile(st.session, st.archive, c.name.c_str(), &c.settings);
         EXPECT_EQ(st.session.status, c.status);
         if (c.status == arOk) {
             EXPECT_TRUE(st.archive.new_archive);
@@ -347,7 +348,7 @@ TEST(OpenListTest, DamagedArchivesEndTheWalkWithAStatus) {
         WriteFile(dir / "d.arc", c.bytes);
         LibraryState st;
         const HidFileSettings s = Settings();
-        InitHidFile(st, (dir / "d.arc").c_str(), &s);
+        InitHidFile(st.session, st.archive, (dir / "d.arc").c_str(), &s);
         ASSERT_EQ(st.session.status, arOk);
         uint16_t status = 0;
         EXPECT_EQ(ListNames(st, {}, &status), c.listed);
@@ -359,7 +360,7 @@ TEST(OpenListTest, DamagedArchivesEndTheWalkWithAStatus) {
     WriteFile(dir / "d.arc", MakeArchive(first_bad));
     LibraryState st;
     const HidFileSettings s = Settings();
-    InitHidFile(st, (dir / "d.arc").c_str(), &s);
+    InitHidFile(st.session, st.archive, (dir / "d.arc").c_str(), &s);
     uint16_t status = 0;
     EXPECT_TRUE(ListNames(st, {}, &status).empty());
     EXPECT_EQ(status, arBadFormat);
@@ -376,11 +377,11 @@ TEST(OpenListTest, StoredNamesUseTheOemCodePage) {
         MakeMarkerRecord(false, marker);
         ASSERT_EQ(platform::WriteBytes(out.get(), marker, 34), 34u);
         uint8_t record[432] = {};
-        ASSERT_TRUE(WriteEntryRecord(st, out.get(), record, Api("M\xc3\xa4rz\\\xc3\xa4pfel.txt", "M\xe4rz\\\xe4pfel.txt")));
+        ASSERT_TRUE(WriteEntryRecord(st.session, st.archive, out.get(), record, Api("M\xc3\xa4rz\\\xc3\xa4pfel.txt", "M\xe4rz\\\xe4pfel.txt")));
         EXPECT_EQ(record[76 + 1], 0x84);  // a umlaut in code pages 850 and 437
     }
     const HidFileSettings s = Settings();
-    InitHidFile(st, path.c_str(), &s);
+    InitHidFile(st.session, st.archive, path.c_str(), &s);
     ASSERT_EQ(st.session.status, arOk);
     uint16_t status = 0;
     EXPECT_EQ(ListNames(st, {Api("M\xc3\x84RZ\\*.*", "M\xc4RZ\\*.*")}, &status),

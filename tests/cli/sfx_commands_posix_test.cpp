@@ -31,7 +31,7 @@ protected:
         platform::File f = platform::OpenFile(At(name).c_str(), "rb");
         uint32_t offset = 0;
         bool locked = false;
-        return f && archive::FindMarker(f.get(), &offset, &locked) == 1 ? offset : 0;
+        return f && archive::FindMarker(f.get(), &offset, &locked) == archive::MarkerSearch::kFound ? offset : 0;
     }
 
     void ExpectTreeIn(const std::string& out) const {

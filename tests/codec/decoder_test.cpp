@@ -116,7 +116,7 @@ TEST(DecoderTest, ShortCopiesReachBackUpTo256AndBeforeTheStartGiveZeros) {
     // The same with a decoder whose window still holds an earlier entry: 300 bytes 'z'
     // (a literal and a copy at distance 1).
     auto st = testing::NewState(crypto::kCipherNone);
-    ASSERT_TRUE(AllocDecoder(*st));
+    ASSERT_TRUE(AllocDecoder(st->decoder, st->stream));
     BitWriter earlier;
     const Code zmain(FlatLengths(298, {'z', 270 + 27}));
     const Code dist(FlatLengths(48, {0, 1}));

@@ -17,6 +17,7 @@ namespace hedgerow::codec {
 namespace {
 
 using testing::NewState;
+using testing::TestCall;
 using testing::TmpFile;
 using Symbols = std::vector<std::pair<uint32_t, uint32_t>>;
 
@@ -128,7 +129,7 @@ private:
 };
 
 // Compresses input (no cipher) and reads the symbols back from the packed stream.
-Symbols EncodeToSymbols(LibraryState& st, const std::vector<uint8_t>& input) {
+Symbols EncodeToSymbols(TestCall& st, const std::vector<uint8_t>& input) {
     const auto packed = testing::Compress(st, input);
     EXPECT_TRUE(packed.ok);
     EXPECT_LT(packed.packed_size, static_cast<int32_t>(input.size())) << "stored, not compressed";
@@ -225,8 +226,8 @@ TEST(EncoderTest, TwelveThousandTwoHundredEightyNinthSymbolStartsABlock) {
     for (size_t size : {12288u, 12289u}) {
         auto st = NewState(crypto::kCipherNone);
         const auto input = Filler(size, 0);
-        ASSERT_TRUE(AllocOutputBuffer(*st));
-        ASSERT_TRUE(AllocEncoderTables(*st));
+        ASSERT_TRUE(AllocOutputBuffer(st->stream));
+        ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
         // All literals do not pay and would be stored: run the steps by hand, with no
         // size to reach.
         TmpFile src;
@@ -235,16 +236,16 @@ TEST(EncoderTest, TwelveThousandTwoHundredEightyNinthSymbolStartsABlock) {
         std::rewind(src.f);
         st->stream.source_file = src.f;
         st->stream.output = dst.f;
-        ResetPackedOutput(*st);
+        ResetPackedOutput(st->stream);
         st->stream.unpacked_size = INT32_MAX;
         st->stream.cipher_id = crypto::kCipherNone;
-        InitMatchState(*st);
-        StartEncoder(*st);
-        ResetCopyState(*st);
-        InitBitWriter(*st);
-        Encode(*st);
+        InitMatchState(*st->encoder.tables);
+        StartEncoder(*st->encoder.tables, st->stream);
+        ResetCopyState(*st->encoder.tables);
+        InitBitWriter(st->stream);
+        Encode(*st->encoder.tables, st->stream);
         EXPECT_EQ(st->encoder.tables->pending, size == 12288 ? 12288u : 1u);
-        FinishEncoding(*st);
+        FinishEncoding(*st->encoder.tables, st->stream);
         const Symbols symbols = SymbolReader(testing::Contents(dst.f)).ReadAll(size);
         EXPECT_EQ(symbols.size(), size);
         st->stream.source_file = nullptr;
@@ -260,7 +261,7 @@ std::vector<int> Lengths(const TreeNode* nodes, int n) {
 
 TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
     auto st = NewState(crypto::kCipherNone);
-    ASSERT_TRUE(AllocEncoderTables(*st));
+    ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
     EncoderTables& t = *st->encoder.tables;
     struct PadCase {
         std::vector<int> used;
@@ -270,7 +271,7 @@ TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
     for (const auto& c : cases) {
         for (auto& node : t.distance_nodes) node.freq = 0;
         for (int s : c.used) t.distance_nodes[s].freq = 9;
-        BuildTree(*st, CodeKind::kDistance);
+        BuildTree(*st->encoder.tables, CodeKind::kDistance);
         std::vector<int> expected(kDistanceSymbols, 0);
         for (int s : c.coded) expected[static_cast<size_t>(s)] = 1;
         EXPECT_EQ(Lengths(t.distance_nodes, kDistanceSymbols), expected);
@@ -279,7 +280,7 @@ TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
 
 TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
     auto st = NewState(crypto::kCipherNone);
-    ASSERT_TRUE(AllocEncoderTables(*st));
+    ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
     EncoderTables& t = *st->encoder.tables;
     // Fibonacci frequencies give a tree as deep as the alphabet; limits 7 and 15 must cut it.
     for (auto code : {CodeKind::kLength, CodeKind::kRepeat}) {
@@ -293,7 +294,7 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
             a = b;
             b = c;
         }
-        BuildTree(*st, code);
+        BuildTree(*st->encoder.tables, code);
         double kraft = 0;
         int prev_len = 99;
         for (int i = 0; i < d.alphabet_size; ++i) {

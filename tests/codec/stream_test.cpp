@@ -1,6 +1,6 @@
 // stream_test.cpp -- the stream layer on its own: progress percentages, framing of packed
 // and stored payloads (chain block, pieces, pad bytes), cancel and short writes, read
-// failures, allocation failures and the data-key question to the host.
+// failures and allocation failures.
 #include "codec/stream.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@ namespace {
 
 using testing::Contents;
 using testing::NewState;
+using testing::TestCall;
 using testing::TmpFile;
 using Bytes = std::vector<uint8_t>;
 
@@ -26,10 +27,6 @@ struct HostLog {
     int progress_calls = 0;
     int cancel_at_call = -1;       // answer 0 at this call (0-based)
     std::vector<int32_t> percents;
-    int32_t key_answer = 1;
-    const char* key_password = "";
-    int key_calls = 0;
-    std::string asked_for;
 };
 HostLog g_host;
 
@@ -38,14 +35,7 @@ int32_t HEDGEROW_CALL OnProgress(uint32_t, int32_t percent, int32_t) {
     return g_host.progress_calls++ == g_host.cancel_at_call ? 0 : 1;
 }
 
-int32_t HEDGEROW_CALL OnCryptKey(uint32_t, char* password, const char* entry_name) {
-    ++g_host.key_calls;
-    g_host.asked_for = entry_name;
-    std::strcpy(password, g_host.key_password);
-    return g_host.key_answer;
-}
-
-void Listen(LibraryState& st, int cancel_at_call = -1) {
+void Listen(TestCall& st, int cancel_at_call = -1) {
     g_host = HostLog{};
     g_host.cancel_at_call = cancel_at_call;
     st.session.callbacks.progress.proc = OnProgress;
@@ -82,18 +72,18 @@ TEST(StreamTest, PackedOutputFraming) {
         SCOPED_TRACE(c.cipher);
         auto st = NewState(c.cipher);
         TmpFile out;
-        ASSERT_TRUE(AllocOutputBuffer(*st));
-        ResetPackedOutput(*st);
+        ASSERT_TRUE(AllocOutputBuffer(st->stream));
+        ResetPackedOutput(st->stream);
         st->stream.output = out.f;
         st->stream.unpacked_size = INT32_MAX;
         st->stream.cipher_id = c.cipher;
         st->stream.chain_pending = c.cipher >= 1;
         crypto::SetEncipherKey(st->cipher, st->archive.data_password, c.cipher);
-        InitBitWriter(*st);
+        InitBitWriter(st->stream);
         Bytes data = Text(8195);
-        for (uint8_t b : data) PutBits(*st, 8, b);
-        PutBits(*st, 3, 5);  // a partial byte goes out padded with zero bits: 101 00000
-        FlushBitWriter(*st);
+        for (uint8_t b : data) PutBits(st->stream, 8, b);
+        PutBits(st->stream, 3, 5);  // a partial byte goes out padded with zero bits: 101 00000
+        FlushBitWriter(st->stream);
         data.push_back(0xA0);
         Bytes file = Contents(out.f);
         ASSERT_EQ(file.size(), c.file_size + (c.cipher == -1 ? 1 : 0));
@@ -106,7 +96,7 @@ TEST(StreamTest, PackedOutputFraming) {
         crypto::SetDecipherKey(st->cipher, st->archive.data_password, c.cipher);
         Bytes back(file.size() + 8);
         int32_t got = 0;
-        for (int32_t n; (n = ReadPacked(*st, back.data() + got, 8192)) > 0;) got += n;
+        for (int32_t n; (n = ReadPacked(st->stream, back.data() + got, 8192)) > 0;) got += n;
         back.resize(data.size());
         EXPECT_EQ(back, data);
     }
@@ -116,15 +106,15 @@ TEST(StreamTest, EmptyFlushWritesOnlyThePendingChainBlockAndReports) {
     auto st = NewState(2);
     Listen(*st);
     TmpFile out;
-    ASSERT_TRUE(AllocOutputBuffer(*st));
-    ResetPackedOutput(*st);
+    ASSERT_TRUE(AllocOutputBuffer(st->stream));
+    ResetPackedOutput(st->stream);
     st->stream.output = out.f;
     st->stream.unpacked_size = 100;
     st->stream.cipher_id = 2;
     st->stream.chain_pending = true;
     crypto::SetEncipherKey(st->cipher, st->archive.data_password, 2);
-    FlushPackedBuffer(*st, 0, 0);
-    FlushPackedBuffer(*st, 0, 0);
+    FlushPackedBuffer(st->stream, 0, 0);
+    FlushPackedBuffer(st->stream, 0, 0);
     EXPECT_EQ(Contents(out.f).size(), 8u);
     EXPECT_EQ(st->stream.packed_count, 8);
     EXPECT_EQ(g_host.progress_calls, 2);
@@ -148,7 +138,8 @@ TEST(StreamTest, StoredPayloadFramingAndCopyBack) {
         std::rewind(src.f);
         st->stream.source_file = src.f;
         st->stream.output = out.f;
-        EXPECT_EQ(StoreSourceFile(*st), c.packed);
+        BeginEntryCipher(st->stream, c.cipher, st->archive.data_password, Direction::kEncipher);
+        EXPECT_EQ(StoreSourceFile(st->stream), c.packed);
         EXPECT_EQ(~st->stream.data_crc, crypto::Crc32(data.data(), data.size()));
         const Bytes payload = Contents(out.f);
         ASSERT_EQ(payload.size(), static_cast<size_t>(c.packed));
@@ -178,7 +169,8 @@ TEST(StreamTest, CancelWhileCopyingStoredStopsAfterThatPiece) {
     std::rewind(src.f);
     st->stream.source_file = src.f;
     st->stream.output = out.f;
-    ASSERT_GT(StoreSourceFile(*st), 0);
+    BeginEntryCipher(st->stream, 0, st->archive.data_password, Direction::kEncipher);
+    ASSERT_GT(StoreSourceFile(st->stream), 0);
     Listen(*st, 0);
     const auto back = testing::Expand(*st, Contents(out.f), 100000);
     EXPECT_EQ(st->session.status, static_cast<uint16_t>(Status::kCancelled));
@@ -235,46 +227,6 @@ TEST(StreamTest, WriteReadAndAllocationFailuresSetTheirStatus) {
             EXPECT_EQ(st->session.status, static_cast<uint16_t>(c.status));
         }
         platform::SetFaultPlan(previous);
-    }
-}
-
-TEST(StreamTest, DataKeyFromPasswordOrHost) {
-    struct Case {
-        const char* name;
-        const char* password;       // data password before the call
-        bool with_proc;
-        int32_t answer;
-        bool ok;
-        Status status;
-        const char* password_after;
-    };
-    const Case cases[] = {
-        {"password set", "set", true, 1, true, Status::kOk, "set"},
-        {"no password, no host", "", false, 1, false, Status::kBadPassword, ""},
-        {"host answers", "", true, 1, true, Status::kOk, "from host"},
-        {"host gives up", "", true, 0, false, Status::kBadPassword, ""},
-        {"host answers otherwise", "", true, 7, false, Status::kOk, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto st = NewState(2);
-        std::strcpy(st->archive.data_password, c.password);
-        g_host = HostLog{};
-        g_host.key_answer = c.answer;
-        g_host.key_password = "from host";
-        if (c.with_proc) st->session.callbacks.crypt_key.proc = OnCryptKey;
-        st->stream.cipher_id = 2;
-        EXPECT_EQ(ObtainDataKey(*st, "dir\\entry.txt"), c.ok);
-        EXPECT_EQ(st->session.status, static_cast<uint16_t>(c.status));
-        EXPECT_STREQ(st->archive.data_password, c.password_after);
-        if (g_host.key_calls > 0) {
-            EXPECT_EQ(g_host.asked_for, "dir\\entry.txt");
-        }
-        if (c.ok && c.with_proc && c.password[0] == '\0') {
-            // The answer serves the following entries without another question.
-            EXPECT_TRUE(ObtainDataKey(*st, "next"));
-            EXPECT_EQ(g_host.key_calls, 1);
-        }
     }
 }
 

@@ -11,7 +11,7 @@
 
 #include "crypto/md5.h"
 #include "crypto/wipe.h"
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "platform/platform.h"
 #include "support/hex.h"
 

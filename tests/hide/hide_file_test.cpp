@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "hide/carrier.h"
 #include "hide/hide_file.h"
 #include "hide/pcx_carrier.h"

@@ -127,7 +127,7 @@ TEST(MasksTest, OverlongMaskIsRefused) {
 TEST(MasksTest, CollectNamedMasksKeepsOnlyNamedFiles) {
     MaskList source{"*.TXT", "DATA\\A.TXT", "README", "X:", "C:\\IN\\F.BIN", ".profile", "dir\\.*", "D\\"};
     MaskList named{};
-    CollectNamedMasks(named.session, source.list, named.list);
+    EXPECT_TRUE(CollectNamedMasks(named.session, source.list, named.list));
     EXPECT_EQ(named.session.status, arOk);
     EXPECT_EQ(named.Paths(), (std::vector<std::string>{"DATA\\A.TXT", "README", "C:\\IN\\F.BIN", ".profile"}));
 }

@@ -23,13 +23,13 @@ TEST(CancelTest, WorkStopsSoonAfterTheHostCancels) {
     h.AddFile("big.bin", RandomBytes(kSize));
     const HidFileSettings s = MakeSettings(2, "pw");
 
-    archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
     SetInputPath(h.st.session, (h.dir / "in").c_str());
     h.st.session.callbacks.progress = {0, CancelAtOnce};
     g_calls = 0;
     EXPECT_EQ(h.Compress({"big.bin"}), arCancelled);
     EXPECT_EQ(g_calls, 1);
-    EXPECT_LT(h.st.stream.progress_count, kSize / 8) << "source bytes encoded after the cancel";
+    EXPECT_LT(h.last_call->stream.progress_count, kSize / 8) << "source bytes encoded after the cancel";
     EXPECT_FALSE(std::filesystem::exists(h.archive));
 
     // The noise is stored, not compressed: extraction copies it piece by piece.
@@ -41,7 +41,7 @@ TEST(CancelTest, WorkStopsSoonAfterTheHostCancels) {
     g_calls = 0;
     EXPECT_EQ(h.Extract(), arCancelled);
     EXPECT_EQ(g_calls, 1);
-    EXPECT_LT(h.st.stream.progress_count, kSize / 8) << "bytes copied after the cancel";
+    EXPECT_LT(h.last_call->stream.progress_count, kSize / 8) << "bytes copied after the cancel";
     EXPECT_TRUE(ListDir(h.dir / "out").empty());
 }
 

@@ -56,7 +56,7 @@ TEST(CreateExtractTest, RoundTripsEveryCipherPlainAndLocked) {
             ASSERT_EQ(h.Open(s), arOk);
             EXPECT_EQ(h.st.archive.locked, lock);
             HidFileList list {};
-            archive::BuildHidFileList(h.st, list, FileMaskList {});
+            archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
             ASSERT_EQ(list.count, 5u);
             for (const HidFileEntry* e = list.first; e; e = e->next) {
                 EXPECT_EQ(e->cipher_id, cipher) << e->name;  // empty members too
@@ -124,7 +124,7 @@ TEST(CreateExtractTest, StoredSizesFollowThePieceLayout) {
         ASSERT_EQ(h.Create({"r.bin"}, s), arOk);
         ASSERT_EQ(h.Open(s), arOk);
         HidFileList list {};
-        archive::BuildHidFileList(h.st, list, FileMaskList {});
+        archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
         ASSERT_EQ(list.count, 1u);
         EXPECT_EQ(list.first->packed_size, c.packed);
         archive::DoneHidFileList(list);
@@ -152,7 +152,7 @@ TEST(CreateExtractTest, StoredNamesFollowInputAndRelativePaths) {
         Host h;
         h.AddFile("sub/a.txt", TextBytes(100));
         const HidFileSettings s = MakeSettings(2, "pw");
-        archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
         ASSERT_EQ(h.st.session.status, arOk);
         if (c.names_only) {
             OptionsOn(h.st.session, kOptNamesOnly);
@@ -185,7 +185,7 @@ TEST(CreateExtractTest, CreationFailuresLeaveNoArchive) {
     Host h;
     h.AddFile("a.txt", TextBytes(10));
     const HidFileSettings s = MakeSettings(2, "pw");
-    archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
     h.st.session.status = arIoError;
     EXPECT_EQ(h.Compress({"a.txt"}), arIoError);
     EXPECT_FALSE(std::filesystem::exists(h.archive));
@@ -193,7 +193,7 @@ TEST(CreateExtractTest, CreationFailuresLeaveNoArchive) {
     // the library statically; no module lies beside it): never silently a plain archive.
     HidFileSettings sfx = s;
     sfx.make_self_extractor = 1;
-    archive::CreateHidFile(h.st, h.archive.c_str(), &sfx);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &sfx);
     SetInputPath(h.st.session, (h.dir / "in").c_str());
     EXPECT_EQ(h.Compress({"a.txt"}), arNotFound);
     EXPECT_FALSE(std::filesystem::exists(h.archive));
@@ -223,7 +223,7 @@ TEST(CreateExtractTest, SkipFileProcDecidesAboutUnreadableFiles) {
         h.AddFile("a.txt", TextBytes(10));
         h.AddFile("c.txt", TextBytes(20));
         const HidFileSettings s = MakeSettings(0, "pw");
-        archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
         h.st.session.callbacks.skip_file = {1, Skip};
         SetInputPath(h.st.session, (h.dir / "in").c_str());
         EXPECT_EQ(h.Compress({"a.txt", "b.txt", "c.txt"}), c.status);
@@ -259,7 +259,7 @@ TEST(CreateExtractTest, CancelLeavesNothingHalfWritten) {
     h.AddFile("a.txt", TextBytes(40000, 1));
     h.AddFile("b.bin", RandomBytes(200000));
     const HidFileSettings s = MakeSettings(2, "pw");
-    archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
     h.st.session.callbacks.progress = {7, Progress};
     SetInputPath(h.st.session, (h.dir / "in").c_str());
     EXPECT_EQ(h.Compress({"a.txt", "b.bin"}), arCancelled);
@@ -287,7 +287,7 @@ TEST(CreateExtractTest, ProgressCountsTheSourceAndTheOutput) {
     Host h;
     h.AddFile("a.txt", TextBytes(300000));
     const HidFileSettings s = MakeSettings(1, "pw");
-    archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
     h.st.session.callbacks.progress = {7, Progress};
     SetInputPath(h.st.session, (h.dir / "in").c_str());
     ASSERT_EQ(h.Compress({"a.txt"}), arOk);

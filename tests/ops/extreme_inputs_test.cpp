@@ -33,7 +33,7 @@ TEST(ExtremeInputsTest, StoredNamesUpTo255BytesAndNoMore) {
         const std::string mask = std::string(200, 'd') + "/" + std::string(c.length - 2 - 201, 'f');
         h.AddFile(mask, TextBytes(10));
         const HidFileSettings s = MakeSettings(2, "pw");
-        archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
         SetInputPath(h.st.session, (h.dir / "in").c_str());
         SetRelativePath(h.st.session, "r");
         EXPECT_EQ(h.Compress({mask}), c.status);
@@ -124,7 +124,7 @@ TEST(ExtremeInputsTest, AHundredThousandEntriesAreListedAndDeletedFrom) {
         for (int i = 0; i < 100000; ++i) {
             uint8_t record[archive::kRecordSize] = {};
             const std::string name = "d" + std::to_string(i % 100) + "\\e" + std::to_string(i);
-            ASSERT_TRUE(archive::WriteEntryRecord(h.st, out.get(), record, name.c_str()));
+            ASSERT_TRUE(archive::WriteEntryRecord(h.st.session, h.st.archive, out.get(), record, name.c_str()));
         }
     }
     ASSERT_EQ(h.Open(MakeSettings(-1, "pw")), arOk);

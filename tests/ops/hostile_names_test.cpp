@@ -112,7 +112,7 @@ TEST(HostileNamesTest, OverlongOutputPathsAreRefused) {
     EXPECT_EQ(h.Extract(), arNameTooLong);  // the output path plus the name pass 255 bytes
     SetOutputPath(h.st.session, std::string(300, 'o').c_str());
     MaskListOwner none(h.st.session, {});
-    ExtractFileMaskListHid(h.st, none.list);
+    ExtractFileMaskListHid(*OpCall(h.st), none.list);
     EXPECT_EQ(h.st.session.status, arNameTooLong);  // a refused output path is never replaced by another
 }
 

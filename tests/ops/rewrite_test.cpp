@@ -30,7 +30,7 @@ void MakeAbd(Host& h, const HidFileSettings& s = kSettings) {
 // The bytes of one entry (record and data) as they stand in the archive.
 std::vector<uint8_t> EntryBytes(Host& h, const std::string& name) {
     HidFileList list {};
-    archive::BuildHidFileList(h.st, list, FileMaskList {});
+    archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
     const std::vector<uint8_t> all = h.ArchiveBytes();
     std::vector<uint8_t> bytes;
     for (const HidFileEntry* e = list.first; e; e = e->next) {
@@ -108,7 +108,7 @@ TEST(RewriteTest, UpdateMatchesNamesThroughRelativePathsAndDrives) {
     Host h;
     h.AddFile("DATA/A.TXT", TextBytes(100));
     const HidFileSettings s = kSettings;
-    archive::CreateHidFile(h.st, h.archive.c_str(), &s);
+    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
     SetInputPath(h.st.session, (h.dir / "in").c_str());
     SetRelativePath(h.st.session, "ARCH");
     ASSERT_EQ(h.Compress({"DATA\\A.TXT"}), arOk);
@@ -197,7 +197,7 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
 
     // Locking an archive that is not locked yet.
     ASSERT_EQ(h.Open(MakeSettings(2, "pw", "first")), arOk);
-    LockArchive(h.st, h.archive.c_str());
+    LockArchive(*OpCall(h.st), h.archive.c_str());
     ASSERT_EQ(h.st.session.status, arOk);
     EXPECT_EQ(h.ArchiveBytes()[18] & 1, 1);
     EXPECT_EQ(h.Open(MakeSettings(2, "pw")), arBadPassword);
@@ -215,7 +215,7 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
     h.st.session.callbacks.head_crypt_key = {5, HeadKey};
     ASSERT_EQ(h.Open(MakeSettings(2, "pw", "second")), arOk);  // asks once for the old password
     EXPECT_EQ(g_head_calls, 1);
-    LockArchive(h.st, h.archive.c_str());
+    LockArchive(*OpCall(h.st), h.archive.c_str());
     ASSERT_EQ(h.st.session.status, arOk);
     EXPECT_EQ(g_head_calls, 1);  // the password found is kept
     ASSERT_EQ(h.Open(MakeSettings(2, "pw", "second")), arOk);
@@ -227,7 +227,7 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
     g_head_answer = nullptr;
     ASSERT_EQ(h.Open(MakeSettings(2, "pw", "second")), arOk);
     std::strcpy(h.st.archive.header_password_decipher, "wrong");
-    LockArchive(h.st, h.archive.c_str());
+    LockArchive(*OpCall(h.st), h.archive.c_str());
     EXPECT_EQ(h.st.session.status, arBadPassword);
     EXPECT_EQ(g_head_user, 0u);
     EXPECT_EQ(h.ArchiveBytes(), before);
@@ -235,7 +235,7 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
 
     // Unlocking writes plain records and clears the flag, so the archive reads again.
     ASSERT_EQ(h.Open(MakeSettings(2, "pw", "second")), arOk);
-    UnlockArchive(h.st, h.archive.c_str());
+    UnlockArchive(*OpCall(h.st), h.archive.c_str());
     ASSERT_EQ(h.st.session.status, arOk);
     const std::vector<uint8_t> unlocked = h.ArchiveBytes();
     EXPECT_EQ(unlocked[18] & 1, 0);
@@ -245,12 +245,12 @@ TEST(RewriteTest, LockRekeyAndUnlock) {
     ASSERT_EQ(h.Extract(), arOk);
     EXPECT_EQ(ReadFile(h.Out("A.TXT")), TextBytes(3000, 1));
     // Unlocking an archive that is not locked changes nothing.
-    UnlockArchive(h.st, h.archive.c_str());
+    UnlockArchive(*OpCall(h.st), h.archive.c_str());
     EXPECT_EQ(h.st.session.status, arOk);
     EXPECT_EQ(h.ArchiveBytes(), unlocked);
     // Locking needs a header password.
     ASSERT_EQ(h.Open(MakeSettings(2, "pw")), arOk);
-    LockArchive(h.st, h.archive.c_str());
+    LockArchive(*OpCall(h.st), h.archive.c_str());
     EXPECT_EQ(h.st.session.status, arNoPassword);
     EXPECT_EQ(h.ArchiveBytes(), unlocked);
 }
@@ -299,8 +299,8 @@ TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
                         h.Compress({"A.TXT"});
                         break;
                     case kDelete: h.Delete({"B.TXT"}); break;
-                    case kLock: LockArchive(h.st, h.archive.c_str()); break;
-                    case kUnlock: UnlockArchive(h.st, h.archive.c_str()); break;
+                    case kLock: LockArchive(*OpCall(h.st), h.archive.c_str()); break;
+                    case kUnlock: UnlockArchive(*OpCall(h.st), h.archive.c_str()); break;
                 }
                 const platform::FaultPlan seen = platform::SetFaultPlan(platform::FaultPlan {});
                 const bool fired = seen.seen[static_cast<int>(kind)] > n;

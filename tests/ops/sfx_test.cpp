@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "frame/byte_order.h"
+#include "common/byte_order.h"
 #include "ops/sfx.h"
 #include "platform/platform.h"
 #include "support/ops_host.h"
@@ -18,6 +18,7 @@ namespace hedgerow::ops {
 namespace {
 
 using namespace hedgerow::testing;
+using namespace hedgerow::sfxblocks;
 namespace fs = std::filesystem;
 
 constexpr size_t kStandInProgramSize = 17 * 100;  // "STAND-IN PROGRAM\n" 100 times
@@ -97,11 +98,11 @@ struct SfxHost : Host {
         HidFileSettings s = MakeSettings(cipher, "pw");
         s.make_self_extractor = 1;
         std::memcpy(s.sfx_parameters, parameters, sizeof parameters);
-        archive::CreateHidFile(st, name.c_str(), &s);
+        archive::CreateHidFile(st.session, st.archive, name.c_str(), &s);
         if (st.session.status != 0) return st.session.status;
         SetInputPath(st.session, (dir / "in").c_str());
         list = std::make_unique<MaskListOwner>(st.session, masks);
-        BuildSelfExtractor(st, (modules.path() + "/").c_str(), name.c_str(), list->list, parameters);
+        BuildSelfExtractor(*OpCall(st), (modules.path() + "/").c_str(), name.c_str(), list->list, parameters);
         return st.session.status;
     }
 

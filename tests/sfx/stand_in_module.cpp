@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hedgerow.h"
-#include "ops/sfx_blocks.h"
+#include "sfxblocks/sfx_blocks.h"
 
 #ifdef _WIN32
 #  define STANDIN_EXPORT extern "C" __declspec(dllexport)
@@ -54,7 +54,7 @@ STANDIN_EXPORT int32_t HEDGEROW_CALL GetSfxHead2(const char* path, int32_t const
     Log("head|" + std::string(path) + "|" + std::to_string(constant) + "|" + std::to_string(selector));
     const int answer = EnvNumber("HEDGEROW_STANDIN_ANSWER", 1);
     if (answer != 1) return answer;
-    using namespace hedgerow::ops;
+    using namespace hedgerow::sfxblocks;
     std::FILE* f = std::fopen(Native(path).c_str(), "wb");
     if (!f) return 0;
     for (int i = 0; i < kProgramRepeats; ++i) std::fputs(kStandInProgram, f);

@@ -15,7 +15,7 @@
 #include "codec/stream.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "frame/library_state.h"
+#include "support/test_call.h"
 
 namespace hedgerow::testing {
 
@@ -41,8 +41,8 @@ inline std::vector<uint8_t> Contents(std::FILE* f) {
     return out;
 }
 
-inline std::unique_ptr<LibraryState> NewState(int32_t cipher_id) {
-    auto st = std::make_unique<LibraryState>();
+inline std::unique_ptr<TestCall> NewState(int32_t cipher_id) {
+    auto st = std::make_unique<TestCall>();
     st->archive.cipher_id = cipher_id;
     std::strcpy(st->archive.data_password, kTestPassword);
     return st;
@@ -57,18 +57,19 @@ struct PackedEntry {
 
 // Compresses input as one entry with the state's cipher and password; the encoder tables
 // and output buffer are allocated here unless the state has them.
-inline PackedEntry Compress(LibraryState& st, const std::vector<uint8_t>& input) {
+inline PackedEntry Compress(TestCall& st, const std::vector<uint8_t>& input) {
     PackedEntry out;
     TmpFile src;
     TmpFile dst;
     if (!input.empty()) std::fwrite(input.data(), 1, input.size(), src.f);
     std::fflush(src.f);
     std::rewind(src.f);
-    if (!st.stream.out_buffer && !codec::AllocOutputBuffer(st)) return out;
-    if (!st.encoder.tables && !codec::AllocEncoderTables(st)) return out;
+    if (!st.stream.out_buffer && !codec::AllocOutputBuffer(st.stream)) return out;
+    if (!st.encoder.tables && !codec::AllocEncoderTables(st.encoder, st.stream)) return out;
     st.stream.source_file = src.f;
     st.stream.output = dst.f;
-    out.ok = codec::CompressSource(st, &out.packed_size);
+    codec::BeginEntryCipher(st.stream, st.archive.cipher_id, st.archive.data_password, codec::Direction::kEncipher);
+    out.ok = codec::CompressSource(st.encoder, st.stream, &out.packed_size);
     out.crc = ~st.stream.data_crc;
     out.payload = Contents(dst.f);
     if (out.payload.size() > static_cast<size_t>(out.packed_size)) out.payload.resize(static_cast<size_t>(out.packed_size));
@@ -84,7 +85,7 @@ struct ExpandedEntry {
 };
 
 // Expands a payload with the stream fields set as extraction sets them.
-inline ExpandedEntry Expand(LibraryState& st, const std::vector<uint8_t>& payload, int32_t unpacked_size) {
+inline ExpandedEntry Expand(TestCall& st, const std::vector<uint8_t>& payload, int32_t unpacked_size) {
     ExpandedEntry out;
     TmpFile in;
     TmpFile dst;
@@ -96,8 +97,8 @@ inline ExpandedEntry Expand(LibraryState& st, const std::vector<uint8_t>& payloa
     st.stream.packed_left = static_cast<uint32_t>(payload.size());
     st.stream.unpacked_left = unpacked_size;
     st.stream.unpacked_size = unpacked_size;
-    crypto::SetDecipherKey(st.cipher, st.archive.data_password, st.archive.cipher_id);
-    out.ok = codec::ExpandEntry(st);
+    codec::BeginEntryCipher(st.stream, st.archive.cipher_id, st.archive.data_password, codec::Direction::kDecipher);
+    out.ok = codec::ExpandEntry(st.decoder, st.stream);
     out.crc = ~st.stream.data_crc;
     out.bytes = Contents(dst.f);
     st.stream.packed_in = nullptr;
@@ -210,9 +211,9 @@ inline std::vector<LengthItem> PlainItems(const std::vector<int>& lengths) {
 // Runs the decoder on a hand-built stream without cipher, whatever its size, with a state
 // of its own or the one given (whose decoder may hold an earlier entry's window).
 inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unpacked_size,
-                                 LibraryState* state = nullptr) {
+                                 TestCall* state = nullptr) {
     auto own = state ? nullptr : NewState(crypto::kCipherNone);
-    LibraryState* st = state ? state : own.get();
+    TestCall* st = state ? state : own.get();
     ExpandedEntry out;
     TmpFile in;
     TmpFile dst;
@@ -226,7 +227,7 @@ inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unp
     st->stream.unpacked_size = unpacked_size;
     st->stream.cipher_id = crypto::kCipherNone;
     st->stream.data_crc = 0xFFFFFFFFu;
-    codec::DecodeEntry(*st, nullptr);
+    codec::DecodeEntry(st->decoder, st->stream, nullptr);
     out.ok = StatusIsOk(st->session);
     st->stream.packed_in = nullptr;
     st->stream.output = nullptr;

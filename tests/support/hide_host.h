@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/library_state.h"
+#include "api/library_state.h"
 #include "hide/hide_file.h"
 #include "names/replace_query.h"
 #include "platform/platform.h"
 #include "support/temp_dir.h"
+#include "support/test_call.h"
 
 namespace hedgerow::testing {
 
@@ -47,7 +48,7 @@ struct HideHost {
     // Status and result of HideFile.
     uint16_t Hide(const std::string& carrier, const std::string& file, const char* password = "secret",
                   int32_t* result = nullptr) {
-        const int32_t r = hide::HideFile(*st, (dir / carrier).c_str(), (dir / file).c_str(), password);
+        const int32_t r = hide::HideFile(*HideCall(*st), (dir / carrier).c_str(), (dir / file).c_str(), password);
         if (result) *result = r;
         return st->session.status;
     }
@@ -55,7 +56,7 @@ struct HideHost {
     uint16_t Unhide(const std::string& carrier, const std::string& output_name, const char* password = "secret") {
         const std::string out = dir.path() + "/";
         std::strncpy(st->session.output_path, out.c_str(), sizeof st->session.output_path - 1);
-        hide::UnhideFile(*st, (dir / carrier).c_str(), output_name.c_str(), password);
+        hide::UnhideFile(*HideCall(*st), (dir / carrier).c_str(), output_name.c_str(), password);
         return st->session.status;
     }
     // Files in the scratch directory and its temporary directory, the latter marked.

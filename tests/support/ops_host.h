@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "archive/open_list.h"
-#include "frame/control.h"
-#include "frame/library_state.h"
+#include "api/control.h"
+#include "api/library_state.h"
 #include "names/masks.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/extract.h"
 #include "ops/lock.h"
 #include "support/temp_dir.h"
+#include "support/test_call.h"
 
 namespace hedgerow::testing {
 
@@ -59,6 +60,7 @@ struct MaskListOwner {
 
 struct Host {
     LibraryState st;
+    std::unique_ptr<ops::Context> last_call;  // the context of the last operation run
     TempDir dir;
     std::string archive;  // path of the archive
 
@@ -70,39 +72,39 @@ struct Host {
 
     // Prepares and writes a new archive of the named files (relative to the input folder).
     uint16_t Create(const std::vector<std::string>& masks, const HidFileSettings& settings) {
-        archive::CreateHidFile(st, archive.c_str(), &settings);
+        archive::CreateHidFile(st.session, st.archive, archive.c_str(), &settings);
         if (st.session.status != 0) return st.session.status;
         SetInputPath(st.session, (dir / "in").c_str());
         return Compress(masks);
     }
 
     uint16_t Open(const HidFileSettings& settings) {
-        archive::InitHidFile(st, archive.c_str(), &settings);
+        archive::InitHidFile(st.session, st.archive, archive.c_str(), &settings);
         return st.session.status;
     }
 
     uint16_t Compress(const std::vector<std::string>& masks) {
         MaskListOwner m(st.session, masks);
-        ops::CompressFileMaskListHid(st, m.list);
+        ops::CompressFileMaskListHid(*(last_call = OpCall(st)), m.list);
         return st.session.status;
     }
 
     uint16_t Extract(const std::vector<std::string>& masks = {}, const std::string& out = "out") {
         SetOutputPath(st.session, (dir / out).c_str());
         MaskListOwner m(st.session, masks);
-        ops::ExtractFileMaskListHid(st, m.list);
+        ops::ExtractFileMaskListHid(*(last_call = OpCall(st)), m.list);
         return st.session.status;
     }
 
     uint16_t Delete(const std::vector<std::string>& masks) {
         MaskListOwner m(st.session, masks);
-        ops::DeleteFileMaskListHid(st, m.list);
+        ops::DeleteFileMaskListHid(*(last_call = OpCall(st)), m.list);
         return st.session.status;
     }
 
     std::vector<std::string> Names() {
         HidFileList list {};
-        archive::BuildHidFileList(st, list, FileMaskList {});
+        archive::BuildHidFileList(st.session, st.archive, list, FileMaskList {});
         std::vector<std::string> names;
         for (const HidFileEntry* e = list.first; e; e = e->next) names.emplace_back(e->name);
         archive::DoneHidFileList(list);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "frame/session.h"
+#include "common/session.h"
 
 namespace hedgerow {
 
@@ -16,8 +16,5 @@ bool OptionsAreOn(const Session& session, uint16_t bits);
 void SetOutputPath(Session& session, const char* path);
 void SetInputPath(Session& session, const char* path);
 void SetRelativePath(Session& session, const char* path);
-
-// The callback procedures that opening an archive clears: all but the header password.
-void ClearCallbackProcedures(Session& session);
 
 }  // namespace hedgerow

@@ -1,5 +1,5 @@
 // library_state.cpp -- the process-wide instance, at its load-time values.
-#include "frame/library_state.h"
+#include "api/library_state.h"
 
 #include <new>
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "archive/temp_names.h"
-#include "frame/library_state.h"
+#include "common/session.h"
 #include "platform/platform.h"
 
-namespace hedgerow::ops {
+namespace hedgerow::archive {
 
 inline constexpr size_t kOutputPathCapacity = 256;
 
@@ -22,8 +22,8 @@ inline constexpr size_t kOutputPathCapacity = 256;
 // kNameTooLong when the result would not fit kOutputPathCapacity bytes or the output
 // path was refused. On success *relative_start is where the part below the output
 // path begins.
-bool BuildOutputPath(LibraryState& st, const char* stored_name, char destination[kOutputPathCapacity],
-                     size_t* relative_start);
+[[nodiscard]] bool BuildOutputPath(Session& session, const char* stored_name,
+                                   char destination[kOutputPathCapacity], size_t* relative_start);
 
 // An output file being written. The data goes to a temporary file beside the target;
 // Commit() puts it in place, and the destructor removes it unless it was committed, so a
@@ -34,13 +34,13 @@ struct OutputFile {
     archive::TempFile temp;
 
     std::FILE* get() const { return temp.file.get(); }
-    bool Commit(LibraryState& st);
+    [[nodiscard]] bool Commit(Session& session);
 };
 
 // Creates the directories of path that are missing (from the outermost inwards) and
 // opens the temporary file for it. No part of the path at or after relative_start may be
 // a symbolic link (kUnsafeName), nor the target a directory (kIoError). kIoError when a
 // directory or the file cannot be created.
-bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start, OutputFile& out);
+[[nodiscard]] bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out);
 
-}  // namespace hedgerow::ops
+}  // namespace hedgerow::archive

@@ -1,11 +1,12 @@
-// session.h -- what the host sets and reads: status word, options word, the three paths
-// and the eight callback slots. Every module reads these; only the control exports
-// and the operations named by each field change them.
+// session.h -- what the host sets and reads, and what lives from one call to the next:
+// status word, options word, the three paths and the eight callback slots. Every module
+// reads these; only the control exports and the operations named by each field change
+// them. Also the status word's discipline: the first failure stays.
 #pragma once
 
 #include <cstdint>
 
-#include "frame/status.h"
+#include "common/status.h"
 #include "hedgerow.h"
 
 namespace hedgerow {
@@ -37,7 +38,7 @@ struct Callbacks {
 };
 
 struct Session {
-    uint16_t status = 0;                        // first failure of the running operation; 0 = ok
+    uint16_t status = 0;                        // first failure since an entry point cleared it; 0 = ok
     uint16_t options = kOptionsAtLoad;          // arOpt* bits
     char output_path[kOutputPathCapacity] = {};     // ends in a backslash or colon unless empty
     char input_path[kInputPathCapacity] = {};       // ends in a backslash when longer than 3
@@ -50,16 +51,32 @@ struct Session {
     Callbacks callbacks;
 };
 
-// Records a failure and returns false, so that a step can end with `return Fail(...)`.
-inline bool Fail(Session& session, Status code) {
-    session.status = static_cast<uint16_t>(code);
+// The status word keeps the first failure: a later one (a cancel after a short write, a
+// cleanup that fails after the step that failed) never hides it. Records code unless a
+// failure is already there, and returns false, so that a step can end with
+// `return Fail(...)`.
+inline bool Fail(uint16_t& status, Status code) {
+    if (status == 0) status = static_cast<uint16_t>(code);
     return false;
 }
+inline bool Fail(Session& session, Status code) { return Fail(session.status, code); }
 
 inline bool StatusIsOk(const Session& session) { return session.status == 0; }
+inline bool StatusIs(const Session& session, Status code) { return session.status == static_cast<uint16_t>(code); }
 
-inline void SetStatus(Session& session, Status code) {
-    session.status = static_cast<uint16_t>(code);
+// Only an operation's entry point clears the word, as it begins; nothing below it does.
+inline void ClearStatus(Session& session) { session.status = 0; }
+
+// The callback procedures that opening an archive clears: all but the header password.
+inline void ClearCallbackProcedures(Session& session) {
+    Callbacks& c = session.callbacks;
+    c.progress.proc = nullptr;
+    c.file_name.proc = nullptr;
+    c.skip_file.proc = nullptr;
+    c.crypt_key.proc = nullptr;
+    c.ok_to_replace.proc = nullptr;
+    c.next_disk.proc = nullptr;
+    c.sfx_progress.proc = nullptr;
 }
 
 inline bool OptionOn(const Session& session, uint16_t bit) { return (session.options & bit) == bit; }

@@ -1,5 +1,5 @@
 // control.cpp -- options word and path setters.
-#include "frame/control.h"
+#include "api/control.h"
 
 #include <cstring>
 
@@ -43,7 +43,7 @@ void SetOutputPath(Session& session, const char* path) {
     const size_t length = std::strlen(text);
     const bool add = length > 0 && !IsSeparator(text[length - 1]) && text[length - 1] != ':';
     session.output_path_refused = !CopyPath(session.output_path, sizeof session.output_path, text, add);
-    if (session.output_path_refused) SetStatus(session, Status::kNameTooLong);
+    if (session.output_path_refused) Fail(session, Status::kNameTooLong);
 }
 
 void SetInputPath(Session& session, const char* path) {
@@ -55,24 +55,13 @@ void SetInputPath(Session& session, const char* path) {
     const char last = length > 0 ? text[length - 1] : '\\';
     const bool add = length > 3 || (!IsSeparator(last) && last != ':');
     session.input_path_refused = !CopyPath(session.input_path, sizeof session.input_path, text, add);
-    if (session.input_path_refused) SetStatus(session, Status::kNameTooLong);
+    if (session.input_path_refused) Fail(session, Status::kNameTooLong);
 }
 
 void SetRelativePath(Session& session, const char* path) {
     const char* text = path ? path : "";
     session.relative_path_refused = !CopyPath(session.relative_path, sizeof session.relative_path, text, false);
-    if (session.relative_path_refused) SetStatus(session, Status::kNameTooLong);
-}
-
-void ClearCallbackProcedures(Session& session) {
-    Callbacks& c = session.callbacks;
-    c.progress.proc = nullptr;
-    c.file_name.proc = nullptr;
-    c.skip_file.proc = nullptr;
-    c.crypt_key.proc = nullptr;
-    c.ok_to_replace.proc = nullptr;
-    c.next_disk.proc = nullptr;
-    c.sfx_progress.proc = nullptr;
+    if (session.relative_path_refused) Fail(session, Status::kNameTooLong);
 }
 
 }  // namespace hedgerow

@@ -1,31 +1,24 @@
 // export_guard.h -- runs the body of an exported function so that no C++ exception can
-// cross the C interface (running out of memory becomes the out-of-memory status), and so
-// that no key schedule outlives the call that needed it.
+// cross the C interface (running out of memory becomes the out-of-memory status). The
+// body builds the call's context (ops::Context, hide::Context) itself, so its key
+// schedules are wiped and its tables freed however the call ends.
 #pragma once
 
 #include <new>
 
-#include "crypto/cipher.h"
-#include "frame/library_state.h"
+#include "api/library_state.h"
 
 namespace hedgerow {
 
-// Wipes the key schedules and the chain register when an exported call ends, however it
-// ends: every operation sets up the keys it needs afresh.
-struct WipeKeysOnExit {
-    ~WipeKeysOnExit() { crypto::WipeCipherState(State().cipher); }
-};
-
 template <typename Result, typename Body>
 Result Guarded(Result on_failure, Body&& body) noexcept {
-    const WipeKeysOnExit wipe;
 #if defined(__cpp_exceptions)
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        SetStatus(State().session, Status::kNoMemory);
+        Fail(State().session, Status::kNoMemory);
     } catch (...) {
-        SetStatus(State().session, Status::kIoError);
+        Fail(State().session, Status::kIoError);
     }
     return on_failure;
 #else
@@ -38,14 +31,13 @@ Result Guarded(Result on_failure, Body&& body) noexcept {
 
 template <typename Body>
 void GuardedVoid(Body&& body) noexcept {
-    const WipeKeysOnExit wipe;
 #if defined(__cpp_exceptions)
     try {
         body();
     } catch (const std::bad_alloc&) {
-        SetStatus(State().session, Status::kNoMemory);
+        Fail(State().session, Status::kNoMemory);
     } catch (...) {
-        SetStatus(State().session, Status::kIoError);
+        Fail(State().session, Status::kIoError);
     }
 #else
     body();

@@ -1,11 +1,24 @@
 // ops_exports.cpp -- the exported archive operations.
-#include "frame/export_guard.h"
-#include "frame/library_state.h"
+#include "api/export_guard.h"
+#include "api/library_state.h"
 #include "hedgerow.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/extract.h"
 #include "ops/lock.h"
+
+namespace {
+
+// Runs an operation in a context of its own, built for this call.
+template <typename Operation>
+void RunOperation(Operation&& operation) {
+    hedgerow::GuardedVoid([&] {
+        hedgerow::ops::Context call(hedgerow::State().session, hedgerow::State().archive);
+        operation(call);
+    });
+}
+
+}  // namespace
 
 using hedgerow::State;
 
@@ -20,11 +33,13 @@ HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* mask
     // DoneFileMaskList by the host then does nothing); the records are the library's own.
     FileMaskList none {};
     FileMaskList& list = masks ? *const_cast<FileMaskList*>(masks) : none;
-    hedgerow::GuardedVoid([&] { hedgerow::ops::CompressFileMaskListHid(State(), list); });
+    RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::CompressFileMaskListHid(call, list); });
 }
 
 HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks) {
-    hedgerow::GuardedVoid([&] { hedgerow::ops::ExtractFileMaskListHid(State(), masks ? *masks : kNoMasks); });
+    RunOperation([&](hedgerow::ops::Context& call) {
+        hedgerow::ops::ExtractFileMaskListHid(call, masks ? *masks : kNoMasks);
+    });
 }
 
 HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks) {
@@ -32,15 +47,15 @@ HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks)
         State().session.status = arNoEntries;
         return;
     }
-    hedgerow::GuardedVoid([&] { hedgerow::ops::DeleteFileMaskListHid(State(), *masks); });
+    RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::DeleteFileMaskListHid(call, *masks); });
 }
 
 HEDGEROW_API void HEDGEROW_CALL LockArchive(const char* archive_name) {
-    hedgerow::GuardedVoid([&] { hedgerow::ops::LockArchive(State(), archive_name); });
+    RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::LockArchive(call, archive_name); });
 }
 
 HEDGEROW_API void HEDGEROW_CALL UnlockArchive(const char* archive_name) {
-    hedgerow::GuardedVoid([&] { hedgerow::ops::UnlockArchive(State(), archive_name); });
+    RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::UnlockArchive(call, archive_name); });
 }
 
 }  // extern "C"

@@ -1,12 +1,12 @@
 // sfx_blocks.cpp -- checksum, key tables and obscuring of the configuration blocks.
-#include "ops/sfx_blocks.h"
+#include "sfxblocks/sfx_blocks.h"
 
 #include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
 
-namespace hedgerow::ops {
+namespace hedgerow::sfxblocks {
 
 namespace {
 
@@ -109,4 +109,4 @@ bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offse
     return true;
 }
 
-}  // namespace hedgerow::ops
+}  // namespace hedgerow::sfxblocks

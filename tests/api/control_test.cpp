@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "frame/control.h"
-#include "frame/library_state.h"
+#include "api/control.h"
+#include "api/library_state.h"
 #include "hedgerow.h"
 
 namespace hedgerow {

@@ -1,6 +1,6 @@
 // mask_exports.cpp -- the exported file mask list functions.
-#include "frame/export_guard.h"
-#include "frame/library_state.h"
+#include "api/export_guard.h"
+#include "api/library_state.h"
 #include "hedgerow.h"
 #include "names/masks.h"
 

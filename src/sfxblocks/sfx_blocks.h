@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace hedgerow::ops {
+namespace hedgerow::sfxblocks {
 
 inline constexpr size_t kBlock1Size = 3556;
 inline constexpr size_t kBlock2Size = 1599;
@@ -69,4 +69,4 @@ bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* valu
 bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
                   uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum);
 
-}  // namespace hedgerow::ops
+}  // namespace hedgerow::sfxblocks

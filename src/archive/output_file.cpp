@@ -1,12 +1,12 @@
 // output_file.cpp -- output paths, directory creation and safe replacement of targets.
-#include "ops/output_file.h"
+#include "archive/output_file.h"
 
 #include <cstring>
 #include <vector>
 
 #include "names/short_string.h"
 
-namespace hedgerow::ops {
+namespace hedgerow::archive {
 
 namespace {
 
@@ -29,20 +29,20 @@ bool SafeParts(const std::string& name, std::vector<std::string>* parts) {
 
 }  // namespace
 
-bool BuildOutputPath(LibraryState& st, const char* stored_name, char destination[kOutputPathCapacity],
+bool BuildOutputPath(Session& session, const char* stored_name, char destination[kOutputPathCapacity],
                      size_t* relative_start) {
     destination[0] = '\0';
-    if (st.session.output_path_refused) return Fail(st.session, Status::kNameTooLong);
+    if (session.output_path_refused) return Fail(session, Status::kNameTooLong);
     std::string name = stored_name;
     for (char& c : name) {
         if (c == '/') c = '\\';
     }
-    if (!OptionOn(st.session, kOptRestorePaths)) {
+    if (!OptionOn(session, kOptRestorePaths)) {
         const size_t cut = name.find_last_of("\\:");
         if (cut != std::string::npos) name.erase(0, cut + 1);
     } else {
         if (!name.empty() && name[0] == '\\') name.erase(0, 1);
-        const size_t relative_length = std::strlen(st.session.relative_path);
+        const size_t relative_length = std::strlen(session.relative_path);
         if (relative_length > 0 && relative_length < name.size()) name.erase(0, relative_length + 1);
     }
     // Whatever the stored name says, the file lands below the output path: no drive, no
@@ -50,19 +50,19 @@ bool BuildOutputPath(LibraryState& st, const char* stored_name, char destination
     while (!name.empty() && IsSeparator(name[0])) name.erase(0, 1);
     if (name.size() >= 2 && name[1] == ':') name.erase(0, 2);
     std::vector<std::string> parts;
-    if (!SafeParts(name, &parts) || parts.empty()) return Fail(st.session, Status::kUnsafeName);
-    std::string path = st.session.output_path;
+    if (!SafeParts(name, &parts) || parts.empty()) return Fail(session, Status::kUnsafeName);
+    std::string path = session.output_path;
     *relative_start = path.size();
     for (size_t i = 0; i < parts.size(); ++i) {
         if (i > 0) path += '\\';
         path += parts[i];
     }
-    if (path.size() + 1 > kOutputPathCapacity) return Fail(st.session, Status::kNameTooLong);
+    if (path.size() + 1 > kOutputPathCapacity) return Fail(session, Status::kNameTooLong);
     std::memcpy(destination, path.c_str(), path.size() + 1);
     return true;
 }
 
-bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start, OutputFile& out) {
+bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out) {
     const std::string full = path;
     out.target = full;
     // Leave a UNC server and share alone: they are not directories to create.
@@ -70,7 +70,7 @@ bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start,
     if (full.size() >= 2 && IsSeparator(full[0]) && IsSeparator(full[1])) {
         std::vector<char> rest(full.size() + 2);
         std::vector<char> root(full.size() + 2);
-        archive::SplitUncPath(path, rest.data(), root.data());
+        SplitUncPath(path, rest.data(), root.data());
         first = std::strlen(root.data());
     }
     for (size_t i = first; i < full.size(); ++i) {
@@ -78,29 +78,28 @@ bool CreateOutputFile(LibraryState& st, const char* path, size_t relative_start,
         const std::string directory = full.substr(0, i);
         if (directory.back() == ':' || IsSeparator(directory.back())) continue;  // a drive, or a doubled separator
         if (i > relative_start && platform::IsSymbolicLink(directory.c_str())) {
-            return Fail(st.session, Status::kUnsafeName);
+            return Fail(session, Status::kUnsafeName);
         }
         if (names::FileExists(directory.c_str())) {
-            if (!platform::IsDirectory(directory.c_str())) return Fail(st.session, Status::kIoError);
+            if (!platform::IsDirectory(directory.c_str())) return Fail(session, Status::kIoError);
             continue;
         }
-        if (!platform::MakeDirectory(directory.c_str())) return Fail(st.session, Status::kIoError);
+        if (!platform::MakeDirectory(directory.c_str())) return Fail(session, Status::kIoError);
     }
-    if (platform::IsSymbolicLink(path)) return Fail(st.session, Status::kUnsafeName);
-    if (platform::IsDirectory(path)) return Fail(st.session, Status::kIoError);
-    if (!out.temp.Claim(path)) return Fail(st.session, Status::kIoError);
-    SetStatus(st.session, Status::kOk);
+    if (platform::IsSymbolicLink(path)) return Fail(session, Status::kUnsafeName);
+    if (platform::IsDirectory(path)) return Fail(session, Status::kIoError);
+    if (!out.temp.Claim(path)) return Fail(session, Status::kIoError);
     return true;
 }
 
-bool OutputFile::Commit(LibraryState& st) {
-    if (!temp.Finish(false)) return Fail(st.session, Status::kWriteError);
+bool OutputFile::Commit(Session& session) {
+    if (!temp.Finish(false)) return Fail(session, Status::kWriteError);
     // A symbolic link planted while the file was written is not followed either.
     if (platform::IsSymbolicLink(target.c_str())) {
         temp.Discard();
-        return Fail(st.session, Status::kUnsafeName);
+        return Fail(session, Status::kUnsafeName);
     }
-    return temp.RenameTo(target.c_str()) || Fail(st.session, Status::kIoError);
+    return temp.RenameTo(target.c_str()) || Fail(session, Status::kIoError);
 }
 
-}  // namespace hedgerow::ops
+}  // namespace hedgerow::archive

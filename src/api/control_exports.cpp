@@ -1,7 +1,7 @@
 // control_exports.cpp -- the exported status, option, path and callback functions.
-#include "frame/control.h"
-#include "frame/export_guard.h"
-#include "frame/library_state.h"
+#include "api/control.h"
+#include "api/export_guard.h"
+#include "api/library_state.h"
 #include "hedgerow.h"
 
 using hedgerow::State;

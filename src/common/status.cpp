@@ -1,5 +1,5 @@
 // status.cpp -- status messages, and the check that internal and public codes agree.
-#include "frame/status.h"
+#include "common/status.h"
 
 #include <array>
 #include <utility>
