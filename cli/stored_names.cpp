@@ -1,6 +1,8 @@
 // stored_names.cpp -- checks and forms of stored names.
 #include "stored_names.h"
 
+#include "names/paths.h"
+
 namespace hedgerow::cli {
 
 namespace {
@@ -11,21 +13,6 @@ constexpr size_t kNameCapacity = 255;
 std::string_view LastPart(std::string_view path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-// Drops leading separators and "." or ".." parts, as the library does for stored names.
-std::string_view DropLeadingDots(std::string_view name) {
-    for (;;) {
-        if (!name.empty() && (name[0] == '\\' || name[0] == '/')) {
-            name.remove_prefix(1);
-        } else if (name.size() >= 2 && name[0] == '.' && (name[1] == '\\' || name[1] == '/')) {
-            name.remove_prefix(2);
-        } else if (name.size() >= 3 && name.substr(0, 2) == ".." && (name[2] == '\\' || name[2] == '/')) {
-            name.remove_prefix(3);
-        } else {
-            return name;
-        }
-    }
 }
 
 // Code points of UTF-8 text: the archive keeps one byte for each.
@@ -59,8 +46,8 @@ std::string NormalisePrefix(std::string_view prefix, std::string& error) {
     std::string result;
     size_t start = 0;
     while (start <= prefix.size()) {
-        size_t end = prefix.find_first_of("/\\", start);
-        if (end == std::string_view::npos) end = prefix.size();
+        size_t end = start;
+        while (end < prefix.size() && !names::IsSeparator(prefix[end])) ++end;
         const std::string_view part = prefix.substr(start, end - start);
         if (part == "..") {
             error = "a stored-name prefix cannot hold '..'";
@@ -84,16 +71,7 @@ std::string NormalisePrefix(std::string_view prefix, std::string& error) {
 }
 
 std::string ExpectedStoredName(std::string_view prefix, std::string_view mask, bool names_only) {
-    std::string name(DropLeadingDots(mask));
-    if (names_only) {
-        name = std::string(LastPart(name));
-    } else if (!prefix.empty()) {
-        name = std::string(prefix) + '\\' + name;
-    }
-    for (char& c : name) {
-        if (c == '/') c = '\\';
-    }
-    return name;
+    return names::StoredNameOf(prefix, names_only, mask);
 }
 
 std::string DisplayName(std::string_view stored) {

@@ -18,7 +18,7 @@ std::string NormalisePrefix(std::string_view prefix, std::string& error);
 
 // The name the library stores a file under, named by `mask` (as handed to the library,
 // '/' or '\' between parts), with the stored-name prefix in front, or only the file name
-// with names_only: parts joined by '\', leading separators and "..\" or ".\" parts dropped.
+// with names_only: the library's own stored-name rule (names/paths.h), not a copy of it.
 std::string ExpectedStoredName(std::string_view prefix, std::string_view mask, bool names_only);
 
 // A stored name as shown to the user: '/' between parts.

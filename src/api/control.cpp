@@ -3,11 +3,11 @@
 
 #include <cstring>
 
+#include "names/paths.h"
+
 namespace hedgerow {
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Copies text plus an optional backslash into buffer; false (buffer emptied) when the
 // result would not fit with its terminator.
@@ -41,7 +41,7 @@ bool OptionsAreOn(const Session& session, uint16_t bits) { return (session.optio
 void SetOutputPath(Session& session, const char* path) {
     const char* text = path ? path : "";
     const size_t length = std::strlen(text);
-    const bool add = length > 0 && !IsSeparator(text[length - 1]) && text[length - 1] != ':';
+    const bool add = length > 0 && !names::IsSeparator(text[length - 1]) && text[length - 1] != ':';
     session.output_path_refused = !CopyPath(session.output_path, sizeof session.output_path, text, add);
     if (session.output_path_refused) Fail(session, Status::kNameTooLong);
 }
@@ -53,7 +53,7 @@ void SetInputPath(Session& session, const char* path) {
     // "ina.txt" when a name is joined to it.
     const size_t length = std::strlen(text);
     const char last = length > 0 ? text[length - 1] : '\\';
-    const bool add = length > 3 || (!IsSeparator(last) && last != ':');
+    const bool add = length > 3 || (!names::IsSeparator(last) && last != ':');
     session.input_path_refused = !CopyPath(session.input_path, sizeof session.input_path, text, add);
     if (session.input_path_refused) Fail(session, Status::kNameTooLong);
 }

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "archive/temp_names.h"
+#include "common/byte_order.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "common/byte_order.h"
-#include "names/masks.h"
+#include "names/paths.h"
 #include "platform/platform.h"
 
 namespace hedgerow::archive {
@@ -56,23 +56,6 @@ constexpr SlidingCrc MakeSlidingCrc() {
 }
 
 constexpr SlidingCrc kSliding = MakeSlidingCrc();
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Drops leading "..\" and ".\" parts, and separators between them.
-void DropLeadingDots(std::string& name) {
-    for (;;) {
-        if (!name.empty() && IsSeparator(name[0])) {
-            name.erase(0, 1);
-        } else if (name.size() >= 2 && name[0] == '.' && name[1] == '.' && (name.size() == 2 || IsSeparator(name[2]))) {
-            name.erase(0, std::min<size_t>(3, name.size()));
-        } else if (name.size() >= 1 && name[0] == '.' && (name.size() == 1 || IsSeparator(name[1]))) {
-            name.erase(0, std::min<size_t>(2, name.size()));
-        } else {
-            return;
-        }
-    }
-}
 
 }  // namespace
 
@@ -237,33 +220,8 @@ NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FIL
 }
 
 bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]) {
-    std::string n = name ? name : "";
-    for (char& c : n) {
-        if (c == '/') c = '\\';
-    }
-    if (n.size() >= 2 && n[0] == '\\' && n[1] == '\\') {
-        std::vector<char> stripped(n.size() + 1);
-        StripUncPrefix(n.c_str(), stripped.data());
-        n = stripped.data();
-    } else if (n.size() >= 2 && n[1] == ':') {
-        // A drive, and the separator after it when there is one ("X:name" keeps "name").
-        n.erase(0, 2);
-    }
-    // Leading separators and leading "..\" or ".\" parts would point outside wherever
-    // the entry is later extracted; none of them is kept.
-    DropLeadingDots(n);
-    std::string t = n;
-    if (session.relative_path[0] != '\0') {
-        std::string prefix = session.relative_path;
-        if (!IsSeparator(prefix.back())) prefix += '\\';
-        t = prefix + n;
-    }
-    if (OptionOn(session, kOptNamesOnly)) {
-        const names::PathParts parts = names::SplitPath(t.c_str());
-        t = parts.name;
-        if (parts.extension.size() > 1) t += parts.extension;
-    }
-    return platform::AnsiToOem(t.c_str(), stored, kNameFieldSize);
+    const std::string n = names::StoredNameOf(session.relative_path, OptionOn(session, kOptNamesOnly), name ? name : "");
+    return platform::AnsiToOem(n.c_str(), stored, kNameFieldSize);
 }
 
 bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file, uint8_t record[kRecordSize],

@@ -84,17 +84,15 @@ enum class NextRecord { kEntry, kEnd, kFailed };
 NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
                                char name[kNameFieldSize], uint8_t record[kRecordSize]);
 
-// Forms the stored name from name (drops drive, UNC server and share, leading separators
-// and leading ".." parts; puts the relative path in front; with arOptNamesOnly keeps only
-// the file name), fills the constant fields and the header CRC, enciphers the record in
-// a locked archive and writes it at the file's current position. The caller fills the
-// CRC, size, stamp and attribute fields. False: kWriteError on a short write,
+// Forms the stored name from name (FormStoredName), fills the constant fields and the
+// header CRC, enciphers the record in a locked archive and writes it at the file's
+// current position. The caller fills the CRC, size, stamp and attribute fields. False: kWriteError on a short write,
 // kNameTooLong when the stored name would not fit its field.
 [[nodiscard]] bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file,
                                     uint8_t record[kRecordSize], const char* name);
 
-// The stored-name rule of WriteEntryRecord, on its own: false when the result would not
-// fit 255 bytes in the OEM code page.
+// The stored name of WriteEntryRecord (names::StoredNameOf with the session's relative
+// path and names-only option) in the OEM code page: false when it would not fit 255 bytes.
 bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]);
 
 // Enciphers source in place with the header password for enciphering (DES, ECB) and

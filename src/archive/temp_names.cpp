@@ -1,26 +1,15 @@
-// temp_names.cpp -- temporary names and UNC paths.
+// temp_names.cpp -- temporary names and the files under them.
 #include "archive/temp_names.h"
 
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "names/paths.h"
 
 namespace hedgerow::archive {
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-bool IsUnc(const char* path) { return IsSeparator(path[0]) && IsSeparator(path[1]); }
-
-// Index of the next separator at or after from, or npos.
-size_t NextSeparator(const std::string& s, size_t from) {
-    for (size_t i = from; i < s.size(); ++i) {
-        if (IsSeparator(s[i])) return i;
-    }
-    return std::string::npos;
-}
 
 constexpr int kNameSpace = 32768;  // numbers 0 to 32767: one to five digits
 
@@ -62,7 +51,7 @@ bool MakeTempNameInTempDir(char* out, platform::File* file) {
     char directory[320];
     if (platform::TempDirectory(directory, sizeof directory) == 0) return false;
     std::string base = directory;
-    if (!IsSeparator(base.back())) base += '\\';
+    if (!names::IsSeparator(base.back())) base += '\\';
     base += "thicket.123";
     return MakeTempName(base.c_str(), out, file);
 }
@@ -99,46 +88,5 @@ void TempFile::Discard() {
 }
 
 bool CompareBytes(const void* a, const void* b, size_t n) { return n == 0 || std::memcmp(a, b, n) == 0; }
-
-bool SplitUncPath(const char* path, char* rest, char* root) {
-    const std::string s = path;
-    root[0] = '\0';
-    if (!IsUnc(path)) {
-        std::memcpy(rest, path, s.size() + 1);
-        return false;
-    }
-    const size_t server_end = NextSeparator(s, 2);
-    const size_t share_end = server_end == std::string::npos ? std::string::npos : NextSeparator(s, server_end + 1);
-    if (share_end == std::string::npos) {
-        std::memcpy(root, path, s.size());
-        root[s.size()] = '\\';
-        root[s.size() + 1] = '\0';
-        rest[0] = '\0';
-        return true;
-    }
-    std::memcpy(root, path, share_end + 1);
-    root[share_end + 1] = '\0';
-    std::memcpy(rest, path + share_end + 1, s.size() - share_end);
-    return true;
-}
-
-void StripUncPrefix(const char* path, char* out) {
-    const std::string s = path;
-    if (!IsUnc(path)) {
-        std::memcpy(out, path, s.size() + 1);
-        return;
-    }
-    const size_t server_end = NextSeparator(s, 2);
-    if (server_end == std::string::npos) {
-        std::memcpy(out, path + 2, s.size() - 1);
-        return;
-    }
-    const size_t share_end = NextSeparator(s, server_end + 1);
-    if (share_end == std::string::npos) {
-        out[0] = '\0';
-        return;
-    }
-    std::memcpy(out, path + share_end, s.size() - share_end + 1);
-}
 
 }  // namespace hedgerow::archive

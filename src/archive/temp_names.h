@@ -1,5 +1,5 @@
 // temp_names.h -- temporary file names beside an archive or in the temporary directory,
-// and the small path routines for UNC names.
+// and the files under them.
 #pragma once
 
 #include <cstddef>
@@ -40,15 +40,5 @@ struct TempFile {
 
 // True when the first n bytes agree (true for n = 0).
 bool CompareBytes(const void* a, const void* b, size_t n);
-
-// For "\\server\share\rest": root "\\server\share\" and rest "rest", result true. A path
-// without the backslash after the share gives root = the path and a backslash, rest
-// empty. Any other path: rest = the path, root empty, result false. root and rest must
-// each hold the path's length plus two bytes.
-bool SplitUncPath(const char* path, char* rest, char* root);
-
-// "\\server\share\dir\file" gives "\dir\file"; "\\server" gives "server"; "\\server\share"
-// gives ""; other paths are copied unchanged. out must hold the path's length plus one.
-void StripUncPrefix(const char* path, char* out);
 
 }  // namespace hedgerow::archive

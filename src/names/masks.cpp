@@ -11,14 +11,6 @@ namespace hedgerow::names {
 
 namespace {
 
-std::string WithBackslashes(const char* text) {
-    std::string s = text ? text : "";
-    for (char& c : s) {
-        if (c == '/') c = '\\';
-    }
-    return s;
-}
-
 std::string Upper(const std::string& text) {
     std::string out(text.size(), '\0');
     UpperString(text.c_str(), out.data());
@@ -33,7 +25,7 @@ struct MatchParts {
 };
 
 MatchParts UpperParts(const char* path) {
-    const PathParts parts = SplitPath(path);
+    const PathParts parts = SplitPath(path ? path : "");
     MatchParts out;
     out.directory = Upper(parts.drive + parts.directory);
     out.name = Upper(parts.name);
@@ -51,30 +43,6 @@ bool SamePattern(const std::string& mask, const std::string& text) {
 
 }  // namespace
 
-PathParts SplitPath(const char* path) {
-    const std::string s = WithBackslashes(path);
-    PathParts parts;
-    size_t rest = 0;
-    if (s.size() >= 2 && s[1] == ':') {
-        parts.drive = s.substr(0, 2);
-        rest = 2;
-    }
-    const size_t last_backslash = s.find_last_of('\\');
-    if (last_backslash != std::string::npos && last_backslash >= rest) {
-        parts.directory = s.substr(rest, last_backslash + 1 - rest);
-        rest = last_backslash + 1;
-    }
-    const std::string final_part = s.substr(rest);
-    const size_t dot = final_part.find_last_of('.');
-    if (dot != std::string::npos) {
-        parts.name = final_part.substr(0, dot);
-        parts.extension = final_part.substr(dot);
-    } else {
-        parts.name = final_part;
-    }
-    return parts;
-}
-
 void InitFileMaskList(FileMaskList& list) {
     list.first = nullptr;
     list.last = nullptr;
@@ -83,7 +51,7 @@ void InitFileMaskList(FileMaskList& list) {
 bool AddFileMask(Session& session, const char* mask, FileMaskList& list) {
     const char* text = mask ? mask : "";
     if (std::strlen(text) > 255) return Fail(session, Status::kNameTooLong);
-    const PathParts parts = SplitPath(text);
+    const PathParts parts = SplitPath(text ? text : "");
     const std::string directory = parts.drive + parts.directory;
     char* heap_directory = NewString(directory.c_str());
     if (!heap_directory) return Fail(session, Status::kNoMemory);
@@ -149,7 +117,7 @@ bool MatchFileMask(const char* name, const FileMaskRecord& mask) {
 
 bool MatchFileMaskList(const char* name, const FileMaskList& list) {
     if (list.first == nullptr) return true;
-    const std::string key = Upper(WithBackslashes(name));
+    const std::string key = Upper(WithBackslashes(name ? name : ""));
     for (const FileMaskRecord* record = list.first; record; record = record->next) {
         if (MatchFileMask(key.c_str(), *record)) return true;
     }
@@ -213,7 +181,7 @@ MaskIndex IndexMasks(const FileMaskList& list) {
 
 bool MatchMaskIndex(const char* name, const MaskIndex& index) {
     if (index.accepts_all) return true;
-    const std::string key = Upper(WithBackslashes(name));
+    const std::string key = Upper(WithBackslashes(name ? name : ""));
     if (!index.exact.empty()) {
         const MatchParts parts = UpperParts(key.c_str());
         if (index.exact.count(ExactKey(parts.directory, parts.name, parts.extension)) > 0) return true;

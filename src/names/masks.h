@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/session.h"
+#include "names/paths.h"
 #include "hedgerow.h"
 
 // One mask, as the host's list holds it (the public header keeps it opaque).
@@ -19,16 +20,6 @@ struct FileMaskRecord {
 };
 
 namespace hedgerow::names {
-
-// The parts of a path after every '/' has become a backslash: drive ("X:" or empty),
-// directory (up to and including the last backslash), name, extension (dot included).
-struct PathParts {
-    std::string drive;
-    std::string directory;
-    std::string name;
-    std::string extension;
-};
-PathParts SplitPath(const char* path);
 
 void InitFileMaskList(FileMaskList& list);
 // Parses and appends a mask. False on failure: kNoMemory for the directory string (the

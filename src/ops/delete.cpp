@@ -4,6 +4,7 @@
 #include <string>
 
 #include "archive/open_list.h"
+#include "names/paths.h"
 #include "ops/rewrite.h"
 #include "platform/platform.h"
 
@@ -15,12 +16,6 @@ struct EntryList {
     HidFileList list {};
     ~EntryList() { archive::DoneHidFileList(list); }
 };
-
-std::string DeletionKey(const char* stored_name) {
-    std::string key = UpperKey(stored_name);
-    NormalizeNameKey(key);
-    return key;
-}
 
 }  // namespace
 
@@ -37,7 +32,7 @@ void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
     // whatever relative path the host has set.
     NameKeys deletion;
     for (const HidFileEntry* entry = selected.list.first; entry; entry = entry->next) {
-        deletion.insert(DeletionKey(entry->name));
+        deletion.insert(names::NameKey(entry->name));
     }
     archive::DoneHidFileList(selected.list);
 
@@ -45,7 +40,7 @@ void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
     platform::File in;
     if (!BeginRewrite(cx, out, in)) return;
     for (const HidFileEntry* entry = all.list.first; entry; entry = entry->next) {
-        if (deletion.count(DeletionKey(entry->name)) > 0) {
+        if (deletion.count(names::NameKey(entry->name)) > 0) {
             AnnounceEntry(cx, entry->name);
             if (!ReportEntryDone(cx)) return;
             continue;

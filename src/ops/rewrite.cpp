@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "names/masks.h"
-#include "names/short_string.h"
+#include "names/paths.h"
 #include "ops/sfx.h"
 
 namespace hedgerow::ops {
@@ -41,66 +41,35 @@ bool BeginRewrite(Context& cx, NewArchiveFile& out, platform::File& in) {
     return CopyArchiveBytes(cx, in.get(), out.get(), 0, head, 6000);
 }
 
-void NormalizeNameKey(std::string& name) {
-    if (name.size() >= 2 && name[0] == '\\' && name[1] == '\\') {
-        std::vector<char> stripped(name.size() + 1);
-        archive::StripUncPrefix(name.c_str(), stripped.data());
-        name = stripped.data();
-    }
-    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
-    if (name.size() >= 2 && name[1] == ':') name.erase(0, std::min<size_t>(3, name.size()));
-    if (name.size() >= 2 && name[0] == '.' && name[1] == '.') name.erase(0, std::min<size_t>(3, name.size()));
-}
-
-std::string UpperKey(const char* name) {
-    std::string key = name;
-    for (char& c : key) {
-        if (c == '/') c = '\\';
-    }
-    std::string upper(key.size(), '\0');
-    names::UpperString(key.c_str(), upper.data());
-    return upper;
-}
-
 namespace {
 
-std::string NormalizedKey(const std::string& name) {
-    std::string key = UpperKey(name.c_str());
-    NormalizeNameKey(key);
-    return key;
-}
-
-std::string RelativePrefix(const Session& session) {
-    std::string prefix = session.relative_path;
-    if (!prefix.empty()) prefix += '\\';
-    return prefix;
+// The name under which a named file is stored, as a key.
+std::string StoredKey(const Session& session, const std::string& name) {
+    return names::NameKey(names::StoredNameOf(session.relative_path, OptionOn(session, kOptNamesOnly), name));
 }
 
 }  // namespace
 
 NameKeys NamedEntryKeys(const Session& session, const FileMaskList& named) {
     NameKeys keys;
-    const std::string prefix = RelativePrefix(session);
     for (const FileMaskRecord* mask = named.first; mask; mask = mask->next) {
-        keys.insert(NormalizedKey(prefix + names::MaskPath(*mask)));
+        keys.insert(StoredKey(session, names::MaskPath(*mask)));
     }
     return keys;
 }
 
-// Both sides of every comparison are normalized alike, so that a name the host chose to
-// keep is recognised whatever drive or prefix its mask carried.
-bool IsNamedEntry(const NameKeys& keys, const char* stored_name) { return keys.count(NormalizedKey(stored_name)) > 0; }
+bool IsNamedEntry(const NameKeys& keys, const char* stored_name) { return keys.count(names::NameKey(stored_name)) > 0; }
 
 NameKeys MaskListKeys(const FileMaskList& list) {
     NameKeys keys;
     for (const FileMaskRecord* mask = list.first; mask; mask = mask->next) {
-        keys.insert(NormalizedKey(names::MaskPath(*mask)));
+        keys.insert(names::NameKey(names::MaskPath(*mask)));
     }
     return keys;
 }
 
 bool IsNameInList(const Session& session, const NameKeys& keys, const char* name) {
-    return keys.count(NormalizedKey(RelativePrefix(session) + name)) > 0;
+    return keys.count(StoredKey(session, name)) > 0;
 }
 
 bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new_file, uint32_t added) {

@@ -39,23 +39,15 @@ bool BeginRewrite(Context& cx, NewArchiveFile& out, platform::File& in);
 bool CopyArchiveBytes(Context& cx, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
                       size_t piece = 16000);
 
-// Drops, in this order and once each: a UNC server and share, one leading backslash, a
-// drive with the character after it, a leading "..\".
-void NormalizeNameKey(std::string& name);
-
-// Upper-cased, slashes turned into backslashes.
-std::string UpperKey(const char* name);
-
-// The keys of a named list: relative path (and a backslash) in front of each mask path,
-// upper-cased and normalized. An entry whose stored name, upper-cased and normalized,
-// is among them is a named entry.
+// Entries and named files meet by name keys (names::NameKey): a named file is matched
+// under the name it would be stored as (relative path, names-only option and the
+// stored-name rule applied), an entry under its stored name.
 using NameKeys = std::unordered_set<std::string>;
 NameKeys NamedEntryKeys(const Session& session, const FileMaskList& named);
 bool IsNamedEntry(const NameKeys& keys, const char* stored_name);
 
-// The keys of a list of masks (mask paths, upper-cased and normalized); a name is in the
-// list when the relative path and a backslash in front of it, upper-cased and
-// normalized, is among them.
+// The keys of a list of stored names (as masks); a named file is in the list when the
+// name it would be stored as is.
 NameKeys MaskListKeys(const FileMaskList& list);
 bool IsNameInList(const Session& session, const NameKeys& keys, const char* name);
 

@@ -1,0 +1,120 @@
+// paths_test.cpp -- the rules of names/paths.h: UNC splitting, the stored-name rule, name
+// keys and where a stored name may be written.
+#include "names/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace hedgerow::names {
+namespace {
+
+TEST(PathsTest, UncPaths) {
+    struct Case {
+        const char* path;
+        bool unc;
+        const char* root;
+        const char* rest;
+    };
+    const Case cases[] = {
+        {"\\\\srv\\share\\a\\b.txt", true, "\\\\srv\\share\\", "a\\b.txt"},
+        {"E:\\a\\b.txt", false, "", "E:\\a\\b.txt"},
+        {"\\\\srv", true, "\\\\srv\\", ""},
+        {"\\\\srv\\share", true, "\\\\srv\\share\\", ""},
+        {"\\\\", true, "\\\\\\", ""},
+        {"\\single", false, "", "\\single"},
+        {"//srv/share/a", true, "//srv/share/", "a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const UncSplit split = SplitUncPath(c.path);
+        EXPECT_EQ(split.unc, c.unc);
+        EXPECT_EQ(split.root, c.root);
+        EXPECT_EQ(split.rest, c.rest);
+    }
+}
+
+// The rows of the table in paths.h, and the corners around them.
+TEST(PathsTest, StoredNameRule) {
+    struct Case {
+        const char* name;
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"sub/a.txt", "sub\\a.txt"},
+        {"E:\\data\\a.txt", "data\\a.txt"},
+        {"X:rel.txt", "rel.txt"},
+        {"\\\\srv\\share\\d\\f.txt", "d\\f.txt"},
+        {"\\\\srv", "srv"},
+        {"\\\\srv\\share", ""},
+        {"\\x.txt", "x.txt"},
+        {"..\\..\\.\\x.txt", "x.txt"},
+        {"../x.txt", "x.txt"},
+        {"..", ""},
+        {"./.", ""},
+        {"dir\\..hidden", "dir\\..hidden"},
+        {"..hidden\\x", "..hidden\\x"},
+        {"a\\..\\b", "a\\..\\b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(StoredNameBody(c.name), c.stored);
+    }
+    EXPECT_EQ(StoredNameOf("docs", false, "sub/a.txt"), "docs\\sub\\a.txt");
+    EXPECT_EQ(StoredNameOf("docs\\", false, "..\\a.txt"), "docs\\a.txt");
+    EXPECT_EQ(StoredNameOf("docs", true, "D:\\in\\sub\\a.txt"), "a.txt");
+    EXPECT_EQ(StoredNameOf("", true, "README."), "README");
+}
+
+// Names that are stored alike have one key, whatever their case, separators, drive or
+// leading dots; names stored differently never share one.
+TEST(PathsTest, NameKeys) {
+    EXPECT_EQ(NameKey("Dir/Sub/a.txt"), "DIR\\SUB\\A.TXT");
+    EXPECT_EQ(NameKey("..\\..\\proj\\README.md"), NameKey("proj/README.md"));
+    EXPECT_EQ(NameKey("X:proj\\a"), NameKey("proj\\a"));
+    EXPECT_EQ(NameKey("\\\\srv\\share\\proj\\a"), NameKey("proj\\a"));
+    EXPECT_NE(NameKey("X:abc"), NameKey("bc"));
+    EXPECT_NE(NameKey("a\\b"), NameKey("ab"));
+}
+
+TEST(PathsTest, OutputParts) {
+    using Parts = std::vector<std::string>;
+    struct Case {
+        const char* stored;
+        bool restore;
+        const char* relative;
+        bool ok;
+        Parts parts;
+    };
+    const Case cases[] = {
+        {"a\\b.txt", true, "", true, {"a", "b.txt"}},
+        {"\\abs.txt", true, "", true, {"abs.txt"}},
+        {"C:\\win\\x.txt", true, "", true, {"win", "x.txt"}},
+        {"\\\\srv\\share\\x.txt", true, "", true, {"srv", "share", "x.txt"}},
+        {".\\dot\\.\\x.txt", true, "", true, {"dot", "x.txt"}},
+        {"docs\\a.txt", true, "DOCS", true, {"a.txt"}},
+        {"docs\\a.txt", true, "docs\\", true, {"a.txt"}},
+        // Only names that begin with the relative path lose it.
+        {"other\\dir\\config.txt", true, "backup", true, {"other", "dir", "config.txt"}},
+        {"zzzzzzzzzzzza.txt", true, "backup\\2024", true, {"zzzzzzzzzzzza.txt"}},
+        {"docsx\\a.txt", true, "docs", true, {"docsx", "a.txt"}},
+        {"a\\..\\..\\evil.txt", true, "", false, {}},
+        {"..", true, "", false, {}},
+        {"", true, "", false, {}},
+        {"a\\b.txt", false, "", true, {"b.txt"}},
+        {"C:x.txt", false, "", true, {"x.txt"}},
+        {"a\\..", false, "", false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + (c.restore ? " with paths, relative " + std::string(c.relative) : ""));
+        Parts parts;
+        EXPECT_EQ(OutputParts(c.stored, c.relative, c.restore, &parts), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(parts, c.parts);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace hedgerow::names
