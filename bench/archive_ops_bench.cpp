@@ -19,6 +19,7 @@
 #include "api/control.h"
 #include "api/library_state.h"
 #include "names/masks.h"
+#include "ops/compress.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "platform/platform.h"

@@ -17,6 +17,7 @@
 #include "archive/open_list.h"
 #include "api/control.h"
 #include "names/masks.h"
+#include "ops/compress.h"
 #include "ops/create.h"
 #include "ops/extract.h"
 #include "support/fuzz_scratch.h"

@@ -13,6 +13,7 @@
 #include "archive/open_list.h"
 #include "api/control.h"
 #include "names/masks.h"
+#include "ops/compress.h"
 #include "ops/create.h"
 #include "support/test_call.h"
 

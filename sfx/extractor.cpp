@@ -13,23 +13,17 @@
 #include <cstring>
 
 #include "archive/archive_state.h"
-#include "archive/records.h"
 #include "archive/temp_names.h"
+#include "common/byte_order.h"
 #include "hedgerow.h"
-#include "sfxblocks/sfx_blocks.h"
 #include "platform/platform.h"
-
-#ifdef _WIN32
-#  include <conio.h>
-#  include <windows.h>
-#else
-#  include <termios.h>
-#  include <unistd.h>
-#endif
+#include "sfxblocks/sfx_blocks.h"
 
 namespace {
 
 using namespace hedgerow::sfxblocks;
+using hedgerow::Load32Le;
+using hedgerow::Load64Le;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;    // the library reported a failure
@@ -52,20 +46,16 @@ void Say(const char* a, const char* b = "", const char* c = "") { std::fprintf(s
 void PrintName(bool with_size, uint32_t size, const char* name) {
     char shown[260];
     std::snprintf(shown, sizeof shown, "%s", name[0] == '\\' ? name + 1 : name);
-#ifndef _WIN32
+    const char separator = hedgerow::platform::NativeSeparator();
     for (char* p = shown; *p; ++p) {
-        if (*p == '\\') *p = '/';
+        if (*p == '\\') *p = separator;
     }
-#endif
     if (with_size) {
         std::printf("%12u  %s\n", size, shown);
     } else {
         std::printf("  %s\n", shown);
     }
 }
-
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
 bool ReadAt(std::FILE* f, uint64_t at, void* out, size_t n) {
     return hedgerow::platform::SeekTo(f, at) && hedgerow::platform::ReadBytes(f, out, n) == n;
@@ -79,8 +69,8 @@ uint64_t ImageLength(std::FILE* f) {
     uint64_t end = 0;
     if (std::memcmp(h, "\177ELF", 4) == 0) {
         const bool wide = h[4] == 2;
-        const uint64_t ph = wide ? Le64(h + 32) : Le32(h + 28);
-        const uint64_t sh = wide ? Le64(h + 40) : Le32(h + 32);
+        const uint64_t ph = wide ? Load64Le(h + 32) : Load32Le(h + 28);
+        const uint64_t sh = wide ? Load64Le(h + 40) : Load32Le(h + 32);
         const unsigned ph_size = wide ? (h[54] | h[55] << 8) : (h[42] | h[43] << 8);
         const unsigned ph_count = wide ? (h[56] | h[57] << 8) : (h[44] | h[45] << 8);
         const unsigned sh_size = wide ? (h[58] | h[59] << 8) : (h[46] | h[47] << 8);
@@ -89,14 +79,14 @@ uint64_t ImageLength(std::FILE* f) {
         for (unsigned i = 0; i < ph_count && i < 64; ++i) {
             uint8_t p[56];
             if (ph_size > sizeof p || !ReadAt(f, ph + static_cast<uint64_t>(i) * ph_size, p, ph_size)) return 0;
-            const uint64_t off = wide ? Le64(p + 8) : Le32(p + 4);
-            const uint64_t size = wide ? Le64(p + 32) : Le32(p + 16);
+            const uint64_t off = wide ? Load64Le(p + 8) : Load32Le(p + 4);
+            const uint64_t size = wide ? Load64Le(p + 32) : Load32Le(p + 16);
             if (off + size > end) end = off + size;
         }
         return end;
     }
     if (h[0] == 'M' && h[1] == 'Z') {
-        const uint32_t pe = Le32(h + 60);
+        const uint32_t pe = Load32Le(h + 60);
         uint8_t coff[24];
         if (!ReadAt(f, pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
         const unsigned sections = coff[6] | coff[7] << 8;
@@ -104,7 +94,7 @@ uint64_t ImageLength(std::FILE* f) {
         for (unsigned i = 0; i < sections && i < 96; ++i) {
             uint8_t s[40];
             if (!ReadAt(f, pe + 24 + optional + 40ull * i, s, sizeof s)) return 0;
-            const uint64_t last = static_cast<uint64_t>(Le32(s + 20)) + Le32(s + 16);
+            const uint64_t last = static_cast<uint64_t>(Load32Le(s + 20)) + Load32Le(s + 16);
             if (last > end) end = last;
         }
         return end;
@@ -178,37 +168,6 @@ struct ArchiveCopy {
     }
 };
 
-bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
-    size_t n = 0;
-#ifdef _WIN32
-    for (int c; (c = _getch()) != '\r' && c != '\n' && c != 3 && c != EOF;) {
-        if (c == '\b') {
-            if (n > 0) --n;
-        } else if (n + 1 < capacity) {
-            buffer[n++] = static_cast<char>(c);
-        }
-    }
-#else
-    if (!isatty(STDIN_FILENO)) return false;
-    termios saved {};
-    const bool quiet = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (quiet) {
-        termios silent = saved;
-        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
-    }
-    const bool got = std::fgets(buffer, static_cast<int>(capacity), stdin) != nullptr;
-    if (quiet) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    if (!got) buffer[0] = '\0';
-    n = std::strcspn(buffer, "\r\n");
-#endif
-    buffer[n] = '\0';
-    std::fputs("\n", stderr);
-    return n > 0;
-}
-
 int32_t HEDGEROW_CALL AskDataPassword(uint32_t, char* password, const char* entry) {
     if (g_tries == 0 && g_options->password) {
         ++g_tries;
@@ -217,13 +176,13 @@ int32_t HEDGEROW_CALL AskDataPassword(uint32_t, char* password, const char* entr
     }
     if (g_tries++ > 0) Say("wrong password for ", entry);
     if (g_tries > kPasswordTries) return 0;
-    return ReadSecret("Password: ", password, 250) ? 1 : 0;
+    return hedgerow::platform::ReadSecret("Password: ", password, 250) ? 1 : 0;
 }
 
 int32_t HEDGEROW_CALL AskHeaderPassword(uint32_t, char* password, const char*) {
     static int tries = 0;
     if (tries++ >= kPasswordTries) return 0;
-    return ReadSecret("Header password: ", password, 256) ? 1 : 0;
+    return hedgerow::platform::ReadSecret("Header password: ", password, 256) ? 1 : 0;
 }
 
 int32_t HEDGEROW_CALL Announce(uint32_t, const char*, const char* name) {
@@ -245,23 +204,6 @@ int Usage(const char* self) {
         "  -o       replace existing files\n"
         "  -l       list the contents only");
     return kExitDamaged;
-}
-
-bool OwnPath(const char* argv0, char* out, size_t capacity) {
-#ifdef _WIN32
-    (void)argv0;
-    const DWORD n = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(capacity));
-    return n > 0 && n < capacity;
-#else
-    const ssize_t n = readlink("/proc/self/exe", out, capacity - 1);
-    if (n > 0) {
-        out[n] = '\0';
-        return true;
-    }
-    if (std::strlen(argv0) >= capacity) return false;
-    std::strcpy(out, argv0);
-    return true;
-#endif
 }
 
 int Report(const char* what) {
@@ -292,7 +234,7 @@ int main(int argc, char** argv) {
     }
     g_options = &options;
     char self[1024];
-    if (!OwnPath(argv[0], self, sizeof self)) {
+    if (hedgerow::platform::OwnProgramPath(self, sizeof self) == 0) {
         Say("cannot find the program's own file");
         return kExitDamaged;
     }

@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
+#include "common/byte_order.h"
 #include "hedgerow.h"
+#include "platform/platform.h"
 #include "sfxblocks/sfx_blocks.h"
 
-#ifdef _WIN32
-#  define SFX_EXPORT extern "C"
-#else
-#  define SFX_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+// The exports: the module is built with default visibility (everything of the library it
+// links stays hidden), and a module-definition file lists them on Windows.
+#define SFX_EXPORT extern "C"
 
 // The extractor program, put into this module by sfx/program.S.
 extern "C" const unsigned char hedgerow_sfx_program[];
@@ -39,25 +39,9 @@ Pair<OkToReplaceProc> g_ok_to_replace;
 Pair<ProgressProc> g_progress;
 Pair<FileNameProc> g_file_name;
 
-// Paths come in the library's form; on POSIX, backslashes separate parts as well.
-std::string Native(const char* path) {
-    std::string p = path;
-#ifndef _WIN32
-    for (char& c : p) {
-        if (c == '\\') c = '/';
-    }
-#endif
-    return p;
+bool WriteAll(std::FILE* f, const void* bytes, size_t n) {
+    return n == 0 || hedgerow::platform::WriteBytes(f, bytes, n) == n;
 }
-
-struct FileGuard {
-    std::FILE* f = nullptr;
-    ~FileGuard() {
-        if (f) std::fclose(f);
-    }
-};
-
-bool WriteAll(std::FILE* f, const void* bytes, size_t n) { return n == 0 || std::fwrite(bytes, 1, n, f) == n; }
 
 const char* BaseName(const char* path) {
     const char* base = path;
@@ -74,22 +58,16 @@ void Describe(HedgerowFindData* record, const char* path, uint64_t size) {
     std::snprintf(record->cFileName, sizeof record->cFileName, "%s", BaseName(path));
 }
 
-int64_t ExistingSize(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return -1;
-    int64_t size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    std::fclose(f);
-    return size;
+int64_t ExistingSize(const char* path) {
+    const hedgerow::platform::File f = hedgerow::platform::OpenFile(path, "rb");
+    return f ? hedgerow::platform::Length(f.get()) : -1;
 }
 
 }  // namespace
 
 SFX_EXPORT int32_t HEDGEROW_CALL GetSfxHead2(const char* path, int32_t constant, const uint8_t* parameters) {
     if (path == nullptr || constant != 1 || parameters == nullptr) return 0;
-    const uint32_t selector = static_cast<uint32_t>(parameters[8] | parameters[9] << 8 | parameters[10] << 16) |
-                              static_cast<uint32_t>(parameters[11]) << 24;
-    const std::string native = Native(path);
+    const uint32_t selector = hedgerow::Load32Le(parameters + 8);
     uint8_t blocks[kBlocksSize] = {};
     std::memcpy(blocks, kSfxBlockMagic, sizeof kSfxBlockMagic);
     blocks[kTailLengthOffset] = selector != 0 ? static_cast<uint8_t>(kSpanTailSize) : 0;
@@ -100,16 +78,15 @@ SFX_EXPORT int32_t HEDGEROW_CALL GetSfxHead2(const char* path, int32_t constant,
 
     bool written = false;
     {
-        FileGuard out {std::fopen(native.c_str(), "wb")};
-        if (!out.f) return 0;
+        hedgerow::platform::File out = hedgerow::platform::OpenFile(path, "wb");
+        if (!out) return 0;
         const auto program_size = static_cast<size_t>(hedgerow_sfx_program_end - hedgerow_sfx_program);
-        written = WriteAll(out.f, hedgerow_sfx_program, program_size) && WriteAll(out.f, blocks, sizeof blocks) &&
-                  (selector == 0 || WriteAll(out.f, tail, sizeof tail)) && std::fflush(out.f) == 0;
-        written = std::fclose(out.f) == 0 && written;
-        out.f = nullptr;
+        written = WriteAll(out.get(), hedgerow_sfx_program, program_size) && WriteAll(out.get(), blocks, sizeof blocks) &&
+                  (selector == 0 || WriteAll(out.get(), tail, sizeof tail));
+        written = hedgerow::platform::Close(out) && written;
     }
     if (!written) {
-        std::remove(native.c_str());
+        (void)hedgerow::platform::RemoveFile(path);
         return 0;
     }
     return 1;
@@ -131,11 +108,10 @@ SFX_EXPORT void HEDGEROW_CALL SetSetFileNameProc(uint32_t user, FileNameProc pro
 // no procedure to ask). A piece that cannot be completed is removed.
 SFX_EXPORT uint16_t HEDGEROW_CALL ResizeFile(const char* source, const char* destination, uint32_t disk_size) {
     if (source == nullptr || destination == nullptr || disk_size == 0) return arUnsupported;
-    const std::string from = Native(source);
-    FileGuard in {std::fopen(from.c_str(), "rb")};
-    if (!in.f || std::fseek(in.f, 0, SEEK_END) != 0) return arIoError;
-    const long total_signed = std::ftell(in.f);
-    if (total_signed < 0 || std::fseek(in.f, 0, SEEK_SET) != 0) return arIoError;
+    hedgerow::platform::File in = hedgerow::platform::OpenFile(source, "rb");
+    if (!in) return arIoError;
+    const int64_t total_signed = hedgerow::platform::Length(in.get());
+    if (total_signed < 0) return arIoError;
     const auto total = static_cast<uint64_t>(total_signed);
     const uint64_t pieces = total == 0 ? 1 : (total + disk_size - 1) / disk_size;
     static unsigned char buffer[kCopyPiece];
@@ -150,9 +126,8 @@ SFX_EXPORT uint16_t HEDGEROW_CALL ResizeFile(const char* source, const char* des
                 return arCancelled;
             }
         }
-        const std::string native = Native(name.c_str());
         const uint64_t size = total - done < disk_size ? total - done : disk_size;
-        const int64_t existing = ExistingSize(native);
+        const int64_t existing = ExistingSize(name.c_str());
         if (existing >= 0 && g_ok_to_replace.proc) {
             HedgerowFindData old_file, new_file;
             Describe(&old_file, name.c_str(), static_cast<uint64_t>(existing));
@@ -160,13 +135,13 @@ SFX_EXPORT uint16_t HEDGEROW_CALL ResizeFile(const char* source, const char* des
             if (g_ok_to_replace.proc(g_ok_to_replace.user, &old_file, &new_file) != 0) return arCancelled;
         }
         if (g_file_name.proc) g_file_name.proc(g_file_name.user, source, name.c_str());
-        FileGuard out {std::fopen(native.c_str(), "wb")};
-        uint16_t failure = out.f ? 0 : arIoError;
+        hedgerow::platform::File out = hedgerow::platform::OpenFile(name.c_str(), "wb");
+        uint16_t failure = out ? 0 : arIoError;
         for (uint64_t left = size; failure == 0 && left > 0;) {
             const size_t n = static_cast<size_t>(left < kCopyPiece ? left : kCopyPiece);
-            if (std::fread(buffer, 1, n, in.f) != n) {
+            if (hedgerow::platform::ReadBytes(in.get(), buffer, n) != n) {
                 failure = arIoError;
-            } else if (!WriteAll(out.f, buffer, n)) {
+            } else if (!WriteAll(out.get(), buffer, n)) {
                 failure = arWriteError;
             } else {
                 left -= n;
@@ -180,10 +155,9 @@ SFX_EXPORT uint16_t HEDGEROW_CALL ResizeFile(const char* source, const char* des
                 }
             }
         }
-        if (out.f && std::fclose(out.f) != 0 && failure == 0) failure = arWriteError;
-        out.f = nullptr;
+        if (out && !hedgerow::platform::Close(out) && failure == 0) failure = arWriteError;
         if (failure != 0) {
-            std::remove(native.c_str());
+            (void)hedgerow::platform::RemoveFile(name.c_str());
             return failure;
         }
     }

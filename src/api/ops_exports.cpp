@@ -2,7 +2,7 @@
 #include "api/export_guard.h"
 #include "api/library_state.h"
 #include "hedgerow.h"
-#include "ops/create.h"
+#include "ops/compress.h"
 #include "ops/delete.h"
 #include "ops/extract.h"
 #include "ops/lock.h"

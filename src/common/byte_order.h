@@ -13,6 +13,8 @@ inline uint32_t Load32Le(const uint8_t* p) {
            (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline uint64_t Load64Le(const uint8_t* p) { return Load32Le(p) | (static_cast<uint64_t>(Load32Le(p + 4)) << 32); }
+
 inline void Store16Le(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);

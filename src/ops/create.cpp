@@ -1,4 +1,4 @@
-// create.cpp -- CompressFileMaskListHid, CreateNewArchive and CompressOneFile.
+// create.cpp -- CreateNewArchive and CompressOneFile.
 #include "ops/create.h"
 
 #include <cstring>
@@ -11,18 +11,14 @@
 #include "names/replace_query.h"
 #include "ops/data_key.h"
 #include "ops/rewrite.h"
-#include "ops/sfx.h"
-#include "ops/update.h"
 #include "platform/platform.h"
+#include "sfxblocks/sfx_blocks.h"
 
 namespace hedgerow::ops {
 
 namespace {
 
-struct MaskListGuard {
-    FileMaskList list {};
-    ~MaskListGuard() { names::DoneFileMaskList(list); }
-};
+constexpr size_t kProgramCopyPiece = 32768;
 
 // A source that cannot be opened: the host may let it be skipped.
 bool SkipOrFail(Context& cx, const char* source_path) {
@@ -141,7 +137,29 @@ bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_pa
     return true;
 }
 
-void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& files, StubPlan* stub, bool patch) {
+namespace {
+
+// Copies the program of a prefix into the new archive (right after it was created) and
+// removes the program file; plan receives what sealing its blocks needs.
+bool CopyPrefix(Context& cx, const ArchivePrefix& prefix, std::FILE* archive_file, sfxblocks::SealPlan* plan) {
+    platform::File program = platform::OpenFile(prefix.program_path, "rb");
+    if (!program) return Fail(cx.session, Status::kIoError);
+    plan->tail = prefix.tail;
+    switch (sfxblocks::ReadProgramBlocks(program.get(), plan)) {
+        case sfxblocks::ProgramRead::kRead: break;
+        case sfxblocks::ProgramRead::kUnreadable: return Fail(cx.session, Status::kIoError);
+        // A program too short to end in the blocks is not one the module should have written.
+        case sfxblocks::ProgramRead::kTooShort: return Fail(cx.session, Status::kSfxFailed);
+    }
+    if (!CopyArchiveBytes(cx, program.get(), archive_file, 0, plan->length, kProgramCopyPiece)) return false;
+    program.reset();
+    (void)platform::RemoveFile(prefix.program_path);  // (the owner of the name tries again on failure)
+    return true;
+}
+
+}  // namespace
+
+void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& files, const ArchivePrefix* prefix) {
     if (!names::CollectNamedMasks(cx.session, masks, files)) return;
     if (files.first == nullptr) {
         Fail(cx.session, Status::kNothingToDo);
@@ -149,8 +167,9 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
     }
     NewArchiveFile out;
     if (!out.Create(cx, cx.archive.name)) return;
-    if (stub && !CopyStubInto(cx, *stub, patch, out.get())) return;
-    const uint64_t marker_offset = stub ? stub->length : 0;
+    sfxblocks::SealPlan plan;
+    if (prefix && !CopyPrefix(cx, *prefix, out.get(), &plan)) return;
+    const uint64_t marker_offset = prefix ? plan.length : 0;
     Compressor compressor(cx);
     if (!compressor.Allocate()) return;
     uint8_t marker[archive::kMarkerSize];
@@ -169,12 +188,12 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
         if (!CompressOneFile(cx, out.get(), source_path.c_str(), name.c_str())) return;
         ++files_handled;
     }
-    if (stub && patch) {
+    if (prefix) {
         compressor.Release();
-        if (!SealBlocks(cx, *stub, out, files_handled)) return;
+        if (!SealPrefix(cx, plan, out, files_handled)) return;
     }
     if (!out.Commit(cx, cx.archive.name)) return;
-    if (stub) (void)platform::MakeRunnable(cx.archive.name);
+    if (prefix) (void)platform::MakeRunnable(cx.archive.name);
     // The new archive can be listed at once: its marker is where it was written, its
     // first record right behind it.
     cx.archive.marker_offset = static_cast<uint32_t>(marker_offset);
@@ -182,31 +201,6 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
     cx.archive.marker_body_length = archive::kMarkerBodyLength;
     cx.archive.first_entry_offset = static_cast<uint32_t>(marker_offset + archive::kMarkerSize);
     cx.archive.read_position = cx.archive.first_entry_offset;
-}
-
-void CompressFileMaskListHid(Context& cx, FileMaskList& masks) {
-    if (!StatusIsOk(cx.session)) return;
-    if (cx.session.relative_path_refused) {
-        Fail(cx.session, Status::kNameTooLong);
-        return;
-    }
-    if (cx.archive.name[0] == '\0') {
-        // Nothing was named (or the name was refused): there is nothing to write to.
-        Fail(cx.session, Status::kNotFound);
-        return;
-    }
-    if (cx.archive.new_archive && cx.archive.settings.make_self_extractor == 1) {
-        char name[sizeof cx.archive.name];
-        std::memcpy(name, cx.archive.name, sizeof name);
-        BuildSelfExtractor(cx, name, masks, cx.archive.settings.sfx_parameters);
-        return;
-    }
-    if (cx.archive.new_archive) {
-        MaskListGuard files;
-        CreateNewArchive(cx, masks, files.list);
-        return;
-    }
-    UpdateArchive(cx, masks);
 }
 
 }  // namespace hedgerow::ops

@@ -1,31 +1,31 @@
-// create.h -- putting files into an archive: the export's dispatch (new archive, update
-// of an existing one), the creation of a new archive, and the per-file step that every
-// writer of entries shares.
+// create.h -- putting files into an archive: the creation of a new archive (with or
+// without a program in front of it), and the per-file step that every writer of entries
+// shares.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-#include "ops/context.h"
 #include "hedgerow.h"
+#include "ops/context.h"
 
 namespace hedgerow::ops {
 
 inline constexpr size_t kSourcePathCapacity = 350;
 
-struct StubPlan;
-
-// Creates the archive that CreateHidFile prepared (a self-extracting one when its settings
-// ask for it; the host's list is then freed), or updates the one InitHidFile opened.
-// Does nothing unless the status word is 0.
-void CompressFileMaskListHid(Context& cx, FileMaskList& masks);
+// What goes in front of a new archive's marker: the bytes of a program file that ends in
+// sealed configuration blocks (and the spanning tail, when there is one). The file is
+// removed once copied; its blocks are sealed once the entries are written.
+struct ArchivePrefix {
+    const char* program_path = nullptr;
+    uint32_t tail = 0;  // length of the spanning tail at the program's end: 0 or 28
+};
 
 // Writes a new archive holding the files the masks name, through a temporary file that
 // takes the archive's name only when it is complete. files receives the named files.
-// With a stub, its program comes first and, with patch set, its blocks are sealed once
-// the entries are written.
-void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& files, StubPlan* stub = nullptr,
-                      bool patch = false);
+// With a prefix, its program comes first and its blocks are sealed at the end.
+void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& files,
+                      const ArchivePrefix* prefix = nullptr);
 
 // Appends one file to the archive being written (at its current position): the entry
 // record, then the compressed (or, when that does not pay, stored) and enciphered data.

@@ -7,7 +7,6 @@
 
 #include "names/masks.h"
 #include "names/paths.h"
-#include "ops/sfx.h"
 
 namespace hedgerow::ops {
 
@@ -71,6 +70,39 @@ NameKeys MaskListKeys(const FileMaskList& list) {
 bool IsNameInList(const Session& session, const NameKeys& keys, const char* name) {
     return keys.count(StoredKey(session, name)) > 0;
 }
+
+bool SealPrefix(Context& cx, const sfxblocks::SealPlan& plan, NewArchiveFile& out, uint32_t files) {
+    switch (sfxblocks::SealFile(out.get(), out.temp.name, plan, files)) {
+        case sfxblocks::SealOutcome::kSealed: return true;
+        case sfxblocks::SealOutcome::kReadFailed: return Fail(cx.session, Status::kIoError);
+        case sfxblocks::SealOutcome::kWriteFailed: return Fail(cx.session, Status::kWriteError);
+        case sfxblocks::SealOutcome::kTooLarge: return Fail(cx.session, Status::kUnsupported);
+    }
+    return Fail(cx.session, Status::kIoError);
+}
+
+namespace {
+
+// When the archive being rewritten has our self-extractor program in front (its sealed
+// blocks end where the marker begins), seals the blocks of the new file anew: its new
+// length, its checksum, and the count raised by added. True without a change for an
+// archive without such a program.
+bool ResealSelfExtractor(Context& cx, const char* archive_name, NewArchiveFile& out, uint32_t added) {
+    const uint64_t head = cx.archive.marker_offset;
+    if (head < sfxblocks::kBlocksSize) return true;
+    platform::File old_file = platform::OpenFile(archive_name, "rb");
+    if (!old_file) return Fail(cx.session, Status::kIoError);
+    sfxblocks::SealPlan plan;
+    uint32_t count = 0;
+    switch (sfxblocks::FindSealedBlocks(old_file.get(), head, &plan, &count)) {
+        case sfxblocks::FoundBlocks::kFound: return SealPrefix(cx, plan, out, count + added);
+        case sfxblocks::FoundBlocks::kNone: return true;  // no program of ours in front: nothing to seal
+        case sfxblocks::FoundBlocks::kUnreadable: break;
+    }
+    return Fail(cx.session, Status::kIoError);
+}
+
+}  // namespace
 
 bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new_file, uint32_t added) {
     if (!ResealSelfExtractor(cx, archive_name, new_file, added)) return false;

@@ -12,6 +12,7 @@
 #include "archive/temp_names.h"
 #include "ops/context.h"
 #include "platform/platform.h"
+#include "sfxblocks/sfx_blocks.h"
 
 namespace hedgerow::ops {
 
@@ -50,6 +51,10 @@ bool IsNamedEntry(const NameKeys& keys, const char* stored_name);
 // name it would be stored as is.
 NameKeys MaskListKeys(const FileMaskList& list);
 bool IsNameInList(const Session& session, const NameKeys& keys, const char* name);
+
+// Seals the configuration blocks of the program in front of a new file (see
+// sfxblocks::SealFile) for its length, checksum and file count. False with the status set.
+[[nodiscard]] bool SealPrefix(Context& cx, const sfxblocks::SealPlan& plan, NewArchiveFile& out, uint32_t files);
 
 // Replaces the archive by the finished new file. kIoError when that fails; the archive
 // is then left as it was. A self-extracting archive gets its configuration blocks sealed

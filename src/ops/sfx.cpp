@@ -1,5 +1,5 @@
-// sfx.cpp -- BuildSelfExtractor, CreateNewArchiveBehindStub and the sealing of the
-// configuration blocks.
+// sfx.cpp -- BuildSelfExtractor: the program from the module, the new archive behind it,
+// and the splitting over disks.
 #include "ops/sfx.h"
 
 #include <cstring>
@@ -9,16 +9,15 @@
 #include "common/byte_order.h"
 #include "names/masks.h"
 #include "ops/create.h"
-#include "ops/sfx_module.h"
 #include "platform/platform.h"
+#include "sfxblocks/sfx_blocks.h"
+#include "sfxblocks/sfx_module.h"
 
 namespace hedgerow::ops {
 
-using namespace sfxblocks;  // the block format this file writes
+using namespace sfxblocks;  // the module's interface and the tail sizes
 
 namespace {
-
-constexpr size_t kStubCopyPiece = 32768;
 
 struct ModuleGuard {
     void* handle = nullptr;
@@ -72,95 +71,6 @@ bool HandOverCallbacks(Context& cx, const ModuleGuard& module, ResizeFileFn* res
 }
 
 }  // namespace
-
-bool CopyStubInto(Context& cx, StubPlan& stub, bool patch, std::FILE* archive) {
-    platform::File program = platform::OpenFile(stub.path, "rb");
-    if (!program) return Fail(cx.session, Status::kIoError);
-    const int64_t length = platform::Length(program.get());
-    if (length < 0) return Fail(cx.session, Status::kIoError);
-    stub.length = static_cast<uint64_t>(length);
-    // A program too short to end in the blocks is not one the module should have written.
-    if (stub.length < kBlocksSize + stub.tail) return Fail(cx.session, Status::kSfxFailed);
-    if (patch) {
-        if (!platform::SeekTo(program.get(), stub.BlockOffset()) ||
-            platform::ReadBytes(program.get(), stub.blocks, kBlocksSize) != kBlocksSize) {
-            return Fail(cx.session, Status::kIoError);
-        }
-    }
-    if (!CopyArchiveBytes(cx, program.get(), archive, 0, stub.length, kStubCopyPiece)) return false;
-    program.reset();
-    // (When the removal fails, the caller tries once more on its way out.)
-    if (platform::RemoveFile(stub.path)) stub.path[0] = '\0';
-    return true;
-}
-
-bool SealBlocks(Context& cx, const StubPlan& stub, NewArchiveFile& out, uint32_t files_handled) {
-    uint8_t plain[kBlocksSize];
-    std::memcpy(plain, stub.blocks, kBlocksSize);
-    uint8_t* const block1 = plain;
-    uint8_t* const block2 = plain + kBlock1Size;
-    uint8_t* const block3 = block2 + kBlock2Size;
-
-    if (std::fflush(out.get()) != 0) return Fail(cx.session, Status::kWriteError);
-    const int64_t end = platform::Length(out.get());
-    if (end < 0 || static_cast<uint64_t>(end) < stub.length) return Fail(cx.session, Status::kIoError);
-    const auto file_end = static_cast<uint64_t>(end);
-    // Lengths are 32-bit fields; a larger file cannot be described by its blocks.
-    if (file_end - stub.tail > UINT32_MAX) return Fail(cx.session, Status::kUnsupported);
-    PutField(block2, kCountField, files_handled);
-    PutField(block2, kLengthField, static_cast<uint32_t>(file_end - stub.tail));
-
-    uint32_t checksum = 0;
-    {
-        platform::File reader = platform::OpenFile(out.temp.name, "rb");
-        if (!reader) return Fail(cx.session, Status::kIoError);
-        if (!SealChecksum(reader.get(), stub.BlockOffset(), stub.length, file_end, block1, block2, block3, &checksum)) {
-            return Fail(cx.session, Status::kIoError);
-        }
-    }
-    PutField(block2, kChecksumField, checksum);
-
-    SfxKeyTables tables;
-    FillKeyTables(tables);
-    MixKeyTables(tables);
-    uint8_t obscured[kBlocksSize];
-    ObscureBlock(obscured, block1, kBlock1Size, tables);
-    ObscureBlock(obscured + kBlock1Size, block2, kBlock2Size, tables);
-    ObscureBlock(obscured + kBlock1Size + kBlock2Size, block3, kBlock3Size, tables);
-    if (!platform::SeekTo(out.get(), stub.BlockOffset()) ||
-        platform::WriteBytes(out.get(), obscured, kBlocksSize) != kBlocksSize) {
-        return Fail(cx.session, Status::kWriteError);
-    }
-    return true;
-}
-
-bool ResealSelfExtractor(Context& cx, const char* archive_name, NewArchiveFile& out, uint32_t added) {
-    const uint64_t head = cx.archive.marker_offset;
-    if (head < kBlocksSize) return true;
-    platform::File old_file = platform::OpenFile(archive_name, "rb");
-    if (!old_file) return Fail(cx.session, Status::kIoError);
-    for (const uint32_t tail : {0u, static_cast<uint32_t>(kSpanTailSize)}) {
-        if (head < kBlocksSize + tail) continue;
-        uint8_t stored[kBlocksSize];
-        if (!platform::SeekTo(old_file.get(), head - tail - kBlocksSize) ||
-            platform::ReadBytes(old_file.get(), stored, kBlocksSize) != kBlocksSize) {
-            return Fail(cx.session, Status::kIoError);
-        }
-        StubPlan stub;
-        uint32_t recorded_tail = 0;
-        if (!RevealSealedBlocks(stored, stub.blocks, &recorded_tail) || recorded_tail != tail) continue;
-        stub.tail = tail;
-        stub.length = head;
-        const uint32_t count = GetField(stub.blocks + kBlock1Size, kCountField);
-        return SealBlocks(cx, stub, out, count + added);
-    }
-    return true;  // no program of ours in front: nothing to seal
-}
-
-void CreateNewArchiveBehindStub(Context& cx, const FileMaskList& masks, FileMaskList& files, StubPlan& stub,
-                                bool patch) {
-    CreateNewArchive(cx, masks, files, &stub, patch);
-}
 
 void BuildSelfExtractor(Context& cx, const char* module_directory, const char* name, FileMaskList& masks,
                         const uint8_t* parameters) {
@@ -221,8 +131,10 @@ void BuildSelfExtractor(Context& cx, const char* module_directory, const char* n
         Fail(cx.session, Status::kSfxEntryMissing);
         return;
     }
-    StubPlan stub;
-    stub.tail = selector != 0 ? static_cast<uint32_t>(kSpanTailSize) : 0;
+    char program[archive::kTempNameCapacity] = {};
+    ArchivePrefix prefix;
+    prefix.program_path = program;
+    prefix.tail = selector != 0 ? static_cast<uint32_t>(kSpanTailSize) : 0;
     const int32_t answer = get_head(work, 1, parameters);
     if (answer != 1) {
         Fail(cx.session, answer == 0 ? Status::kIoError : Status::kSfxFailed);
@@ -231,12 +143,12 @@ void BuildSelfExtractor(Context& cx, const char* module_directory, const char* n
     // The program file is ours alone (the archive name was free, or the work file was
     // claimed in the temporary directory): it goes when the build cannot go on.
     RemoveOnExit program_file {work};
-    if (!archive::MakeTempName(work, stub.path, nullptr)) {
+    if (!archive::MakeTempName(work, program, nullptr)) {
         Fail(cx.session, Status::kIoError);
         return;
     }
-    RemoveOnExit stub_file {stub.path};
-    if (!platform::RenamePath(work, stub.path)) {
+    RemoveOnExit program_copy {program};  // gone once copied into the archive; on failure too
+    if (!platform::RenamePath(work, program)) {
         Fail(cx.session, Status::kIoError);
         return;
     }
@@ -245,7 +157,7 @@ void BuildSelfExtractor(Context& cx, const char* module_directory, const char* n
     cx.archive.sfx_stub = true;
     {
         FileMaskList files {};
-        CreateNewArchiveBehindStub(cx, masks, files, stub, true);
+        CreateNewArchive(cx, masks, files, &prefix);
         names::DoneFileMaskList(files);
     }
     if (!StatusIsOk(cx.session)) return;

@@ -107,9 +107,22 @@ size_t TempDirectory(char* buffer, size_t capacity);
 // The full path of the file the library itself was loaded from. Returns its
 // length, 0 when unknown or when it does not fit.
 size_t OwnModulePath(char* buffer, size_t capacity);
+// The full path of the running program's file. Returns its length, 0 when unknown or
+// when it does not fit.
+size_t OwnProgramPath(char* buffer, size_t capacity);
 // Whole seconds of the calendar clock, and milliseconds since the process started.
 uint32_t CalendarSeconds();
 uint32_t MillisecondsSinceStart();
+
+// ---- Terminal ----------------------------------------------------------------------
+
+// Asks for a secret at the terminal without echoing it: the prompt on standard error, the
+// answer (without its line end, at most capacity - 1 bytes) from the terminal on standard
+// input. False when standard input is no terminal or the answer is empty.
+bool ReadSecret(const char* prompt, char* buffer, size_t capacity);
+
+// The separator of native paths, for showing a stored name as the system writes paths.
+char NativeSeparator();
 
 // ---- Run-time loading ------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -472,6 +473,14 @@ size_t OwnModulePath(char* buffer, size_t capacity) {
     return path.size();
 }
 
+size_t OwnProgramPath(char* buffer, size_t capacity) {
+    if (capacity == 0) return 0;
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, capacity - 1);
+    if (n <= 0 || static_cast<size_t>(n) >= capacity - 1) return 0;
+    buffer[n] = '\0';
+    return static_cast<size_t>(n);
+}
+
 uint32_t CalendarSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
 
 uint32_t MillisecondsSinceStart() {
@@ -481,6 +490,31 @@ uint32_t MillisecondsSinceStart() {
     const int64_t ms = (static_cast<int64_t>(now.tv_sec) - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
     return static_cast<uint32_t>(ms);
 }
+
+// ---- Terminal ----------------------------------------------------------------------
+
+bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
+    if (capacity == 0) return false;
+    buffer[0] = '\0';
+    if (!::isatty(STDIN_FILENO)) return false;
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    termios saved {};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    const bool got = std::fgets(buffer, static_cast<int>(capacity), stdin) != nullptr;
+    if (quiet) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    if (!got) buffer[0] = '\0';
+    buffer[std::strcspn(buffer, "\r\n")] = '\0';
+    std::fputs("\n", stderr);
+    return buffer[0] != '\0';
+}
+
+char NativeSeparator() { return '/'; }
 
 // ---- Run-time loading ------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 // system's file-time, local-time and DOS date conversions, and files are the C runtime's.
 #include <windows.h>
 
+#include <conio.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -403,9 +404,38 @@ size_t OwnModulePath(char* buffer, size_t capacity) {
     return length;
 }
 
+size_t OwnProgramPath(char* buffer, size_t capacity) {
+    if (capacity == 0) return 0;
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(capacity));
+    if (length == 0 || length >= capacity) return 0;
+    return length;
+}
+
 uint32_t CalendarSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
 
 uint32_t MillisecondsSinceStart() { return static_cast<uint32_t>(::GetTickCount() - StartTick()); }
+
+// ---- Terminal ----------------------------------------------------------------------
+
+bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
+    if (capacity == 0) return false;
+    buffer[0] = '\0';
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    size_t n = 0;
+    for (int c; (c = _getch()) != '\r' && c != '\n' && c != 3 && c != EOF;) {
+        if (c == '\b') {
+            if (n > 0) --n;
+        } else if (n + 1 < capacity) {
+            buffer[n++] = static_cast<char>(c);
+        }
+    }
+    buffer[n] = '\0';
+    std::fputs("\n", stderr);
+    return n > 0;
+}
+
+char NativeSeparator() { return '\\'; }
 
 // ---- Run-time loading ------------------------------------------------------------
 

@@ -109,4 +109,73 @@ bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offse
     return true;
 }
 
+ProgramRead ReadProgramBlocks(std::FILE* program, SealPlan* plan) {
+    const int64_t length = platform::Length(program);
+    if (length < 0) return ProgramRead::kUnreadable;
+    plan->length = static_cast<uint64_t>(length);
+    if (plan->length < kBlocksSize + plan->tail) return ProgramRead::kTooShort;
+    if (!platform::SeekTo(program, plan->BlockOffset()) ||
+        platform::ReadBytes(program, plan->blocks, kBlocksSize) != kBlocksSize) {
+        return ProgramRead::kUnreadable;
+    }
+    return ProgramRead::kRead;
+}
+
+FoundBlocks FindSealedBlocks(std::FILE* file, uint64_t head, SealPlan* plan, uint32_t* count) {
+    for (const uint32_t tail : {0u, static_cast<uint32_t>(kSpanTailSize)}) {
+        if (head < kBlocksSize + tail) continue;
+        uint8_t stored[kBlocksSize];
+        if (!platform::SeekTo(file, head - tail - kBlocksSize) ||
+            platform::ReadBytes(file, stored, kBlocksSize) != kBlocksSize) {
+            return FoundBlocks::kUnreadable;
+        }
+        uint32_t recorded_tail = 0;
+        if (!RevealSealedBlocks(stored, plan->blocks, &recorded_tail) || recorded_tail != tail) continue;
+        plan->tail = tail;
+        plan->length = head;
+        *count = GetField(plan->blocks + kBlock1Size, kCountField);
+        return FoundBlocks::kFound;
+    }
+    return FoundBlocks::kNone;
+}
+
+SealOutcome SealFile(std::FILE* out, const char* path, const SealPlan& plan, uint32_t files) {
+    uint8_t plain[kBlocksSize];
+    std::memcpy(plain, plan.blocks, kBlocksSize);
+    uint8_t* const block1 = plain;
+    uint8_t* const block2 = plain + kBlock1Size;
+    uint8_t* const block3 = block2 + kBlock2Size;
+
+    if (std::fflush(out) != 0) return SealOutcome::kWriteFailed;
+    const int64_t end = platform::Length(out);
+    if (end < 0 || static_cast<uint64_t>(end) < plan.length) return SealOutcome::kReadFailed;
+    const auto file_end = static_cast<uint64_t>(end);
+    // Lengths are 32-bit fields; a larger file cannot be described by its blocks.
+    if (file_end - plan.tail > UINT32_MAX) return SealOutcome::kTooLarge;
+    PutField(block2, kCountField, files);
+    PutField(block2, kLengthField, static_cast<uint32_t>(file_end - plan.tail));
+
+    uint32_t checksum = 0;
+    {
+        platform::File reader = platform::OpenFile(path, "rb");
+        if (!reader) return SealOutcome::kReadFailed;
+        if (!SealChecksum(reader.get(), plan.BlockOffset(), plan.length, file_end, block1, block2, block3, &checksum)) {
+            return SealOutcome::kReadFailed;
+        }
+    }
+    PutField(block2, kChecksumField, checksum);
+
+    SfxKeyTables tables;
+    FillKeyTables(tables);
+    MixKeyTables(tables);
+    uint8_t obscured[kBlocksSize];
+    ObscureBlock(obscured, block1, kBlock1Size, tables);
+    ObscureBlock(obscured + kBlock1Size, block2, kBlock2Size, tables);
+    ObscureBlock(obscured + kBlock1Size + kBlock2Size, block3, kBlock3Size, tables);
+    if (!platform::SeekTo(out, plan.BlockOffset()) || platform::WriteBytes(out, obscured, kBlocksSize) != kBlocksSize) {
+        return SealOutcome::kWriteFailed;
+    }
+    return SealOutcome::kSealed;
+}
+
 }  // namespace hedgerow::sfxblocks

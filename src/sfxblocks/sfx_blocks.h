@@ -69,4 +69,33 @@ bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* valu
 bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
                   uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum);
 
+// ---- Sealing a self-extracting file ---------------------------------------------------
+
+// What sealing needs to know of the program in front of an archive.
+struct SealPlan {
+    uint32_t tail = 0;                 // length of the spanning tail behind the blocks: 0 or 28
+    uint64_t length = 0;               // the program's length, blocks and tail included
+    uint8_t blocks[kBlocksSize] = {};  // blocks 1, 2 and 3 in plain form
+    uint64_t BlockOffset() const { return length - tail - kBlocksSize; }
+};
+
+// Reads the plain blocks of a program file the module wrote (tail already set in plan):
+// its length, and the blocks that end it. False when the file cannot be read or is too
+// short to end in blocks and tail.
+enum class ProgramRead { kRead, kUnreadable, kTooShort };
+ProgramRead ReadProgramBlocks(std::FILE* program, SealPlan* plan);
+
+// Looks for our sealed blocks right in front of head (where an archive's marker begins)
+// in an existing file, with either tail length. On kFound, plan describes them and *count
+// is the file count they were sealed with.
+enum class FoundBlocks { kFound, kNone, kUnreadable };
+FoundBlocks FindSealedBlocks(std::FILE* file, uint64_t head, SealPlan* plan, uint32_t* count);
+
+// Seals the blocks of a self-extracting file whose program (as plan describes it) and
+// archive have been written: the file count, the length (all but the tail) and the
+// checksum go into block 2, and the three blocks are written obscured at their place.
+// out is the file open for writing, path its name (it is read back for the checksum).
+enum class SealOutcome { kSealed, kReadFailed, kWriteFailed, kTooLarge };
+SealOutcome SealFile(std::FILE* out, const char* path, const SealPlan& plan, uint32_t files);
+
 }  // namespace hedgerow::sfxblocks

@@ -12,6 +12,7 @@
 #include "common/byte_order.h"
 #include "ops/sfx.h"
 #include "platform/platform.h"
+#include "sfxblocks/sfx_blocks.h"
 #include "support/ops_host.h"
 
 namespace hedgerow::ops {

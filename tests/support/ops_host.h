@@ -14,6 +14,7 @@
 #include "api/control.h"
 #include "api/library_state.h"
 #include "names/masks.h"
+#include "ops/compress.h"
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "ops/extract.h"

@@ -7,7 +7,7 @@
 
 #include "hedgerow.h"
 
-namespace hedgerow::ops {
+namespace hedgerow::sfxblocks {
 
 inline constexpr char kSfxModuleName[] = "HEDGE32.ZZL";
 
@@ -28,4 +28,4 @@ using SetFileNameFn = void(HEDGEROW_CALL*)(uint32_t user, FileNameProc proc);
 // otherwise a status code.
 using ResizeFileFn = uint16_t(HEDGEROW_CALL*)(const char* source, const char* destination, uint32_t disk_size);
 
-}  // namespace hedgerow::ops
+}  // namespace hedgerow::sfxblocks
