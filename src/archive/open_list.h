@@ -11,12 +11,13 @@ namespace hedgerow::archive {
 
 // Loads the settings and opens an existing archive: finds the marker and the first
 // entry record, then clears the callback procedures (all but the header-password one).
-// Status: 0; 2 (no such file: the new-archive flag is set and the name cleared); 5;
-// 9999 (no marker); 9961 (no entry record passes its check); 9968 (name too long).
+// Clears the status word first (an entry point). Fails with kNotFound (no such file:
+// the new-archive flag is set and the name cleared), kIoError, kNotAnArchive (no
+// marker), kBadPassword (no entry record passes its check), kNameTooLong.
 void InitHidFile(Session& session, ArchiveState& archive, const char* name, const HidFileSettings* settings);
 
-// Prepares a new archive: refuses an empty data password (9953), locking without a
-// header password (9953) and the name of an existing file (5).
+// Prepares a new archive: refuses an empty data password (kNoPassword), locking without
+// a header password (kNoPassword) and the name of an existing file (kIoError).
 void CreateHidFile(Session& session, ArchiveState& archive, const char* name, const HidFileSettings* settings);
 
 // Forgets the archive name and the input path.
@@ -24,10 +25,10 @@ void DoneHidFile(Session& session, ArchiveState& archive);
 
 void InitHidFileList(HidFileList& list);
 // Fills the list with the entries whose names match the masks (all for an empty list),
-// in archive order. Status 9906 when nothing matched; 5 when the archive cannot be
-// opened or read; 8 when memory runs out (the list keeps what it had); 9964 when a
-// damaged record ends the walk (the entries before it stay listed). A failure keeps its
-// code also when it leaves the list empty.
+// in archive order. kNoEntries when nothing matched; kIoError when the archive cannot be
+// opened or read; kNoMemory when memory runs out (the list keeps what it had);
+// kBadFormat when a damaged record ends the walk (the entries before it stay listed). A
+// failure keeps its code also when it leaves the list empty.
 void BuildHidFileList(Session& session, ArchiveState& archive, HidFileList& list, const FileMaskList& masks);
 // The same walk for the operations, where an empty list is no failure: false (status
 // set) only when a failure ended the walk.
@@ -36,9 +37,10 @@ void DoneHidFileList(HidFileList& list);
 
 // The first step of locking and unlocking: clears the callback registrations and the
 // archive state, takes the archive as locked with cipher id 0 and finds its first
-// record by deciphering. False with the status 2, 5, 9999, 9961 (the host gave up on the
-// header password) or 9967 (no record deciphers). With assume_locked false the records
-// are taken as plain (for locking an archive that is not locked yet).
+// record by deciphering. False with kNotFound, kIoError, kNotAnArchive, kBadPassword (the
+// host gave up on the header password) or kNothingToDo (no record deciphers). With
+// assume_locked false the records are taken as plain (for locking an archive that is not
+// locked yet).
 [[nodiscard]] bool ReopenHidFile(Session& session, ArchiveState& archive, const char* name, bool assume_locked = true);
 
 }  // namespace hedgerow::archive

@@ -399,18 +399,15 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
     return {table.symbols[i], n};
 }
 
-void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
+bool DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
     std::unique_ptr<uint8_t[]> own_window;
     if (window == nullptr) window = d.window.get();
     if (window == nullptr) {
         if (!platform::FaultPoint(platform::FaultKind::kAlloc)) own_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
-        if (!own_window) {
-            Fail(s, Status::kNoMemory);
-            return;
-        }
+        if (!own_window) return Fail(s, Status::kNoMemory);
         window = own_window.get();
     }
-    if (!EnsureWork(d, s)) return;
+    if (!EnsureWork(d, s)) return false;
     DecoderWork& w = *d.work;
     ResetWork(w);
     s.progress_count = 0;
@@ -471,7 +468,7 @@ void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
                 FlushWindow(s, window, o.pos, o.flushed);
                 if (!StreamOk(s)) {
                     s.unpacked_left = static_cast<int32_t>(o.left);
-                    return;
+                    return false;
                 }
             }
             if (w.audio) {
@@ -498,24 +495,19 @@ void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
     }
     FlushWindow(s, window, o.pos, o.flushed);
     s.unpacked_left = static_cast<int32_t>(o.left);
+    return StreamOk(s);
 }
 
 bool ExpandEntry(DecoderState& d, StreamState& s) {
     s.data_crc = 0xFFFFFFFFu;
     ArmChainBlock(s);
     const bool compressed = static_cast<uint64_t>(s.packed_left) < static_cast<uint64_t>(static_cast<uint32_t>(s.unpacked_size));
-    if (!compressed) {
-        CopyStoredEntry(s);
-        return StreamOk(s);
-    }
-    if (d.window) {
-        DecodeEntry(d, s, d.window.get());
-    } else {
-        if (!AllocDecoder(d, s)) return false;
-        DecodeEntry(d, s, d.window.get());
-        FreeDecoder(d);
-    }
-    return StreamOk(s);
+    if (!compressed) return CopyStoredEntry(s);
+    if (d.window) return DecodeEntry(d, s, d.window.get());
+    if (!AllocDecoder(d, s)) return false;
+    const bool decoded = DecodeEntry(d, s, d.window.get());
+    FreeDecoder(d);
+    return decoded;
 }
 
 }  // namespace hedgerow::codec

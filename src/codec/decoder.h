@@ -109,9 +109,9 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead);
 // bytes (if null, the one of AllocDecoder is used; the work space is allocated if need be,
 // and one is made for this call when d has none).
 // At most unpacked_left bytes are written, whatever the stream holds; a damaged stream
-// stops where its packed data runs out. The status word tells of read or write failure or
-// cancel; a wrong result shows in the data CRC.
-void DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window);
+// stops where its packed data runs out. False with the status set on a read or write
+// failure or a cancel; a wrong result shows in the data CRC and in unpacked_left.
+[[nodiscard]] bool DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window);
 
 // Expands one entry, compressed or stored by the size rule (packed size smaller than
 // unpacked size: compressed). Before the call: packed_in is at the payload; packed_left =

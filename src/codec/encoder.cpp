@@ -464,9 +464,9 @@ void Encode(EncoderTables& t, StreamState& s) {
     t.inserted_end = t.pos;  // every position below pos has been inserted
 }
 
-void FinishEncoding(EncoderTables& t, StreamState& s) {
+bool FinishEncoding(EncoderTables& t, StreamState& s) {
     FlushBlock(t, s, false);
-    FlushBitWriter(s);
+    return FlushBitWriter(s);
 }
 
 void BuildTree(EncoderTables& t, CodeKind code) {
@@ -592,8 +592,7 @@ bool CompressSource(EncoderState& e, StreamState& s, int32_t* packed_size) {
     ResetCopyState(t);
     InitBitWriter(s);
     Encode(t, s);
-    FinishEncoding(t, s);
-    if (!StreamOk(s)) return false;
+    if (!FinishEncoding(t, s)) return false;
     if (s.not_worth_it) {
         if (!platform::SeekTo(s.source_file, 0) || !platform::SeekTo(s.output, static_cast<uint64_t>(payload_start)))
             return Fail(s, Status::kIoError);

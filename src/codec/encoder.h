@@ -115,12 +115,14 @@ void FreeEncoderTables(EncoderState& e);
 
 // Per file, in this order, once the stream fields are set (see CompressSource):
 // InitMatchState, StartEncoder (reads the first 256 KiB of the source), ResetCopyState,
-// InitBitWriter, Encode, FinishEncoding.
+// InitBitWriter, Encode, FinishEncoding. A failure on the way (a read, a write, a cancel)
+// is kept in the stream's status word; Encode stops at it, and FinishEncoding returns
+// false when it is set.
 void InitMatchState(EncoderTables& t);
 void StartEncoder(EncoderTables& t, StreamState& s);
 void ResetCopyState(EncoderTables& t);
 void Encode(EncoderTables& t, StreamState& s);
-void FinishEncoding(EncoderTables& t, StreamState& s);
+[[nodiscard]] bool FinishEncoding(EncoderTables& t, StreamState& s);
 
 // Codes and writes the pending symbols as one block; more: other blocks follow.
 void FlushBlock(EncoderTables& t, StreamState& s, bool more);

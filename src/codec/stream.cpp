@@ -103,14 +103,14 @@ void PutBits(StreamState& s, int count, uint32_t value) {
 
 void PutByte(StreamState& s, uint8_t byte) {
     if (s.out_fill + 1 > static_cast<uint32_t>(kOutBufferSize)) {
-        FlushPackedBuffer(s, byte, 1);
+        (void)FlushPackedBuffer(s, byte, 1);  // a failure stays in the status word
     } else {
         s.out_buffer[s.out_fill++] = byte;
     }
 }
 
-void FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
-    if (!StreamOk(s)) return;
+bool FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
+    if (!StreamOk(s)) return false;
     if (s.chain_pending) {
         s.chain_pending = false;
         s.packed_count += kChainBlockSize;
@@ -118,8 +118,7 @@ void FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
         crypto::StartChain(s.cipher, block, s.cipher_id);
         // A lost chain block would shift every later byte of the entry: stop here.
         if (platform::WriteBytes(s.output, block, kChainBlockSize) != kChainBlockSize) {
-            Fail(s, Status::kWriteError);
-            return;
+            return Fail(s, Status::kWriteError);
         }
     }
     int32_t pad = 0;
@@ -134,25 +133,23 @@ void FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
         written = platform::WriteBytes(s.output, s.out_buffer.get(), static_cast<size_t>(fill + pad));
     }
     if (!ReportProgress(s, Percent(s.progress_count, s.unpacked_size), s.progress_count - s.progress_reported))
-        return;
+        return false;
     s.progress_reported = s.progress_count;
-    if (written != static_cast<size_t>(fill + pad)) {
-        Fail(s, Status::kWriteError);
-        return;
-    }
+    if (written != static_cast<size_t>(fill + pad)) return Fail(s, Status::kWriteError);
     s.packed_count += static_cast<int32_t>(written);
     if (s.packed_count >= s.unpacked_size) s.not_worth_it = true;
     if (count == 1) s.out_buffer[0] = byte;
     s.out_fill = static_cast<uint32_t>(count);
+    return true;
 }
 
-void FlushBitWriter(StreamState& s) {
+bool FlushBitWriter(StreamState& s) {
     // Same as appending seven zero bits: a partly filled byte goes out padded with zeros,
     // a writer at a byte boundary adds nothing.
     if (s.bit_count % 8 != 0) PutBits(s, 8 - s.bit_count % 8, 0);
     s.bit_count = 0;
     s.bit_buffer = 0;
-    FlushPackedBuffer(s, 0, 0);
+    return FlushPackedBuffer(s, 0, 0);
 }
 
 void EncipherPacked(StreamState& s, uint8_t* buffer, int32_t length) {
@@ -238,7 +235,7 @@ int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count) {
         s.packed_left -= static_cast<uint32_t>(got);
         if (ShortReadFailed(s.packed_in, got, want)) {
             Fail(s, Status::kIoError);
-            return -1;
+            return 0;
         }
         crypto::LoadChain(s.cipher, block);
     }
@@ -248,7 +245,7 @@ int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count) {
     s.packed_left -= static_cast<uint32_t>(got);
     if (ShortReadFailed(s.packed_in, got, want)) {
         Fail(s, Status::kIoError);
-        return -1;
+        return 0;
     }
     if (s.cipher_id != crypto::kCipherNone)
         crypto::DecipherBuffer(s.cipher, buffer, static_cast<int32_t>(got), s.cipher_id);
@@ -266,25 +263,22 @@ int32_t WriteUnpacked(StreamState& s, const uint8_t* buffer, int32_t count) {
     return static_cast<int32_t>(written);
 }
 
-void CopyStoredEntry(StreamState& s) {
+bool CopyStoredEntry(StreamState& s) {
     ArmChainBlock(s);
     s.progress_count = 0;
     auto buffer = AllocCopyBuffer();
-    if (!buffer) {
-        Fail(s, Status::kNoMemory);
-        return;
-    }
+    if (!buffer) return Fail(s, Status::kNoMemory);
     s.data_crc = 0xFFFFFFFFu;
     for (;;) {
         const int32_t got = ReadPacked(s, buffer.get(), kStoredPiece);
-        if (got <= 0) return;  // -1 has set kIoError
+        if (got == 0) return StreamOk(s);  // the end of the payload, or a failed read
         // A negative remaining count (a damaged record) writes nothing rather than
         // handing a negative length on.
         const int32_t n = std::max(0, std::min(s.unpacked_left, got));
         s.progress_count += n;
         (void)WriteUnpacked(s, buffer.get(), n);
         if (s.unpacked_left >= 0) s.unpacked_left -= n;
-        if (!StreamOk(s)) return;  // cancelled, or a write failed: the file goes
+        if (!StreamOk(s)) return false;  // cancelled, or a write failed: the file goes
     }
 }
 

@@ -93,16 +93,20 @@ void InitBitWriter(StreamState& s);
 void PutBits(StreamState& s, int count, uint32_t value);
 
 // Appends one byte to the output buffer, writing the buffer out first when it is full.
+// PutBits and PutByte run per symbol: a failed write is kept in the status word, which
+// the encoder looks at as each block and the stream end.
 void PutByte(StreamState& s, uint8_t byte);
 
 // Writes the buffer out: the chain block first if it is pending, then the buffered bytes,
 // enciphered and padded to a multiple of 8 when a cipher is in use; reports progress and
 // counts the bytes in packed_count. Afterwards the buffer holds count (0 or 1) bytes, the
-// value byte. Writes nothing once the status word is set.
-void FlushPackedBuffer(StreamState& s, uint8_t byte, int count);
+// value byte. Writes nothing once the status word is set. False when the status word is
+// set (now or before).
+[[nodiscard]] bool FlushPackedBuffer(StreamState& s, uint8_t byte, int count);
 
 // Pushes out a partly filled byte (zero bits behind the data) and writes the buffer.
-void FlushBitWriter(StreamState& s);
+// False when the status word is set.
+[[nodiscard]] bool FlushBitWriter(StreamState& s);
 
 // Enciphers length bytes in place with the entry's cipher (nothing for cipher -1). The
 // buffer must reach the next multiple of 8.
@@ -123,8 +127,8 @@ int32_t ReadSource(StreamState& s, uint8_t* buffer, int32_t count);
 
 // Reads up to count bytes of packed data (never more than packed_left), taking the chain
 // block first when it is pending, and deciphers them. The buffer must have room up to the
-// next multiple of 8 past count. Returns the bytes read, or -1 when the read failed
-// (status kIoError).
+// next multiple of 8 past count. Returns the bytes read: 0 at the end of the packed data,
+// and also when the read failed (status kIoError).
 int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count);
 
 // Writes count unpacked bytes to output, adds them to data_crc and reports progress.
@@ -135,7 +139,7 @@ int32_t WriteUnpacked(StreamState& s, const uint8_t* buffer, int32_t count);
 // payload, packed_left and unpacked_left/unpacked_size hold the recorded sizes, and
 // cipher_id is the entry's cipher with its deciphering key in place. Writes at most
 // unpacked_left bytes (pad bytes are dropped) and leaves the data CRC register in
-// data_crc. Stops at a cancel or a short write; the status tells.
-void CopyStoredEntry(StreamState& s);
+// data_crc. Stops at a cancel or a failed read or write: false with the status set.
+[[nodiscard]] bool CopyStoredEntry(StreamState& s);
 
 }  // namespace hedgerow::codec

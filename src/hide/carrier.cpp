@@ -257,7 +257,7 @@ bool SaveCarrierStamp(const char* name, CarrierStamp* saved) {
     saved->have_attributes = platform::GetAttributes(name, &saved->attributes) == 0;
     platform::NativeFile handle = platform::OpenNativeForReading(name);
     if (handle.IsOpen()) {
-        saved->have_stamp = names::GetFileStamp(handle, &saved->stamp) == 0;
+        saved->have_stamp = names::GetFileStamp(handle, &saved->stamp);
         platform::CloseNative(handle);
     }
     return saved->have_attributes || saved->have_stamp;

@@ -9,18 +9,17 @@
 
 namespace hedgerow::names {
 
-int GetFileStamp(platform::NativeFile& file, uint32_t* stamp) {
+bool GetFileStamp(platform::NativeFile& file, uint32_t* stamp) {
     uint64_t utc = 0;
     uint32_t dos = 0;
-    if (!platform::GetLastWriteTime(file, &utc) || !platform::UtcTimeToDosStamp(utc, &dos)) return -1;
+    if (!platform::GetLastWriteTime(file, &utc) || !platform::UtcTimeToDosStamp(utc, &dos)) return false;
     *stamp = dos;
-    return 0;
+    return true;
 }
 
-int SetFileStamp(platform::NativeFile& file, uint32_t stamp) {
+bool SetFileStamp(platform::NativeFile& file, uint32_t stamp) {
     uint64_t utc = 0;
-    if (!platform::DosStampToUtcTime(stamp, &utc)) return -1;
-    return platform::SetLastWriteTime(file, utc) ? 0 : -1;
+    return platform::DosStampToUtcTime(stamp, &utc) && platform::SetLastWriteTime(file, utc);
 }
 
 void ResetAttributes(const char* path) {

@@ -10,10 +10,11 @@
 
 namespace hedgerow::names {
 
-// Last-write time of an open file as a local DOS stamp: 0, or -1 (stamp untouched).
-int GetFileStamp(platform::NativeFile& file, uint32_t* stamp);
-// Sets the last-write time from a local DOS stamp: 0, or -1.
-int SetFileStamp(platform::NativeFile& file, uint32_t stamp);
+// Last-write time of an open file as a local DOS stamp; false (stamp untouched) when it
+// cannot be read or has no DOS form.
+[[nodiscard]] bool GetFileStamp(platform::NativeFile& file, uint32_t* stamp);
+// Sets the last-write time from a local DOS stamp; false when that fails.
+[[nodiscard]] bool SetFileStamp(platform::NativeFile& file, uint32_t stamp);
 // Sets an existing file's attribute word to the archive attribute alone (0x20).
 void ResetAttributes(const char* path);
 

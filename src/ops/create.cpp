@@ -93,7 +93,7 @@ bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_pa
     platform::NativeFile handle = platform::OpenNativeForReading(source_path);
     if (!handle.IsOpen()) return SkipOrFail(cx, source_path);
     uint32_t stamp = 0;
-    const bool stamped = names::GetFileStamp(handle, &stamp) == 0;
+    const bool stamped = names::GetFileStamp(handle, &stamp);
     platform::CloseNative(handle);
     if (!stamped) return Fail(cx.session, Status::kIoError);
 

@@ -7,8 +7,9 @@
 
 namespace hedgerow::ops {
 
-// Status 0 on success; 9906 when the masks select nothing (nothing is rewritten); 2926
-// when the host cancels; 5, 8, 101 on failure. On every failure the archive is unchanged.
+// Fails with kNoEntries when the masks select nothing (nothing is rewritten), kCancelled
+// when the host cancels, kIoError, kNoMemory or kWriteError. On every failure the archive
+// is unchanged.
 void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks);
 
 }  // namespace hedgerow::ops

@@ -43,7 +43,7 @@ enum class Outcome { kDone, kSkipped, kRetry, kStop };
 bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const char* path) {
     platform::NativeFile handle = platform::OpenNativeForWriting(path);
     if (!handle.IsOpen()) return Fail(cx.session, Status::kIoError);
-    const bool stamped = names::SetFileStamp(handle, entry.date_time) == 0;
+    const bool stamped = names::SetFileStamp(handle, entry.date_time);
     platform::CloseNative(handle);
     if (!stamped) return Fail(cx.session, Status::kIoError);
     (void)platform::SetAttributes(path, entry.attributes);

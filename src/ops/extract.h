@@ -7,10 +7,11 @@
 
 namespace hedgerow::ops {
 
-// Extracts every selected entry below the output path. Status 0 on success; the first
-// failure stops the operation (entries extracted before it stay): 9906 nothing selected,
-// 5, 8, 101, 2926, 9961 (no or wrong data password), 9962 (damaged data), 9968 (a path
-// too long), 9969 (a stored name that would leave the output directory).
+// Extracts every selected entry below the output path. The first failure stops the
+// operation (entries extracted before it stay): kNoEntries nothing selected; kIoError,
+// kNoMemory, kWriteError, kCancelled; kBadPassword (no or wrong data password);
+// kCrcError (damaged data); kNameTooLong (a path too long); kUnsafeName (a stored name
+// that would leave the output directory).
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks);
 
 }  // namespace hedgerow::ops

@@ -8,9 +8,9 @@
 
 namespace hedgerow::ops {
 
-// Status 0 on success. 9967 when the masks name no file; 2926 when the host cancels;
-// 5, 8, 101 and the codes of the per-file step on failure. On every failure the archive
-// is left byte for byte as it was.
+// Fails with kNothingToDo when the masks name no file, kCancelled when the host cancels,
+// kIoError, kNoMemory, kWriteError and the failures of the per-file step. On every
+// failure the archive is left byte for byte as it was.
 void UpdateArchive(Context& cx, const FileMaskList& masks);
 
 }  // namespace hedgerow::ops

@@ -245,7 +245,7 @@ TEST(EncoderTest, TwelveThousandTwoHundredEightyNinthSymbolStartsABlock) {
         InitBitWriter(st->stream);
         Encode(*st->encoder.tables, st->stream);
         EXPECT_EQ(st->encoder.tables->pending, size == 12288 ? 12288u : 1u);
-        FinishEncoding(*st->encoder.tables, st->stream);
+        ASSERT_TRUE(FinishEncoding(*st->encoder.tables, st->stream));
         const Symbols symbols = SymbolReader(testing::Contents(dst.f)).ReadAll(size);
         EXPECT_EQ(symbols.size(), size);
         st->stream.source_file = nullptr;

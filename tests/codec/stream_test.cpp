@@ -83,7 +83,7 @@ TEST(StreamTest, PackedOutputFraming) {
         Bytes data = Text(8195);
         for (uint8_t b : data) PutBits(st->stream, 8, b);
         PutBits(st->stream, 3, 5);  // a partial byte goes out padded with zero bits: 101 00000
-        FlushBitWriter(st->stream);
+        EXPECT_TRUE(FlushBitWriter(st->stream));
         data.push_back(0xA0);
         Bytes file = Contents(out.f);
         ASSERT_EQ(file.size(), c.file_size + (c.cipher == -1 ? 1 : 0));
@@ -113,8 +113,8 @@ TEST(StreamTest, EmptyFlushWritesOnlyThePendingChainBlockAndReports) {
     st->stream.cipher_id = 2;
     st->stream.chain_pending = true;
     crypto::SetEncipherKey(st->cipher, st->archive.data_password, 2);
-    FlushPackedBuffer(st->stream, 0, 0);
-    FlushPackedBuffer(st->stream, 0, 0);
+    EXPECT_TRUE(FlushPackedBuffer(st->stream, 0, 0));
+    EXPECT_TRUE(FlushPackedBuffer(st->stream, 0, 0));
     EXPECT_EQ(Contents(out.f).size(), 8u);
     EXPECT_EQ(st->stream.packed_count, 8);
     EXPECT_EQ(g_host.progress_calls, 2);

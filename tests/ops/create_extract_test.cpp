@@ -22,14 +22,14 @@ constexpr uint32_t kStamp = (static_cast<uint32_t>(((2003 - 1980) << 9) | (4 << 
 
 void SetStamp(const std::string& path, uint32_t stamp) {
     platform::NativeFile f = platform::OpenNativeForWriting(path.c_str());
-    ASSERT_EQ(names::SetFileStamp(f, stamp), 0);
+    ASSERT_TRUE(names::SetFileStamp(f, stamp));
     platform::CloseNative(f);
 }
 
 uint32_t GetStamp(const std::string& path) {
     platform::NativeFile f = platform::OpenNativeForReading(path.c_str());
     uint32_t stamp = 0;
-    EXPECT_EQ(names::GetFileStamp(f, &stamp), 0);
+    EXPECT_TRUE(names::GetFileStamp(f, &stamp));
     platform::CloseNative(f);
     return stamp;
 }

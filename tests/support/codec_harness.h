@@ -227,8 +227,7 @@ inline ExpandedEntry DecodePlain(const std::vector<uint8_t>& stream, int32_t unp
     st->stream.unpacked_size = unpacked_size;
     st->stream.cipher_id = crypto::kCipherNone;
     st->stream.data_crc = 0xFFFFFFFFu;
-    codec::DecodeEntry(st->decoder, st->stream, nullptr);
-    out.ok = StatusIsOk(st->session);
+    out.ok = codec::DecodeEntry(st->decoder, st->stream, nullptr);
     st->stream.packed_in = nullptr;
     st->stream.output = nullptr;
     out.crc = ~st->stream.data_crc;
