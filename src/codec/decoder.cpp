@@ -4,12 +4,12 @@
 #include "codec/decoder.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "codec/stream.h"
+#include "common/compiler.h"
 #include "crypto/cipher.h"
 #include "platform/platform.h"
 
@@ -45,20 +45,25 @@ void RefillSlow(StreamState& s, DecoderWork& w) {
     }
 }
 
-// Leaves at least 56 bits in the buffer; needs 8 input bytes. The wide load may also set
-// bits below count; they are the stream's own next bits, so loading them again later
-// changes nothing.
+// RefillFast leaves at least kRefillBits bits in the buffer and needs kRefillBytes input
+// bytes in front of it.
+inline constexpr int kRefillBits = 56;
+inline constexpr int kRefillBytes = 8;
+
+// The wide load may also set bits below count; they are the stream's own next bits, so
+// loading them again later changes nothing. Taking whole bytes up to 63 bits makes the
+// count 56 or more: (63 - count) / 8 bytes, and count | 56.
 inline void RefillFast(BitCursor& b) {
+    static_assert(kRefillBits == 56 && kRefillBytes == 8);
     uint64_t word;
-    std::memcpy(&word, b.next, 8);
-    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
-    b.buffer |= word >> b.count;
+    std::memcpy(&word, b.next, kRefillBytes);
+    b.buffer |= FromBigEndian64(word) >> b.count;
     b.next += (63 - b.count) >> 3;
-    b.count |= 56;
+    b.count |= kRefillBits;
 }
 
 inline void Refill(StreamState& s, DecoderWork& w) {
-    if (w.bits.end - w.bits.next >= 8) {
+    if (w.bits.end - w.bits.next >= kRefillBytes) {
         RefillFast(w.bits);
     } else {
         RefillSlow(s, w);
@@ -81,10 +86,10 @@ inline uint32_t TakeBits(BitCursor& b, int n) {
 
 inline uint32_t TakeSymbol(BitCursor& b, const DecodeTable& table) {
     const uint32_t look = Peek16(b);
-    const uint16_t entry = table.fast[look >> (16 - table.fast_bits)];
+    const uint16_t entry = FastEntry(table, look);
     if (entry != 0) {
-        Consume(b, entry >> 9);
-        return entry & 511u;
+        Consume(b, FastEntryLength(entry));
+        return FastEntrySymbol(entry);
     }
     const DecodedSymbol d = DecodeSymbol(table, look);
     Consume(b, d.length);
@@ -223,10 +228,6 @@ inline void EmitByte(Output& o, uint8_t b) {
     --o.left;
 }
 
-// True when the write position has come within 270 bytes (a whole copy and then some)
-// behind the flushed position: the bytes there must go out before they are overwritten.
-inline bool NearFlush(const Output& o) { return ((o.flushed - o.pos) & kWindowMask) - 1u < 269u; }
-
 // Reads the length and distance of the copy that main symbol sym (256..268, 270..297)
 // starts, updates the copy state and copies. Returns the bytes copied.
 inline uint32_t DecodeCopy(DecoderWork& w, BitCursor& b, uint32_t sym, Output& o) {
@@ -259,6 +260,88 @@ inline uint32_t DecodeCopy(DecoderWork& w, BitCursor& b, uint32_t sym, Output& o
     o.left -= n;
     CopyInWindow(o.window, o.pos, o.wrapped, distance, n);
     return n;
+}
+
+// ---- The fast loop ---------------------------------------------------------------------
+//
+// LZ blocks decode in two loops. The fast loop takes whole steps (a literal, two literals
+// or one copy) without checking the input, the window's end, the entry's end or the next
+// flush point, because it stops short of all of them by the margins below; the careful
+// loop takes one step at a time with every check, and flushes the window.
+
+// The longest copy one symbol makes: the longest length slot with all its extra bits, and
+// every bonus its kind of copy can earn (a long copy two far-distance bonuses, a recent-
+// distance copy those and one more, on a base one shorter).
+constexpr uint32_t LongestCopy() {
+    const uint32_t last_slot = kLengthBase[kRepeatSymbols - 1] + (1u << kLengthExtra[kRepeatSymbols - 1]) - 1;
+    const uint32_t long_copy = last_slot + 3 + 2;
+    const uint32_t recent_copy = last_slot + 2 + 3;
+    return long_copy > recent_copy ? long_copy : recent_copy;
+}
+inline constexpr uint32_t kLongestCopy = LongestCopy();
+// At most this many bytes come out of one step: one copy, or two literals.
+inline constexpr uint32_t kMostBytesOfAStep = kLongestCopy > 2 ? kLongestCopy : 2;
+// The fast loop begins a step only this far from the entry's end and from the window's
+// end, so that a step never reaches either: the careful loop writes the last byte.
+inline constexpr int64_t kEndMargin = kMostBytesOfAStep + 1;
+// The careful loop writes the window out when the write position has come within
+// kFlushMargin - 1 bytes behind the flushed position, so that no copy overwrites bytes
+// that have not gone out; the fast loop stops kFlushMargin bytes short of it.
+inline constexpr uint32_t kFlushMargin = kLongestCopy + 10;
+static_assert(kLongestCopy == 260 && kEndMargin == 261 && kFlushMargin == 270);
+
+// True when the write position has come within kFlushMargin - 1 bytes (a whole copy and
+// then some) behind the flushed position: the bytes there must go out before they are
+// overwritten.
+inline bool NearFlush(const Output& o) { return ((o.flushed - o.pos) & kWindowMask) - 1u < kFlushMargin - 1; }
+
+// The most bits one step takes: the main code, then for a long copy its length extra
+// bits, the distance code and its extra bits (a recent-distance copy takes fewer: the
+// repeat code and its extra bits). RefillFast leaves kRefillBits, which covers a step.
+inline constexpr int kMostBitsOfAStep = kMaxCodeLength + kLengthExtra[kRepeatSymbols - 1] + kMaxCodeLength +
+                                        kDistanceExtra[kDistanceSymbols - 1];
+static_assert(kMostBitsOfAStep <= kRefillBits);
+// After one code there are still kRefillBits - kMaxCodeLength bits: enough for a second
+// literal whose code the look-up table settles (at most kFastBits long).
+static_assert(kRefillBits - kMaxCodeLength >= kFastBits);
+
+// Fast steps while the input holds a whole refill and the output stays clear of every
+// margin. The cursor, the output and the count of bytes produced live in registers here
+// (window stores could alias them in memory) and go back when the loop ends. A table
+// header met on the way is read; an audio block ends the loop.
+inline void FastSteps(StreamState& s, DecoderWork& w, Output& o) {
+    BitCursor b = w.bits;
+    Output fast = o;
+    uint32_t to_flush = (fast.flushed - fast.pos) & kWindowMask;
+    if (to_flush == 0) to_flush = kWindowSize;
+    const int64_t budget = std::min({static_cast<int64_t>(to_flush) - kFlushMargin, fast.left - kEndMargin,
+                                     static_cast<int64_t>(kWindowSize) - fast.pos - kEndMargin});
+    const int64_t last = static_cast<int64_t>(fast.pos) + budget;
+    while (fast.pos <= last && b.end - b.next >= kRefillBytes) {
+        RefillFast(b);
+        const uint32_t sym = TakeSymbol(b, w.main_code);
+        if (sym < 256) {
+            fast.window[fast.pos++] = static_cast<uint8_t>(sym);
+            const uint16_t entry = FastEntry(w.main_code, Peek16(b));
+            if (entry != 0 && FastEntrySymbol(entry) < 256) {
+                Consume(b, FastEntryLength(entry));
+                fast.window[fast.pos++] = static_cast<uint8_t>(FastEntrySymbol(entry));
+            }
+        } else if (sym == kSymEndOfBlock) {
+            w.bits = b;
+            ReadCodeTables(s, w);
+            b = w.bits;
+            if (w.audio) break;
+        } else {
+            DecodeCopy(w, b, sym, fast);
+        }
+    }
+    // Literals were not counted off one by one.
+    const int64_t produced = static_cast<int64_t>(fast.pos) - o.pos;
+    s.progress_count += static_cast<int32_t>(produced);
+    fast.left = o.left - produced;
+    w.bits = b;
+    o = fast;
 }
 
 // Start-up state of an entry. The code tables need no clearing: each is built by a table
@@ -384,7 +467,7 @@ void BuildDecodeTable(const uint8_t* lengths, DecodeTable& table, uint32_t size)
         const uint32_t end = std::min(upper >> (16 - bits), entries);
         const uint32_t run = 1u << (bits - n);
         for (uint32_t i = table.first_index[n]; p < end; ++i) {
-            const uint16_t entry = static_cast<uint16_t>((n << 9) | table.symbols[i < size ? i : 0]);
+            const uint16_t entry = MakeFastEntry(n, table.symbols[i < size ? i : 0]);
             for (uint32_t k = 0; k < run && p < end; ++k) table.fast[p++] = entry;
         }
     }
@@ -418,47 +501,8 @@ bool DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
     if (o.left > 0) {
         ReadCodeTables(s, w);
         while (o.left > 0) {
-            // Fast loop: LZ symbols while the input holds a whole step, the output is far
-            // from the entry's end and no window flush is due.
             if (!w.audio) {
-                // The cursor, the output and the progress live in registers here; window
-                // stores could alias them in memory. The loop stays clear of the entry's
-                // end, of the window's end and of the next flush point, so a step needs
-                // none of those checks.
-                BitCursor b = w.bits;
-                Output fast = o;
-                uint32_t to_flush = (fast.flushed - fast.pos) & kWindowMask;
-                if (to_flush == 0) to_flush = kWindowSize;
-                const int64_t budget = std::min({static_cast<int64_t>(to_flush) - 270, fast.left - 261,
-                                                 static_cast<int64_t>(kWindowSize) - fast.pos - 261});
-                const int64_t last = static_cast<int64_t>(fast.pos) + budget;
-                while (fast.pos <= last && b.end - b.next >= 8) {
-                    RefillFast(b);
-                    const uint32_t sym = TakeSymbol(b, w.main_code);
-                    if (sym < 256) {
-                        fast.window[fast.pos++] = static_cast<uint8_t>(sym);
-                        // A literal leaves at least 41 bits: enough to take a second
-                        // literal whose code the look-up table settles.
-                        const uint16_t entry = w.main_code.fast[Peek16(b) >> (16 - w.main_code.fast_bits)];
-                        if (entry != 0 && (entry & 511u) < 256) {
-                            Consume(b, entry >> 9);
-                            fast.window[fast.pos++] = static_cast<uint8_t>(entry);
-                        }
-                    } else if (sym == kSymEndOfBlock) {
-                        w.bits = b;
-                        ReadCodeTables(s, w);
-                        b = w.bits;
-                        if (w.audio) break;
-                    } else {
-                        DecodeCopy(w, b, sym, fast);
-                    }
-                }
-                // Literals were not counted off one by one.
-                const int64_t produced = static_cast<int64_t>(fast.pos) - o.pos;
-                s.progress_count += static_cast<int32_t>(produced);
-                fast.left = o.left - produced;
-                w.bits = b;
-                o = fast;
+                FastSteps(s, w, o);
                 if (o.left <= 0) break;
             }
             // One careful step.

@@ -31,6 +31,19 @@ struct DecodeTable {
     uint16_t fast[1u << kFastBits] = {};
 };
 
+// Entries of DecodeTable::fast: the code's length (1 to kFastBits) in bits 9 to 12 and
+// its symbol (below 512) in bits 0 to 8; 0 when the limit search must decide.
+constexpr uint16_t MakeFastEntry(int length, uint32_t symbol) {
+    return static_cast<uint16_t>((static_cast<uint32_t>(length) << 9) | symbol);
+}
+constexpr int FastEntryLength(uint16_t entry) { return entry >> 9; }
+constexpr uint32_t FastEntrySymbol(uint16_t entry) { return entry & 511u; }
+static_assert(kMaxAlphabet <= 512 && FastEntryLength(MakeFastEntry(kFastBits, 511)) == kFastBits);
+// The entry for the 16-bit look-ahead word (next stream bit highest).
+inline uint16_t FastEntry(const DecodeTable& table, uint32_t look_ahead) {
+    return table.fast[look_ahead >> (16 - table.fast_bits)];
+}
+
 // Where the bit reader stands: the unread input bytes and the look-ahead bits taken from
 // them (next stream bit in the top position). The decoder's fast loop works on a copy held
 // in registers.

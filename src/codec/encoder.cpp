@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codec/stream.h"
+#include "common/compiler.h"
 #include "crypto/cipher.h"
 #include "platform/platform.h"
 
@@ -33,7 +34,7 @@ inline uint32_t CompareStrings(const uint8_t* a, const uint8_t* b) {
         uint64_t y;
         std::memcpy(&x, a + n, 8);
         std::memcpy(&y, b + n, 8);
-        if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        if (x != y) return n + static_cast<uint32_t>(CountTrailingZeros64(x ^ y) >> 3);
         n += 8;
     }
     while (n < kSearch.longest_compare && a[n] == b[n]) ++n;
@@ -414,10 +415,10 @@ void Encode(EncoderTables& t, StreamState& s) {
     while (t.lookahead > 0) {
         const uint32_t head = InsertString(t, t.pos);
         // The next position's chain head: its hash is known already.
-        __builtin_prefetch(&t.head[((t.hash << kHashShift) ^ t.window[t.pos + 3]) & kHashMask]);
+        Prefetch(&t.head[((t.hash << kHashShift) ^ t.window[t.pos + 3]) & kHashMask]);
         if (head != 0) {
-            __builtin_prefetch(t.window + head + t.match_length);
-            __builtin_prefetch(&t.prev[head & kHashMask]);
+            Prefetch(t.window + head + t.match_length);
+            Prefetch(&t.prev[head & kHashMask]);
         }
         t.prev_length = t.match_length;
         t.prev_match = t.match_start;

@@ -56,43 +56,45 @@ struct TreeDescriptor {
     int largest_symbol;   // largest symbol with a non-zero frequency, after the padding
 };
 
-// All encoder tables and state: about 2.7 MB, allocated once per operation.
+// All encoder tables and state: about 2.7 MB, allocated once per operation. Positions are
+// offsets into window; the hash of a position is that of its three bytes.
 struct EncoderTables {
-    uint8_t window[kEncoderWindow + kWindowSlack];
-    uint32_t head[kHashSize];       // newest position per hash; 0 = none
-    uint32_t prev[kHalfWindow];     // previous position with the same hash; 0 = end of chain
-    uint32_t symbols[kSymbolCapacity];   // pending main symbols (270 + L for long copies)
-    uint32_t values[kSymbolCapacity];    // repeat-length value, or distance of a long copy
+    uint8_t window[kEncoderWindow + kWindowSlack];  // source bytes; compares may run into the slack
+    uint32_t head[kHashSize];             // newest position per hash; 0 = none
+    uint32_t prev[kHalfWindow];           // previous position with the same hash; 0 = end of chain
+    uint32_t symbols[kSymbolCapacity];    // pending main symbols (270 + L for long copies)
+    uint32_t values[kSymbolCapacity];     // repeat-length value, or distance of a long copy
 
-    TreeNode main_nodes[kHeapSize];
-    TreeNode distance_nodes[2 * kDistanceSymbols + 1];
-    TreeNode repeat_nodes[2 * kRepeatSymbols + 1];
-    TreeNode length_nodes[2 * kLengthCodeSymbols + 1];
-    TreeDescriptor trees[4];
-    int32_t heap[kHeapSize];
-    int32_t heap_len;
-    int32_t heap_max;
-    uint8_t depth[kHeapSize];
-    uint16_t length_count[kMaxCodeLength + 1];
+    // Code building (one block at a time).
+    TreeNode main_nodes[kHeapSize];                     // literals, copies, end of block
+    TreeNode distance_nodes[2 * kDistanceSymbols + 1];  // distance slots of long copies
+    TreeNode repeat_nodes[2 * kRepeatSymbols + 1];      // length slots of recent-distance copies
+    TreeNode length_nodes[2 * kLengthCodeSymbols + 1];  // the code of the code lengths
+    TreeDescriptor trees[4];                            // the four codes, by CodeKind
+    int32_t heap[kHeapSize];              // node heap while a tree is built; then nodes by frequency
+    int32_t heap_len;                     // nodes in the heap (heap[1] is its smallest)
+    int32_t heap_max;                     // start of the sorted nodes at the heap's top end
+    uint8_t depth[kHeapSize];             // subtree depth, to break ties between equal frequencies
+    uint16_t length_count[kMaxCodeLength + 1];  // codes of each length while lengths are limited
 
     // Match finder.
-    uint32_t hash;
-    uint32_t pos;
-    uint32_t lookahead;
-    bool at_end;
-    uint32_t match_length, match_start;
-    uint32_t prev_length, prev_match;
-    bool match_available;
-    uint32_t dirty_end;   // window bytes past this are still zero since allocation
-    uint32_t inserted_end;  // positions below this are in the hash tables (no shift since)
-    bool shifted;           // the window was shifted: the tables are cleared in full
+    uint32_t hash;                        // running hash of the bytes at pos, pos + 1, pos + 2
+    uint32_t pos;                         // the position being coded
+    uint32_t lookahead;                   // source bytes in the window at and after pos
+    bool at_end;                          // the source has no more bytes to read
+    uint32_t match_length, match_start;   // the best match found at pos (length 1: none)
+    uint32_t prev_length, prev_match;     // the best match at pos - 1, which a longer one at pos defers
+    bool match_available;                 // the byte at pos - 1 is still to be coded (as a literal)
+    uint32_t dirty_end;                   // window bytes past this are still zero since allocation
+    uint32_t inserted_end;                // positions below this are in the hash tables (no shift since)
+    bool shifted;                         // the window was shifted: the tables are cleared in full
 
     // Copy state (last_length holds the length less the far-distance bonus).
-    uint32_t ring[4];
-    uint32_t ring_pointer;
-    uint32_t last_length;
-    uint32_t last_distance;
-    uint32_t pending;     // symbols waiting in symbols/values
+    uint32_t ring[4];                     // the four most recent distances
+    uint32_t ring_pointer;                // where the next distance goes in ring (mod 4)
+    uint32_t last_length;                 // length of the last long copy, for "copy again"
+    uint32_t last_distance;               // distance of the last long copy
+    uint32_t pending;                     // symbols waiting in symbols/values
 };
 static_assert(std::is_trivially_default_constructible_v<EncoderTables> && std::is_trivially_destructible_v<EncoderTables>,
               "the tables are made by zero-filled allocation and released with std::free");
