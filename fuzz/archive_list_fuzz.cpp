@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FileMaskList masks {};
     if (mode & 4) {
-        names::AddFileMask(st->session, "*.TXT", masks);
-        names::AddFileMask(st->session, "DIR\\*.*", masks);
+        (void)names::AddFileMask(st->session, "*.TXT", masks);
+        (void)names::AddFileMask(st->session, "DIR\\*.*", masks);
     }
     HidFileList list {};
     archive::BuildHidFileList(st->session, st->archive, list, masks);

@@ -93,7 +93,7 @@ NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FIL
 
 // The stored name of WriteEntryRecord (names::StoredNameOf with the session's relative
 // path and names-only option) in the OEM code page: false when it would not fit 255 bytes.
-bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]);
+[[nodiscard]] bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]);
 
 // Enciphers source in place with the header password for enciphering (DES, ECB) and
 // copies it to destination.

@@ -15,9 +15,9 @@ inline constexpr size_t kTempNameCapacity = 261;
 // With `file` given the new, empty file stays open there for writing; otherwise it is
 // closed. False when no name could be claimed or the name would not fit into
 // kTempNameCapacity bytes.
-bool MakeTempName(const char* base, char* out, platform::File* file);
+[[nodiscard]] bool MakeTempName(const char* base, char* out, platform::File* file);
 // The same in the system's temporary directory. False when that directory is missing.
-bool MakeTempNameInTempDir(char* out, platform::File* file);
+[[nodiscard]] bool MakeTempNameInTempDir(char* out, platform::File* file);
 
 // A file under a claimed temporary name, open for writing. Unless Keep() was called the
 // destructor closes and removes it, so that every way out of an operation that writes
@@ -27,13 +27,13 @@ struct TempFile {
     platform::File file;
 
     // Claims a name beside base (MakeTempName) and opens it; false when none can be had.
-    bool Claim(const char* base);
+    [[nodiscard]] bool Claim(const char* base);
     // Closes the file (after flushing it to disk when sync is set); false (the file
     // removed) when its data could not be written out.
-    bool Finish(bool sync);
+    [[nodiscard]] bool Finish(bool sync);
     // Renames the finished file to target, replacing what is there; false (the file
     // removed) when the rename fails.
-    bool RenameTo(const char* target);
+    [[nodiscard]] bool RenameTo(const char* target);
     void Discard();
     ~TempFile() { Discard(); }
 };

@@ -134,7 +134,7 @@ struct CarrierStamp {
     bool have_stamp = false;
 };
 // False when neither can be read.
-bool SaveCarrierStamp(const char* name, CarrierStamp* saved);
+[[nodiscard]] bool SaveCarrierStamp(const char* name, CarrierStamp* saved);
 // Sets the attribute word, then the time stamp, as far as they were saved: -1 when the
 // file cannot be opened for writing, else the result of closing it (nonzero on success).
 int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved);

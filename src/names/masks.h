@@ -25,7 +25,7 @@ void InitFileMaskList(FileMaskList& list);
 // Parses and appends a mask. False on failure: kNoMemory for the directory string (the
 // record allocation failing leaves the status as it was), kNameTooLong for a mask of
 // more than 255 bytes.
-bool AddFileMask(Session& session, const char* mask, FileMaskList& list);
+[[nodiscard]] bool AddFileMask(Session& session, const char* mask, FileMaskList& list);
 void DoneFileMaskList(FileMaskList& list);
 
 bool MatchFileMask(const char* name, const FileMaskRecord& mask);
@@ -45,7 +45,7 @@ MaskIndex IndexMasks(const FileMaskList& list);
 bool MatchMaskIndex(const char* name, const MaskIndex& index);
 
 // Appends a copy of one mask record; false when memory runs out (no status).
-bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list);
+[[nodiscard]] bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list);
 
 // Appends to destination every source mask that names a file (name part neither empty
 // nor starting with '*'; or, for a name such as ".profile", an empty name part and an

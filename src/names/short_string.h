@@ -21,7 +21,7 @@ char* UpperString(const char* source, char* destination);
 bool FileExists(const char* name);
 
 // Heap blocks and strings; failures return false or null, and set no status.
-bool AllocBlock(void** block, uint16_t size);
+[[nodiscard]] bool AllocBlock(void** block, uint16_t size);
 void FreeBlock(void** block);
 char* NewString(const char* text);
 void DisposeString(char** text);

@@ -30,19 +30,19 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
 // Appends one file to the archive being written (at its current position): the entry
 // record, then the compressed (or, when that does not pay, stored) and enciphered data.
 // True also when the host let the file be skipped; false with the status set.
-bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name);
+[[nodiscard]] bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name);
 
 // The source path of a named mask: the input path in front (unless it is empty or
 // arOptNamesOnly is on) and the mask path. False (kNameTooLong) when it does not fit
 // kSourcePathCapacity bytes or the input path was refused.
-bool SourcePathOf(Context& cx, const std::string& mask_path, std::string* source_path);
+[[nodiscard]] bool SourcePathOf(Context& cx, const std::string& mask_path, std::string* source_path);
 
 // The stream buffers and encoder tables of one run of files, released on every way out.
 struct Compressor {
     Context& cx;
     bool ready = false;
     explicit Compressor(Context& state) : cx(state) {}
-    bool Allocate();  // kNoMemory on failure
+    [[nodiscard]] bool Allocate();  // kNoMemory on failure
     void Release();
     ~Compressor();
 };

@@ -49,7 +49,7 @@ void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
         if (!CopyArchiveBytes(cx, in.get(), out.get(), entry->record_offset, length)) return;
     }
     in.reset();
-    SwapInNewArchive(cx, cx.archive.name, out);
+    (void)SwapInNewArchive(cx, cx.archive.name, out);  // the outcome is in the status word
 }
 
 }  // namespace hedgerow::ops

@@ -96,7 +96,7 @@ void Rewrite(Context& cx, const char* name, Mode mode) {
         if (!ReportEntryDone(cx)) return;
     }
     in.reset();
-    SwapInNewArchive(cx, cx.archive.name, out);
+    (void)SwapInNewArchive(cx, cx.archive.name, out);  // the outcome is in the status word
 }
 
 }  // namespace

@@ -24,20 +24,20 @@ struct NewArchiveFile {
 
     std::FILE* get() const { return temp.file.get(); }
     // Claims a temporary name beside base and opens it for writing; kIoError on failure.
-    bool Create(Context& cx, const char* base);
+    [[nodiscard]] bool Create(Context& cx, const char* base);
     // Flushes the file to disk, closes it and renames it over target (replacing any file
     // there). kWriteError when the data cannot be flushed, kIoError when the rename fails.
-    bool Commit(Context& cx, const char* target);
+    [[nodiscard]] bool Commit(Context& cx, const char* target);
 };
 
 // The start of every rewrite: the new file beside the archive, the archive opened for
 // reading and its head (everything up to the end of the marker record, a program in
 // front of it included) copied. False with the status set.
-bool BeginRewrite(Context& cx, NewArchiveFile& out, platform::File& in);
+[[nodiscard]] bool BeginRewrite(Context& cx, NewArchiveFile& out, platform::File& in);
 
 // Copies length bytes of source from start to the current position of destination, in
 // pieces of at most piece bytes. kIoError on a short read, kWriteError on a short write.
-bool CopyArchiveBytes(Context& cx, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
+[[nodiscard]] bool CopyArchiveBytes(Context& cx, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
                       size_t piece = 16000);
 
 // Entries and named files meet by name keys (names::NameKey): a named file is matched
@@ -60,13 +60,13 @@ bool IsNameInList(const Session& session, const NameKeys& keys, const char* name
 // is then left as it was. A self-extracting archive gets its configuration blocks sealed
 // anew for its new length and contents, with added more files in its count, so that its
 // program still accepts it.
-bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new_file, uint32_t added = 0);
+[[nodiscard]] bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new_file, uint32_t added = 0);
 
 // Calls the host's FileNameProc, when registered, with a backslash and the name twice.
 void AnnounceEntry(Context& cx, const char* stored_name);
 
 // Calls the host's ProgressProc, when registered, with (100, 100); false (kCancelled)
 // when it answers 0.
-bool ReportEntryDone(Context& cx);
+[[nodiscard]] bool ReportEntryDone(Context& cx);
 
 }  // namespace hedgerow::ops

@@ -103,7 +103,7 @@ void UpdateArchive(Context& cx, const FileMaskList& masks) {
         if (!CompressOneFile(cx, out.get(), source_path.c_str(), name.c_str())) return;
         ++files_handled;
     }
-    SwapInNewArchive(cx, cx.archive.name, out, files_handled);
+    (void)SwapInNewArchive(cx, cx.archive.name, out, files_handled);  // the outcome is in the status word
 }
 
 }  // namespace hedgerow::ops

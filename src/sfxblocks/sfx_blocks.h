@@ -53,7 +53,7 @@ void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTab
 
 // Reveals the three obscured blocks (kBlocksSize bytes) into plain with the mixed tables.
 // True when they are ours: both magics in place and a tail length of 0 or 28 in *tail.
-bool RevealSealedBlocks(const uint8_t* stored, uint8_t* plain, uint32_t* tail);
+[[nodiscard]] bool RevealSealedBlocks(const uint8_t* stored, uint8_t* plain, uint32_t* tail);
 
 // A 32-bit value stored byte by byte at the four offsets of a field (bits 24-31 first).
 void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value);
@@ -61,12 +61,12 @@ uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
 
 // Folds the bytes of file in [start, end) into value, read in pieces of up to 16,384
 // bytes, each piece folded by itself. False on a read error or a short file.
-bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* value);
+[[nodiscard]] bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* value);
 
 // The checksum of a self-extracting file: blocks (plain, with the placeholder in the
 // checksum field of block 2 -- the field is set here, in the caller's copy), then the
 // file's bytes before block_offset and from archive_offset to file_end.
-bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
+[[nodiscard]] bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
                   uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum);
 
 // ---- Sealing a self-extracting file ---------------------------------------------------

@@ -50,7 +50,7 @@ struct Listing {
 
 std::vector<std::string> ListNames(LibraryState& st, std::initializer_list<const char*> masks, uint16_t* status) {
     FileMaskList list {};
-    for (const char* m : masks) names::AddFileMask(st.session, m, list);
+    for (const char* m : masks) EXPECT_TRUE(names::AddFileMask(st.session, m, list)) << m;
     Listing listing;
     BuildHidFileList(st.session, st.archive, listing.list, list);
     names::DoneFileMaskList(list);
