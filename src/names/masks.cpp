@@ -11,6 +11,17 @@ namespace hedgerow::names {
 
 namespace {
 
+// Puts record at the end of the list.
+void Append(FileMaskList& list, FileMaskRecord* record) {
+    record->next = nullptr;
+    if (list.first == nullptr) {
+        list.first = record;
+    } else {
+        list.last->next = record;
+    }
+    list.last = record;
+}
+
 std::string Upper(const std::string& text) {
     std::string out(text.size(), '\0');
     UpperString(text.c_str(), out.data());
@@ -67,13 +78,7 @@ bool AddFileMask(Session& session, const char* mask, FileMaskList& list) {
     if (!parts.extension.empty()) {
         std::memcpy(record->extension, parts.extension.c_str() + 1, parts.extension.size());
     }
-    record->next = nullptr;
-    if (list.first == nullptr) {
-        list.first = record;
-    } else {
-        list.last->next = record;
-    }
-    list.last = record;
+    Append(list, record);
     return true;
 }
 
@@ -154,13 +159,7 @@ bool AppendMaskCopy(const FileMaskRecord& mask, FileMaskList& list) {
     auto* record = static_cast<FileMaskRecord*>(block);
     std::memcpy(record, &mask, sizeof *record);
     record->directory = directory;
-    record->next = nullptr;
-    if (list.first == nullptr) {
-        list.first = record;
-    } else {
-        list.last->next = record;
-    }
-    list.last = record;
+    Append(list, record);
     return true;
 }
 

@@ -175,10 +175,6 @@ struct timespec ProcessStart() {
 
 // ---- Buffered files -------------------------------------------------------------
 
-void FileCloser::operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-}
-
 File OpenFile(const char* path, const char* mode) {
     const bool writes = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
     if (writes && FaultPoint(FaultKind::kCreate)) return File();
@@ -200,21 +196,6 @@ File CreateExclusive(const char* path) {
         return File();
     }
     return File(f);
-}
-
-size_t ReadBytes(std::FILE* f, void* buffer, size_t count) {
-    if (!f || count == 0) return 0;
-    if (FaultPoint(FaultKind::kRead)) {
-        std::clearerr(f);  // not the end of the file: a failed read
-        return 0;
-    }
-    return std::fread(buffer, 1, count, f);
-}
-
-size_t WriteBytes(std::FILE* f, const void* buffer, size_t count) {
-    if (!f || count == 0) return 0;
-    if (FaultPoint(FaultKind::kWrite)) return 0;
-    return std::fwrite(buffer, 1, count, f);
 }
 
 bool SeekTo(std::FILE* f, uint64_t offset) {
@@ -244,12 +225,6 @@ bool TruncateAt(std::FILE* f, uint64_t length) {
 bool SyncToDisk(std::FILE* f) {
     if (!f || std::fflush(f) != 0) return false;
     return ::fsync(::fileno(f)) == 0;
-}
-
-bool Close(File& f) {
-    if (!f) return true;
-    std::FILE* raw = f.release();
-    return std::fclose(raw) == 0;
 }
 
 // ---- File system ---------------------------------------------------------------
