@@ -23,6 +23,7 @@
 #include "ops/create.h"
 #include "ops/delete.h"
 #include "platform/platform.h"
+#include "support/test_call.h"
 
 namespace fs = std::filesystem;
 using namespace hedgerow;
@@ -42,7 +43,7 @@ struct Masks {
     FileMaskList list {};
     Session session;
     explicit Masks(const std::vector<std::string>& names) {
-        for (const auto& n : names) names::AddFileMask(session, n.c_str(), list);
+        for (const auto& n : names) if (!names::AddFileMask(session, n.c_str(), list)) std::abort();
     }
     ~Masks() { names::DoneFileMaskList(list); }
 };
@@ -86,7 +87,7 @@ Steps RunOperations(int n) {
     auto t = std::chrono::steady_clock::now();
     archive::CreateHidFile(st.session, st.archive, archive.c_str(), &settings);
     SetInputPath(st.session, (dir / "in").c_str());
-    ops::CompressFileMaskListHid(*OpCall(st), all.list);
+    ops::CompressFileMaskListHid(*hedgerow::testing::OpCall(st), all.list);
     steps.create = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "create: status %u\n", st.session.status);
 
@@ -100,13 +101,13 @@ Steps RunOperations(int n) {
 
     SetInputPath(st.session, (dir / "in").c_str());
     t = std::chrono::steady_clock::now();
-    ops::CompressFileMaskListHid(*OpCall(st), all.list);  // every name replaces its entry
+    ops::CompressFileMaskListHid(*hedgerow::testing::OpCall(st), all.list);  // every name replaces its entry
     steps.update = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "update: status %u\n", st.session.status);
 
     Masks half(std::vector<std::string>(names.begin(), names.begin() + n / 2));
     t = std::chrono::steady_clock::now();
-    ops::DeleteFileMaskListHid(*OpCall(st), half.list);
+    ops::DeleteFileMaskListHid(*hedgerow::testing::OpCall(st), half.list);
     steps.remove = Seconds(t);
     if (st.session.status != 0) std::fprintf(stderr, "delete: status %u\n", st.session.status);
     fs::remove_all(dir);
@@ -134,7 +135,7 @@ double ListEntries(int n) {
             name += std::to_string(i % 100);
             name += "\\entry";
             name += std::to_string(i);
-            archive::WriteEntryRecord(st.session, st.archive, out.get(), record, name.c_str());
+            if (!archive::WriteEntryRecord(st.session, st.archive, out.get(), record, name.c_str())) std::abort();
         }
     }
     const HidFileSettings settings = Settings();

@@ -23,12 +23,12 @@
 #include "codec/stream.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
-#include "api/library_state.h"
 #include "support/temp_dir.h"
+#include "support/test_call.h"
 
 namespace {
 
-using hedgerow::LibraryState;
+using hedgerow::testing::TestCall;
 namespace codec = hedgerow::codec;
 
 struct Corpus {
@@ -70,7 +70,7 @@ struct Packed {
     int32_t packed_size = 0;
 };
 
-Packed OurCompress(LibraryState& st, const std::vector<uint8_t>& file, std::vector<uint8_t>& scratch) {
+Packed OurCompress(TestCall& st, const std::vector<uint8_t>& file, std::vector<uint8_t>& scratch) {
     Packed out;
     std::vector<uint8_t> source = file;  // fmemopen needs a non-empty writable buffer
     if (source.empty()) source.push_back(0);
@@ -82,6 +82,7 @@ Packed OurCompress(LibraryState& st, const std::vector<uint8_t>& file, std::vect
     MemFile dst(scratch.data(), scratch.size(), "w+b");
     st.stream.source_file = src.f;
     st.stream.output = dst.f;
+    codec::BeginEntryCipher(st.stream, st.archive.cipher_id, "", codec::Direction::kEncipher);
     if (!codec::CompressSource(st.encoder, st.stream, &out.packed_size)) std::abort();
     std::fflush(dst.f);
     out.bytes.assign(scratch.begin(), scratch.begin() + out.packed_size);
@@ -89,7 +90,7 @@ Packed OurCompress(LibraryState& st, const std::vector<uint8_t>& file, std::vect
 }
 
 // packed.bytes has 8 bytes of slack behind the payload (fmemopen needs a non-empty buffer).
-void OurExpand(LibraryState& st, Packed& packed, std::vector<uint8_t>& scratch, int32_t size) {
+void OurExpand(TestCall& st, Packed& packed, std::vector<uint8_t>& scratch, int32_t size) {
     const size_t n = packed.bytes.size() - 8;
     MemFile src(packed.bytes.data(), n == 0 ? 1 : n, "rb");
     MemFile dst(scratch.data(), scratch.size(), "wb");
@@ -98,13 +99,17 @@ void OurExpand(LibraryState& st, Packed& packed, std::vector<uint8_t>& scratch, 
     st.stream.packed_left = static_cast<uint32_t>(n);
     st.stream.unpacked_left = size;
     st.stream.unpacked_size = size;
+    codec::BeginEntryCipher(st.stream, st.archive.cipher_id, "", codec::Direction::kDecipher);
     if (!codec::ExpandEntry(st.decoder, st.stream)) std::abort();
 }
 
-std::unique_ptr<LibraryState> CodecState() {
-    auto st = std::make_unique<LibraryState>();
+std::unique_ptr<TestCall> CodecState() {
+    auto st = std::make_unique<TestCall>();
     st->archive.cipher_id = hedgerow::crypto::kCipherNone;
-    if (!codec::AllocOutputBuffer(st->stream) || !codec::AllocEncoderTables(st->encoder, st->stream) || !codec::AllocDecoder(st->decoder, st->stream)) std::abort();
+    if (!codec::AllocOutputBuffer(st->stream) || !codec::AllocEncoderTables(st->encoder, st->stream) ||
+        !codec::AllocDecoder(st->decoder, st->stream)) {
+        std::abort();
+    }
     return st;
 }
 
