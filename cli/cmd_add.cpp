@@ -16,9 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Cipher-less archives need no password, but the library wants one all the same.
-constexpr const char* kUnusedPassword = "unused";
-
 // Extracts the smallest enciphered entry into a scratch directory, which proves the data
 // password (the data password callback asks again when the password came from the
 // terminal). New entries enciphered with another password than the old ones would make
@@ -104,21 +101,30 @@ int32_t HEDGEROW_CALL OnNextPiece(uint32_t, int32_t piece, const char* path) {
 
 int32_t HEDGEROW_CALL OnSplitProgress(uint32_t, int32_t, int32_t) { return Interrupted() ? 0 : 1; }
 
-}  // namespace
+// What the addition writes with once the archive is open or made.
+struct Target {
+    HidFileSettings settings {};
+    std::string lock_password;  // locks an existing archive afterwards (--lock); empty: leave it
+};
 
-int RunAdd(const Options& o) {
+// An existing archive's entries as far as adding to it goes.
+struct Survey {
+    uint16_t status = arOk;
+    int32_t cipher = kCipherIdea;  // the first entry's: new entries take it unless told otherwise
+    std::string proof_entry;       // the smallest enciphered entry, to prove the data password with
+};
+
+// Files to add replace entries unless told otherwise; the library asks about every one.
+void AnswerReplaceQueries(const Options& o) {
     HostContext& h = Host();
     h.adding = true;
     h.overwrite = o.update ? Overwrite::kNewer : o.skip_existing ? Overwrite::kNever : Overwrite::kAlways;
-    std::string error;
-    const std::string prefix = NormalisePrefix(o.prefix, error);
-    if (!error.empty()) {
-        Complain(o.prefix, error);
-        return kExitUsage;
-    }
-    std::error_code fs_error;
-    const bool exists = fs::exists(o.archive, fs_error);
-    if (exists && fs::is_directory(o.archive, fs_error)) {
+}
+
+// Nothing when the archive may be made or added to, else the exit code after saying why.
+std::optional<int> RefuseArchivePath(const Options& o, bool exists) {
+    std::error_code ignored;
+    if (exists && fs::is_directory(o.archive, ignored)) {
         Complain(o.archive, "is a directory, not an archive");
         return kExitHostError;
     }
@@ -126,83 +132,110 @@ int RunAdd(const Options& o) {
         Complain(o.archive, "exists; --sfx makes a new self-extracting archive (add to it without --sfx)");
         return kExitUsage;
     }
+    return std::nullopt;
+}
 
-    WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? fs::path(o.archive) : fs::path()};
-    const WalkResult walk = WalkInputs(request);
-    h.left_out = walk.left_out;
-    if (walk.files.empty()) return Finish(o.archive, arNothingToDo);
+// The files named on the command line, directories walked; what cannot be stored is
+// counted as left out. An existing archive is not added to itself.
+WalkResult GatherInputs(const Options& o, const std::string& prefix, bool exists) {
+    const WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? fs::path(o.archive) : fs::path()};
+    WalkResult walk = WalkInputs(request);
+    Host().left_out = walk.left_out;
+    return walk;
+}
 
-    ArchiveGuard guard;
-    HidFileSettings settings {};
-    std::string header_for_lock;
-    int rc = kExitOk;
-    if (!exists) {
-        const int32_t cipher = o.cipher.empty() ? kCipherIdea : CipherIdFromName(o.cipher).value_or(kCipherIdea);
-        std::string data = kUnusedPassword;
-        if (cipher != kCipherNone && (rc = ObtainPassword(h.data_source, true, data, h.data_prompted)) != kExitOk) return rc;
-        std::string header;
-        if (o.lock && (rc = ObtainPassword(h.header_source, true, header, h.header_prompted)) != kExitOk) return rc;
-        settings = MakeSettings(cipher, data, header, o.lock);
-        WipeSecret(data);
-        WipeSecret(header);
-        if (o.sfx) {
-            settings.make_self_extractor = 1;
-            const uint32_t selector = SplitSelector(o.split);
-            for (int i = 0; i < 4; ++i) settings.sfx_parameters[8 + i] = static_cast<uint8_t>(selector >> (8 * i));
-        }
-        CreateHidFile(o.archive.c_str(), &settings);
-        if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
-        RegisterCallbacks();
-        if (o.sfx) {
-            SetGetNextDiskProc(0, OnNextPiece);
-            SetSetSfxProgressProc(0, OnSplitProgress);
-        }
-    } else {
-        bool locked = false;
-        uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-        if (rc != kExitOk) return rc;
-        if (status != arOk) return Finish(o.archive, status);
-        // New entries take the archive's cipher unless another is asked for.
-        int32_t cipher = kCipherIdea;
-        std::string smallest_enciphered;
-        uint32_t smallest_size = 0;
-        {
-            EntryList entries;
-            BuildHidFileList(&entries.list, nullptr);
-            status = GetArchiveStatus();
-            if (status != arOk && status != arNoEntries) return Finish(o.archive, status);
-            if (entries.list.first) cipher = entries.list.first->cipher_id;
-            for (const HidFileEntry* e = entries.list.first; e; e = e->next) {
-                // An empty entry proves nothing: its check holds for any password.
-                if (e->enciphered && e->unpacked_size > 0 && (smallest_enciphered.empty() || e->packed_size < smallest_size)) {
-                    smallest_enciphered = e->name;
-                    smallest_size = e->packed_size;
-                }
-            }
-        }
-        if (!o.cipher.empty()) cipher = CipherIdFromName(o.cipher).value_or(kCipherIdea);
-        std::string data = kUnusedPassword;
-        if (cipher != kCipherNone) {
-            const bool nothing_to_check = smallest_enciphered.empty();
-            if ((rc = ObtainPassword(h.data_source, nothing_to_check, data, h.data_prompted)) != kExitOk) return rc;
-            if (!nothing_to_check) {
-                settings.cipher_id = cipher;
-                status = CheckDataPassword(o.archive, settings, smallest_enciphered, data);
-                if (status != arOk) return Finish(o.archive, status);
-            }
-        }
-        if (o.lock && !locked) {
-            if ((rc = ObtainPassword(h.header_source, true, header_for_lock, h.header_prompted)) != kExitOk) return rc;
-        }
-        const std::string header = settings.header_password;
-        settings = MakeSettings(cipher, data, header, false);
-        WipeSecret(data);
-        InitHidFile(o.archive.c_str(), &settings);
-        if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
-        RegisterCallbacks();
+int32_t CipherForNewEntries(const Options& o, int32_t otherwise) {
+    return o.cipher.empty() ? otherwise : CipherIdFromName(o.cipher).value_or(kCipherIdea);
+}
+
+// A new archive: its passwords are asked for twice on the terminal, and --lock locks its
+// headers from the first record on.
+std::optional<int> CreateArchive(const Options& o, Target& target) {
+    HostContext& h = Host();
+    const int32_t cipher = CipherForNewEntries(o, kCipherIdea);
+    std::string data;
+    if (const int rc = ObtainDataPassword(cipher != kCipherNone, true, data); rc != kExitOk) return rc;
+    std::string header;
+    if (o.lock) {
+        if (const int rc = ObtainPassword(h.header_source, true, header, h.header_prompted); rc != kExitOk) return rc;
     }
+    HidFileSettings& settings = target.settings;
+    settings = MakeSettings(cipher, data, header, o.lock);
+    WipeSecret(data);
+    WipeSecret(header);
+    if (o.sfx) {
+        settings.make_self_extractor = 1;
+        const uint32_t selector = SplitSelector(o.split);
+        for (int i = 0; i < 4; ++i) settings.sfx_parameters[8 + i] = static_cast<uint8_t>(selector >> (8 * i));
+    }
+    CreateHidFile(o.archive.c_str(), &settings);
+    if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
+    RegisterCallbacks();
+    if (o.sfx) {
+        SetGetNextDiskProc(0, OnNextPiece);
+        SetSetSfxProgressProc(0, OnSplitProgress);
+    }
+    return std::nullopt;
+}
 
-    // Paths and options after opening: opening clears the stored-name prefix.
+Survey SurveyEntries() {
+    Survey survey;
+    EntryList entries;
+    BuildHidFileList(&entries.list, nullptr);
+    survey.status = GetArchiveStatus();
+    if (entries.list.first) survey.cipher = entries.list.first->cipher_id;
+    uint32_t smallest_size = 0;
+    for (const HidFileEntry* e = entries.list.first; e; e = e->next) {
+        // An empty entry proves nothing: its check holds for any password.
+        if (e->enciphered && e->unpacked_size > 0 && (survey.proof_entry.empty() || e->packed_size < smallest_size)) {
+            survey.proof_entry = e->name;
+            smallest_size = e->packed_size;
+        }
+    }
+    return survey;
+}
+
+// The data password for new entries; when the archive has enciphered entries, only
+// the one they were enciphered with.
+std::optional<int> ObtainProvenDataPassword(const Options& o, const Survey& survey, int32_t cipher,
+                                            const HidFileSettings& opened, std::string& data) {
+    const bool nothing_to_check = survey.proof_entry.empty();
+    if (const int rc = ObtainDataPassword(cipher != kCipherNone, nothing_to_check, data); rc != kExitOk) return rc;
+    if (cipher == kCipherNone || nothing_to_check) return std::nullopt;
+    HidFileSettings settings = opened;
+    settings.cipher_id = cipher;
+    const uint16_t status = CheckDataPassword(o.archive, settings, survey.proof_entry, data);
+    if (status != arOk) return Finish(o.archive, status);
+    return std::nullopt;
+}
+
+// An existing archive: new entries keep to its cipher and data password unless told
+// otherwise. Its headers are locked after the files are in, with a header password asked
+// for before they go in.
+std::optional<int> OpenForAdding(const Options& o, Target& target) {
+    HostContext& h = Host();
+    OpenedArchive opened = OpenArchive(o.archive);
+    if (opened.exit) return opened.exit;
+    const Survey survey = SurveyEntries();
+    if (survey.status != arOk && survey.status != arNoEntries) return Finish(o.archive, survey.status);
+    const int32_t cipher = CipherForNewEntries(o, survey.cipher);
+    std::string data;
+    if (const std::optional<int> failed = ObtainProvenDataPassword(o, survey, cipher, opened.settings, data)) {
+        return failed;
+    }
+    if (o.lock && !opened.locked) {
+        if (const int rc = ObtainPassword(h.header_source, true, target.lock_password, h.header_prompted);
+            rc != kExitOk) {
+            return rc;
+        }
+    }
+    target.settings = opened.settings;
+    return ReopenWithDataPassword(o.archive, cipher, data, target.settings);
+}
+
+// Paths and options after opening: opening clears the stored-name prefix. Returns the
+// status.
+uint16_t SetPaths(const Options& o, const std::string& prefix) {
     if (o.names_only) {
         arOptionsOn(arOptNamesOnly);
         SetInputPath("");
@@ -215,28 +248,63 @@ int RunAdd(const Options& o) {
         SetInputPath(input_dir.c_str());
     }
     SetRelativePath(prefix.c_str());
-    if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
-    MaskList masks;
+    return GetArchiveStatus();
+}
+
+// Hands the library the gathered files, each as a mask, and the progress line their
+// sizes. Nothing when every file was taken, else the exit code after saying which was not.
+std::optional<int> NameFiles(const WalkResult& walk, MaskList& masks) {
     for (const InputFile& file : walk.files) {
         if (!masks.Add(file.mask)) return Finish(file.mask, GetArchiveStatus());
-        h.progress.Expect(file.stored, file.size);
+        Host().progress.Expect(file.stored, file.size);
     }
+    return std::nullopt;
+}
+
+// Compresses the named files into the archive. Returns the status.
+uint16_t Compress(const Options& o, const MaskList& masks) {
+    HostContext& h = Host();
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     CompressFileMaskListHid(&masks.list);
-    uint16_t status = GetArchiveStatus();
+    const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     if (o.sfx && status == arNotFound) {
         Complain(o.archive, "cannot be made: the self-extractor module HEDGE32.ZZL is not in the library's directory");
     }
+    return status;
+}
+
+// Locks an existing archive's headers once the files are in. Returns the status.
+uint16_t LockAfterAdding(const std::string& archive, Target& target) {
+    const HidFileSettings lock_settings = MakeSettings(target.settings.cipher_id, "", target.lock_password, false);
+    WipeSecret(target.lock_password);
+    InitHidFile(archive.c_str(), &lock_settings);
+    if (GetArchiveStatus() == arOk) LockArchive(archive.c_str());
+    return GetArchiveStatus();
+}
+
+}  // namespace
+
+int RunAdd(const Options& o) {
+    AnswerReplaceQueries(o);
+    std::string prefix;
+    if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
+    std::error_code ignored;
+    const bool exists = fs::exists(o.archive, ignored);
+    if (const std::optional<int> refused = RefuseArchivePath(o, exists)) return *refused;
+    const WalkResult walk = GatherInputs(o, prefix, exists);
+    if (walk.files.empty()) return Finish(o.archive, arNothingToDo);
+
+    ArchiveGuard guard;
+    Target target;
+    if (const std::optional<int> failed = exists ? OpenForAdding(o, target) : CreateArchive(o, target)) return *failed;
+    if (const uint16_t status = SetPaths(o, prefix); status != arOk) return Finish(o.archive, status);
+    MaskList masks;
+    if (const std::optional<int> refused = NameFiles(walk, masks)) return *refused;
+    uint16_t status = Compress(o, masks);
     // (The pieces of a split file are read only once they are joined again.)
-    if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, settings, walk.files);
-    if (status == arOk && !header_for_lock.empty()) {
-        const HidFileSettings lock_settings = MakeSettings(settings.cipher_id, "", header_for_lock, false);
-        WipeSecret(header_for_lock);
-        InitHidFile(o.archive.c_str(), &lock_settings);
-        if (GetArchiveStatus() == arOk) LockArchive(o.archive.c_str());
-        status = GetArchiveStatus();
-    }
+    if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, target.settings, walk.files);
+    if (status == arOk && !target.lock_password.empty()) status = LockAfterAdding(o.archive, target);
     return Finish(o.archive, status);
 }
 

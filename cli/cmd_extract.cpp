@@ -11,8 +11,6 @@ namespace hedgerow::cli {
 
 namespace {
 
-constexpr const char* kUnusedPassword = "unused";
-
 int Extract(const Options& o, bool with_paths) {
     HostContext& h = Host();
     h.adding = false;
@@ -20,49 +18,33 @@ int Extract(const Options& o, bool with_paths) {
                   : o.skip_existing ? Overwrite::kNever
                   : o.update        ? Overwrite::kNewer
                                     : Overwrite::kAsk;
-    std::string error;
-    const std::string prefix = NormalisePrefix(o.prefix, error);
-    if (!error.empty()) {
-        Complain(o.prefix, error);
-        return kExitUsage;
-    }
-    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
+    std::string prefix;
+    if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
     ArchiveGuard guard;
-    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    bool locked = false;
-    int rc = kExitOk;
-    uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-    if (rc != kExitOk) return rc;
-    if (status != arOk) return Finish(o.archive, status);
+    OpenedArchive opened = OpenExistingArchive(o.archive);
+    if (opened.exit) return *opened.exit;
 
     MaskList masks;
-    for (const std::string& mask : o.names) {
-        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
-    }
+    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
     // The selection tells whether a password is needed, and the sizes for the progress line.
     bool any_enciphered = false;
     {
         EntryList selected;
         BuildHidFileList(&selected.list, &masks.list);
-        status = GetArchiveStatus();
+        const uint16_t status = GetArchiveStatus();
         if (status != arOk) return Finish(o.archive, status);
         for (const HidFileEntry* e = selected.list.first; e; e = e->next) {
             any_enciphered = any_enciphered || e->enciphered != 0;
             h.progress.Expect(e->name, e->unpacked_size);
         }
     }
-    // Without a data password the library asks for one even for entries that are not
-    // enciphered; those take any.
-    std::string data = kUnusedPassword;
-    if (any_enciphered && (rc = ObtainPassword(h.data_source, false, data, h.data_prompted)) != kExitOk) return rc;
+    std::string data;
+    if (const int rc = ObtainDataPassword(any_enciphered, false, data); rc != kExitOk) return rc;
     h.data_password = data;
     h.data_attempts = 1;
-    const std::string header = settings.header_password;
-    settings = MakeSettings(kCipherIdea, data, header, false);
-    WipeSecret(data);
-    InitHidFile(o.archive.c_str(), &settings);
-    if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
-    RegisterCallbacks();
+    if (const std::optional<int> failed = ReopenWithDataPassword(o.archive, kCipherIdea, data, opened.settings)) {
+        return *failed;
+    }
 
     SetOutputPath(o.output_dir.c_str());
     if (with_paths) {

@@ -1,7 +1,6 @@
 // cmd_list.cpp -- `hedgerow l`: the entries of an archive as a table or as JSON.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
@@ -80,35 +79,21 @@ void PrintJson(const std::string& archive, bool locked, const HidFileList& list)
 
 }  // namespace
 
-bool ArchiveExists(const std::string& archive) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(archive, error)) return true;
-    Complain(archive, "no such archive");
-    return false;
-}
-
 int RunList(const Options& o) {
-    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
     ArchiveGuard guard;
-    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    bool locked = false;
-    int rc = kExitOk;
-    uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-    if (rc != kExitOk) return rc;
-    if (status != arOk) return Finish(o.archive, status);
+    const OpenedArchive opened = OpenExistingArchive(o.archive);
+    if (opened.exit) return *opened.exit;
     MaskList masks;
-    for (const std::string& mask : o.names) {
-        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
-    }
+    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
     EntryList entries;
     BuildHidFileList(&entries.list, &masks.list);
-    status = GetArchiveStatus();
+    uint16_t status = GetArchiveStatus();
     // An archive without entries lists as an empty table; masks that select nothing are
     // reported. A damaged record ends the walk: what came before it is still shown.
     if (status == arNoEntries && o.names.empty()) status = arOk;
     if (status == arOk || (status == arBadFormat && entries.list.first)) {
         if (o.json) {
-            PrintJson(o.archive, locked, entries.list);
+            PrintJson(o.archive, opened.locked, entries.list);
         } else {
             PrintTable(entries.list);
         }

@@ -1,7 +1,5 @@
 // cmd_manage.cpp -- `hedgerow d`, `lock`, `unlock` and `rekey`: rewrites of an archive
 // that keep every entry's data as it is.
-#include <cstring>
-
 #include "commands.h"
 #include "entry_text.h"
 #include "host.h"
@@ -11,18 +9,11 @@
 namespace hedgerow::cli {
 
 int RunDelete(const Options& o) {
-    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
     ArchiveGuard guard;
-    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    bool locked = false;
-    int rc = kExitOk;
-    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-    if (rc != kExitOk) return rc;
-    if (status != arOk) return Finish(o.archive, status);
+    const OpenedArchive opened = OpenExistingArchive(o.archive);
+    if (opened.exit) return *opened.exit;
     MaskList masks;
-    for (const std::string& mask : o.names) {
-        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
-    }
+    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
     DeleteFileMaskListHid(&masks.list);
     return Finish(o.archive, GetArchiveStatus());
 }
@@ -33,9 +24,7 @@ int RunLock(const Options& o) {
     ArchiveGuard guard;
     // Opening without a header password tells whether the headers are locked already.
     HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    SetSetHeadCryptKeyProc(0, nullptr);
-    InitHidFile(o.archive.c_str(), &settings);
-    const uint16_t status = GetArchiveStatus();
+    const uint16_t status = OpenWithoutHeaderPassword(o.archive, settings);
     if (status == arBadPassword) {
         Complain(o.archive, "the headers are locked already; 'hedgerow rekey' changes their password");
         return kExitHostError;
@@ -51,15 +40,10 @@ int RunLock(const Options& o) {
 }
 
 int RunUnlock(const Options& o) {
-    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
     ArchiveGuard guard;
-    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    bool locked = false;
-    int rc = kExitOk;
-    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-    if (rc != kExitOk) return rc;
-    if (status != arOk) return Finish(o.archive, status);
-    if (!locked) {
+    const OpenedArchive opened = OpenExistingArchive(o.archive);
+    if (opened.exit) return *opened.exit;
+    if (!opened.locked) {
         if (!o.quiet) Say(o.archive + ": the headers are not locked; nothing to do");
         return kExitOk;
     }
@@ -69,15 +53,10 @@ int RunUnlock(const Options& o) {
 
 int RunRekey(const Options& o) {
     HostContext& h = Host();
-    if (!ArchiveExists(o.archive)) return ExitCodeFor(arNotFound);
     ArchiveGuard guard;
-    HidFileSettings settings = MakeSettings(kCipherIdea, "", "", false);
-    bool locked = false;
-    int rc = kExitOk;
-    const uint16_t status = OpenArchive(o.archive, settings, locked, rc);
-    if (rc != kExitOk) return rc;
-    if (status != arOk) return Finish(o.archive, status);
-    if (!locked) {
+    const OpenedArchive opened = OpenExistingArchive(o.archive);
+    if (opened.exit) return *opened.exit;
+    if (!opened.locked) {
         Complain(o.archive, "the headers are not locked; 'hedgerow lock' locks them");
         return kExitHostError;
     }
@@ -85,10 +64,10 @@ int RunRekey(const Options& o) {
                                      "--new-header-password-file"};
     std::string fresh;
     bool prompted = false;
-    if ((rc = ObtainPassword(new_source, true, fresh, prompted)) != kExitOk) return rc;
+    if (const int rc = ObtainPassword(new_source, true, fresh, prompted); rc != kExitOk) return rc;
     // The library enciphers with the settings' header password and deciphers with the
     // one its callback gives when the settings' one fails: the old password, proven above.
-    h.header_answer = settings.header_password;
+    h.header_answer = opened.settings.header_password;
     h.header_fixed = true;
     h.header_fixed_used = false;
     const HidFileSettings rekey = MakeSettings(kCipherIdea, "", fresh, false);

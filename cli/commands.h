@@ -54,7 +54,4 @@ int RunRekey(const Options& options);
 int RunHide(const Options& options);
 int RunUnhide(const Options& options);
 
-// Shared by the commands: false after a message when the archive does not exist.
-bool ArchiveExists(const std::string& archive);
-
 }  // namespace hedgerow::cli

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -22,6 +23,9 @@ namespace {
 // The longest password every buffer of the library holds (the data-password callback's
 // buffer has 250 bytes, the terminator included).
 constexpr size_t kPasswordCapacity = 249;
+
+// What the library is given where it wants a data password that nothing needs.
+constexpr const char* kUnusedPassword = "unused";
 
 void CopyPassword(char* destination, size_t capacity, const std::string& password) {
     const size_t n = std::min(password.size(), capacity - 1);
@@ -267,45 +271,96 @@ void RegisterCallbacks() {
     SetOkToReplaceProc(0, OnOkToReplace);
 }
 
-uint16_t OpenArchive(const std::string& archive, HidFileSettings& settings, bool& locked, int& host_exit) {
-    HostContext& h = Host();
-    host_exit = kExitOk;
-    locked = false;
-    // Without a header password and without the callback a locked archive does not open
-    // (arBadPassword), which is how the command tells whether its headers are locked.
+uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSettings& settings) {
     HidFileSettings probe = settings;
     std::memset(probe.header_password, 0, sizeof probe.header_password);
     SetSetHeadCryptKeyProc(0, nullptr);
     InitHidFile(archive.c_str(), &probe);
-    uint16_t status = GetArchiveStatus();
-    if (status != arBadPassword) {
-        if (status == arOk) RegisterCallbacks();
-        return status;
-    }
-    locked = true;
-    std::string header;
-    if (settings.header_password[0] != '\0') {
-        header = settings.header_password;
-    } else {
-        host_exit = ObtainPassword(h.header_source, false, header, h.header_prompted);
-        if (host_exit != kExitOk) return arNoPassword;
-    }
-    CopyPassword(settings.header_password, sizeof settings.header_password, header);
-    h.header_answer.clear();
-    h.header_attempts = 1;
-    SetSetHeadCryptKeyProc(0, OnHeadCryptKey);
-    InitHidFile(archive.c_str(), &settings);
-    status = GetArchiveStatus();
-    if (status == arOk && !h.header_answer.empty()) {
-        // The callback found the password; the settings must carry it, or records
-        // written later would be enciphered with the wrong one.
-        CopyPassword(settings.header_password, sizeof settings.header_password, h.header_answer);
+    return GetArchiveStatus();
+}
+
+OpenedArchive OpenArchive(const std::string& archive) {
+    HostContext& h = Host();
+    OpenedArchive opened;
+    opened.settings = MakeSettings(kCipherIdea, "", "", false);
+    uint16_t status = OpenWithoutHeaderPassword(archive, opened.settings);
+    if (status == arBadPassword) {
+        opened.locked = true;
+        std::string header;
+        if (const int rc = ObtainPassword(h.header_source, false, header, h.header_prompted); rc != kExitOk) {
+            opened.exit = rc;
+            return opened;
+        }
+        HidFileSettings& settings = opened.settings;
+        CopyPassword(settings.header_password, sizeof settings.header_password, header);
+        h.header_answer.clear();
+        h.header_attempts = 1;
+        SetSetHeadCryptKeyProc(0, OnHeadCryptKey);
         InitHidFile(archive.c_str(), &settings);
         status = GetArchiveStatus();
+        if (status == arOk && !h.header_answer.empty()) {
+            // The callback found the password; the settings must carry it, or records
+            // written later would be enciphered with the wrong one.
+            CopyPassword(settings.header_password, sizeof settings.header_password, h.header_answer);
+            InitHidFile(archive.c_str(), &settings);
+            status = GetArchiveStatus();
+        }
+        WipeSecret(header);
     }
-    WipeSecret(header);
-    if (status == arOk) RegisterCallbacks();
-    return status;
+    if (status == arOk) {
+        RegisterCallbacks();
+    } else {
+        opened.exit = Finish(archive, status);
+    }
+    return opened;
+}
+
+bool ArchiveExists(const std::string& archive) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(archive, error)) return true;
+    Complain(archive, "no such archive");
+    return false;
+}
+
+OpenedArchive OpenExistingArchive(const std::string& archive) {
+    if (!ArchiveExists(archive)) {
+        OpenedArchive missing;
+        missing.exit = ExitCodeFor(arNotFound);
+        return missing;
+    }
+    return OpenArchive(archive);
+}
+
+int ObtainDataPassword(bool needed, bool confirm, std::string& password) {
+    HostContext& h = Host();
+    if (needed) return ObtainPassword(h.data_source, confirm, password, h.data_prompted);
+    password = kUnusedPassword;
+    return kExitOk;
+}
+
+std::optional<int> ReopenWithDataPassword(const std::string& archive, int32_t cipher_id, std::string& data_password,
+                                          HidFileSettings& settings) {
+    settings = MakeSettings(cipher_id, data_password, settings.header_password, false);
+    WipeSecret(data_password);
+    InitHidFile(archive.c_str(), &settings);
+    if (GetArchiveStatus() != arOk) return Finish(archive, GetArchiveStatus());
+    RegisterCallbacks();
+    return std::nullopt;
+}
+
+bool ReadPrefix(const std::string& option, std::string& prefix) {
+    std::string error;
+    prefix = NormalisePrefix(option, error);
+    if (error.empty()) return true;
+    Complain(option, error);
+    return false;
+}
+
+std::optional<int> AddMasks(MaskList& masks, const std::vector<std::string>& names) {
+    for (const std::string& mask : names) {
+        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
+    }
+    return std::nullopt;
 }
 
 int Finish(const std::string& subject, uint16_t status) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,14 +101,49 @@ struct ArchiveGuard {
     ~ArchiveGuard() { (void)DoneHidFile(); }
 };
 
+// An existing archive as a command opened it.
+struct OpenedArchive {
+    HidFileSettings settings {};  // what opened it: the header password that worked, no data password
+    bool locked = false;          // its headers are enciphered
+    std::optional<int> exit;      // set when it did not open: the exit code, after the message
+};
+
+// Opens the archive without a header password and without the header callback. A locked
+// archive does not open then (arBadPassword), which is how the command tells whether its
+// headers are locked. Returns the status.
+uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSettings& settings);
+
 // Opens an existing archive with InitHidFile. A locked archive gets its header password
 // from the header source (asking again on the terminal when it is wrong) and is opened
 // again with the password that worked in the settings, because the library enciphers new
-// records with the settings' password. Returns the status; `locked` tells what was found.
-// The settings' header password is replaced by the one that worked. When no header
-// password can be had, host_exit holds the exit code (and the status is arNoPassword).
-// Registers the callbacks after a successful open.
-uint16_t OpenArchive(const std::string& archive, HidFileSettings& settings, bool& locked, int& host_exit);
+// records with the settings' password. Registers the callbacks after a successful open.
+// The caller holds an ArchiveGuard.
+OpenedArchive OpenArchive(const std::string& archive);
+
+// False after a message when the archive named on the command line is not a file.
+bool ArchiveExists(const std::string& archive);
+
+// OpenArchive for the commands that read or rewrite an archive, which must exist.
+OpenedArchive OpenExistingArchive(const std::string& archive);
+
+// The data password when it is `needed`, from its source as ObtainPassword reads it;
+// otherwise a stand-in: the library asks for one even for entries that are not
+// enciphered, and those take any.
+int ObtainDataPassword(bool needed, bool confirm, std::string& password);
+
+// Opens the archive again with the data password (wiped then) and the header password
+// that opened it, for commands that read or write entry data; `settings` become the ones
+// it is open with. Nothing when the command goes on, else its exit code after the message.
+// Registers the callbacks.
+std::optional<int> ReopenWithDataPassword(const std::string& archive, int32_t cipher_id, std::string& data_password,
+                                          HidFileSettings& settings);
+
+// The --prefix option in the archive's form; false after a message when it is unusable.
+bool ReadPrefix(const std::string& option, std::string& prefix);
+
+// Adds the masks named on the command line. Nothing when all were taken, else the exit
+// code after saying which was refused.
+std::optional<int> AddMasks(MaskList& masks, const std::vector<std::string>& names);
 
 // Ends a command: the exit code for the status, after saying what went wrong.
 int Finish(const std::string& subject, uint16_t status);
