@@ -80,6 +80,8 @@ extern "C" {
 #define arNameTooLong           9968  /* a path, name or mask is longer than its buffer holds (see below) */
 #define arUnsafeName            9969  /* a stored name would be extracted outside the output directory */
 #define arUnsupported           9970  /* the request needs a feature this build does not have */
+#define arAlwaysLocked          9971  /* a strong archive's records are always enciphered: nothing to lock or unlock */
+#define arDamagedEntries        9972  /* extraction left out damaged entries of a strong archive; the others are whole */
 #define arNotAnArchive          9999  /* the file is not an archive: no marker record found */
 #define arSfxFailed             32768 /* the self-extractor module's GetSfxHead2 failed */
 
@@ -131,13 +133,18 @@ typedef int32_t (HEDGEROW_CALL *ProgressProc)(uint32_t user, int32_t percent, in
 typedef int32_t (HEDGEROW_CALL *FileNameProc)(uint32_t user, const char* first, const char* second);
 
 /* A file selected for compression cannot be opened. Return 1 to skip it,
- * 2 to cancel (arCancelled); anything else stops with arIoError. */
+ * 2 to cancel (arCancelled); anything else stops with arIoError.
+ * Also called during the extraction of a strong archive for an entry whose
+ * data is damaged (it is left out): return 2 to cancel, anything else to go on
+ * with the next entries. */
 typedef int32_t (HEDGEROW_CALL *SkipFileProc)(uint32_t user, const char* file_name);
 
 /* A data password is needed (none set, or the data failed its check).
  * password: a zero-filled buffer of 250 bytes that receives the password.
  * Return 1 when the buffer holds a password to try, 0 to give up
- * (arBadPassword). */
+ * (arBadPassword). For a strong archive it is asked with the archive's name
+ * when the password is missing or wrong (which the archive's header tells for
+ * certain), until the host gives up. */
 typedef int32_t (HEDGEROW_CALL *CryptKeyProc)(uint32_t user, char* password, const char* entry_name);
 
 /* The header password of a locked archive is wrong or missing.
@@ -179,7 +186,8 @@ typedef struct FileMaskList {
 
 /* The settings block handed to InitHidFile and CreateHidFile (3128 bytes). */
 typedef struct HidFileSettings {
-    int32_t  cipher_id;           /* -1 none, 0 DES, 1 two-key triple DES, 2 IDEA */
+    int32_t  cipher_id;           /* -1 none, 0 DES, 1 two-key triple DES, 2 IDEA;
+                                     3: a strong archive (CreateHidFile; see below) */
     uint32_t lock_headers;        /* 1: encipher the entry records of a new archive */
     uint32_t reserved0;
     uint32_t make_self_extractor; /* 1: build a self-extracting archive */
@@ -195,26 +203,30 @@ typedef struct HidFileSettings {
 typedef struct HidFileEntry {
     uint32_t valid;              /* 1 */
     char     name[256];          /* stored name, converted to the API's code page */
-    uint32_t packed_size;
-    uint32_t unpacked_size;
+    uint32_t packed_size;        /* bytes of the entry's data in the archive (low 32 bits) */
+    uint32_t unpacked_size;      /* bytes of the file (low 32 bits) */
     uint32_t date_time;          /* DOS time in the low half, DOS date in the high half, local time */
     uint32_t attributes;         /* file attribute word */
     uint32_t enciphered;         /* 1 when the data is enciphered */
-    uint32_t format_revision;    /* 30 */
-    uint32_t record_offset;      /* file offset of the entry record */
-    uint32_t reserved0;
-    uint32_t reserved1;
-    int32_t  cipher_id;          /* -1, 0, 1 or 2 */
-    uint32_t record_length;      /* 432; the data begins at record_offset + record_length */
+    uint32_t format_revision;    /* 30; 1 in a strong archive */
+    uint32_t record_offset;      /* file offset of the entry record (low 32 bits) */
+    uint32_t unpacked_size_high; /* high 32 bits of unpacked_size (strong archives; 0 otherwise) */
+    uint32_t packed_size_high;   /* high 32 bits of packed_size (strong archives; 0 otherwise) */
+    int32_t  cipher_id;          /* -1, 0, 1 or 2; 3 in a strong archive */
+    uint32_t record_length;      /* 432; the data begins at record_offset + record_length; 0 in a strong archive */
     uint32_t reserved2;
-    uint32_t data_crc;           /* CRC-32 of the unpacked data */
+    uint32_t data_crc;           /* CRC-32 of the unpacked data (0 in a strong archive: its data is authenticated) */
     uint32_t reserved3;
     uint32_t reserved4;
     uint32_t name_length;        /* characters in the stored name */
-    uint32_t record_tag;         /* 77 */
-    uint32_t reserved5[3];
-    uint8_t* record_copy;        /* the whole 432-byte record as read (deciphered); owned by the entry */
-    uint32_t reserved6[3];
+    uint32_t record_tag;         /* 77; 0x4B525453 in a strong archive */
+    uint32_t unix_mode;          /* Unix mode bits, where the archive keeps them (strong archives); else 0 */
+    uint32_t mtime_low;          /* modification time in seconds since 1970 (UTC), a signed 64-bit */
+    uint32_t mtime_high;         /*   value in two halves, where the archive keeps it; else both 0 */
+    uint8_t* record_copy;        /* the whole 432-byte record as read (deciphered); owned by the entry;
+                                    NULL in a strong archive, whose records are sealed */
+    uint32_t mtime_nanoseconds;  /* nanoseconds of the modification time, where kept; else 0 */
+    uint32_t reserved6[2];
     struct HidFileEntry* next;   /* next entry, NULL at the end */
 } HidFileEntry;
 
@@ -284,6 +296,20 @@ HEDGEROW_API void HEDGEROW_CALL DoneFileMaskList(FileMaskList* list);
 
 /* ------------------------------------------------------------------------
  * Naming an archive and listing its entries.
+ *
+ * Two kinds of archive. A legacy archive (cipher ids -1 to 2) is read by every
+ * reader of its format. A strong archive (cipher id 3 for CreateHidFile) keys
+ * everything from the data password with Argon2id and seals its entry records
+ * (names, sizes, times, attributes, Unix modes) and every entry's data with
+ * ChaCha20-Poly1305: nothing of it is readable without the password, a wrong
+ * password is known for certain, and any change, cut or reordering of the
+ * archive is detected. The same exports list, extract, update and delete it,
+ * with the data password of the settings (or asked through CryptKeyProc); its
+ * header password, locking and self-extracting builds do not apply
+ * (LockArchive and UnlockArchive: arAlwaysLocked; make_self_extractor:
+ * arUnsupported); ChangeArchivePassword changes its password. Its entries are
+ * listed with cipher id 3, sizes in full (the _high fields), the Unix mode and
+ * the exact modification time, and no record copy. Names are kept in UTF-8.
  * ------------------------------------------------------------------------ */
 
 /* Loads the settings and opens an existing archive. On success the status is
@@ -347,7 +373,10 @@ HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* mask
  * existing one. A stored name that would lead outside the output path (a ".."
  * part), or a symbolic link below the output path, stops the extraction with
  * arUnsafeName; drive letters, server names and leading separators are dropped.
- * arNoEntries, arBadPassword, arCrcError, arCancelled, arIoError, ... */
+ * arNoEntries, arBadPassword, arCrcError, arCancelled, arIoError, ...
+ * In a strong archive a damaged entry is left out (SkipFileProc is told its
+ * name), the others are still extracted, and the status is then
+ * arDamagedEntries. */
 HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks);
 /* Removes the entries the masks select (every entry for an empty list; nothing
  * for a NULL pointer). arNoEntries when nothing is selected. */
@@ -361,6 +390,14 @@ HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks)
 HEDGEROW_API void HEDGEROW_CALL LockArchive(const char* archive_name);
 /* Writes every entry record in plain and clears the archive's locked flag. */
 HEDGEROW_API void HEDGEROW_CALL UnlockArchive(const char* archive_name);
+/* Changes the password of a strong archive to new_password: a new salt, and
+ * every record sealed anew (the entries' data is copied as it is). The current
+ * password is the data password of the settings (or asked through
+ * CryptKeyProc); afterwards new_password is the data password. arNoPassword for
+ * an empty new password; arBadPassword when the current one is wrong;
+ * arUnsupported for a legacy archive (LockArchive changes its header
+ * password). */
+HEDGEROW_API void HEDGEROW_CALL ChangeArchivePassword(const char* archive_name, const char* new_password);
 
 /* ------------------------------------------------------------------------
  * Hiding a file in a carrier: an uncompressed BMP picture of 8 or 24 bits per

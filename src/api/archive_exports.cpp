@@ -1,8 +1,9 @@
 // archive_exports.cpp -- the exported functions that name an archive and list its entries.
-#include "archive/open_list.h"
 #include "api/export_guard.h"
 #include "api/library_state.h"
+#include "archive/open_list.h"
 #include "hedgerow.h"
+#include "ops/strong_archive.h"
 
 using hedgerow::State;
 
@@ -32,7 +33,14 @@ HEDGEROW_API void HEDGEROW_CALL InitHidFileList(HidFileList* list) {
 HEDGEROW_API void HEDGEROW_CALL BuildHidFileList(HidFileList* list, const FileMaskList* masks) {
     if (!list) return;
     hedgerow::GuardedVoid([&] {
-        hedgerow::archive::BuildHidFileList(State().session, State().archive, *list, masks ? *masks : kAllEntries);
+        const FileMaskList& selected = masks ? *masks : kAllEntries;
+        if (State().archive.strong && !State().archive.new_archive) {
+            // Its records are sealed: they open with the data password, in a call's context.
+            hedgerow::ops::Context call(State().session, State().archive);
+            hedgerow::ops::ListStrongArchive(call, *list, selected);
+        } else {
+            hedgerow::archive::BuildHidFileList(State().session, State().archive, *list, selected);
+        }
     });
 }
 

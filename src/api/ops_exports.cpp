@@ -6,6 +6,7 @@
 #include "ops/delete.h"
 #include "ops/extract.h"
 #include "ops/lock.h"
+#include "ops/strong_archive.h"
 
 namespace {
 
@@ -52,6 +53,12 @@ HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks)
 
 HEDGEROW_API void HEDGEROW_CALL LockArchive(const char* archive_name) {
     RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::LockArchive(call, archive_name); });
+}
+
+HEDGEROW_API void HEDGEROW_CALL ChangeArchivePassword(const char* archive_name, const char* new_password) {
+    RunOperation([&](hedgerow::ops::Context& call) {
+        hedgerow::ops::ChangeStrongPassword(call, archive_name, new_password);
+    });
 }
 
 HEDGEROW_API void HEDGEROW_CALL UnlockArchive(const char* archive_name) {

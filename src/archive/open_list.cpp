@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/records.h"
+#include "crypto/wipe.h"
 #include "names/masks.h"
 #include "names/short_string.h"
 #include "platform/platform.h"
@@ -22,6 +23,8 @@ void CopyBounded(char* destination, size_t capacity, const char* source) {
 }
 
 void ClearArchiveState(ArchiveState& a) {
+    ForgetStrongKey(a);
+    a.strong = false;
     a.cipher_id = 0;
     a.locked = false;
     a.new_archive = false;
@@ -69,6 +72,11 @@ platform::File OpenNamedArchive(Session& session, ArchiveState& a) {
 
 }  // namespace
 
+void ForgetStrongKey(ArchiveState& archive) {
+    crypto::SecureWipe(archive.strong_key, sizeof archive.strong_key);
+    archive.strong_key_ready = false;
+}
+
 void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidFileSettings* settings) {
     ClearStatus(session);
     const HidFileSettings no_settings {};
@@ -90,6 +98,14 @@ void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidF
     if (!TakeName(session, a, name)) return;
     platform::File file = OpenNamedArchive(session, a);
     if (!file) return;
+    if (a.strong) {
+        // Its records are sealed: they are read, with the data password, by the
+        // operations; the first one lies right behind the header.
+        a.first_entry_offset = static_cast<uint32_t>(kStrongHeaderSize);
+        a.read_position = a.first_entry_offset;
+        ClearCallbackProcedures(session);
+        return;
+    }
     const FirstRecord first = FindFirstEntryRecord(session, a, file.get());
     if (first != FirstRecord::kFound) {
         // An archive whose every entry was deleted ends at its marker: it is empty, not
@@ -131,10 +147,12 @@ void CreateHidFile(Session& session, ArchiveState& a, const char* name, const Hi
     }
     (void)TakeName(session, a, name);
     a.new_archive = true;
+    a.strong = settings->cipher_id == kCipherIdStrong;
     a.settings = *settings;
 }
 
 void DoneHidFile(Session& session, ArchiveState& a) {
+    ForgetStrongKey(a);
     a.name[0] = '\0';
     session.input_path[0] = '\0';
     session.input_path_refused = false;

@@ -70,6 +70,12 @@ void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]) {
 
 namespace {
 
+// A strong archive's header at offset 0: the signature, the magic and the strong tag.
+bool IsStrongHead(const std::vector<uint8_t>& buffer) {
+    return buffer.size() >= kStrongHeaderSize && CompareBytes(buffer.data(), kSignature, 10) &&
+           Load32Le(buffer.data() + 10) == kMarkerMagic && Load32Le(buffer.data() + 14) == kStrongFormatTag;
+}
+
 // The marker search over the bytes read: false when the window holds no marker.
 bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* locked) {
     const size_t window = buffer.size();
@@ -94,6 +100,7 @@ MarkerSearch FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
     if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
         return MarkerSearch::kUnreadable;
     }
+    if (IsStrongHead(buffer)) return MarkerSearch::kStrong;
     return SearchMarker(buffer, offset, locked) ? MarkerSearch::kFound : MarkerSearch::kNone;
 }
 
@@ -104,6 +111,14 @@ bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file) 
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
     if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
         return Fail(session, Status::kIoError);
+    }
+    if (IsStrongHead(buffer)) {
+        archive.strong = true;
+        archive.cipher_id = kCipherIdStrong;
+        archive.marker_offset = 0;
+        archive.marker_body_offset = 10;
+        archive.marker_body_length = 0;
+        return true;
     }
     uint32_t offset = 0;
     bool locked = false;
@@ -165,8 +180,8 @@ void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize],
     entry->enciphered = entry->cipher_id != -1 ? 1 : 0;
     entry->format_revision = Load32Le(record + kFieldRevision);
     entry->record_offset = offset;
-    entry->reserved0 = 0;
-    entry->reserved1 = 0;
+    entry->unpacked_size_high = 0;
+    entry->packed_size_high = 0;
     entry->record_length = kRecordSize;
     entry->reserved2 = 0;
     entry->data_crc = Load32Le(record + kFieldDataCrc);
@@ -174,7 +189,10 @@ void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize],
     entry->reserved4 = 0;
     entry->name_length = static_cast<uint32_t>(strnlen(name, kNameFieldSize));
     entry->record_tag = Load32Le(record + kFieldTag);
-    std::memset(entry->reserved5, 0, sizeof entry->reserved5);
+    entry->unix_mode = 0;
+    entry->mtime_low = 0;
+    entry->mtime_high = 0;
+    entry->mtime_nanoseconds = 0;
     std::memset(entry->reserved6, 0, sizeof entry->reserved6);
 }
 

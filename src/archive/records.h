@@ -43,16 +43,18 @@ inline constexpr uint32_t kFieldRevision = 364;
 // Builds the 34-byte marker record.
 void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]);
 
-enum class MarkerSearch { kFound, kNone, kUnreadable };
+enum class MarkerSearch { kFound, kStrong, kNone, kUnreadable };
 
 // Searches the first 61,440 bytes of an open file for the marker: its offset and whether
-// its flags say the records are enciphered.
+// its flags say the records are enciphered. kStrong for a strong archive (its header at
+// offset 0), which has no marker of the legacy kind.
 MarkerSearch FindMarker(std::FILE* file, uint32_t* offset, bool* locked);
 
 // Searches the first 61,440 bytes for the marker; records M, the body offset and length,
 // and sets the locked flag from the marker's flags. False: kIoError when the file cannot
 // be positioned or read, kLengthError when its length is unknown; no status when there is
-// no marker (the caller reports kNotAnArchive).
+// no marker (the caller reports kNotAnArchive). A strong archive sets the strong flag and
+// cipher id 3 instead.
 [[nodiscard]] bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file);
 
 // What the search for the first entry record found. Sets no status: what the outcome

@@ -576,7 +576,7 @@ bool CompressSource(EncoderState& e, StreamState& s, int32_t* packed_size) {
     *packed_size = 0;
     if (!e.tables || !s.out_buffer) return Fail(s, Status::kNoMemory);
     EncoderTables& t = *e.tables;
-    const int64_t payload_start = platform::Tell(s.output);
+    const int64_t payload_start = s.channel != nullptr ? 0 : platform::Tell(s.output);
     const int64_t length = platform::Length(s.source_file);
     if (payload_start < 0 || length < 0) return Fail(s, Status::kIoError);
     if (length > INT32_MAX) return Fail(s, Status::kUnsupported);
@@ -595,7 +595,7 @@ bool CompressSource(EncoderState& e, StreamState& s, int32_t* packed_size) {
     Encode(t, s);
     if (!FinishEncoding(t, s)) return false;
     if (s.not_worth_it) {
-        if (!platform::SeekTo(s.source_file, 0) || !platform::SeekTo(s.output, static_cast<uint64_t>(payload_start)))
+        if (!platform::SeekTo(s.source_file, 0) || !RestartPacked(s, static_cast<uint64_t>(payload_start)))
             return Fail(s, Status::kIoError);
         const int32_t stored = StoreSourceFile(s);
         if (!StreamOk(s)) return false;

@@ -30,6 +30,13 @@ bool ReportProgress(StreamState& s, int32_t percent, int32_t count) {
     return true;
 }
 
+// Packed input from the channel, or from packed_in without one.
+size_t ReadPackedBytes(StreamState& s, uint8_t* buffer, size_t n) {
+    if (n == 0) return 0;
+    if (s.channel != nullptr) return s.channel->read(s.channel->context, buffer, n);
+    return platform::ReadBytes(s.packed_in, buffer, n);
+}
+
 std::unique_ptr<uint8_t[]> AllocCopyBuffer() {
     if (platform::FaultPoint(platform::FaultKind::kAlloc)) return nullptr;
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kCopyBufferSize]());
@@ -45,6 +52,17 @@ void BeginEntryCipher(StreamState& s, int32_t cipher_id, const char* password, D
     } else {
         crypto::SetDecipherKey(s.cipher, password, cipher_id);
     }
+}
+
+size_t WritePacked(StreamState& s, const uint8_t* bytes, size_t n) {
+    if (n == 0) return 0;
+    if (s.channel != nullptr) return s.channel->write(s.channel->context, bytes, n) ? n : 0;
+    return platform::WriteBytes(s.output, bytes, n);
+}
+
+bool RestartPacked(StreamState& s, uint64_t start) {
+    if (s.channel != nullptr) return s.channel->restart(s.channel->context);
+    return platform::SeekTo(s.output, start);
 }
 
 int32_t Percent(int32_t done, int32_t total) {
@@ -117,9 +135,7 @@ bool FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
         uint8_t block[kChainBlockSize];
         crypto::StartChain(s.cipher, block, s.cipher_id);
         // A lost chain block would shift every later byte of the entry: stop here.
-        if (platform::WriteBytes(s.output, block, kChainBlockSize) != kChainBlockSize) {
-            return Fail(s, Status::kWriteError);
-        }
+        if (WritePacked(s, block, kChainBlockSize) != kChainBlockSize) return Fail(s, Status::kWriteError);
     }
     int32_t pad = 0;
     size_t written = 0;
@@ -130,7 +146,7 @@ bool FlushPackedBuffer(StreamState& s, uint8_t byte, int count) {
             std::memset(s.out_buffer.get() + fill, 0, static_cast<size_t>(pad));
             EncipherPacked(s, s.out_buffer.get(), fill + pad);
         }
-        written = platform::WriteBytes(s.output, s.out_buffer.get(), static_cast<size_t>(fill + pad));
+        written = WritePacked(s, s.out_buffer.get(), static_cast<size_t>(fill + pad));
     }
     if (!ReportProgress(s, Percent(s.progress_count, s.unpacked_size), s.progress_count - s.progress_reported))
         return false;
@@ -179,7 +195,7 @@ int32_t StoreSourceFile(StreamState& s) {
         s.chain_pending = false;
         uint8_t block[kChainBlockSize];
         crypto::StartChain(s.cipher, block, s.cipher_id);
-        if (platform::WriteBytes(s.output, block, kChainBlockSize) != kChainBlockSize) {
+        if (WritePacked(s, block, kChainBlockSize) != kChainBlockSize) {
             Fail(s, Status::kWriteError);
             return 0;
         }
@@ -206,7 +222,7 @@ int32_t StoreSourceFile(StreamState& s) {
         s.data_crc = crypto::Crc32Update(s.data_crc, buffer.get(), static_cast<size_t>(got));
         std::memset(buffer.get() + got, 0, static_cast<size_t>(pad));
         EncipherPacked(s, buffer.get(), got + pad);
-        const size_t out = platform::WriteBytes(s.output, buffer.get(), static_cast<size_t>(got + pad));
+        const size_t out = WritePacked(s, buffer.get(), static_cast<size_t>(got + pad));
         if (out != static_cast<size_t>(got + pad)) Fail(s, Status::kWriteError);
         if (!StreamOk(s)) return 0;
         written += got + pad;
@@ -231,9 +247,9 @@ int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count) {
         uint8_t block[kChainBlockSize] = {};
         // A damaged record may promise fewer packed bytes than a chain block.
         const size_t want = std::min<uint32_t>(kChainBlockSize, s.packed_left);
-        const size_t got = platform::ReadBytes(s.packed_in, block, want);
+        const size_t got = ReadPackedBytes(s, block, want);
         s.packed_left -= static_cast<uint32_t>(got);
-        if (ShortReadFailed(s.packed_in, got, want)) {
+        if (s.channel == nullptr && ShortReadFailed(s.packed_in, got, want)) {
             Fail(s, Status::kIoError);
             return 0;
         }
@@ -241,9 +257,9 @@ int32_t ReadPacked(StreamState& s, uint8_t* buffer, int32_t count) {
     }
     if (count <= 0) return 0;
     const size_t want = std::min<uint32_t>(static_cast<uint32_t>(count), s.packed_left);
-    const size_t got = platform::ReadBytes(s.packed_in, buffer, want);
+    const size_t got = ReadPackedBytes(s, buffer, want);
     s.packed_left -= static_cast<uint32_t>(got);
-    if (ShortReadFailed(s.packed_in, got, want)) {
+    if (s.channel == nullptr && ShortReadFailed(s.packed_in, got, want)) {
         Fail(s, Status::kIoError);
         return 0;
     }

@@ -21,6 +21,20 @@ inline constexpr int32_t kChainBlockSize = 8;
 inline constexpr int32_t kPercentHalvingLimit = 0x1400000;  // keeps done * 100 within 32 bits
 inline constexpr int32_t kKeyBufferSize = 250;       // the host's password buffer
 
+// Where packed bytes go and come from when they do not go straight to the output file and
+// come straight from packed_in: the sealing writer and the opening reader of strong
+// archives. Called once per buffer, never per byte.
+struct PackedChannel {
+    void* context = nullptr;
+    // Takes n packed bytes; false when they could not be written.
+    bool (*write)(void* context, const uint8_t* bytes, size_t n) = nullptr;
+    // Throws away what was written so far (the encoder goes back to store the source).
+    bool (*restart)(void* context) = nullptr;
+    // Gives up to n packed bytes; 0 at the end of the packed data, or when the channel
+    // cannot give more (it knows why).
+    size_t (*read)(void* context, uint8_t* buffer, size_t n) = nullptr;
+};
+
 // One stream: one source, one packed stream and one output at a time. File handles belong
 // to the caller, who opens, positions and closes them. The key is set by the caller
 // (crypto::SetEncipherKey or SetDecipherKey on `cipher`) before data passes.
@@ -28,6 +42,7 @@ struct StreamState {
     uint16_t* status = nullptr;         // the status word failures go to (first one kept)
     const CallbackSlot<ProgressProc>* progress = nullptr;  // reported per buffer; null: no reports
     crypto::CipherState cipher;         // key schedules and chain register of the entry data
+    const PackedChannel* channel = nullptr;  // packed bytes through this instead of the files
     std::FILE* source_file = nullptr;   // file being compressed
     std::FILE* packed_in = nullptr;     // archive (or temp file) the packed data is read from
     std::FILE* output = nullptr;        // packed data when compressing, unpacked when extracting
@@ -56,6 +71,12 @@ void BeginEntryCipher(StreamState& s, int32_t cipher_id, const char* password, D
 // A payload of a chaining cipher opens with a chain block: due at the start of every
 // payload written or read (a stored second attempt gets a chain block of its own).
 inline void ArmChainBlock(StreamState& s) { s.chain_pending = crypto::UsesChain(s.cipher_id); }
+
+// Writes packed bytes to the channel or, without one, to output; the bytes written.
+size_t WritePacked(StreamState& s, const uint8_t* bytes, size_t n);
+// Goes back to where the packed data began (a channel restarts, a file is positioned at
+// start). False when that fails.
+[[nodiscard]] bool RestartPacked(StreamState& s, uint64_t start);
 
 // Binds a stream to the status word and the progress procedure it reports to.
 inline void AttachStream(StreamState& s, uint16_t& status, const CallbackSlot<ProgressProc>& progress) {

@@ -31,6 +31,8 @@ enum class Status : uint16_t {
     kNameTooLong = 9968,
     kUnsafeName = 9969,
     kUnsupported = 9970,
+    kAlwaysLocked = 9971,
+    kDamagedEntries = 9972,
     kNotAnArchive = 9999,
     kSfxFailed = 32768,
 };

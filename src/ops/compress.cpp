@@ -1,5 +1,5 @@
 // compress.cpp -- CompressFileMaskListHid: the choice between creating, building a
-// self-extractor and updating.
+// self-extractor and updating, for either kind of archive.
 #include "ops/compress.h"
 
 #include <cstring>
@@ -7,6 +7,7 @@
 #include "names/masks.h"
 #include "ops/create.h"
 #include "ops/sfx.h"
+#include "ops/strong_archive.h"
 #include "ops/update.h"
 
 namespace hedgerow::ops {
@@ -32,6 +33,11 @@ void CompressFileMaskListHid(Context& cx, FileMaskList& masks) {
         return;
     }
     if (cx.archive.new_archive && cx.archive.settings.make_self_extractor == 1) {
+        // Self-extracting archives are of the legacy kind only.
+        if (cx.archive.strong) {
+            Fail(cx.session, Status::kUnsupported);
+            return;
+        }
         char name[sizeof cx.archive.name];
         std::memcpy(name, cx.archive.name, sizeof name);
         BuildSelfExtractor(cx, name, masks, cx.archive.settings.sfx_parameters);
@@ -39,10 +45,18 @@ void CompressFileMaskListHid(Context& cx, FileMaskList& masks) {
     }
     if (cx.archive.new_archive) {
         MaskListGuard files;
-        CreateNewArchive(cx, masks, files.list);
+        if (cx.archive.strong) {
+            CreateStrongArchive(cx, masks, files.list);
+        } else {
+            CreateNewArchive(cx, masks, files.list);
+        }
         return;
     }
-    UpdateArchive(cx, masks);
+    if (cx.archive.strong) {
+        UpdateStrongArchive(cx, masks);
+    } else {
+        UpdateArchive(cx, masks);
+    }
 }
 
 }  // namespace hedgerow::ops

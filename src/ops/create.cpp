@@ -20,15 +20,6 @@ namespace {
 
 constexpr size_t kProgramCopyPiece = 32768;
 
-// A source that cannot be opened: the host may let it be skipped.
-bool SkipOrFail(Context& cx, const char* source_path) {
-    const auto& slot = cx.session.callbacks.skip_file;
-    if (slot.proc == nullptr) return Fail(cx.session, Status::kIoError);
-    const int32_t answer = slot.proc(slot.user, source_path);
-    if (answer == 1) return true;
-    return Fail(cx.session, answer == 2 ? Status::kCancelled : Status::kIoError);
-}
-
 void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
                 uint32_t stamp, uint32_t attributes) {
     std::memset(record, 0, archive::kRecordSize);
@@ -49,6 +40,14 @@ struct StreamFiles {
 };
 
 }  // namespace
+
+bool SkipOrFail(Context& cx, const char* source_path) {
+    const auto& slot = cx.session.callbacks.skip_file;
+    if (slot.proc == nullptr) return Fail(cx.session, Status::kIoError);
+    const int32_t answer = slot.proc(slot.user, source_path);
+    if (answer == 1) return true;
+    return Fail(cx.session, answer == 2 ? Status::kCancelled : Status::kIoError);
+}
 
 bool Compressor::Allocate() {
     if (!codec::AllocOutputBuffer(cx.stream)) return false;

@@ -32,6 +32,10 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
 // True also when the host let the file be skipped; false with the status set.
 [[nodiscard]] bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name);
 
+// A source that cannot be opened: the host may let it be skipped (SkipFileProc answers
+// 1: true). False with kIoError, or kCancelled when the host answers 2.
+[[nodiscard]] bool SkipOrFail(Context& cx, const char* source_path);
+
 // The source path of a named mask: the input path in front (unless it is empty or
 // arOptNamesOnly is on) and the mask path. False (kNameTooLong) when it does not fit
 // kSourcePathCapacity bytes or the input path was refused.

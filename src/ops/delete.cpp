@@ -6,6 +6,7 @@
 #include "archive/open_list.h"
 #include "names/paths.h"
 #include "ops/rewrite.h"
+#include "ops/strong_archive.h"
 #include "platform/platform.h"
 
 namespace hedgerow::ops {
@@ -20,6 +21,10 @@ struct EntryList {
 }  // namespace
 
 void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
+    if (cx.archive.strong) {
+        DeleteFromStrongArchive(cx, masks);
+        return;
+    }
     ClearStatus(cx.session);
     EntryList all;
     if (!archive::ListEntries(cx.session, cx.archive, all.list, FileMaskList {})) return;

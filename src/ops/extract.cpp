@@ -12,6 +12,7 @@
 #include "codec/stream.h"
 #include "names/replace_query.h"
 #include "ops/data_key.h"
+#include "ops/strong_archive.h"
 #include "platform/platform.h"
 
 namespace hedgerow::ops {
@@ -134,6 +135,10 @@ void ExtractList(Context& cx, const HidFileList& list) {
 }  // namespace
 
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
+    if (cx.archive.strong) {
+        ExtractStrongArchive(cx, masks);
+        return;
+    }
     ClearStatus(cx.session);
     if (cx.session.output_path_refused || cx.session.relative_path_refused) {
         Fail(cx.session, Status::kNameTooLong);

@@ -23,7 +23,8 @@ struct EntryList {
 
 // Whether the named archive's marker says its records are enciphered. An archive that
 // cannot be opened or has no marker counts as locked: the reopening then reports what is
-// wrong with it. False with kIoError when it opens but cannot be read.
+// wrong with it. False with kIoError when it opens but cannot be read, with kAlwaysLocked
+// for a strong archive.
 bool ProbeMarker(Context& cx, const char* name, bool* locked) {
     *locked = true;
     platform::File file = platform::OpenFile(name, "rb");
@@ -32,6 +33,8 @@ bool ProbeMarker(Context& cx, const char* name, bool* locked) {
     switch (archive::FindMarker(file.get(), &offset, locked)) {
         case archive::MarkerSearch::kFound: return true;
         case archive::MarkerSearch::kNone: *locked = true; return true;
+        // Its records are always sealed: its password is changed instead.
+        case archive::MarkerSearch::kStrong: return Fail(cx.session, Status::kAlwaysLocked);
         case archive::MarkerSearch::kUnreadable: break;
     }
     return Fail(cx.session, Status::kIoError);

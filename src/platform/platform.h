@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "hedgerow.h"
 
@@ -88,6 +89,16 @@ bool CloseNative(NativeFile& file);
 bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time);
 bool SetLastWriteTime(NativeFile& file, uint64_t utc_time);
 
+// The last-write time of a file as seconds since 1970 (UTC, signed) and nanoseconds, in
+// the precision the file system keeps; false when the file cannot be looked at.
+[[nodiscard]] bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds);
+// Sets it; false when the file system refuses (or cannot hold the time).
+[[nodiscard]] bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds);
+// Unix permission bits (07777) of a file; Windows has none to give (false).
+[[nodiscard]] bool GetPermissions(const char* path, uint32_t* mode);
+// Sets them; true without a change where there are none (Windows).
+[[nodiscard]] bool SetPermissions(const char* path, uint32_t mode);
+
 // DOS stamps: time in the low 16 bits, date in the high 16 bits, local time.
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp);
 bool DosStampToUtcTime(uint32_t stamp, uint64_t* utc_time);
@@ -113,6 +124,13 @@ size_t OwnProgramPath(char* buffer, size_t capacity);
 // Whole seconds of the calendar clock, and milliseconds since the process started.
 uint32_t CalendarSeconds();
 uint32_t MillisecondsSinceStart();
+
+// ---- Randomness ------------------------------------------------------------------
+
+// Fills buffer with n bytes from the operating system's random source (getrandom on
+// Linux, BCryptGenRandom on Windows), for salts, keys and nonces. False when the source
+// fails; the buffer is then not to be used.
+[[nodiscard]] bool RandomBytes(void* buffer, size_t n);
 
 // ---- Terminal ----------------------------------------------------------------------
 
@@ -140,6 +158,10 @@ bool AnsiIsUtf8();
 bool AnsiToOem(const char* text, char* out, size_t capacity);
 // Stored OEM name to an API string, under the same cutting rule.
 bool OemToAnsi(const char* text, char* out, size_t capacity);
+// API string to UTF-8 and back (the identity where the API's strings are UTF-8). A
+// character the API's code page cannot hold becomes '?'.
+std::string AnsiToUtf8(const char* text);
+std::string Utf8ToAnsi(const char* text);
 
 // ---- Fault injection (test builds) -----------------------------------------------
 

@@ -5,6 +5,7 @@
 // library's local time, so DOS stamps carry the daylight-saving rule of their date.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <termios.h>
@@ -358,6 +359,35 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     return ::futimens(static_cast<int>(file.value), times) == 0;
 }
 
+bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    *seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    *nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(nanoseconds);
+    if (static_cast<int64_t>(times[1].tv_sec) != seconds || nanoseconds >= 1000000000u) return false;
+    return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0;
+}
+
+bool GetPermissions(const char* path, uint32_t* mode) {
+    struct stat st {};
+    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    *mode = static_cast<uint32_t>(st.st_mode & 07777);
+    return true;
+}
+
+bool SetPermissions(const char* path, uint32_t mode) {
+    return ::chmod(NativePath(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
     const struct timespec ts = FileTimeToTimespec(utc_time);
     struct tm local {};
@@ -466,6 +496,22 @@ uint32_t MillisecondsSinceStart() {
     return static_cast<uint32_t>(ms);
 }
 
+// ---- Randomness ------------------------------------------------------------------
+
+bool RandomBytes(void* buffer, size_t n) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (n > 0) {
+        const ssize_t got = ::getrandom(out, n, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        out += got;
+        n -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 // ---- Terminal ----------------------------------------------------------------------
 
 bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
@@ -508,6 +554,9 @@ void FreeModule(void* module) {
 // ---- Code pages ------------------------------------------------------------------
 
 bool AnsiIsUtf8() { return true; }
+
+std::string AnsiToUtf8(const char* text) { return text ? text : ""; }
+std::string Utf8ToAnsi(const char* text) { return text ? text : ""; }
 
 bool AnsiToOem(const char* text, char* out, size_t capacity) {
     if (capacity == 0) return false;

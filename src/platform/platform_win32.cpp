@@ -4,6 +4,8 @@
 // system's file-time, local-time and DOS date conversions, and files are the C runtime's.
 #include <windows.h>
 
+#include <bcrypt.h>
+
 #include <conio.h>
 #include <fcntl.h>
 #include <io.h>
@@ -299,6 +301,49 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     return ::SetFileTime(HandleOf(file), nullptr, nullptr, &write) != 0;
 }
 
+namespace {
+
+// 100-nanosecond units from 1601 to 1970.
+constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
+
+}  // namespace
+
+bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
+    NativeFile file = OpenNativeForReading(path);
+    uint64_t utc = 0;
+    const bool got = GetLastWriteTime(file, &utc);
+    CloseNative(file);
+    if (!got) return false;
+    const int64_t since_1970 = static_cast<int64_t>(utc) - kUnixEpochInFileTime;
+    int64_t whole = since_1970 / 10000000;
+    int64_t rest = since_1970 % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --whole;
+    }
+    *seconds = whole;
+    *nanoseconds = static_cast<uint32_t>(rest * 100);
+    return true;
+}
+
+bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds) {
+    // A FILETIME counts from 1601 in 100-nanosecond units: earlier or far later times
+    // cannot be set.
+    constexpr int64_t kLowest = -kUnixEpochInFileTime / 10000000;
+    if (nanoseconds >= 1000000000u || seconds < kLowest || seconds > (INT64_MAX - kUnixEpochInFileTime) / 10000000) {
+        return false;
+    }
+    NativeFile file = OpenNativeForWriting(path);
+    const uint64_t utc = static_cast<uint64_t>(seconds * 10000000 + kUnixEpochInFileTime + nanoseconds / 100);
+    const bool set = SetLastWriteTime(file, utc);
+    CloseNative(file);
+    return set;
+}
+
+bool GetPermissions(const char*, uint32_t*) { return false; }
+
+bool SetPermissions(const char*, uint32_t) { return true; }
+
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
     const FILETIME utc = ToFileTime(utc_time);
     FILETIME local;
@@ -390,6 +435,19 @@ uint32_t CalendarSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
 
 uint32_t MillisecondsSinceStart() { return static_cast<uint32_t>(::GetTickCount() - StartTick()); }
 
+// ---- Randomness ------------------------------------------------------------------
+
+bool RandomBytes(void* buffer, size_t n) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (n > 0) {
+        const ULONG piece = n > 0x10000000u ? 0x10000000u : static_cast<ULONG>(n);
+        if (::BCryptGenRandom(nullptr, out, piece, BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0) return false;  // NTSTATUS: < 0 fails
+        out += piece;
+        n -= piece;
+    }
+    return true;
+}
+
 // ---- Terminal ----------------------------------------------------------------------
 
 bool ReadSecret(const char* prompt, char* buffer, size_t capacity) {
@@ -432,6 +490,27 @@ void FreeModule(void* module) {
 // ---- Code pages ------------------------------------------------------------------
 
 bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
+
+namespace {
+
+std::string Convert(const char* text, UINT from, UINT to) {
+    if (text == nullptr || *text == '\0') return std::string();
+    const int wide_length = ::MultiByteToWideChar(from, 0, text, -1, nullptr, 0);
+    if (wide_length <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+    ::MultiByteToWideChar(from, 0, text, -1, wide.data(), wide_length);
+    const int length = ::WideCharToMultiByte(to, 0, wide.c_str(), -1, nullptr, 0, to == CP_UTF8 ? nullptr : "?", nullptr);
+    if (length <= 0) return std::string();
+    std::string out(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(to, 0, wide.c_str(), -1, out.data(), length, to == CP_UTF8 ? nullptr : "?", nullptr);
+    out.resize(static_cast<size_t>(length - 1));
+    return out;
+}
+
+}  // namespace
+
+std::string AnsiToUtf8(const char* text) { return Convert(text, CP_ACP, CP_UTF8); }
+std::string Utf8ToAnsi(const char* text) { return Convert(text, CP_UTF8, CP_ACP); }
 
 bool AnsiToOem(const char* text, char* out, size_t capacity) {
     return ConvertName(text, out, capacity, ::GetACP(), ::GetOEMCP());

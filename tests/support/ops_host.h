@@ -19,6 +19,7 @@
 #include "ops/delete.h"
 #include "ops/extract.h"
 #include "ops/lock.h"
+#include "ops/strong_archive.h"
 #include "support/temp_dir.h"
 #include "support/test_call.h"
 
@@ -103,9 +104,18 @@ struct Host {
         return st.session.status;
     }
 
+    // Lists the archive as the export does (a strong archive in a call's context).
+    void List(HidFileList& list, const FileMaskList& masks = FileMaskList {}) {
+        if (st.archive.strong) {
+            ops::ListStrongArchive(*(last_call = OpCall(st)), list, masks);
+        } else {
+            archive::BuildHidFileList(st.session, st.archive, list, masks);
+        }
+    }
+
     std::vector<std::string> Names() {
         HidFileList list {};
-        archive::BuildHidFileList(st.session, st.archive, list, FileMaskList {});
+        List(list);
         std::vector<std::string> names;
         for (const HidFileEntry* e = list.first; e; e = e->next) names.emplace_back(e->name);
         archive::DoneHidFileList(list);

@@ -1,0 +1,352 @@
+// strong_write.cpp -- creating, updating, deleting from and re-keying strong archives (see
+// strong_archive.h). Every change writes a new archive beside the old one and swaps it in
+// when it is complete; records are sealed anew at their new positions, the data of kept
+// entries is copied as it is.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/open_list.h"
+#include "archive/records.h"
+#include "codec/encoder.h"
+#include "codec/stream.h"
+#include "names/masks.h"
+#include "names/paths.h"
+#include "names/replace_query.h"
+#include "ops/create.h"
+#include "ops/rewrite.h"
+#include "ops/strong_archive.h"
+#include "ops/strong_walk.h"
+
+namespace hedgerow::ops {
+
+namespace {
+
+// The encoder's packed output goes through the sealer of the entry's data.
+bool WriteSealed(void* context, const uint8_t* bytes, size_t n) {
+    return static_cast<strong::DataSealer*>(context)->Write(bytes, n);
+}
+bool RestartSealed(void* context) { return static_cast<strong::DataSealer*>(context)->Restart(); }
+
+struct StreamFiles {
+    codec::StreamState& stream;
+    ~StreamFiles() {
+        stream.source_file = nullptr;
+        stream.output = nullptr;
+        stream.channel = nullptr;
+    }
+};
+
+struct MaskListGuard {
+    FileMaskList list {};
+    ~MaskListGuard() { names::DoneFileMaskList(list); }
+};
+
+// A new archive being written: the file, the header and keys, the records' cipher, and
+// the position of the next record.
+struct StrongWriter {
+    NewArchiveFile out;
+    strong::Header header;
+    strong::KeySchedule keys;
+    strong::Aead records;
+    uint64_t index = 0;
+};
+
+[[nodiscard]] bool BeginWriter(Context& cx, StrongWriter& w) {
+    if (!w.out.Create(cx, cx.archive.name)) return false;
+    uint8_t bytes[strong::kHeaderSize];
+    if (!strong::EncodeHeader(w.header, w.keys, bytes)) return Fail(cx.session, Status::kNoMemory);
+    if (platform::WriteBytes(w.out.get(), bytes, sizeof bytes) != sizeof bytes) return Fail(cx.session, Status::kWriteError);
+    return w.records.SetKey(w.keys.records) || Fail(cx.session, Status::kNoMemory);
+}
+
+[[nodiscard]] bool WriteRecordAt(Context& cx, StrongWriter& w, const strong::Record& record) {
+    if (!strong::WriteRecord(w.out.get(), w.records, w.header, w.index, record)) return Fail(cx.session, Status::kWriteError);
+    ++w.index;
+    return true;
+}
+
+// The end record, which says how many entries there are, and the swap.
+[[nodiscard]] bool FinishWriter(Context& cx, StrongWriter& w) {
+    strong::Record end;
+    end.kind = strong::EntryKind::kEnd;
+    if (!strong::WriteRecord(w.out.get(), w.records, w.header, w.index, end)) return Fail(cx.session, Status::kWriteError);
+    return SwapInNewArchive(cx, cx.archive.name, w.out);
+}
+
+// Copies an entry of the old archive: its record sealed anew at the next position, its
+// data as it is.
+[[nodiscard]] bool CopyEntry(Context& cx, StrongReader& r, StrongWriter& w, const strong::Record& record,
+                             uint64_t data_offset) {
+    if (!WriteRecordAt(cx, w, record)) return false;
+    if (!CopyArchiveBytes(cx, r.file.get(), w.out.get(), data_offset, record.data_length)) return false;
+    return SkipStrongData(cx, r, data_offset, record);
+}
+
+// The data of one file through the sealer: the codec's stream when the codec can take the
+// file and it comes out smaller; the file as it is otherwise (the codec's own stored form
+// pads its last piece, which a strong archive has no use for).
+[[nodiscard]] bool SealSource(Context& cx, std::FILE* source, uint64_t size, std::FILE* out, strong::DataSealer& sealer,
+                              strong::Record* record) {
+    const int64_t data_start = platform::Tell(out);
+    if (data_start < 0) return Fail(cx.session, Status::kIoError);
+    const auto seal_as_it_is = [&] {
+        // (over whatever a compressed attempt left: it is cut off behind the data)
+        if (!platform::SeekTo(source, 0) || !platform::SeekTo(out, static_cast<uint64_t>(data_start)) ||
+            !strong::SealFile(source, size, out, strong::kChunkSize, sealer)) {
+            return Fail(cx.session, Status::kWriteError);
+        }
+        record->stream_size = size;
+        return true;
+    };
+    if (size == 0 || size > static_cast<uint64_t>(INT32_MAX)) return seal_as_it_is();
+    if (!sealer.Begin(out, strong::kChunkSize)) return Fail(cx.session, Status::kNoMemory);
+    const codec::PackedChannel channel {&sealer, WriteSealed, RestartSealed, nullptr};
+    codec::StreamState& s = cx.stream;
+    StreamFiles release {s};
+    s.source_file = source;
+    s.output = out;
+    s.channel = &channel;
+    codec::BeginEntryCipher(s, crypto::kCipherNone, "", codec::Direction::kEncipher);
+    int32_t packed = 0;
+    if (!codec::CompressSource(cx.encoder, s, &packed)) return false;
+    if (static_cast<uint64_t>(packed) >= size) return seal_as_it_is();  // SealFile begins anew, with a new key
+    if (!sealer.Finish()) return Fail(cx.session, Status::kWriteError);
+    record->stream_size = sealer.plain_bytes;
+    record->flags |= strong::kFlagCompressed;
+    return true;
+}
+
+// Appends one file as a new entry: its record (first as a placeholder of the same size,
+// then with the sizes and the data key once the data is sealed), then its data. True also
+// when the host let an unreadable file be skipped.
+[[nodiscard]] bool AddFile(Context& cx, StrongWriter& w, const std::string& source_path, const std::string& name) {
+    const char* path = source_path.c_str();
+    if (platform::IsDirectory(path)) return SkipOrFail(cx, path);
+    platform::File source = platform::OpenFile(path, "rb");
+    if (!source) return SkipOrFail(cx, path);
+    const int64_t length = platform::Length(source.get());
+    if (length < 0) return Fail(cx.session, Status::kIoError);
+
+    strong::Record record;
+    record.kind = strong::EntryKind::kFile;
+    const std::string stored =
+        names::StoredNameOf(cx.session.relative_path, OptionOn(cx.session, kOptNamesOnly), name);
+    record.name = platform::AnsiToUtf8(stored.c_str());
+    if (record.name.empty() || record.name.size() > strong::kMaxNameBytes) return Fail(cx.session, Status::kNameTooLong);
+    (void)platform::GetAttributes(path, &record.attributes);
+    if (!platform::GetPermissions(path, &record.unix_mode)) record.unix_mode = 0;
+    if (!platform::GetModificationTime(path, &record.mtime_seconds, &record.mtime_nanoseconds)) {
+        return Fail(cx.session, Status::kIoError);
+    }
+    record.unpacked_size = static_cast<uint64_t>(length);
+
+    std::FILE* out = w.out.get();
+    const int64_t record_position = platform::Tell(out);
+    if (record_position < 0) return Fail(cx.session, Status::kIoError);
+    if (!strong::WriteRecord(out, w.records, w.header, w.index, record)) return Fail(cx.session, Status::kWriteError);
+    strong::DataSealer sealer;
+    if (!SealSource(cx, source.get(), record.unpacked_size, out, sealer, &record)) return false;
+    record.data_length = sealer.SealedBytes();
+    record.data_key = sealer.key;
+    const int64_t end = platform::Tell(out);
+    if (end < 0 || !platform::SeekTo(out, static_cast<uint64_t>(record_position))) return Fail(cx.session, Status::kIoError);
+    if (!strong::WriteRecord(out, w.records, w.header, w.index, record)) return Fail(cx.session, Status::kWriteError);
+    // Nothing of a longer compressed attempt may stay behind the data.
+    if (!platform::SeekTo(out, static_cast<uint64_t>(end)) || !platform::TruncateAt(out, static_cast<uint64_t>(end))) {
+        return Fail(cx.session, Status::kWriteError);
+    }
+    ++w.index;
+    return true;
+}
+
+// Adds every named file that is not in skip; counts none.
+[[nodiscard]] bool AddNamedFiles(Context& cx, StrongWriter& w, const FileMaskList& files, const NameKeys* skip) {
+    Compressor compressor(cx);
+    if (!compressor.Allocate()) return false;
+    for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
+        if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
+        const std::string name = names::MaskPath(*mask);
+        std::string source_path;
+        if (!SourcePathOf(cx, name, &source_path)) return false;
+        if (skip && IsNameInList(cx.session, *skip, name.c_str())) continue;
+        AnnounceSource(cx, source_path, name);
+        if (!AddFile(cx, w, source_path, name)) return false;
+    }
+    return true;
+}
+
+// The Argon2id parameters of a new header: the ones asked for, each one's default
+// where none was.
+strong::Argon2Parameters NewArgon2(const Context& cx) {
+    const archive::ArchiveState& a = cx.archive;
+    strong::Argon2Parameters p = strong::kDefaultArgon2;
+    if (a.strong_argon2_memory_kib != 0) p.memory_kib = a.strong_argon2_memory_kib;
+    if (a.strong_argon2_passes != 0) p.passes = a.strong_argon2_passes;
+    if (a.strong_argon2_lanes != 0) p.lanes = a.strong_argon2_lanes;
+    return p;
+}
+
+// A new header and its keys for password, for a new archive.
+[[nodiscard]] bool NewKeys(Context& cx, StrongWriter& w, const char* password) {
+    if (!strong::NewHeader(NewArgon2(cx), &w.header)) return Fail(cx.session, Status::kIoError);
+    return StrongKeysForNewHeader(cx, w.header, password, &w.keys);
+}
+
+}  // namespace
+
+void CreateStrongArchive(Context& cx, const FileMaskList& masks, FileMaskList& files) {
+    if (!names::CollectNamedMasks(cx.session, masks, files)) return;
+    if (files.first == nullptr) {
+        Fail(cx.session, Status::kNothingToDo);
+        return;
+    }
+    StrongWriter w;
+    if (!NewKeys(cx, w, cx.archive.data_password) || !BeginWriter(cx, w)) return;
+    if (!AddNamedFiles(cx, w, files, nullptr)) return;
+    if (!FinishWriter(cx, w)) return;
+    // The new archive can be used at once, as an opened one.
+    cx.archive.new_archive = false;
+    cx.archive.cipher_id = archive::kCipherIdStrong;
+    cx.archive.first_entry_offset = static_cast<uint32_t>(strong::kHeaderSize);
+    cx.archive.read_position = cx.archive.first_entry_offset;
+}
+
+void UpdateStrongArchive(Context& cx, const FileMaskList& masks) {
+    ClearStatus(cx.session);
+    MaskListGuard named;
+    MaskListGuard kept;
+    if (!names::CollectNamedMasks(cx.session, masks, named.list)) return;
+    if (named.list.first == nullptr) {
+        Fail(cx.session, Status::kNothingToDo);
+        return;
+    }
+    StrongReader r;
+    if (!OpenStrongReader(cx, cx.archive.name, r)) return;
+    StrongWriter w;
+    w.header = r.header;
+    w.keys = r.keys;
+    if (!BeginWriter(cx, w)) return;
+    const NameKeys named_keys = NamedEntryKeys(cx.session, named.list);
+    for (;;) {
+        strong::Record record;
+        uint64_t data_offset = 0;
+        const StrongNext next = NextStrongEntry(cx, r, &record, &data_offset);
+        if (next == StrongNext::kFailed) return;
+        if (next == StrongNext::kEnd) break;
+        HidFileEntry entry;
+        FillStrongEntry(record, 0, &entry);
+        if (IsNamedEntry(named_keys, entry.name)) {
+            const int32_t answer = names::AskReplaceOnUpdate(cx.session, entry, entry.name);
+            if (answer == 2) {
+                Fail(cx.session, Status::kCancelled);
+                return;
+            }
+            if (answer != 1) {  // replaced: the named file takes its place at the end
+                if (!SkipStrongData(cx, r, data_offset, record)) return;
+                continue;
+            }
+            if (!names::AddFileMask(cx.session, entry.name, kept.list)) {
+                Fail(cx.session, Status::kNoMemory);
+                return;
+            }
+        }
+        if (!CopyEntry(cx, r, w, record, data_offset)) return;
+    }
+    r.file.reset();
+    const NameKeys kept_keys = MaskListKeys(kept.list);
+    if (!AddNamedFiles(cx, w, named.list, &kept_keys)) return;
+    (void)FinishWriter(cx, w);  // the outcome is in the status word
+}
+
+void DeleteFromStrongArchive(Context& cx, const FileMaskList& masks) {
+    ClearStatus(cx.session);
+    StrongReader r;
+    if (!OpenStrongReader(cx, cx.archive.name, r)) return;
+    StrongWriter w;
+    w.header = r.header;
+    w.keys = r.keys;
+    if (!BeginWriter(cx, w)) return;
+    const names::MaskIndex index = names::IndexMasks(masks);
+    uint32_t deleted = 0;
+    for (;;) {
+        strong::Record record;
+        uint64_t data_offset = 0;
+        const StrongNext next = NextStrongEntry(cx, r, &record, &data_offset);
+        if (next == StrongNext::kFailed) return;
+        if (next == StrongNext::kEnd) break;
+        HidFileEntry entry;
+        FillStrongEntry(record, 0, &entry);
+        if (names::MatchMaskIndex(entry.name, index)) {
+            ++deleted;
+            AnnounceEntry(cx, entry.name);
+            if (!ReportEntryDone(cx) || !SkipStrongData(cx, r, data_offset, record)) return;
+            continue;
+        }
+        if (!CopyEntry(cx, r, w, record, data_offset)) return;
+    }
+    if (deleted == 0) {
+        Fail(cx.session, Status::kNoEntries);  // nothing to delete: the archive is not rewritten
+        return;
+    }
+    r.file.reset();
+    (void)FinishWriter(cx, w);  // the outcome is in the status word
+}
+
+void ChangeStrongPassword(Context& cx, const char* archive_name, const char* new_password) {
+    ClearStatus(cx.session);
+    if (archive_name == nullptr || archive_name[0] == '\0') {
+        Fail(cx.session, Status::kNotFound);
+        return;
+    }
+    if (new_password == nullptr || new_password[0] == '\0') {
+        Fail(cx.session, Status::kNoPassword);
+        return;
+    }
+    if (std::strlen(archive_name) >= sizeof cx.archive.name) {
+        Fail(cx.session, Status::kNameTooLong);
+        return;
+    }
+    if (std::strcmp(archive_name, cx.archive.name) != 0) {
+        // Another archive than the open one: its own key, not the one kept for this.
+        archive::ForgetStrongKey(cx.archive);
+        std::memset(cx.archive.name, 0, sizeof cx.archive.name);
+        std::memcpy(cx.archive.name, archive_name, std::strlen(archive_name));
+    }
+    {
+        // A legacy archive's records change their password by locking it anew.
+        platform::File probe = platform::OpenFile(cx.archive.name, "rb");
+        uint32_t offset = 0;
+        bool locked = false;
+        if (probe && archive::FindMarker(probe.get(), &offset, &locked) == archive::MarkerSearch::kFound) {
+            Fail(cx.session, Status::kUnsupported);
+            return;
+        }
+    }
+    StrongReader r;
+    if (!OpenStrongReader(cx, cx.archive.name, r)) return;
+    // A new salt (and so new keys) under the same identifier.
+    StrongWriter w;
+    if (!strong::NewHeader(NewArgon2(cx), &w.header)) {
+        Fail(cx.session, Status::kIoError);
+        return;
+    }
+    w.header.archive_id = r.header.archive_id;
+    if (!StrongKeysForNewHeader(cx, w.header, new_password, &w.keys) || !BeginWriter(cx, w)) return;
+    for (;;) {
+        strong::Record record;
+        uint64_t data_offset = 0;
+        const StrongNext next = NextStrongEntry(cx, r, &record, &data_offset);
+        if (next == StrongNext::kFailed) return;
+        if (next == StrongNext::kEnd) break;
+        if (!CopyEntry(cx, r, w, record, data_offset)) return;
+    }
+    r.file.reset();
+    if (!FinishWriter(cx, w)) return;
+    // The archive now opens with the new password, whose key is the one kept.
+    const size_t n = strnlen(new_password, sizeof cx.archive.data_password - 1);
+    std::memset(cx.archive.data_password, 0, sizeof cx.archive.data_password);
+    std::memcpy(cx.archive.data_password, new_password, n);
+}
+
+}  // namespace hedgerow::ops
