@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # install-windows-deps.sh -- installs what both Windows legs need on a Debian 12 machine:
-# the i686 and x86-64 MinGW-w64 cross toolchains, 64-bit Wine and 32-bit Wine (with the
-# i386 architecture; its programs run only where the kernel runs 32-bit programs) and the
-# GoogleTest sources that the cross builds compile. Skips what is already there, so a
+# the i686 and x86-64 MinGW-w64 cross toolchains and libgcrypt built for them, 64-bit Wine
+# and 32-bit Wine (with the i386 architecture; its programs run only where the kernel runs
+# 32-bit programs) and the GoogleTest sources that the cross builds compile. Skips what is already there, so a
 # second run costs a few dpkg queries. Needs root (or sudo).
 set -euo pipefail
 
@@ -10,6 +10,7 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+          libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
           wine wine64 wine32:i386 googletest cmake ninja-build procps)
 
 installed() {

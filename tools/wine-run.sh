@@ -22,11 +22,17 @@ if ((bits == 64)); then
   export WINEARCH=win64
   loader=/usr/lib/wine/wine64
   export WINEPREFIX="${WINEPREFIX:-$here/../build/windows64/wine}"
+  dlls=/usr/x86_64-w64-mingw32/bin
 else
   export WINEARCH=win32
   loader=/usr/lib/wine/wine
   export WINEPREFIX="${WINEPREFIX:-$here/../build/windows/wine}"
+  dlls=/usr/i686-w64-mingw32/bin
 fi
+# The libraries Hedgerow.dll ships with (libgcrypt and libgpg-error), for the programs
+# that do not lie beside a copy of them.
+# (Wine shows the root of the Linux file system as drive Z:.)
+export WINEPATH="Z:${dlls//\//\\}${WINEPATH:+;$WINEPATH}"
 # The loader that Wine starts its own programs (services, wineboot) with.
 export WINELOADER=$loader
 export WINEDEBUG="${WINEDEBUG:--all}"
