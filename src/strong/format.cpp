@@ -40,12 +40,16 @@ std::array<uint8_t, kIdSize + 8 + kFrameHeadSize> RecordAssociated(const Header&
     return ad;
 }
 
+}  // namespace
+
 // The nonce of data chunk number `chunk`: 11 bytes big-endian, then the last-chunk flag.
-void ChunkNonce(uint64_t chunk, bool last, uint8_t nonce[kNonceSize]) {
+void DataChunkNonce(uint64_t chunk, bool last, uint8_t nonce[kNonceSize]) {
     std::memset(nonce, 0, kNonceSize);
     for (int i = 0; i < 8; ++i) nonce[10 - i] = static_cast<uint8_t>(chunk >> (8 * i));
     nonce[11] = last ? 1 : 0;
 }
+
+namespace {
 
 uint64_t ChunkCount(uint64_t n, uint32_t chunk_size) { return n == 0 ? 1 : (n + chunk_size - 1) / chunk_size; }
 
@@ -127,33 +131,53 @@ bool HeaderHmacHolds(const uint8_t bytes[kHeaderSize], const KeySchedule& keys) 
     return SameBytes(mac, std::span<const uint8_t>(bytes + kHmacOffset, kMacSize));
 }
 
-bool WriteRecord(std::FILE* out, Aead& records, const Header& header, uint64_t index, const Record& record) {
-    if (record.name.size() > kMaxNameBytes) return false;
+std::vector<uint8_t> EncodeRecordBody(const Record& record) {
     const size_t used = kBodyFixedSize + record.name.size();
-    const size_t body_length = (used + kBodyAlign - 1) / kBodyAlign * kBodyAlign;
-    std::vector<uint8_t> frame(kFrameHeadSize + body_length + kTagSize, 0);
-    uint8_t* head = frame.data();
-    uint8_t* body = head + kFrameHeadSize;
-    Store32Le(head, kFrameMagic);
-    Store32Le(head + 4, static_cast<uint32_t>(body_length));
-    if (!platform::RandomBytes(head + 8, kNonceSize)) return false;
+    std::vector<uint8_t> body((used + kBodyAlign - 1) / kBodyAlign * kBodyAlign, 0);
     body[0] = static_cast<uint8_t>(record.kind);
     body[1] = record.flags;
-    Store16Le(body + 2, static_cast<uint16_t>(record.name.size()));
-    Store32Le(body + 4, record.attributes);
-    Store32Le(body + 8, record.unix_mode);
-    Store32Le(body + 12, record.mtime_nanoseconds);
-    Store64Le(body + 16, static_cast<uint64_t>(record.mtime_seconds));
-    Store64Le(body + 24, record.unpacked_size);
-    Store64Le(body + 32, record.stream_size);
-    Store64Le(body + 40, record.data_length);
-    std::memcpy(body + 48, record.data_key.bytes.data(), kKeySize);
-    std::memcpy(body + kBodyFixedSize, record.name.data(), record.name.size());
+    Store16Le(body.data() + 2, static_cast<uint16_t>(record.name.size()));
+    Store32Le(body.data() + 4, record.attributes);
+    Store32Le(body.data() + 8, record.unix_mode);
+    Store32Le(body.data() + 12, record.mtime_nanoseconds);
+    Store64Le(body.data() + 16, static_cast<uint64_t>(record.mtime_seconds));
+    Store64Le(body.data() + 24, record.unpacked_size);
+    Store64Le(body.data() + 32, record.stream_size);
+    Store64Le(body.data() + 40, record.data_length);
+    std::memcpy(body.data() + 48, record.data_key.bytes.data(), kKeySize);
+    std::memcpy(body.data() + kBodyFixedSize, record.name.data(), record.name.size());
+    return body;
+}
+
+std::vector<uint8_t> RecordAssociatedData(const Header& header, uint64_t index, const uint8_t head[kFrameHeadSize]) {
     const auto ad = RecordAssociated(header, index, head);
-    std::span<uint8_t> sealed(body, body_length);
-    const bool ok = records.Seal(head + 8, ad, sealed, sealed, body + body_length) && WriteAll(out, frame.data(), frame.size());
-    crypto::SecureWipe(frame.data(), frame.size());
-    return ok;
+    return std::vector<uint8_t>(ad.begin(), ad.end());
+}
+
+std::vector<uint8_t> EncodeRecordFrame(Aead& records, const Header& header, uint64_t index, const Record& record,
+                                       const uint8_t nonce[kNonceSize]) {
+    if (record.name.size() > kMaxNameBytes) return {};
+    std::vector<uint8_t> body = EncodeRecordBody(record);
+    std::vector<uint8_t> frame(kFrameHeadSize + body.size() + kTagSize, 0);
+    Store32Le(frame.data(), kFrameMagic);
+    Store32Le(frame.data() + 4, static_cast<uint32_t>(body.size()));
+    std::memcpy(frame.data() + 8, nonce, kNonceSize);
+    std::memcpy(frame.data() + kFrameHeadSize, body.data(), body.size());
+    crypto::SecureWipe(body.data(), body.size());
+    const auto ad = RecordAssociated(header, index, frame.data());
+    std::span<uint8_t> sealed(frame.data() + kFrameHeadSize, frame.size() - kFrameHeadSize - kTagSize);
+    if (!records.Seal(nonce, ad, sealed, sealed, frame.data() + kFrameHeadSize + sealed.size())) {
+        crypto::SecureWipe(frame.data(), frame.size());
+        return {};
+    }
+    return frame;
+}
+
+bool WriteRecord(std::FILE* out, Aead& records, const Header& header, uint64_t index, const Record& record) {
+    uint8_t nonce[kNonceSize];
+    if (!platform::RandomBytes(nonce, sizeof nonce)) return false;
+    const std::vector<uint8_t> frame = EncodeRecordFrame(records, header, index, record, nonce);
+    return !frame.empty() && WriteAll(out, frame.data(), frame.size());
 }
 
 RecordRead ReadRecord(std::FILE* in, Aead& records, const Header& header, uint64_t index, Record* record) {
@@ -227,7 +251,7 @@ bool DataSealer::Write(const uint8_t* bytes, size_t n) {
         if (fill == chunk_size) {
             // More follows: the full chunk is not the last one.
             uint8_t nonce[kNonceSize];
-            ChunkNonce(chunk, false, nonce);
+            DataChunkNonce(chunk, false, nonce);
             std::span<uint8_t> plain(buffer.data(), fill);
             if (!aead.Seal(nonce, {}, plain, plain, buffer.data() + fill) || !WriteAll(out, buffer.data(), fill + kTagSize)) {
                 return false;
@@ -255,7 +279,7 @@ bool DataSealer::Restart() {
 
 bool DataSealer::Finish() {
     uint8_t nonce[kNonceSize];
-    ChunkNonce(chunk, true, nonce);
+    DataChunkNonce(chunk, true, nonce);
     std::span<uint8_t> plain(buffer.data(), fill);
     if (!aead.Seal(nonce, {}, plain, plain, buffer.data() + fill) || !WriteAll(out, buffer.data(), fill + kTagSize)) {
         return false;
@@ -293,7 +317,7 @@ size_t DataOpener::Read(uint8_t* destination, size_t n) {
                 break;
             }
             uint8_t nonce[kNonceSize];
-            ChunkNonce(chunk, chunk + 1 == chunks, nonce);
+            DataChunkNonce(chunk, chunk + 1 == chunks, nonce);
             std::span<uint8_t> sealed(buffer.data(), size);
             if (!aead.Open(nonce, {}, sealed, sealed, buffer.data() + size)) {
                 damaged = true;

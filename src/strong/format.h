@@ -106,7 +106,16 @@ struct Record {
     bool Compressed() const { return (flags & kFlagCompressed) != 0; }
 };
 
-// Seals record as the entry at position index and writes its frame. False when writing fails.
+// The record's body in plain: its fields, then zeros up to a multiple of kBodyAlign.
+std::vector<uint8_t> EncodeRecordBody(const Record& record);
+// The associated data that binds a frame to its archive and position.
+std::vector<uint8_t> RecordAssociatedData(const Header& header, uint64_t index, const uint8_t head[kFrameHeadSize]);
+// The frame of record at position index, sealed under records with the given nonce (empty
+// when the name is too long or sealing fails).
+std::vector<uint8_t> EncodeRecordFrame(Aead& records, const Header& header, uint64_t index, const Record& record,
+                                       const uint8_t nonce[kNonceSize]);
+// Seals record as the entry at position index with a random nonce and writes its frame.
+// False when that fails.
 [[nodiscard]] bool WriteRecord(std::FILE* out, Aead& records, const Header& header, uint64_t index, const Record& record);
 
 enum class RecordRead {
@@ -125,6 +134,8 @@ RecordRead ReadRecord(std::FILE* in, Aead& records, const Header& header, uint64
 
 // Sealed length of a stream of n bytes.
 uint64_t SealedLength(uint64_t n, uint32_t chunk_size);
+// The nonce of data chunk number `chunk`.
+void DataChunkNonce(uint64_t chunk, bool last, uint8_t nonce[kNonceSize]);
 
 // Seals the bytes written to it into out as they come, holding back one chunk so that
 // the last one can be marked. Every Begin and Restart draws a new data key, so no nonce is
