@@ -318,8 +318,14 @@ void ChangeStrongPassword(Context& cx, const char* archive_name, const char* new
         platform::File probe = platform::OpenFile(cx.archive.name, "rb");
         uint32_t offset = 0;
         bool locked = false;
-        if (probe && archive::FindMarker(probe.get(), &offset, &locked) == archive::MarkerSearch::kFound) {
+        const archive::MarkerSearch kind =
+            probe ? archive::FindMarker(probe.get(), &offset, &locked) : archive::MarkerSearch::kNone;
+        if (kind == archive::MarkerSearch::kFound) {
             Fail(cx.session, Status::kUnsupported);
+            return;
+        }
+        if (kind == archive::MarkerSearch::kUnreadable) {
+            Fail(cx.session, Status::kIoError);
             return;
         }
     }

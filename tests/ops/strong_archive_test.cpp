@@ -263,3 +263,74 @@ TEST(StrongArchiveTest, UpdateDeleteAndChangeOfPassword) {
 
 }  // namespace
 }  // namespace hedgerow::ops
+
+namespace hedgerow::ops {
+namespace {
+
+using namespace hedgerow::testing;
+
+// Creation, update, deletion and change of password with each write, rename, create and
+// read failing in turn: the operation fails, the archive stays byte for byte as it was (or,
+// new, is not there), and no temporary file is left.
+TEST(StrongArchiveTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
+    using platform::FaultKind;
+    enum Op { kCreate, kUpdate, kDelete, kRekey };
+    static const char* const op_names[] = {"create", "update", "delete", "rekey"};
+    for (Op op : {kCreate, kUpdate, kDelete, kRekey}) {
+        int walked = 0;
+        for (FaultKind kind : {FaultKind::kWrite, FaultKind::kRename, FaultKind::kCreate, FaultKind::kRead}) {
+            for (int n = 0;; ++n) {
+                SCOPED_TRACE(std::string(op_names[op]) + " kind " + std::to_string(static_cast<int>(kind)) + " n " +
+                             std::to_string(n));
+                Host h;
+                h.AddFile("a.txt", TextBytes(90000, 1));
+                h.AddFile("b.bin", RandomBytes(20000, 2));
+                const HidFileSettings s = MakeSettings(kStrong, "pw");
+                if (op != kCreate) {
+                    archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
+                    FastKeys(h);
+                    SetInputPath(h.st.session, (h.dir / "in").c_str());
+                    ASSERT_EQ(h.Compress({"a.txt", "b.bin"}), arOk);
+                    ASSERT_EQ(h.Open(s), arOk);
+                }
+                h.AddFile("a.txt", TextBytes(5000, 3));
+                const std::vector<uint8_t> before = op == kCreate ? std::vector<uint8_t>() : h.ArchiveBytes();
+                platform::FaultPlan plan;
+                plan.fail_at[static_cast<int>(kind)] = n;
+                platform::SetFaultPlan(plan);
+                switch (op) {
+                    case kCreate:
+                        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &s);
+                        FastKeys(h);
+                        SetInputPath(h.st.session, (h.dir / "in").c_str());
+                        h.Compress({"a.txt", "b.bin"});
+                        break;
+                    case kUpdate:
+                        SetInputPath(h.st.session, (h.dir / "in").c_str());
+                        h.Compress({"a.txt"});
+                        break;
+                    case kDelete: h.Delete({"b.bin"}); break;
+                    case kRekey: ChangeStrongPassword(*OpCall(h.st), h.archive.c_str(), "new"); break;
+                }
+                const platform::FaultPlan seen = platform::SetFaultPlan(platform::FaultPlan {});
+                const bool fired = seen.seen[static_cast<int>(kind)] > n;
+                if (!fired) {
+                    EXPECT_EQ(h.st.session.status, arOk);
+                    break;
+                }
+                ++walked;
+                EXPECT_NE(h.st.session.status, arOk);
+                if (op == kCreate) {
+                    EXPECT_FALSE(std::filesystem::exists(h.archive));
+                } else {
+                    EXPECT_EQ(h.ArchiveBytes(), before);
+                }
+                EXPECT_TRUE(h.Strays().empty());
+            }
+        }
+        RecordProperty(std::string(op_names[op]) + "_points", walked);
+    }
+}
+
+}  // namespace
+}  // namespace hedgerow::ops
