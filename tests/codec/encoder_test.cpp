@@ -241,10 +241,10 @@ TEST(EncoderTest, TwelveThousandTwoHundredEightyNinthSymbolStartsABlock) {
         st->stream.cipher_id = crypto::kCipherNone;
         InitMatchState(*st->encoder.tables);
         StartEncoder(*st->encoder.tables, st->stream);
-        ResetCopyState(*st->encoder.tables);
+        ResetCopyState(st->encoder.tables->coder);
         InitBitWriter(st->stream);
         Encode(*st->encoder.tables, st->stream);
-        EXPECT_EQ(st->encoder.tables->pending, size == 12288 ? 12288u : 1u);
+        EXPECT_EQ(st->encoder.tables->coder.pending, size == 12288 ? 12288u : 1u);
         ASSERT_TRUE(FinishEncoding(*st->encoder.tables, st->stream));
         const Symbols symbols = SymbolReader(testing::Contents(dst.f)).ReadAll(size);
         EXPECT_EQ(symbols.size(), size);
@@ -262,7 +262,7 @@ std::vector<int> Lengths(const TreeNode* nodes, int n) {
 TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
     auto st = NewState(crypto::kCipherNone);
     ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
-    EncoderTables& t = *st->encoder.tables;
+    BlockCoder& t = st->encoder.tables->coder;
     struct PadCase {
         std::vector<int> used;
         std::vector<int> coded;  // symbols that must get length 1
@@ -271,7 +271,7 @@ TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
     for (const auto& c : cases) {
         for (auto& node : t.distance_nodes) node.freq = 0;
         for (int s : c.used) t.distance_nodes[s].freq = 9;
-        BuildTree(*st->encoder.tables, CodeKind::kDistance);
+        BuildTree(t, CodeKind::kDistance);
         std::vector<int> expected(kDistanceSymbols, 0);
         for (int s : c.coded) expected[static_cast<size_t>(s)] = 1;
         EXPECT_EQ(Lengths(t.distance_nodes, kDistanceSymbols), expected);
@@ -281,7 +281,7 @@ TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
 TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
     auto st = NewState(crypto::kCipherNone);
     ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
-    EncoderTables& t = *st->encoder.tables;
+    BlockCoder& t = st->encoder.tables->coder;
     // Fibonacci frequencies give a tree as deep as the alphabet; limits 7 and 15 must cut it.
     for (auto code : {CodeKind::kLength, CodeKind::kRepeat}) {
         TreeDescriptor& d = t.trees[static_cast<int>(code)];
@@ -294,7 +294,7 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
             a = b;
             b = c;
         }
-        BuildTree(*st->encoder.tables, code);
+        BuildTree(t, code);
         double kraft = 0;
         int prev_len = 99;
         for (int i = 0; i < d.alphabet_size; ++i) {

@@ -1,0 +1,400 @@
+// block_coder.cpp -- the block writer that every encoder level shares: copy forms, prefix
+// code construction with a length limit, code-length runs, and the coded symbols.
+#include "codec/block_coder.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "codec/stream.h"
+
+namespace hedgerow::codec {
+
+namespace {
+
+TreeDescriptor& Tree(BlockCoder& t, CodeKind code) { return t.trees[static_cast<int>(code)]; }
+
+inline void PushDistance(BlockCoder& t, uint32_t distance) {
+    t.ring[t.ring_pointer & 3u] = distance;
+    ++t.ring_pointer;
+}
+
+// ---- Code construction ----------------------------------------------------------------
+
+// Smaller frequency first; on equal frequency the shallower subtree first.
+inline bool Smaller(const TreeNode* nodes, const uint8_t* depth, int a, int b) {
+    return nodes[a].freq < nodes[b].freq || (nodes[a].freq == nodes[b].freq && depth[a] <= depth[b]);
+}
+
+void SiftDown(BlockCoder& t, const TreeNode* nodes, int k) {
+    const int v = t.heap[k];
+    int j = k << 1;
+    while (j <= t.heap_len) {
+        if (j < t.heap_len && Smaller(nodes, t.depth, t.heap[j + 1], t.heap[j])) ++j;
+        if (Smaller(nodes, t.depth, v, t.heap[j])) break;
+        t.heap[k] = t.heap[j];
+        k = j;
+        j <<= 1;
+    }
+    t.heap[k] = v;
+}
+
+// Lengths from the finished tree. Nodes deeper than the limit are counted as overflow
+// (internal ones too: each pair of overflows costs one repair step), then leaves are moved
+// until the code fits, and the lengths are handed out again, longest to least frequent.
+void AssignLengths(BlockCoder& t, TreeDescriptor& d) {
+    TreeNode* nodes = d.nodes;
+    const int limit = d.length_limit;
+    std::fill(std::begin(t.length_count), std::end(t.length_count), uint16_t{0});
+    nodes[t.heap[t.heap_max]].length = 0;
+    int overflow = 0;
+    for (int h = t.heap_max + 1; h < kHeapSize; ++h) {
+        const int n = t.heap[h];
+        int bits = nodes[nodes[n].parent].length + 1;
+        if (bits > limit) {
+            bits = limit;
+            ++overflow;
+        }
+        nodes[n].length = static_cast<uint16_t>(bits);
+        if (n > d.largest_symbol) continue;
+        ++t.length_count[bits];
+    }
+    if (overflow == 0) return;
+    do {
+        int bits = limit - 1;
+        while (t.length_count[bits] == 0) --bits;
+        --t.length_count[bits];
+        t.length_count[bits + 1] += 2;
+        --t.length_count[limit];
+        overflow -= 2;
+    } while (overflow > 0);
+    int h = kHeapSize;
+    for (int bits = limit; bits != 0; --bits) {
+        int n = t.length_count[bits];
+        while (n != 0) {
+            const int m = t.heap[--h];
+            if (m > d.largest_symbol) continue;
+            nodes[m].length = static_cast<uint16_t>(bits);
+            --n;
+        }
+    }
+}
+
+void AssignCodes(const BlockCoder& t, TreeDescriptor& d) {
+    uint32_t next[kMaxCodeLength + 2] = {};
+    uint32_t code = 0;
+    for (int bits = 1; bits <= kMaxCodeLength; ++bits) {
+        code = (code + t.length_count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    for (int n = 0; n <= d.largest_symbol; ++n) {
+        const int len = d.nodes[n].length;
+        if (len != 0) d.nodes[n].code = static_cast<uint16_t>(next[len]++);
+    }
+}
+
+// ---- Code-length lists ------------------------------------------------------------------
+
+// Cuts a list of code lengths into runs and hands each length-code symbol to emit(symbol,
+// extra bits, extra value).
+template <typename Emit>
+void WalkRuns(const TreeNode* nodes, int size, Emit&& emit) {
+    int previous = -1;
+    int max_count = nodes[0].length == 0 ? 138 : 7;
+    int min_count = nodes[0].length == 0 ? 3 : 4;
+    int n = 0;
+    while (n < size) {
+        const int current = nodes[n].length;
+        int count = 1;
+        while (n + count < size && count < max_count && nodes[n + count].length == current) ++count;
+        n += count;
+        if (count < min_count) {
+            for (int i = 0; i < count; ++i) emit(current, 0, 0);
+        } else if (current != 0) {
+            if (current != previous) {
+                emit(current, 0, 0);
+                --count;
+            }
+            emit(kRepeatPrevious, 2, count - 3);
+        } else if (count <= 10) {
+            emit(kZeros3To10, 3, count - 3);
+        } else {
+            emit(kZeros11To138, 7, count - 11);
+        }
+        previous = current;
+        if (n < size) {
+            const int next = nodes[n].length;
+            if (next == 0) {
+                max_count = 138;
+                min_count = 3;
+            } else if (next == current) {
+                max_count = 6;
+                min_count = 3;
+            } else {
+                max_count = 7;
+                min_count = 4;
+            }
+        }
+    }
+}
+
+void ScanLengths(BlockCoder& t, const TreeDescriptor& d) {
+    WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int, int) { ++t.length_nodes[symbol].freq; });
+}
+
+void SendLengths(StreamState& s, const BlockCoder& t, const TreeDescriptor& d) {
+    WalkRuns(d.nodes, d.alphabet_size, [&](int symbol, int extra_bits, int extra) {
+        const TreeNode& node = t.length_nodes[symbol];
+        PutBits(s, node.length, node.code);
+        if (extra_bits != 0) PutBits(s, extra_bits, static_cast<uint32_t>(extra));
+    });
+}
+
+// The stream layer's bit writer with its state in registers, for the symbols of a block:
+// whole 32-bit words go into the output buffer while there is room and the packed count is
+// below the unpacked size; everything else takes the stream layer's byte path, so the
+// bytes and the buffer flushes are the same as with PutBits.
+class BitSink {
+public:
+    explicit BitSink(StreamState& s) : s_(s), acc_(s.bit_buffer), count_(s.bit_count) {}
+    ~BitSink() {
+        Drain();
+        s_.bit_buffer = acc_;
+        s_.bit_count = count_;
+    }
+    BitSink(const BitSink&) = delete;
+    BitSink& operator=(const BitSink&) = delete;
+
+    void Put(int n, uint32_t value) {
+        acc_ = (acc_ << n) | (value & ((1u << n) - 1u));
+        count_ += n;
+        if (count_ >= 32) Word();
+    }
+    void Code(const TreeNode& node) { Put(node.length, node.code); }
+    void Extra(int bits, uint32_t value) {
+        if (bits != 0) Put(bits, value);
+    }
+
+private:
+    void Word() {
+        StreamState& s = s_;
+        if (s.out_fill + 4 <= static_cast<uint32_t>(kOutBufferSize) && s.packed_count < s.unpacked_size) {
+            count_ -= 32;
+            const auto w = static_cast<uint32_t>(acc_ >> count_);
+            uint8_t* out = s.out_buffer.get() + s.out_fill;
+            out[0] = static_cast<uint8_t>(w >> 24);
+            out[1] = static_cast<uint8_t>(w >> 16);
+            out[2] = static_cast<uint8_t>(w >> 8);
+            out[3] = static_cast<uint8_t>(w);
+            s.out_fill += 4;
+        } else {
+            Drain();
+        }
+    }
+    void Drain() {
+        StreamState& s = s_;
+        while (count_ >= 8) {
+            count_ -= 8;
+            if (s.packed_count < s.unpacked_size) {
+                PutByte(s_, static_cast<uint8_t>(acc_ >> count_));
+            } else {
+                s.not_worth_it = true;
+            }
+        }
+    }
+
+    StreamState& s_;
+    uint64_t acc_;
+    int32_t count_;
+};
+
+// Slot of every length value and of the distances below 256 KiB, the same for every
+// archive: filled once per process rather than for each operation's tables. Past 256 KiB
+// every slot spans 64 KiB.
+inline constexpr uint32_t kNearDistances = 262144;
+struct SlotTables {
+    uint8_t distance[kNearDistances];  // distance - 1 -> distance slot (0..35)
+    uint8_t length[256];            // length value -> length slot
+
+    SlotTables() {
+        uint32_t v = 0;
+        for (int r = 0; r < kRepeatSymbols; ++r)
+            for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) length[v++] = static_cast<uint8_t>(r);
+        v = 0;
+        for (int d = 0; d < 36; ++d)
+            for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) distance[v++] = static_cast<uint8_t>(d);
+    }
+};
+
+const SlotTables& Slots() {
+    static const SlotTables slots;
+    return slots;
+}
+
+inline uint32_t DistanceSlot(const SlotTables& slots, uint32_t d) {
+    return d < kNearDistances ? slots.distance[d] : 36 + ((d - kNearDistances) >> 16);
+}
+static_assert(kDistanceBase[36] == kNearDistances && kDistanceExtra[36] == 16);
+
+// Slot of a short copy's distance - 1 (0..255).
+inline uint32_t ShortSlot(uint32_t d) {
+    uint32_t k = 7;
+    while (kShortBase[k] > d) --k;
+    return k;
+}
+
+}  // namespace
+
+void InitBlockCoder(BlockCoder& t) {
+    t.trees[0] = {t.main_nodes, kMainSymbols, kMaxCodeLength, 0};
+    t.trees[1] = {t.distance_nodes, kDistanceSymbols, kMaxCodeLength, 0};
+    t.trees[2] = {t.repeat_nodes, kRepeatSymbols, kMaxCodeLength, 0};
+    t.trees[3] = {t.length_nodes, kLengthCodeSymbols, kLengthCodeLimit, 0};
+}
+
+void ResetCopyState(BlockCoder& t) {
+    std::fill(std::begin(t.ring), std::end(t.ring), 0u);
+    t.ring_pointer = 0;
+    t.last_length = 0;
+    t.last_distance = 0;
+    t.pending = 0;
+}
+
+void EmitCopy(StreamState& s, BlockCoder& t, uint32_t length, uint32_t distance) {
+    const uint32_t adjusted = length - (distance >= kBonusDistance1) - (distance >= kBonusDistance2);
+    if (adjusted == t.last_length && distance == t.last_distance) {
+        AddSymbol(s, t, kSymCopyAgain, 0);
+        PushDistance(t, distance);
+        return;
+    }
+    uint32_t k = 1;
+    while (k <= 4 && t.ring[(t.ring_pointer - k) & 3u] != distance) ++k;
+    if (k <= 4) {
+        AddSymbol(s, t, kSymCopyAgain + k, adjusted - 2 - (distance >= kRecentBonusDistance));
+    } else {
+        AddSymbol(s, t, kSymLongFirst + adjusted, distance);
+    }
+    t.last_length = adjusted;
+    t.last_distance = distance;
+    PushDistance(t, distance);
+}
+
+void EmitShortCopy(StreamState& s, BlockCoder& t, uint32_t distance) {
+    if (t.last_length == 2 && distance == t.last_distance) {
+        AddSymbol(s, t, kSymCopyAgain, 0);
+    } else {
+        AddSymbol(s, t, kSymShortFirst + ShortSlot(distance - 1), distance);
+        t.last_length = 2;
+        t.last_distance = distance;
+    }
+    PushDistance(t, distance);
+}
+
+void BuildTree(BlockCoder& t, CodeKind code) {
+    TreeDescriptor& d = Tree(t, code);
+    TreeNode* nodes = d.nodes;
+    t.heap_len = 0;
+    t.heap_max = kHeapSize;
+    int largest = -1;
+    for (int n = 0; n < d.alphabet_size; ++n) {
+        if (nodes[n].freq != 0) {
+            t.heap[++t.heap_len] = n;
+            largest = n;
+            t.depth[n] = 0;
+        } else {
+            nodes[n].length = 0;
+        }
+    }
+    // A code needs two symbols: pad with symbol largest + 1 (while that is below 2) or 0.
+    while (t.heap_len < 2) {
+        const int node = largest < 2 ? ++largest : 0;
+        t.heap[++t.heap_len] = node;
+        nodes[node].freq = 1;
+        t.depth[node] = 0;
+    }
+    d.largest_symbol = largest;
+    for (int k = t.heap_len / 2; k >= 1; --k) SiftDown(t, nodes, k);
+    int node = d.alphabet_size;
+    do {
+        const int n = t.heap[1];
+        t.heap[1] = t.heap[t.heap_len--];
+        SiftDown(t, nodes, 1);
+        const int m = t.heap[1];
+        t.heap[--t.heap_max] = n;
+        t.heap[--t.heap_max] = m;
+        nodes[node].freq = static_cast<uint16_t>(nodes[n].freq + nodes[m].freq);
+        t.depth[node] = static_cast<uint8_t>(std::max(t.depth[n], t.depth[m]) + 1);
+        nodes[n].parent = nodes[m].parent = static_cast<uint16_t>(node);
+        t.heap[1] = node++;
+        SiftDown(t, nodes, 1);
+    } while (t.heap_len >= 2);
+    t.heap[--t.heap_max] = t.heap[1];
+    AssignLengths(t, d);
+    AssignCodes(t, d);
+}
+
+void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
+    const SlotTables& slots = Slots();
+    for (auto& node : t.main_nodes) node.freq = 0;
+    for (auto& node : t.distance_nodes) node.freq = 0;
+    for (auto& node : t.repeat_nodes) node.freq = 0;
+    for (auto& node : t.length_nodes) node.freq = 0;
+    const uint32_t last_symbol = more ? kSymEndOfBlock : 0;
+    ++t.main_nodes[last_symbol].freq;
+    for (uint32_t i = 0; i < t.pending; ++i) {
+        const uint32_t sym = t.symbols[i];
+        if (sym <= kSymCopyAgain) {
+            ++t.main_nodes[sym].freq;
+        } else if (sym < kSymShortFirst) {
+            ++t.main_nodes[sym].freq;
+            ++t.repeat_nodes[slots.length[t.values[i]]].freq;
+        } else if (sym < kSymEndOfBlock) {
+            ++t.main_nodes[sym].freq;
+        } else {
+            ++t.main_nodes[kSymLongFirst + slots.length[sym - kSymLongFirst - 3]].freq;
+            ++t.distance_nodes[DistanceSlot(slots, t.values[i] - 1)].freq;
+        }
+    }
+    BuildTree(t, CodeKind::kMain);
+    BuildTree(t, CodeKind::kDistance);
+    BuildTree(t, CodeKind::kRepeat);
+    ScanLengths(t, Tree(t, CodeKind::kMain));
+    ScanLengths(t, Tree(t, CodeKind::kDistance));
+    ScanLengths(t, Tree(t, CodeKind::kRepeat));
+    BuildTree(t, CodeKind::kLength);
+
+    PutBits(s, 2, 0);  // LZ block, lengths not kept
+    for (int i = 0; i < kLengthCodeSymbols; ++i) PutBits(s, 4, t.length_nodes[i].length);
+    SendLengths(s, t, Tree(t, CodeKind::kMain));
+    SendLengths(s, t, Tree(t, CodeKind::kDistance));
+    SendLengths(s, t, Tree(t, CodeKind::kRepeat));
+
+    BitSink out(s);
+    for (uint32_t i = 0; i < t.pending; ++i) {
+        const uint32_t sym = t.symbols[i];
+        const uint32_t value = t.values[i];
+        if (sym <= kSymCopyAgain) {
+            out.Code(t.main_nodes[sym]);
+        } else if (sym < kSymShortFirst) {
+            out.Code(t.main_nodes[sym]);
+            const uint32_t slot = slots.length[value];
+            out.Code(t.repeat_nodes[slot]);
+            out.Extra(kLengthExtra[slot], value - kLengthBase[slot]);
+        } else if (sym < kSymEndOfBlock) {
+            out.Code(t.main_nodes[sym]);
+            const uint32_t k = sym - kSymShortFirst;
+            out.Extra(kShortExtra[k], value - 1 - kShortBase[k]);
+        } else {
+            const uint32_t length = sym - kSymLongFirst - 3;
+            const uint32_t slot = slots.length[length];
+            out.Code(t.main_nodes[kSymLongFirst + slot]);
+            out.Extra(kLengthExtra[slot], length - kLengthBase[slot]);
+            const uint32_t d = value - 1;
+            const uint32_t dslot = DistanceSlot(slots, d);
+            out.Code(t.distance_nodes[dslot]);
+            out.Extra(kDistanceExtra[dslot], d - kDistanceBase[dslot]);
+        }
+    }
+    out.Code(t.main_nodes[last_symbol]);
+}
+
+}  // namespace hedgerow::codec

@@ -1,0 +1,87 @@
+// encoder_chains.h -- the match finders of every level but 5: hash chains over a window
+// of up to the decoder's 1 MiB, searched greedily (levels 1 and 2, which also skip ahead
+// through data that does not match) or lazily over one or two steps (3, 4 and 6 to 9),
+// with the recent distances tried first. Their symbols go to the shared block coder, so
+// the stream is the one the decoder reads; the limits per level are in kChainLevels.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <type_traits>
+
+#include "codec/block_coder.h"
+#include "codec/stream.h"
+
+namespace hedgerow::codec {
+
+inline constexpr int kStoreLevel = 0;     // no compression: every file stored
+inline constexpr int kFastestLevel = 1;
+inline constexpr int kDefaultLevel = 5;   // the encoder of encoder.h
+inline constexpr int kBestLevel = 9;
+
+// Search limits of one level (in the manner of a deflate configuration table).
+struct ChainParameters {
+    uint8_t hash_bits;        // head table of 2^hash_bits positions
+    uint8_t hash_bytes;       // bytes hashed: 3 (every copy can be found) or 4 (faster)
+    uint8_t lazy;             // 0 greedy, 1 or 2: a copy waits while the next step finds a better one
+    uint8_t skip_shift;       // greedy: after 2^skip_shift misses in a row, step over more bytes (0: never)
+    uint32_t chain_limit;     // candidates tried per search
+    uint32_t nice_length;     // a copy this long ends the search
+    uint32_t insert_limit;    // positions inside copies longer than this are not hashed (0: all are)
+    uint32_t window_bits;     // farthest distance searched: 2^window_bits (at most 20)
+};
+
+// Rows 0..9 by level; rows 0 and 5 are not searched with (store, and encoder.h).
+//                                    hash  bytes lazy skip chain  nice insert window
+inline constexpr std::array<ChainParameters, 10> kChainLevels = {{
+    {0, 0, 0, 0, 0, 0, 0, 0},
+    {15, 4, 0, 5, 1, 32, 16, 16},
+    {16, 4, 0, 6, 4, 64, 32, 18},
+    {16, 4, 1, 0, 8, 64, 0, 18},
+    {17, 4, 1, 0, 24, 128, 0, 19},
+    {0, 0, 0, 0, 0, 0, 0, 0},
+    {17, 3, 1, 0, 128, 258, 0, 20},
+    {18, 3, 2, 0, 256, 258, 0, 20},
+    {18, 3, 2, 0, 1024, 258, 0, 20},
+    {18, 3, 2, 0, 4096, 258, 0, 20},
+}};
+
+inline constexpr uint32_t kChainMaxWindowBits = 20;
+inline constexpr uint32_t kChainMaxHashBits = 18;
+// The window holds the farthest distance and a read piece of the same size.
+inline constexpr uint32_t kChainWindow = 2u << kChainMaxWindowBits;
+inline constexpr uint32_t kChainSlack = 64;  // zero bytes behind the data: hashes and wide loads
+inline constexpr uint32_t kChainMinLookahead = 262 + 8;
+
+// One level's match finder state. Positions in head and prev are counted from the first
+// byte this state ever saw (plus one), across files, and only grow: anything below the
+// current file's start is not part of it, so the tables need no clearing between files,
+// and a file's output never depends on the files before it. After 2 GiB the count starts
+// again on cleared tables.
+struct ChainTables {
+    uint8_t window[kChainWindow + kChainSlack];  // source bytes from `origin` on
+    uint32_t head[1u << kChainMaxHashBits];      // newest position per hash
+    uint32_t prev[1u << kChainMaxWindowBits];    // previous position with the same hash, by position mod size
+    BlockCoder coder;                            // pending symbols, copy state and block writer
+    uint32_t origin;                             // position of window[0]
+    uint32_t next_start;                         // where the next file's positions begin
+};
+static_assert(std::is_trivially_default_constructible_v<ChainTables> && std::is_trivially_destructible_v<ChainTables>,
+              "the tables are made by zero-filled allocation and released with std::free");
+
+struct FreeChainTablesMemory {
+    void operator()(ChainTables* tables) const noexcept { std::free(tables); }
+};
+
+// Compresses source_file into the pending symbols and the stream's packed output as one
+// payload (without the decision to store, which CompressSource makes); level is 1..4 or
+// 6..9. Stops early once the packed output has reached the source's size (not_worth_it),
+// and at a failure or a cancel kept in the status word. False when the status word is set.
+[[nodiscard]] bool EncodeWithChains(ChainTables& t, StreamState& s, int level);
+
+// Bytes of the tables a level touches (window, head, prev and the block coder): what one
+// worker's encoder costs at that level.
+size_t ChainTablesFootprint(int level);
+
+}  // namespace hedgerow::codec
