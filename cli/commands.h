@@ -22,6 +22,10 @@ struct Options {
     bool lock = false;
     bool names_only = false;
     std::string input_dir;
+    int level = -2;                       // -0 .. -9 or --level; -2: not given (the library's default)
+
+    // a, x, e
+    int threads = 0;                      // -T: workers; 0: one per online core
 
     // l
     bool json = false;

@@ -259,6 +259,13 @@ HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password
     settings.lock_headers = lock_headers ? 1 : 0;
     CopyPassword(settings.data_password, sizeof settings.data_password, data_password);
     CopyPassword(settings.header_password, sizeof settings.header_password, header_password);
+    HidFileExtension extension {};
+    extension.tag = HEDGEROW_EXTENSION_TAG;
+    extension.tag_check = ~uint32_t{HEDGEROW_EXTENSION_TAG};
+    extension.size = sizeof extension;
+    extension.level = Host().level;
+    extension.workers = Host().workers;
+    std::memcpy(settings.reserved1, &extension, sizeof extension);
     return settings;
 }
 

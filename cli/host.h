@@ -38,6 +38,8 @@ struct HostContext {
     bool verbose = false;
     Overwrite overwrite = Overwrite::kAsk;
     bool adding = false;  // the replace query comes from an update (entry, disk file)
+    int32_t level = HEDGEROW_LEVEL_DEFAULT;  // compression level for the settings' extension block
+    int32_t workers = 0;                     // workers for the block; 0: one per online core
 
     // The data password: where it comes from, and whether asking again is allowed.
     PasswordSource data_source {"", "HEDGEROW_PASSWORD", "Password", "--password-file"};

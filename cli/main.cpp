@@ -35,6 +35,12 @@ void PasswordOptions(CLI::App& app, Options& o) {
     HeaderPasswordOption(app, o);
 }
 
+void ThreadsOption(CLI::App& app, Options& o) {
+    app.add_option("-T,--threads", o.threads, "Work on N files at once (default: one per online core)")
+        ->check(CLI::Range(1, HEDGEROW_MAX_WORKERS))
+        ->type_name("N");
+}
+
 void SetUpAdd(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
     app.add_option("files", o.names, "Files and directories to add (directories are walked)")
@@ -44,6 +50,13 @@ void SetUpAdd(CLI::App& app, Options& o) {
                    "Cipher for the new entries: none, des, 3des or idea (default: the archive's own, idea for a new one)")
         ->check(CLI::IsMember({"none", "des", "3des", "idea"}))
         ->type_name("CIPHER");
+    app.add_option("--level", o.level, "Compression level: 1 (fastest) to 9 (smallest), 0 stores; default 5 (also -0 ... -9)")
+        ->check(CLI::Range(0, 9))
+        ->type_name("N");
+    for (int level = 0; level <= 9; ++level) {
+        app.add_flag_callback("-" + std::to_string(level), [&o, level] { o.level = level; })->group("");
+    }
+    ThreadsOption(app, o);
     app.add_flag("--lock", o.lock, "Encipher the entry headers with a header password (names become unreadable)");
     app.add_flag("--names-only", o.names_only, "Store bare file names, without directories");
     app.add_option("-C,--input-dir", o.input_dir, "Take the files relative to DIR")->type_name("DIR");
@@ -68,6 +81,7 @@ void SetUpList(CLI::App& app, Options& o) {
 void SetUpExtract(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
     app.add_option("masks", o.names, "Entries to extract (wildcards * and ?; default: all)")->type_name("MASK");
+    ThreadsOption(app, o);
     app.add_option("-o,--output", o.output_dir, "Extract below DIR (default: the current directory)")
         ->type_name("DIR");
     app.add_option("--prefix", o.prefix, "Remove PREFIX from the front of stored names")->type_name("PREFIX");
@@ -167,6 +181,8 @@ int Main(int argc, char** argv) {
     HostContext& h = Host();
     h.quiet = o.quiet;
     h.verbose = o.verbose;
+    h.level = o.level == 0 ? HEDGEROW_LEVEL_STORE : o.level < 0 ? HEDGEROW_LEVEL_DEFAULT : o.level;
+    h.workers = o.threads;
     h.data_source.file = o.password_file;
     h.header_source.file = o.header_password_file;
     CatchInterrupts();

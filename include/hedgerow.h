@@ -82,6 +82,7 @@ extern "C" {
 #define arUnsupported           9970  /* the request needs a feature this build does not have */
 #define arAlwaysLocked          9971  /* a strong archive's records are always enciphered: nothing to lock or unlock */
 #define arDamagedEntries        9972  /* extraction left out damaged entries of a strong archive; the others are whole */
+#define arBadSettings           9973  /* the settings' extension block holds a value out of range */
 #define arNotAnArchive          9999  /* the file is not an archive: no marker record found */
 #define arSfxFailed             32768 /* the self-extractor module's GetSfxHead2 failed */
 
@@ -194,8 +195,39 @@ typedef struct HidFileSettings {
     uint8_t  sfx_parameters[2076];/* handed to the self-extractor module; word 2 selects disk spanning */
     char     data_password[256];  /* zero-terminated */
     char     header_password[256];/* zero-terminated */
-    uint8_t  reserved1[524];
+    uint8_t  reserved1[524];      /* zero, or a HidFileExtension (below) */
 } HidFileSettings;
+
+/* The extension block: an overlay of HidFileSettings.reserved1 that carries
+ * settings the original block has no field for. It counts only when tag is
+ * HEDGEROW_EXTENSION_TAG and tag_check its bitwise complement; any other
+ * bytes there (zeros, or whatever a host left) give every default. In a block
+ * that counts, a zero field means that field's default, and a value out of
+ * range makes InitHidFile and CreateHidFile fail with arBadSettings. Copy it
+ * in with memcpy (reserved1 has no alignment of its own); all fields are in
+ * the machine's byte order.
+ *
+ *   level    compression of the files an archive operation writes: 1 (fastest)
+ *            to 9 (smallest); 0: the default, 5; HEDGEROW_LEVEL_STORE: stored
+ *            without compression. Every level writes the same stream format:
+ *            every reader of the format reads every level.
+ *   workers  files compressed, or entries expanded, at once:
+ *            1 to HEDGEROW_MAX_WORKERS; 0: one per online processor core. The
+ *            archive's bytes do not depend on it, and callbacks come from the
+ *            calling thread in the same order whatever it is.
+ *   reserved zero; later fields take their place, with zero as their default. */
+#define HEDGEROW_EXTENSION_TAG  0x31584548u  /* "HEX1" in little-endian bytes */
+#define HEDGEROW_LEVEL_STORE    (-1)
+#define HEDGEROW_LEVEL_DEFAULT  0
+#define HEDGEROW_MAX_WORKERS    64
+typedef struct HidFileExtension {
+    uint32_t tag;                /* HEDGEROW_EXTENSION_TAG */
+    uint32_t tag_check;          /* ~HEDGEROW_EXTENSION_TAG */
+    uint32_t size;               /* sizeof(HidFileExtension): 524; 0 is taken as 524 */
+    int32_t  level;              /* -1 (store), 0 (default: 5), 1..9 */
+    int32_t  workers;            /* 0 (one per online core), 1..HEDGEROW_MAX_WORKERS */
+    uint32_t reserved[126];      /* zero */
+} HidFileExtension;
 
 /* One listed archive entry. On 32-bit platforms the fields follow each other
  * without gaps; on 64-bit platforms the two pointers are 8 bytes wide and

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   libgcrypt20-dev                    # Argon2id, ChaCha20-Poly1305, HMAC-SHA-256 of strong archives
-  libssl-dev zlib1g-dev libbotan-2-dev libsodium-dev  # peers of the cross-checks
+  libssl-dev zlib1g-dev libbotan-2-dev libsodium-dev liblzma-dev  # peers of the cross-checks
   libcli11-dev nlohmann-json3-dev
   imagemagick sox                    # make and read back the carriers of the hiding tests
 )

@@ -25,6 +25,8 @@ inline constexpr size_t kStrongKeySize = 32;
 inline constexpr size_t kStrongSaltSize = 16;
 inline constexpr int kArchiveNameCapacity = 261;
 inline constexpr int kPasswordCapacity = 256;
+inline constexpr int32_t kDefaultLevel = 5;   // the level of the encoder the format describes
+inline constexpr int32_t kBestLevel = 9;
 
 struct ArchiveState {
     char name[kArchiveNameCapacity] = {};                       // empty: nothing open
@@ -36,6 +38,8 @@ struct ArchiveState {
     bool new_archive = false;            // CompressFileMaskListHid creates instead of updating
     bool sfx_stub = false;               // a self-extractor program precedes the marker
     uint32_t encoder_parameter = 0;      // handed to the encoder; stays 0
+    int32_t level = kDefaultLevel;       // compression level of written files, 0 (stored) to 9
+    int32_t workers = 0;                 // files or entries worked on at once; 0: one per online core
     uint32_t marker_offset = 0;          // M
     uint32_t marker_body_offset = 0;     // M + 10
     uint32_t marker_body_length = 0;     // 24

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/records.h"
+#include "archive/settings_extension.h"
 #include "crypto/wipe.h"
 #include "names/masks.h"
 #include "names/short_string.h"
@@ -88,6 +89,10 @@ void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidF
     std::memset(a.header_password_decipher, 0, sizeof a.header_password_decipher);
     std::memset(a.header_password_encipher, 0, sizeof a.header_password_encipher);
 
+    if (!TakeSettingsExtension(session, a, s)) {
+        a.name[0] = '\0';  // nothing is named: a later operation must not find the last archive
+        return;
+    }
     a.cipher_id = s.cipher_id;
     a.locked = s.lock_headers != 0;
     CopyBounded(a.data_password, sizeof a.data_password, s.data_password);
@@ -123,6 +128,10 @@ void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidF
 
 void CreateHidFile(Session& session, ArchiveState& a, const char* name, const HidFileSettings* settings) {
     ClearStatus(session);
+    if (settings != nullptr && !TakeSettingsExtension(session, a, *settings)) {
+        a.name[0] = '\0';
+        return;
+    }
     if (settings == nullptr || settings->data_password[0] == '\0') {
         Fail(session, Status::kNoPassword);
         return;

@@ -33,12 +33,13 @@ static_assert(static_cast<uint16_t>(Status::kUnsafeName) == arUnsafeName);
 static_assert(static_cast<uint16_t>(Status::kUnsupported) == arUnsupported);
 static_assert(static_cast<uint16_t>(Status::kAlwaysLocked) == arAlwaysLocked);
 static_assert(static_cast<uint16_t>(Status::kDamagedEntries) == arDamagedEntries);
+static_assert(static_cast<uint16_t>(Status::kBadSettings) == arBadSettings);
 static_assert(static_cast<uint16_t>(Status::kNotAnArchive) == arNotAnArchive);
 static_assert(static_cast<uint16_t>(Status::kSfxFailed) == arSfxFailed);
 
 namespace {
 
-constexpr std::array<std::pair<Status, std::string_view>, 27> kMessages{{
+constexpr std::array<std::pair<Status, std::string_view>, 28> kMessages{{
     {Status::kOk, "Success."},
     {Status::kNotFound, "A file that must exist was not found."},
     {Status::kIoError, "A file could not be opened, created, positioned or read."},
@@ -64,6 +65,7 @@ constexpr std::array<std::pair<Status, std::string_view>, 27> kMessages{{
     {Status::kUnsupported, "The request needs a feature that this build does not have."},
     {Status::kAlwaysLocked, "A strong archive's records are always enciphered: there is nothing to lock or unlock."},
     {Status::kDamagedEntries, "Damaged entries were left out; every other entry was extracted."},
+    {Status::kBadSettings, "A value in the settings' extension block is out of range."},
     {Status::kNotAnArchive, "The file is not an archive."},
     {Status::kSfxFailed, "The self-extractor module failed to write the extractor program."},
 }};

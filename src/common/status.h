@@ -33,6 +33,7 @@ enum class Status : uint16_t {
     kUnsupported = 9970,
     kAlwaysLocked = 9971,
     kDamagedEntries = 9972,
+    kBadSettings = 9973,
     kNotAnArchive = 9999,
     kSfxFailed = 32768,
 };

@@ -50,6 +50,7 @@ bool SkipOrFail(Context& cx, const char* source_path) {
 }
 
 bool Compressor::Allocate() {
+    cx.encoder.level = cx.archive.level;
     if (!codec::AllocOutputBuffer(cx.stream)) return false;
     if (!codec::AllocEncoderTables(cx.encoder, cx.stream)) {
         codec::FreeOutputBuffer(cx.stream);
