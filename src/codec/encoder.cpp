@@ -205,7 +205,7 @@ void Encode(EncoderTables& t, StreamState& s) {
         while (t.lookahead < kSearch.min_lookahead && !t.at_end) {
             // A host that cancelled, or a failed write, ends the file here: what would
             // follow is thrown away, and a large file would keep the host waiting.
-            if (!StreamOk(s)) {
+            if (!KeepGoing(s)) {
                 t.inserted_end = t.pos;  // as at the end: the next file clears these
                 return;
             }

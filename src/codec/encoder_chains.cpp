@@ -164,7 +164,7 @@ void ParseGreedy(Pass& f) {
     uint32_t misses = 0;
     while (i < f.end) {
         if (f.end - i < kChainMinLookahead && !f.at_end) {
-            if (!StreamOk(f.s)) return;
+            if (!KeepGoing(f.s)) return;
             Fill(f, i);
             f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
         }
@@ -191,7 +191,7 @@ void ParseLazy(Pass& f) {
     uint32_t i = 0;
     while (i < f.end) {
         if (f.end - i < kChainMinLookahead && !f.at_end) {
-            if (!StreamOk(f.s)) return;
+            if (!KeepGoing(f.s)) return;
             Fill(f, i);
             f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
         }

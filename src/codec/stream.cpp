@@ -25,6 +25,7 @@ int32_t PadToBlock(int32_t length) { return (length % 8) == 0 ? 0 : 8 - length %
 
 // Reports progress; false (status kCancelled) when the host cancels.
 bool ReportProgress(StreamState& s, int32_t percent, int32_t count) {
+    if (s.stop != nullptr && s.stop->load(std::memory_order_relaxed)) return Fail(s, Status::kCancelled);
     if (s.progress == nullptr || s.progress->proc == nullptr) return true;
     if (s.progress->proc(s.progress->user, percent, count) == 0) return Fail(s, Status::kCancelled);
     return true;

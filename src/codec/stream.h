@@ -5,6 +5,7 @@
 // schedules and reports to the status word and progress procedure it is given.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -41,6 +42,7 @@ struct PackedChannel {
 struct StreamState {
     uint16_t* status = nullptr;         // the status word failures go to (first one kept)
     const CallbackSlot<ProgressProc>* progress = nullptr;  // reported per buffer; null: no reports
+    const std::atomic<bool>* stop = nullptr;  // set by another thread: cancel at the next report (null: none)
     crypto::CipherState cipher;         // key schedules and chain register of the entry data
     const PackedChannel* channel = nullptr;  // packed bytes through this instead of the files
     std::FILE* source_file = nullptr;   // file being compressed
@@ -87,6 +89,13 @@ inline void AttachStream(StreamState& s, uint16_t& status, const CallbackSlot<Pr
 // Records a failure in the stream's status word (the first one stays) and returns false.
 inline bool Fail(StreamState& s, Status code) { return hedgerow::Fail(*s.status, code); }
 inline bool StreamOk(const StreamState& s) { return *s.status == 0; }
+
+// StreamOk, after turning a stop asked for by another thread into kCancelled: the check
+// of the places where work can stop (each report, each refill of an encoder's window).
+inline bool KeepGoing(StreamState& s) {
+    if (s.stop != nullptr && s.stop->load(std::memory_order_relaxed)) return Fail(s, Status::kCancelled);
+    return StreamOk(s);
+}
 
 // Share of done in total as a percentage, in 32-bit signed arithmetic: both operands are
 // halved while done is at least kPercentHalvingLimit. A total of 0 or less counts as done

@@ -2,6 +2,7 @@
 #include "ops/create.h"
 
 #include <cstring>
+#include <vector>
 
 #include "archive/records.h"
 #include "codec/encoder.h"
@@ -10,6 +11,7 @@
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "ops/data_key.h"
+#include "ops/pack_files.h"
 #include "ops/rewrite.h"
 #include "platform/platform.h"
 #include "sfxblocks/sfx_blocks.h"
@@ -19,16 +21,6 @@ namespace hedgerow::ops {
 namespace {
 
 constexpr size_t kProgramCopyPiece = 32768;
-
-void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
-                uint32_t stamp, uint32_t attributes) {
-    std::memset(record, 0, archive::kRecordSize);
-    Store32Le(record + archive::kFieldDataCrc, data_crc);
-    Store32Le(record + archive::kFieldPackedSize, packed);
-    Store32Le(record + archive::kFieldUnpackedSize, unpacked);
-    Store32Le(record + archive::kFieldDateTime, stamp);
-    Store32Le(record + archive::kFieldAttributes, attributes);
-}
 
 // Releases the stream layer's hold on the files of one entry.
 struct StreamFiles {
@@ -40,14 +32,6 @@ struct StreamFiles {
 };
 
 }  // namespace
-
-bool SkipOrFail(Context& cx, const char* source_path) {
-    const auto& slot = cx.session.callbacks.skip_file;
-    if (slot.proc == nullptr) return Fail(cx.session, Status::kIoError);
-    const int32_t answer = slot.proc(slot.user, source_path);
-    if (answer == 1) return true;
-    return Fail(cx.session, answer == 2 ? Status::kCancelled : Status::kIoError);
-}
 
 bool Compressor::Allocate() {
     cx.encoder.level = cx.archive.level;
@@ -76,34 +60,67 @@ void AnnounceSource(Context& cx, const std::string& source_path, const std::stri
     slot.proc(slot.user, source_path.c_str(), shown.c_str());
 }
 
-bool SourcePathOf(Context& cx, const std::string& mask_path, std::string* source_path) {
+bool SourcePathFits(const Context& cx, const std::string& mask_path, std::string* source_path) {
     const bool with_input = cx.session.input_path[0] != '\0' && !OptionOn(cx.session, kOptNamesOnly);
-    if (cx.session.input_path_refused && !OptionOn(cx.session, kOptNamesOnly)) {
-        return Fail(cx.session, Status::kNameTooLong);
-    }
+    if (cx.session.input_path_refused && !OptionOn(cx.session, kOptNamesOnly)) return false;
     *source_path = (with_input ? std::string(cx.session.input_path) : std::string()) + mask_path;
-    if (source_path->size() + 1 > kSourcePathCapacity) return Fail(cx.session, Status::kNameTooLong);
-    return true;
+    return source_path->size() + 1 <= kSourcePathCapacity;
+}
+
+bool SourcePathOf(Context& cx, const std::string& mask_path, std::string* source_path) {
+    return SourcePathFits(cx, mask_path, source_path) || Fail(cx.session, Status::kNameTooLong);
+}
+
+SourceOpen OpenSource(const char* source_path, SourceFile& out) {
+    out.attributes = 0;
+    (void)platform::GetAttributes(source_path, &out.attributes);
+    if (platform::IsDirectory(source_path)) return SourceOpen::kSkip;
+    platform::NativeFile handle = platform::OpenNativeForReading(source_path);
+    if (!handle.IsOpen()) return SourceOpen::kSkip;
+    const bool stamped = names::GetFileStamp(handle, &out.stamp);
+    platform::CloseNative(handle);
+    out.failure = Status::kIoError;
+    if (!stamped) return SourceOpen::kFailed;
+    out.file = platform::OpenFile(source_path, "rb");
+    if (!out.file) return SourceOpen::kFailed;
+    const int64_t length = platform::Length(out.file.get());
+    if (length < 0) return SourceOpen::kFailed;
+    // Sizes are 32-bit in the records and signed in the stream's arithmetic.
+    out.failure = Status::kUnsupported;
+    if (length > INT32_MAX) return SourceOpen::kFailed;
+    out.size = static_cast<uint32_t>(length);
+    return SourceOpen::kOpen;
+}
+
+bool SkipOrFail(Context& cx, const char* source_path) {
+    const auto& slot = cx.session.callbacks.skip_file;
+    if (slot.proc == nullptr) return Fail(cx.session, Status::kIoError);
+    const int32_t answer = slot.proc(slot.user, source_path);
+    if (answer == 1) return true;
+    return Fail(cx.session, answer == 2 ? Status::kCancelled : Status::kIoError);
+}
+
+void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
+                uint32_t stamp, uint32_t attributes) {
+    std::memset(record, 0, archive::kRecordSize);
+    Store32Le(record + archive::kFieldDataCrc, data_crc);
+    Store32Le(record + archive::kFieldPackedSize, packed);
+    Store32Le(record + archive::kFieldUnpackedSize, unpacked);
+    Store32Le(record + archive::kFieldDateTime, stamp);
+    Store32Le(record + archive::kFieldAttributes, attributes);
 }
 
 bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name) {
-    uint32_t attributes = 0;
-    (void)platform::GetAttributes(source_path, &attributes);
-    if (platform::IsDirectory(source_path)) return SkipOrFail(cx, source_path);
-    platform::NativeFile handle = platform::OpenNativeForReading(source_path);
-    if (!handle.IsOpen()) return SkipOrFail(cx, source_path);
-    uint32_t stamp = 0;
-    const bool stamped = names::GetFileStamp(handle, &stamp);
-    platform::CloseNative(handle);
-    if (!stamped) return Fail(cx.session, Status::kIoError);
-
-    platform::File source = platform::OpenFile(source_path, "rb");
-    if (!source) return Fail(cx.session, Status::kIoError);
-    const int64_t length = platform::Length(source.get());
-    if (length < 0) return Fail(cx.session, Status::kIoError);
-    // Sizes are 32-bit in the records and signed in the stream's arithmetic.
-    if (length > INT32_MAX) return Fail(cx.session, Status::kUnsupported);
-    const auto size = static_cast<uint32_t>(length);
+    SourceFile opened;
+    switch (OpenSource(source_path, opened)) {
+        case SourceOpen::kOpen: break;
+        case SourceOpen::kSkip: return SkipOrFail(cx, source_path);
+        case SourceOpen::kFailed: return Fail(cx.session, opened.failure);
+    }
+    platform::File& source = opened.file;
+    const uint32_t size = opened.size;
+    const uint32_t stamp = opened.stamp;
+    const uint32_t attributes = opened.attributes;
 
     uint8_t record[archive::kRecordSize];
     if (size == 0) {
@@ -170,28 +187,31 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
     sfxblocks::SealPlan plan;
     if (prefix && !CopyPrefix(cx, *prefix, out.get(), &plan)) return;
     const uint64_t marker_offset = prefix ? plan.length : 0;
-    Compressor compressor(cx);
-    if (!compressor.Allocate()) return;
     uint8_t marker[archive::kMarkerSize];
     archive::MakeMarkerRecord(cx.archive.settings.lock_headers != 0, marker);
     if (platform::WriteBytes(out.get(), marker, sizeof marker) != sizeof marker) {
         Fail(cx.session, Status::kWriteError);
         return;
     }
-    uint32_t files_handled = 0;  // files the host let be skipped count as well
+    std::vector<FileToPack> list;
+    bool path_refused = false;  // the list stops at a source path that cannot be made
     for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
         if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
-        const std::string name = names::MaskPath(*mask);
-        std::string source_path;
-        if (!SourcePathOf(cx, name, &source_path)) return;
-        AnnounceSource(cx, source_path, name);
-        if (!CompressOneFile(cx, out.get(), source_path.c_str(), name.c_str())) return;
-        ++files_handled;
+        FileToPack file;
+        file.name = names::MaskPath(*mask);
+        if (!SourcePathFits(cx, file.name, &file.source_path)) {
+            path_refused = true;
+            break;
+        }
+        list.push_back(std::move(file));
     }
-    if (prefix) {
-        compressor.Release();
-        if (!SealPrefix(cx, plan, out, files_handled)) return;
+    uint32_t files_handled = 0;  // files the host let be skipped count as well
+    if (!PackFiles(cx, out.get(), list, &files_handled)) return;
+    if (path_refused) {
+        Fail(cx.session, Status::kNameTooLong);
+        return;
     }
+    if (prefix && !SealPrefix(cx, plan, out, files_handled)) return;
     if (!out.Commit(cx, cx.archive.name)) return;
     if (prefix) (void)platform::MakeRunnable(cx.archive.name);
     // The new archive can be listed at once: its marker is where it was written, its

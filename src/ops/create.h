@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "archive/archive_state.h"
 #include "hedgerow.h"
 #include "ops/context.h"
+#include "platform/platform.h"
 
 namespace hedgerow::ops {
 
@@ -32,9 +34,35 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
 // True also when the host let the file be skipped; false with the status set.
 [[nodiscard]] bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name);
 
-// A source that cannot be opened: the host may let it be skipped (SkipFileProc answers
-// 1: true). False with kIoError, or kCancelled when the host answers 2.
+// A source file as a writer of entries finds it: open at its start, with its stamp,
+// attribute word and size.
+struct SourceFile {
+    platform::File file;
+    uint32_t stamp = 0;
+    uint32_t attributes = 0;
+    uint32_t size = 0;
+    Status failure = Status::kOk;   // why it failed (kFailed)
+};
+enum class SourceOpen {
+    kOpen,
+    kSkip,    // a directory, or it cannot be opened: the host may let it be skipped (SkipOrFail)
+    kFailed,  // its stamp or length cannot be read (kIoError), or it is 2 GiB or more (kUnsupported)
+};
+// Opens a source file; touches no state and calls no host, so workers may call it.
+SourceOpen OpenSource(const char* source_path, SourceFile& out);
+
+// Asks the host through SkipFileProc whether a source that cannot be read may be left
+// out: true when it may; else false with kIoError (no procedure, or the answer 0) or
+// kCancelled (answer 2).
 [[nodiscard]] bool SkipOrFail(Context& cx, const char* source_path);
+
+// Fills an entry record's fields (the rest zero) for WriteEntryRecord.
+void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
+                uint32_t stamp, uint32_t attributes);
+
+// The source path of a named mask, as SourcePathOf makes it, without a status: false
+// when it cannot be made.
+[[nodiscard]] bool SourcePathFits(const Context& cx, const std::string& mask_path, std::string* source_path);
 
 // The source path of a named mask: the input path in front (unless it is empty or
 // arOptNamesOnly is on) and the mask path. False (kNameTooLong) when it does not fit

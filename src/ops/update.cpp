@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "archive/open_list.h"
 #include "archive/records.h"
@@ -10,6 +11,7 @@
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "ops/create.h"
+#include "ops/pack_files.h"
 #include "ops/rewrite.h"
 #include "platform/platform.h"
 
@@ -90,18 +92,24 @@ void UpdateArchive(Context& cx, const FileMaskList& masks) {
     }
     in.reset();
 
-    Compressor compressor(cx);
-    if (!compressor.Allocate()) return;
     const NameKeys kept_keys = MaskListKeys(lists.kept);
-    uint32_t files_handled = 0;
+    std::vector<FileToPack> files;
+    bool path_refused = false;  // the list stops at a source path that cannot be made
     for (const FileMaskRecord* mask = lists.named.first; mask; mask = mask->next) {
-        const std::string name = names::MaskPath(*mask);
-        std::string source_path;
-        if (!SourcePathOf(cx, name, &source_path)) return;
-        if (IsNameInList(cx.session, kept_keys, name.c_str())) continue;
-        AnnounceSource(cx, source_path, name);
-        if (!CompressOneFile(cx, out.get(), source_path.c_str(), name.c_str())) return;
-        ++files_handled;
+        FileToPack file;
+        file.name = names::MaskPath(*mask);
+        if (!SourcePathFits(cx, file.name, &file.source_path)) {
+            path_refused = true;
+            break;
+        }
+        if (IsNameInList(cx.session, kept_keys, file.name.c_str())) continue;
+        files.push_back(std::move(file));
+    }
+    uint32_t files_handled = 0;
+    if (!PackFiles(cx, out.get(), files, &files_handled)) return;
+    if (path_refused) {
+        Fail(cx.session, Status::kNameTooLong);
+        return;
     }
     (void)SwapInNewArchive(cx, cx.archive.name, out, files_handled);  // the outcome is in the status word
 }

@@ -34,6 +34,10 @@ File OpenFile(const char* path, const char* mode);
 // Opens for writing only when no file or directory of that name exists (exclusive
 // create). Null when the name is taken or the file cannot be made.
 File CreateExclusive(const char* path);
+// A nameless file for scratch data, open for reading and writing, in the temporary
+// directory; the system removes it when it is closed (or the process ends), so none is
+// ever left behind. Null when none can be made.
+File OpenScratchFile();
 // Bytes actually read or written; fewer than asked means end of file or failure.
 size_t ReadBytes(std::FILE* f, void* buffer, size_t count);
 size_t WriteBytes(std::FILE* f, const void* buffer, size_t count);

@@ -199,6 +199,23 @@ File CreateExclusive(const char* path) {
     return File(f);
 }
 
+File OpenScratchFile() {
+    if (FaultPoint(FaultKind::kCreate)) return File();
+    char directory[4096];
+    if (TempDirectory(directory, sizeof directory) == 0) return File();
+    std::string name = std::string(directory) + "hedgerow-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return File();
+    // Unlinked at once: the data lives as long as the descriptor.
+    ::unlink(name.c_str());
+    std::FILE* f = ::fdopen(fd, "w+b");
+    if (!f) {
+        ::close(fd);
+        return File();
+    }
+    return File(f);
+}
+
 bool SeekTo(std::FILE* f, uint64_t offset) {
     if (!f || offset > static_cast<uint64_t>(INT64_MAX)) return false;
     return ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;

@@ -162,6 +162,30 @@ File CreateExclusive(const char* path) {
     return File(f);
 }
 
+File OpenScratchFile() {
+    if (FaultPoint(FaultKind::kCreate)) return File();
+    char directory[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathA(sizeof directory, directory);
+    if (length == 0 || length > MAX_PATH) return File();
+    char name[MAX_PATH + 1];
+    if (::GetTempFileNameA(directory, "hdg", 0, name) == 0) return File();  // creates the file
+    // Deleted by the system when the last handle closes.
+    const HANDLE handle = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        ::DeleteFileA(name);
+        return File();
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "w+b");
+    if (!f) ::_close(fd);  // closes the handle, and the file goes
+    return File(f);
+}
+
 // The runtime's long is 32 bits here; the 64-bit calls reach past 2 GiB.
 bool SeekTo(std::FILE* f, uint64_t offset) {
     if (!f || offset > static_cast<uint64_t>(INT64_MAX)) return false;
