@@ -1,18 +1,24 @@
 // extract.cpp -- ExtractFileMaskListHid.
 #include "ops/extract.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/open_list.h"
 #include "archive/output_file.h"
 #include "codec/decoder.h"
 #include "codec/stream.h"
+#include "crypto/cipher.h"
+#include "crypto/wipe.h"
 #include "names/replace_query.h"
 #include "ops/data_key.h"
 #include "ops/strong_archive.h"
+#include "ops/workers.h"
 #include "platform/platform.h"
 
 namespace hedgerow::ops {
@@ -40,6 +46,12 @@ struct DecoderGuard {
 
 enum class Outcome { kDone, kSkipped, kRetry, kStop };
 
+// An entry a worker has expanded ahead into a spill, with a data check that held.
+struct DecodedEntry {
+    bool ready = false;         // the spill holds the whole entry, its CRC checked
+    Spill spill;                // kept by the job slot from job to job
+};
+
 // Restores the entry's time stamp and attributes on the finished file.
 bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const char* path) {
     platform::NativeFile handle = platform::OpenNativeForWriting(path);
@@ -53,7 +65,8 @@ bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const cha
 
 // One attempt at one entry. After the host has agreed to replace an existing file, a
 // retry with another password does not ask again.
-Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed) {
+Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed,
+                     DecodedEntry* decoded) {
     // Sizes of 2 GiB or more are beyond the stream's signed arithmetic; our writer never
     // makes them, and taking one would let a record claim data it does not hold.
     if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
@@ -64,7 +77,7 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
     stream.data_crc = 0xFFFFFFFFu;
     stream.unpacked_size = static_cast<int32_t>(entry.unpacked_size);
     cx.archive.cipher_id = entry.cipher_id;  // an update that follows keeps to it
-    if (!BeginDeciphering(cx, entry.cipher_id, entry.name)) {
+    if (decoded == nullptr && !BeginDeciphering(cx, entry.cipher_id, entry.name)) {
         Fail(cx.session, Status::kBadPassword);
         return Outcome::kStop;
     }
@@ -87,17 +100,24 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
     }
     archive::OutputFile out;
     if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return Outcome::kStop;
-    if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
-        Fail(cx.session, Status::kIoError);
-        return Outcome::kStop;
+    if (decoded != nullptr) {
+        // Expanded and checked by a worker: the bytes only move.
+        if (!CopySpillOut(cx, decoded->spill, out.get(), entry.unpacked_size, entry.unpacked_size)) return Outcome::kStop;
+        stream.unpacked_left = 0;
+        stream.data_crc = ~entry.data_crc;
+    } else {
+        if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
+            Fail(cx.session, Status::kIoError);
+            return Outcome::kStop;
+        }
+        stream.packed_in = archive_file;
+        stream.packed_left = entry.packed_size;
+        stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
+        stream.output = out.get();
+        const bool expanded = codec::ExpandEntry(cx.decoder, cx.stream);
+        stream.output = nullptr;
+        if (!expanded || !StatusIsOk(cx.session)) return Outcome::kStop;
     }
-    stream.packed_in = archive_file;
-    stream.packed_left = entry.packed_size;
-    stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
-    stream.output = out.get();
-    const bool expanded = codec::ExpandEntry(cx.decoder, cx.stream);
-    stream.output = nullptr;
-    if (!expanded || !StatusIsOk(cx.session)) return Outcome::kStop;
     // Data that ran out before the recorded size is damaged however its CRC comes out
     // (the CRC of nothing is the 0 that an empty entry records).
     if (stream.unpacked_left != 0 || ~stream.data_crc != entry.data_crc) {
@@ -113,22 +133,91 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
     return Outcome::kDone;
 }
 
+// Extracts one entry on the calling thread, with its retries after a bad data check; the
+// first attempt takes what a worker expanded, when it is ready.
+bool ExtractInOrder(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, DecodedEntry* decoded) {
+    Outcome outcome;
+    bool replace_agreed = false;
+    do {
+        outcome = ExtractEntry(cx, archive_file, entry, &replace_agreed, decoded);
+        decoded = nullptr;
+    } while (outcome == Outcome::kRetry);
+    return outcome != Outcome::kStop;
+}
+
+// What the workers read of the archive state: their own copy, wiped when the run ends.
+struct ExpandSettings {
+    std::string archive_name;
+    std::string password;   // empty: enciphered entries wait for the calling thread
+    explicit ExpandSettings(const archive::ArchiveState& a) : archive_name(a.name), password(a.data_password) {}
+    ~ExpandSettings() { crypto::SecureWipe(password.data(), password.size()); }
+    ExpandSettings(const ExpandSettings&) = delete;
+    ExpandSettings& operator=(const ExpandSettings&) = delete;
+};
+
+// The job of a worker: expand one entry into the slot's spill and check its CRC. Anything
+// it cannot do alone (a password to ask for, a failed read, a bad check) is left to the
+// calling thread, which then does the entry as one worker would.
+void ExpandJob(Worker& w, DecodedEntry& job, const HidFileEntry& entry, const ExpandSettings& settings) {
+    job.ready = false;
+    if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) return;
+    if (entry.cipher_id != crypto::kCipherNone && settings.password.empty()) return;
+    if (!w.archive_file) w.archive_file = platform::OpenFile(settings.archive_name.c_str(), "rb");
+    if (!w.archive_file || (!w.decoder.window && !codec::AllocDecoder(w.decoder, w.stream)) || !job.spill.Open()) {
+        w.status = 0;
+        return;
+    }
+    codec::StreamState& s = w.stream;
+    if (!platform::SeekTo(w.archive_file.get(), static_cast<uint64_t>(entry.record_offset) + entry.record_length)) return;
+    s.data_crc = 0xFFFFFFFFu;
+    s.unpacked_size = static_cast<int32_t>(entry.unpacked_size);
+    s.packed_in = w.archive_file.get();
+    s.packed_left = entry.packed_size;
+    s.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
+    s.output = job.spill.file.get();
+    codec::BeginEntryCipher(s, entry.cipher_id, settings.password.c_str(), codec::Direction::kDecipher);
+    const bool expanded = codec::ExpandEntry(w.decoder, s);
+    s.packed_in = nullptr;
+    s.output = nullptr;
+    job.ready = expanded && s.unpacked_left == 0 && ~s.data_crc == entry.data_crc && std::fflush(job.spill.file.get()) == 0;
+    w.status = 0;
+}
+
 void ExtractList(Context& cx, const HidFileList& list) {
     platform::File archive_file = platform::OpenFile(cx.archive.name, "rb");
     if (!archive_file) {
         Fail(cx.session, Status::kIoError);
         return;
     }
+    std::vector<const HidFileEntry*> entries;
+    for (const HidFileEntry* entry = list.first; entry; entry = entry->next) entries.push_back(entry);
+    const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(entries.size(), 1)));
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
-    for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
-        Outcome outcome;
-        bool replace_agreed = false;
-        do {
-            outcome = ExtractEntry(cx, archive_file.get(), *entry, &replace_agreed);
-        } while (outcome == Outcome::kRetry);
-        if (outcome == Outcome::kStop) return;
+    if (!kWorkersBuilt || workers <= 1) {
+        for (const HidFileEntry* entry : entries) {
+            if (!ExtractInOrder(cx, archive_file.get(), *entry, nullptr)) return;
+        }
+        return;
+    }
+    std::atomic<bool> stop {false};
+    std::vector<std::unique_ptr<Worker>> pool;
+    for (int w = 0; w < workers; ++w) pool.push_back(std::make_unique<Worker>(stop));
+    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    std::vector<DecodedEntry> slots(ahead);
+    const ExpandSettings settings(cx.archive);
+    const auto run = [&](int worker, size_t job) {
+        ExpandJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], *entries[job], settings);
+    };
+    const auto take = [&](size_t job) {
+        DecodedEntry& decoded = slots[job % ahead];
+        // A password given since the workers started makes their work on enciphered entries void.
+        const bool usable = decoded.ready && settings.password == cx.archive.data_password;
+        return ExtractInOrder(cx, archive_file.get(), *entries[job], usable ? &decoded : nullptr);
+    };
+    if (RunInOrder(entries.size(), workers, ahead, stop, run, take) == RunOutcome::kOutOfMemory) {
+        Fail(cx.session, Status::kNoMemory);
     }
 }
 

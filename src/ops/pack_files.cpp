@@ -19,8 +19,6 @@ namespace hedgerow::ops {
 
 namespace {
 
-inline constexpr size_t kSpillCopyPiece = 65536;
-
 // What a worker made of one file.
 struct PackedJob {
     SourceOpen opened = SourceOpen::kFailed;
@@ -94,36 +92,6 @@ void PackJob(Worker& w, PackedJob& job, const FileToPack& file, const PackSettin
     job.packed = static_cast<uint32_t>(packed);
 }
 
-// Reports progress through the host's procedure: the share of size that done stands for,
-// and the bytes since the last report. False (kCancelled) when the host cancels.
-bool ReportShare(Context& cx, uint64_t done, uint64_t total, uint32_t size, uint32_t* reported) {
-    const auto& progress = cx.session.callbacks.progress;
-    const auto share = static_cast<uint32_t>(total == 0 ? size : done * size / total);
-    const auto percent = static_cast<int32_t>(total == 0 ? 100 : done * 100 / total);
-    const auto count = static_cast<int32_t>(share - *reported);
-    *reported = share;
-    if (progress.proc != nullptr && progress.proc(progress.user, percent, count) == 0) return Fail(cx.session, Status::kCancelled);
-    return true;
-}
-
-// Copies the first `packed` bytes of a spill to the archive, reporting progress per piece
-// as the unpacked bytes they stand for.
-bool CopySpill(Context& cx, Spill& spill, std::FILE* archive_file, uint32_t packed, uint32_t size) {
-    if (!platform::SeekTo(spill.file.get(), 0)) return Fail(cx.session, Status::kIoError);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kSpillCopyPiece]);
-    if (!buffer) return Fail(cx.session, Status::kNoMemory);
-    uint32_t done = 0;
-    uint32_t reported = 0;
-    while (done < packed) {
-        const size_t piece = std::min<size_t>(kSpillCopyPiece, packed - done);
-        if (platform::ReadBytes(spill.file.get(), buffer.get(), piece) != piece) return Fail(cx.session, Status::kIoError);
-        if (platform::WriteBytes(archive_file, buffer.get(), piece) != piece) return Fail(cx.session, Status::kWriteError);
-        done += static_cast<uint32_t>(piece);
-        if (!ReportShare(cx, done, packed, size, &reported)) return false;
-    }
-    return true;
-}
-
 // The calling thread's part of one file: the host's questions and reports, the record and
 // the data, in list order.
 bool TakePacked(Context& cx, std::FILE* archive_file, const FileToPack& file, PackedJob& job) {
@@ -134,14 +102,14 @@ bool TakePacked(Context& cx, std::FILE* archive_file, const FileToPack& file, Pa
     FillRecord(record, job.data_crc, job.packed, job.size, job.stamp, job.attributes);
     if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, file.name.c_str())) return false;
     if (job.size == 0) return true;
-    return CopySpill(cx, job.spill, archive_file, job.packed, job.size);
+    return CopySpillOut(cx, job.spill, archive_file, job.packed, job.size);
 }
 
 }  // namespace
 
 bool PackFiles(Context& cx, std::FILE* archive_file, const std::vector<FileToPack>& files, uint32_t* files_handled) {
     const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(files.size(), 1)));
-    if (workers <= 1) {
+    if (!kWorkersBuilt || workers <= 1) {
         Compressor compressor(cx);
         if (!compressor.Allocate()) return false;
         for (const FileToPack& file : files) {

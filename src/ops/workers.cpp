@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -20,6 +21,38 @@ bool Spill::Open() {
     if (file) return platform::SeekTo(file.get(), 0);
     file = platform::OpenScratchFile();
     return static_cast<bool>(file);
+}
+
+namespace {
+
+// Reports progress through the host's procedure: the share of size that done stands for,
+// and the bytes since the last report. False (kCancelled) when the host cancels.
+bool ReportShare(Context& cx, uint64_t done, uint64_t total, uint32_t size, uint32_t* reported) {
+    const auto& progress = cx.session.callbacks.progress;
+    const auto share = static_cast<uint32_t>(total == 0 ? size : done * size / total);
+    const auto percent = static_cast<int32_t>(total == 0 ? 100 : done * 100 / total);
+    const auto count = static_cast<int32_t>(share - *reported);
+    *reported = share;
+    if (progress.proc != nullptr && progress.proc(progress.user, percent, count) == 0) return Fail(cx.session, Status::kCancelled);
+    return true;
+}
+
+}  // namespace
+
+bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint32_t packed, uint32_t size) {
+    if (!platform::SeekTo(spill.file.get(), 0)) return Fail(cx.session, Status::kIoError);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kSpillCopyPiece]);
+    if (!buffer) return Fail(cx.session, Status::kNoMemory);
+    uint32_t done = 0;
+    uint32_t reported = 0;
+    while (done < packed) {
+        const size_t piece = std::min<size_t>(kSpillCopyPiece, packed - done);
+        if (platform::ReadBytes(spill.file.get(), buffer.get(), piece) != piece) return Fail(cx.session, Status::kIoError);
+        if (platform::WriteBytes(output, buffer.get(), piece) != piece) return Fail(cx.session, Status::kWriteError);
+        done += static_cast<uint32_t>(piece);
+        if (!ReportShare(cx, done, packed, size, &reported)) return false;
+    }
+    return true;
 }
 
 namespace {

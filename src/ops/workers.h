@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -17,9 +18,18 @@
 #include "codec/encoder.h"
 #include "codec/stream.h"
 #include "common/session.h"
+#include "ops/context.h"
 #include "platform/platform.h"
 
 namespace hedgerow::ops {
+
+// The self-extractor's compact build of the library stays small rather than parallel: its
+// operations run on the calling thread alone.
+#ifdef HEDGEROW_COMPACT
+inline constexpr bool kWorkersBuilt = false;
+#else
+inline constexpr bool kWorkersBuilt = true;
+#endif
 
 // Workers of a call: the settings' count, or one per online processor core (at least one).
 int WorkerCount(const archive::ArchiveState& a);
@@ -56,6 +66,12 @@ struct Spill {
     // Makes the file, or rewinds the one there is; false when none can be made.
     [[nodiscard]] bool Open();
 };
+
+// Copies the first `bytes` bytes of a spill to output from the calling thread, reporting
+// progress through the host's procedure per piece, as the share of `size` (the entry's
+// unpacked size) they stand for. False with kIoError, kWriteError, kNoMemory or kCancelled.
+inline constexpr size_t kSpillCopyPiece = 65536;
+[[nodiscard]] bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint32_t bytes, uint32_t size);
 
 // Runs jobs 0 .. count - 1: run(worker, job) on the worker threads, each job once, in
 // rising order of start, at most `ahead` jobs past the next one to take; take(job) on the
