@@ -11,7 +11,7 @@ namespace {
 
 // Exit codes 10 and up mirror the library's codes in their order; 130 is what shells
 // report for a program stopped by Ctrl-C, which is how most cancellations come about.
-constexpr std::array<StatusInfo, 27> kTable {{
+constexpr std::array<StatusInfo, 28> kTable {{
     {arOk, "arOk", 0, "Done."},
     {arNotFound, "arNotFound", 10, "A file that must exist was not found."},
     {arIoError, "arIoError", 11, "A file could not be opened, created, positioned or read."},
@@ -37,6 +37,7 @@ constexpr std::array<StatusInfo, 27> kTable {{
     {arUnsupported, "arUnsupported", 34, "This build cannot do what was asked."},
     {arAlwaysLocked, "arAlwaysLocked", 37, "A strong archive is always locked: its names and sizes are enciphered too."},
     {arDamagedEntries, "arDamagedEntries", 38, "Some entries are damaged and were left out; every other entry was extracted."},
+    {arBadSettings, "arBadSettings", 39, "A setting given to the library is out of range."},
     {arNotAnArchive, "arNotAnArchive", 35, "The file is not a Hedgerow archive."},
     {arSfxFailed, "arSfxFailed", 36, "The self-extractor module failed."},
 }};
