@@ -232,7 +232,9 @@ void ParseLazy(Pass& f) {
 bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
     const ChainParameters& p = kChainLevels[static_cast<size_t>(level)];
     const uint64_t last_position = uint64_t{t.next_start} + static_cast<uint32_t>(s.unpacked_size) + kChainWindow;
-    if (t.next_start == 0 || last_position >= kRestartPositions) {
+    if (t.next_start == 0) {
+        t.next_start = 1;  // fresh tables: zero from their allocation
+    } else if (last_position >= kRestartPositions) {
         std::memset(t.head, 0, sizeof t.head);
         std::memset(t.prev, 0, sizeof t.prev);
         t.next_start = 1;
