@@ -157,18 +157,24 @@ inline void PassCopy(Pass& f, uint32_t i, uint32_t length) {
     if (f.p.insert_limit != 0 && length > f.p.insert_limit) f.inserted = i + length;
 }
 
+// Keeps the look-ahead filled before the step at i. False when the pass should end: a
+// failure or a stop, or a payload that has reached the source's size (it will be stored).
+bool Ahead(Pass& f, uint32_t& i) {
+    if (f.end - i < kChainMinLookahead && !f.at_end) {
+        if (!KeepGoing(f.s)) return false;
+        Fill(f, i);
+        f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
+    }
+    return !f.s.not_worth_it;
+}
+
 // Greedy parsing with a single search per position and growing steps through data that
 // does not match: a literal run of 2^skip_shift misses makes each next step one longer.
 void ParseGreedy(Pass& f) {
     uint32_t i = 0;
     uint32_t misses = 0;
     while (i < f.end) {
-        if (f.end - i < kChainMinLookahead && !f.at_end) {
-            if (!KeepGoing(f.s)) return;
-            Fill(f, i);
-            f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
-        }
-        if (f.s.not_worth_it) return;
+        if (!Ahead(f, i)) return;
         const Match m = Search(f, i);
         if (m.length != 0) {
             Send(f, m);
@@ -190,12 +196,7 @@ void ParseGreedy(Pass& f) {
 void ParseLazy(Pass& f) {
     uint32_t i = 0;
     while (i < f.end) {
-        if (f.end - i < kChainMinLookahead && !f.at_end) {
-            if (!KeepGoing(f.s)) return;
-            Fill(f, i);
-            f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
-        }
-        if (f.s.not_worth_it) return;
+        if (!Ahead(f, i)) return;
         Match m = Search(f, i);
         if (m.length == 0) {
             AddLiteral(f.s, f.t.coder, f.t.window[i]);
