@@ -6,12 +6,12 @@
 #include "archive/open_list.h"
 #include "archive/output_file.h"
 #include "codec/decoder.h"
-#include "codec/stream.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "names/short_string.h"
 #include "ops/strong_archive.h"
 #include "ops/strong_walk.h"
+#include "strong/entry_data.h"
 
 namespace hedgerow::ops {
 
@@ -34,76 +34,6 @@ bool AppendListed(HidFileList& list, const HidFileEntry& entry) {
     return true;
 }
 
-// The decoder's packed input comes from the opener of the entry's sealed data.
-size_t ReadOpened(void* context, uint8_t* buffer, size_t n) {
-    return static_cast<strong::DataOpener*>(context)->Read(buffer, n);
-}
-
-struct StreamFiles {
-    codec::StreamState& stream;
-    ~StreamFiles() {
-        stream.packed_in = nullptr;
-        stream.output = nullptr;
-        stream.channel = nullptr;
-    }
-};
-
-enum class EntryOutcome { kWhole, kDamaged, kStop };
-
-// Writes the opened data of a stored entry to out, reporting progress per piece.
-EntryOutcome CopyStored(Context& cx, strong::DataOpener& opener, const strong::Record& record, std::FILE* out) {
-    std::vector<uint8_t> piece(1u << 20);
-    const auto& progress = cx.session.callbacks.progress;
-    uint64_t done = 0;
-    for (;;) {
-        const size_t got = opener.Read(piece.data(), piece.size());
-        if (got == 0) break;
-        if (platform::WriteBytes(out, piece.data(), got) != got) {
-            Fail(cx.session, Status::kWriteError);
-            return EntryOutcome::kStop;
-        }
-        done += got;
-        if (progress.proc != nullptr) {
-            const auto percent = static_cast<int32_t>(record.unpacked_size ? done * 100 / record.unpacked_size : 100);
-            if (progress.proc(progress.user, percent, static_cast<int32_t>(got)) == 0) {
-                Fail(cx.session, Status::kCancelled);
-                return EntryOutcome::kStop;
-            }
-        }
-    }
-    if (opener.read_failed) {
-        Fail(cx.session, Status::kIoError);
-        return EntryOutcome::kStop;
-    }
-    return opener.AllRead() && done == record.unpacked_size ? EntryOutcome::kWhole : EntryOutcome::kDamaged;
-}
-
-// Expands the opened codec stream of a compressed entry into out.
-EntryOutcome Expand(Context& cx, strong::DataOpener& opener, const strong::Record& record, std::FILE* out) {
-    if (record.unpacked_size > static_cast<uint64_t>(INT32_MAX) || record.stream_size >= record.unpacked_size) {
-        return EntryOutcome::kDamaged;  // our writer compresses only what the codec holds, and only when it pays
-    }
-    const codec::PackedChannel channel {&opener, nullptr, nullptr, ReadOpened};
-    codec::StreamState& s = cx.stream;
-    StreamFiles release {s};
-    s.channel = &channel;
-    s.output = out;
-    s.packed_left = static_cast<uint32_t>(record.stream_size);
-    s.unpacked_left = static_cast<int32_t>(record.unpacked_size);
-    s.unpacked_size = static_cast<int32_t>(record.unpacked_size);
-    codec::BeginEntryCipher(s, crypto::kCipherNone, "", codec::Direction::kDecipher);
-    if (!codec::ExpandEntry(cx.decoder, s)) return EntryOutcome::kStop;
-    if (opener.read_failed) {
-        Fail(cx.session, Status::kIoError);
-        return EntryOutcome::kStop;
-    }
-    // Every chunk must prove itself, the ones behind the last the decoder needed too.
-    uint8_t rest[4096];
-    while (opener.Read(rest, sizeof rest) > 0) {
-    }
-    return s.unpacked_left == 0 && opener.AllRead() ? EntryOutcome::kWhole : EntryOutcome::kDamaged;
-}
-
 // Restores time, attributes and mode on the finished file (set-user and set-group bits
 // are not restored).
 bool RestoreMetadata(Context& cx, const strong::Record& record, const char* path) {
@@ -123,6 +53,8 @@ bool ReportDamaged(Context& cx, const HidFileEntry& entry) {
     if (slot.proc(slot.user, entry.name) == 2) return Fail(cx.session, Status::kCancelled);
     return true;
 }
+
+enum class EntryOutcome { kWhole, kDamaged, kStop };
 
 // One entry: its output file, its data opened and checked. kStop with the status set.
 EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const strong::Record& record, const HidFileEntry& entry,
@@ -148,9 +80,11 @@ EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const strong::Record& re
         Fail(cx.session, Status::kNoMemory);
         return EntryOutcome::kStop;
     }
-    const EntryOutcome outcome =
-        record.Compressed() ? Expand(cx, opener, record, out.get()) : CopyStored(cx, opener, record, out.get());
-    if (outcome != EntryOutcome::kWhole) return outcome;  // a damaged file goes with `out`
+    switch (strong::UnsealFileData(cx.session, cx.decoder, cx.stream, opener, record, out.get())) {
+        case strong::Unsealed::kWhole: break;
+        case strong::Unsealed::kDamaged: return EntryOutcome::kDamaged;  // the file goes with `out`
+        case strong::Unsealed::kStop: return EntryOutcome::kStop;
+    }
     if (!out.Commit(cx.session)) return EntryOutcome::kStop;
     return RestoreMetadata(cx, record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
 }

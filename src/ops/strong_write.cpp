@@ -8,8 +8,6 @@
 
 #include "archive/open_list.h"
 #include "archive/records.h"
-#include "codec/encoder.h"
-#include "codec/stream.h"
 #include "names/masks.h"
 #include "names/paths.h"
 #include "names/replace_query.h"
@@ -17,25 +15,11 @@
 #include "ops/rewrite.h"
 #include "ops/strong_archive.h"
 #include "ops/strong_walk.h"
+#include "strong/entry_data.h"
 
 namespace hedgerow::ops {
 
 namespace {
-
-// The encoder's packed output goes through the sealer of the entry's data.
-bool WriteSealed(void* context, const uint8_t* bytes, size_t n) {
-    return static_cast<strong::DataSealer*>(context)->Write(bytes, n);
-}
-bool RestartSealed(void* context) { return static_cast<strong::DataSealer*>(context)->Restart(); }
-
-struct StreamFiles {
-    codec::StreamState& stream;
-    ~StreamFiles() {
-        stream.source_file = nullptr;
-        stream.output = nullptr;
-        stream.channel = nullptr;
-    }
-};
 
 struct MaskListGuard {
     FileMaskList list {};
@@ -83,40 +67,6 @@ struct StrongWriter {
     return SkipStrongData(cx, r, data_offset, record);
 }
 
-// The data of one file through the sealer: the codec's stream when the codec can take the
-// file and it comes out smaller; the file as it is otherwise (the codec's own stored form
-// pads its last piece, which a strong archive has no use for).
-[[nodiscard]] bool SealSource(Context& cx, std::FILE* source, uint64_t size, std::FILE* out, strong::DataSealer& sealer,
-                              strong::Record* record) {
-    const int64_t data_start = platform::Tell(out);
-    if (data_start < 0) return Fail(cx.session, Status::kIoError);
-    const auto seal_as_it_is = [&] {
-        // (over whatever a compressed attempt left: it is cut off behind the data)
-        if (!platform::SeekTo(source, 0) || !platform::SeekTo(out, static_cast<uint64_t>(data_start)) ||
-            !strong::SealFile(source, size, out, strong::kChunkSize, sealer)) {
-            return Fail(cx.session, Status::kWriteError);
-        }
-        record->stream_size = size;
-        return true;
-    };
-    if (size == 0 || size > static_cast<uint64_t>(INT32_MAX)) return seal_as_it_is();
-    if (!sealer.Begin(out, strong::kChunkSize)) return Fail(cx.session, Status::kNoMemory);
-    const codec::PackedChannel channel {&sealer, WriteSealed, RestartSealed, nullptr};
-    codec::StreamState& s = cx.stream;
-    StreamFiles release {s};
-    s.source_file = source;
-    s.output = out;
-    s.channel = &channel;
-    codec::BeginEntryCipher(s, crypto::kCipherNone, "", codec::Direction::kEncipher);
-    int32_t packed = 0;
-    if (!codec::CompressSource(cx.encoder, s, &packed)) return false;
-    if (static_cast<uint64_t>(packed) >= size) return seal_as_it_is();  // SealFile begins anew, with a new key
-    if (!sealer.Finish()) return Fail(cx.session, Status::kWriteError);
-    record->stream_size = sealer.plain_bytes;
-    record->flags |= strong::kFlagCompressed;
-    return true;
-}
-
 // Appends one file as a new entry: its record (first as a placeholder of the same size,
 // then with the sizes and the data key once the data is sealed), then its data. True also
 // when the host let an unreadable file be skipped.
@@ -146,7 +96,9 @@ struct StrongWriter {
     if (record_position < 0) return Fail(cx.session, Status::kIoError);
     if (!strong::WriteRecord(out, w.records, w.header, w.index, record)) return Fail(cx.session, Status::kWriteError);
     strong::DataSealer sealer;
-    if (!SealSource(cx, source.get(), record.unpacked_size, out, sealer, &record)) return false;
+    if (!strong::SealFileData(cx.session, cx.encoder, cx.stream, source.get(), record.unpacked_size, out, sealer, &record)) {
+        return false;
+    }
     record.data_length = sealer.SealedBytes();
     record.data_key = sealer.key;
     const int64_t end = platform::Tell(out);
