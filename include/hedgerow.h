@@ -436,8 +436,8 @@ HEDGEROW_API void HEDGEROW_CALL ChangeArchivePassword(const char* archive_name, 
  * pixel, a PCM WAV sound of 8 or 16 bits per sample (12 is taken as 16), or a
  * PCX picture of 256 or more colours. The file is compressed and enciphered
  * with IDEA under the password, and its bits replace the lowest bit of pixel
- * bytes or samples. Neither export needs an archive; both leave the data
- * cipher set to IDEA, the archive unlocked and the password as the data
+ * bytes or samples (HideFileStrong: see there). None of these exports needs
+ * an archive; all leave the data cipher set to IDEA, the archive unlocked and the password as the data
  * password for later archive operations.
  * ------------------------------------------------------------------------ */
 
@@ -453,6 +453,15 @@ HEDGEROW_API void HEDGEROW_CALL ChangeArchivePassword(const char* archive_name, 
  * arCompressedCarrier, arUnsupportedCarrier, arIoError, arNoMemory,
  * arWriteError, arCancelled. */
 HEDGEROW_API int32_t HEDGEROW_CALL HideFile(const char* carrier, const char* file_name, const char* password);
+/* As HideFile, in the strong form: the file is compressed and sealed with
+ * ChaCha20-Poly1305 under a random key, which is sealed in turn under a key
+ * that Argon2id derives from the password (with a random salt; memory, passes
+ * and lanes as for a new strong archive). A wrong password is then known for
+ * certain when the file is recovered, and any change to the hidden bytes is
+ * found. Takes more of the carrier (124 bytes, and 16 per 64 KiB) and about a
+ * quarter of a second for the password. Statuses as HideFile's. UnhideFile
+ * reads both forms. */
+HEDGEROW_API int32_t HEDGEROW_CALL HideFileStrong(const char* carrier, const char* file_name, const char* password);
 /* Recovers the file hidden in carrier. It is written to the output path
  * followed by output_name, which is treated as extraction treats a stored
  * name (only its file-name part unless arOptRestorePaths is on); FileNameProc
@@ -460,7 +469,9 @@ HEDGEROW_API int32_t HEDGEROW_CALL HideFile(const char* carrier, const char* fil
  * name only when it is complete and its check byte holds. arNothingHidden (no
  * hidden file), arBadPassword (the recovered bytes fail their check: a wrong
  * password), arCancelled (also when OkToReplaceProc answers 1 or 2), arBadFormat,
- * arUnsupportedCarrier, arCompressedCarrier, arIoError, arNoMemory, ... */
+ * arUnsupportedCarrier, arCompressedCarrier, arIoError, arNoMemory, ...
+ * A file hidden in the strong form answers arBadPassword only when the
+ * password is wrong, and arCrcError when the hidden bytes were changed. */
 HEDGEROW_API void HEDGEROW_CALL UnhideFile(const char* carrier, const char* output_name, const char* password);
 
 #ifdef __cplusplus

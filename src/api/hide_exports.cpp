@@ -15,6 +15,13 @@ HEDGEROW_API int32_t HEDGEROW_CALL HideFile(const char* carrier, const char* fil
     });
 }
 
+HEDGEROW_API int32_t HEDGEROW_CALL HideFileStrong(const char* carrier, const char* file_name, const char* password) {
+    return hedgerow::Guarded<int32_t>(0, [&] {
+        hedgerow::hide::Context call(State().session, State().archive);
+        return hedgerow::hide::HideFile(call, carrier, file_name, password, hedgerow::hide::PreparedForm::kStrong);
+    });
+}
+
 HEDGEROW_API void HEDGEROW_CALL UnhideFile(const char* carrier, const char* output_name, const char* password) {
     hedgerow::GuardedVoid([&] {
         hedgerow::hide::Context call(State().session, State().archive);

@@ -27,6 +27,11 @@ inline void Store32Le(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline void Store64Le(uint8_t* p, uint64_t v) {
+    Store32Le(p, static_cast<uint32_t>(v));
+    Store32Le(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
 inline uint32_t Load32Be(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);

@@ -107,7 +107,12 @@ bool ParseCarrierHeader(Session& s, CarrierState& c) {
 }  // namespace
 
 bool IsPreparedHeader(const uint8_t header[kPreparedHeaderSize]) {
-    return (Load32Le(header) >> 16) == kPreparedTag && std::memcmp(header + 12, kPreparedMagic, 5) == 0;
+    return (Load32Le(header) >> 16) == kPreparedTag &&
+           (std::memcmp(header + 12, kPreparedMagic, 5) == 0 || IsStrongPreparedHeader(header));
+}
+
+bool IsStrongPreparedHeader(const uint8_t header[kPreparedHeaderSize]) {
+    return (Load32Le(header) >> 16) == kPreparedTag && std::memcmp(header + 12, kStrongPreparedMagic, 5) == 0;
 }
 
 void ResetCarrierState(CarrierState& c) { c = CarrierState {}; }

@@ -18,13 +18,17 @@ namespace hedgerow::hide {
 inline constexpr uint32_t kPreparedHeaderSize = 17;
 inline constexpr uint16_t kPreparedTag = 0x0838;          // upper half of the word at offset 0
 inline constexpr char kPreparedMagic[5] = {'B', 'r', 'i', 'a', 'r'};  // at offset 12
+inline constexpr char kStrongPreparedMagic[5] = {'T', 'h', 'o', 'r', 'n'};  // its strong form's
 // Bytes written after the prepared file. The reader never needs them, and does not
 // collect them: it takes the header first and then the header and the packed data, so
 // that it reads no unit that hiding did not have to write.
 inline constexpr uint32_t kFillerSize = 64;
 
-// True for the header of a prepared file: tag and magic; bytes 0 and 1 are not looked at.
+// True for the header of a prepared file of either form: tag and magic; bytes 0 and 1 are
+// not looked at.
 bool IsPreparedHeader(const uint8_t header[kPreparedHeaderSize]);
+// True for the header of a prepared file of the strong form.
+bool IsStrongPreparedHeader(const uint8_t header[kPreparedHeaderSize]);
 
 enum class CarrierKind : uint8_t { kNone, kBmp, kWav };
 

@@ -14,27 +14,13 @@
 #include "crypto/cipher.h"
 #include "common/byte_order.h"
 #include "hide/pcx_carrier.h"
+#include "hide/strong_prepared.h"
 #include "names/replace_query.h"
-#include "archive/output_file.h"
 #include "platform/platform.h"
 
 namespace hedgerow::hide {
 
 namespace {
-
-// Leaves the stream layer's file handles as they were found (empty) and frees the
-// buffers of one hide or unhide.
-struct StreamRelease {
-    Context& cx;
-    ~StreamRelease() {
-        cx.stream.source_file = nullptr;
-        cx.stream.packed_in = nullptr;
-        cx.stream.output = nullptr;
-        codec::FreeOutputBuffer(cx.stream);
-        codec::FreeEncoderTables(cx.encoder);
-        codec::FreeDecoder(cx.decoder);
-    }
-};
 
 // What hiding leaves behind in the archive state, for a later archive operation that
 // does not name an archive anew: IDEA, unlocked, the password as the data password.
@@ -114,7 +100,7 @@ bool PackForHiding(Context& cx, const char* file_name, const char* password, cha
     return true;
 }
 
-int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const char* password) {
+int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const char* password, PreparedForm form) {
     Session& s = cx.session;
     ClearStatus(s);
     if (password == nullptr || password[0] == '\0') return Stop(s, Status::kNoPassword);
@@ -133,7 +119,9 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
     LeaveHidingKeyBehind(cx.archive, password);
 
     archive::TempFile prepared;  // removed on every way out
-    if (!PackForHiding(cx, file_name, password, prepared.name)) return 0;
+    const bool packed = form == PreparedForm::kStrong ? PackStrongForHiding(cx, file_name, password, prepared.name)
+                                                      : PackForHiding(cx, file_name, password, prepared.name);
+    if (!packed) return 0;
     const int64_t needed = LengthOf(prepared.name);
     if (needed < 0) return Stop(s, Status::kIoError);
     const int64_t carrier_size = LengthOf(carrier);
@@ -161,8 +149,29 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
     return restored;
 }
 
+bool CreateHiddenOutput(Context& cx, const char* output_name, HidFileEntry& entry, archive::OutputFile& out) {
+    Session& s = cx.session;
+    char path[archive::kOutputPathCapacity];
+    size_t relative_start = 0;
+    if (!archive::BuildOutputPath(s, output_name, path, &relative_start)) return false;
+    const auto& name_slot = s.callbacks.file_name;
+    if (name_slot.proc != nullptr) {
+        const std::string shown = std::string("\\") + output_name;
+        name_slot.proc(name_slot.user, shown.c_str(), path);
+    }
+    entry.valid = 1;
+    std::strncpy(entry.name, output_name, sizeof entry.name - 1);
+    entry.date_time = platform::CurrentDosStamp();
+    entry.attributes = platform::kAttrArchive;
+    entry.enciphered = 1;
+    const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
+    if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
+    return archive::CreateOutputFile(s, path, relative_start, out);
+}
+
 bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
                   const char* output_name, const char* password) {
+    if (IsStrongPreparedHeader(header)) return UnpackStrongHidden(cx, temp_name, output_name, password);
     Session& s = cx.session;
     const uint32_t file_size = Load32Le(header + 4);
     const uint32_t packed_size = Load32Le(header + 8);
@@ -174,29 +183,13 @@ bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const 
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return false;
     if (!platform::SeekTo(packed.get(), kPreparedHeaderSize)) return Fail(s, Status::kIoError);
 
-    char path[archive::kOutputPathCapacity];
-    size_t relative_start = 0;
-    if (!archive::BuildOutputPath(s, output_name, path, &relative_start)) return false;
-    const auto& name_slot = s.callbacks.file_name;
-    if (name_slot.proc != nullptr) {
-        const std::string shown = std::string("\\") + output_name;
-        name_slot.proc(name_slot.user, shown.c_str(), path);
-    }
     HidFileEntry entry {};
-    entry.valid = 1;
-    std::strncpy(entry.name, output_name, sizeof entry.name - 1);
     entry.packed_size = packed_size;
     entry.unpacked_size = file_size;
-    entry.date_time = platform::CurrentDosStamp();
-    entry.attributes = platform::kAttrArchive;
-    entry.enciphered = 1;
     entry.cipher_id = crypto::kCipherIdea;
     entry.data_crc = header[0];
-    const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
-    if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
-
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(s, path, relative_start, out)) return false;
+    if (!CreateHiddenOutput(cx, output_name, entry, out)) return false;
     codec::StreamState& stream = cx.stream;
     stream.packed_in = packed.get();
     stream.output = out.get();

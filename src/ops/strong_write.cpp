@@ -128,20 +128,9 @@ struct StrongWriter {
     return true;
 }
 
-// The Argon2id parameters of a new header: the ones asked for, each one's default
-// where none was.
-strong::Argon2Parameters NewArgon2(const Context& cx) {
-    const archive::ArchiveState& a = cx.archive;
-    strong::Argon2Parameters p = strong::kDefaultArgon2;
-    if (a.strong_argon2_memory_kib != 0) p.memory_kib = a.strong_argon2_memory_kib;
-    if (a.strong_argon2_passes != 0) p.passes = a.strong_argon2_passes;
-    if (a.strong_argon2_lanes != 0) p.lanes = a.strong_argon2_lanes;
-    return p;
-}
-
 // A new header and its keys for password, for a new archive.
 [[nodiscard]] bool NewKeys(Context& cx, StrongWriter& w, const char* password) {
-    if (!strong::NewHeader(NewArgon2(cx), &w.header)) return Fail(cx.session, Status::kIoError);
+    if (!strong::NewHeader(strong::NewArgon2Parameters(cx.archive), &w.header)) return Fail(cx.session, Status::kIoError);
     return StrongKeysForNewHeader(cx, w.header, password, &w.keys);
 }
 
@@ -285,7 +274,7 @@ void ChangeStrongPassword(Context& cx, const char* archive_name, const char* new
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
     // A new salt (and so new keys) under the same identifier.
     StrongWriter w;
-    if (!strong::NewHeader(NewArgon2(cx), &w.header)) {
+    if (!strong::NewHeader(strong::NewArgon2Parameters(cx.archive), &w.header)) {
         Fail(cx.session, Status::kIoError);
         return;
     }

@@ -25,11 +25,6 @@ std::span<const uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-void Store64Le(uint8_t* p, uint64_t v) {
-    Store32Le(p, static_cast<uint32_t>(v));
-    Store32Le(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
 // The associated data of a record: archive identifier, position, frame head.
 std::array<uint8_t, kIdSize + 8 + kFrameHeadSize> RecordAssociated(const Header& header, uint64_t index,
                                                                   const uint8_t head[kFrameHeadSize]) {
@@ -104,6 +99,19 @@ bool EncodeHeader(const Header& header, const KeySchedule& keys, uint8_t out[kHe
     return true;
 }
 
+bool Argon2ParametersAccepted(const Argon2Parameters& a) {
+    return a.lanes != 0 && a.lanes <= kMaxArgon2Lanes && a.passes != 0 && a.passes <= kMaxArgon2Passes &&
+           a.memory_kib >= 8 * a.lanes && a.memory_kib <= kMaxArgon2MemoryKib;
+}
+
+Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a) {
+    Argon2Parameters p = kDefaultArgon2;
+    if (a.strong_argon2_memory_kib != 0) p.memory_kib = a.strong_argon2_memory_kib;
+    if (a.strong_argon2_passes != 0) p.passes = a.strong_argon2_passes;
+    if (a.strong_argon2_lanes != 0) p.lanes = a.strong_argon2_lanes;
+    return p;
+}
+
 HeaderRead DecodeHeader(const uint8_t bytes[kHeaderSize], Header* header) {
     if (std::memcmp(bytes, kSignature, sizeof kSignature) != 0 || Load32Le(bytes + 10) != kMarkerMagic ||
         Load32Le(bytes + 14) != kFormatTag) {
@@ -116,11 +124,7 @@ HeaderRead DecodeHeader(const uint8_t bytes[kHeaderSize], Header* header) {
     std::memcpy(header->salt.data(), bytes + 42, kSaltSize);
     header->argon2 = {Load32Le(bytes + 58), Load32Le(bytes + 62), Load32Le(bytes + 66)};
     header->chunk_size = Load32Le(bytes + 74);
-    const Argon2Parameters& a = header->argon2;
-    if (a.lanes == 0 || a.lanes > kMaxArgon2Lanes || a.passes == 0 || a.passes > kMaxArgon2Passes ||
-        a.memory_kib < 8 * a.lanes || a.memory_kib > kMaxArgon2MemoryKib) {
-        return HeaderRead::kDamaged;
-    }
+    if (!Argon2ParametersAccepted(header->argon2)) return HeaderRead::kDamaged;
     if (header->chunk_size == 0 || header->chunk_size > (16u << 20) || Load32Le(bytes + 70) != 0) return HeaderRead::kDamaged;
     return HeaderRead::kRead;
 }

@@ -43,6 +43,13 @@ inline constexpr uint32_t kMaxArgon2MemoryKib = 4u << 20;  // 4 GiB
 inline constexpr uint32_t kMaxArgon2Passes = 64;
 inline constexpr uint32_t kMaxArgon2Lanes = 64;
 
+// True for parameters within the limits above (and Argon2id's own: 8 KiB per lane).
+bool Argon2ParametersAccepted(const Argon2Parameters& argon2);
+
+// The parameters for a new archive or prepared file: the ones the archive state asks for,
+// each one's default where it asks for none.
+Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a);
+
 struct Header {
     std::array<uint8_t, kIdSize> archive_id {};
     std::array<uint8_t, kSaltSize> salt {};

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "crypto/crc32.h"
 #include "hide/carrier.h"
 #include "hide/hide_file.h"
 #include "hide/pcx_carrier.h"
+#include "hide/strong_prepared.h"
 #include "platform/platform.h"
 #include "support/carrier_builder.h"
 #include "support/hide_host.h"
@@ -306,51 +308,62 @@ TEST(HideFileTest, AFailureAnywhereLeavesTheCarrierAsItWas) {
         {"pcx", MakePcx({.width = 100, .height = 60, .line_bytes = 100}).bytes},
     };
     const Bytes file = TextLike(700);
+    // The strong form with a cheap key derivation (the walk takes every step many times).
+    archive::ArchiveState& shared = hedgerow::State().archive;
+    shared.strong_argon2_memory_kib = 64;
+    shared.strong_argon2_passes = 1;
+    shared.strong_argon2_lanes = 1;
+    using Hide = int32_t(HEDGEROW_CALL*)(const char*, const char*, const char*);
+    const std::pair<const char*, Hide> forms[] = {{"legacy", ::HideFile}, {"strong", ::HideFileStrong}};
     int walked = 0;  // injected failures, reported as a test property
-    for (const Kind& carrier : carriers) {
-        for (FaultKind kind : kinds) {
-            for (int64_t n = 0;; ++n) {
-                SCOPED_TRACE(std::string(carrier.name) + " fault kind " + std::to_string(static_cast<int>(kind)) +
-                             " at " + std::to_string(n));
-                HideHost h;
-                const std::string carrier_path = h / "carrier";
-                const std::string file_path = h / "file";
-                const std::string out_path = h / "out.bin";
-                WriteFile(carrier_path, carrier.carrier);
-                WriteFile(file_path, file);
-                SetOutputPath(h.dir.path().c_str());
-                platform::FaultPlan plan;
-                plan.fail_at[static_cast<int>(kind)] = n;
+    for (const auto& [form, hide] : forms) {
+        for (const Kind& carrier : carriers) {
+            for (FaultKind kind : kinds) {
+                for (int64_t n = 0;; ++n) {
+                    SCOPED_TRACE(std::string(form) + " " + carrier.name + " fault kind " +
+                                 std::to_string(static_cast<int>(kind)) +
+                                 " at " + std::to_string(n));
+                    HideHost h;
+                    const std::string carrier_path = h / "carrier";
+                    const std::string file_path = h / "file";
+                    const std::string out_path = h / "out.bin";
+                    WriteFile(carrier_path, carrier.carrier);
+                    WriteFile(file_path, file);
+                    SetOutputPath(h.dir.path().c_str());
+                    platform::FaultPlan plan;
+                    plan.fail_at[static_cast<int>(kind)] = n;
 
-                platform::SetFaultPlan(plan);
-                ::HideFile(carrier_path.c_str(), file_path.c_str(), "secret");
-                const bool fired = platform::SetFaultPlan(platform::FaultPlan {}).seen[static_cast<int>(kind)] > n;
-                const uint16_t hidden = GetArchiveStatus();
-                if (hidden != kOk) {
-                    ASSERT_TRUE(fired) << hidden;
-                    EXPECT_EQ(ReadFile(carrier_path), carrier.carrier);
-                    EXPECT_EQ(ListDir(h.dir.path()), (std::vector<std::string> {"carrier", "file", "tmp"}));
-                } else {
-                    ::UnhideFile(carrier_path.c_str(), "out.bin", "secret");
-                    ASSERT_EQ(GetArchiveStatus(), kOk);
-                    EXPECT_EQ(ReadFile(out_path), file);
-                    std::filesystem::remove(out_path);
-                    // Unhiding under the same failure: the whole file or none.
                     platform::SetFaultPlan(plan);
-                    ::UnhideFile(carrier_path.c_str(), "out.bin", "secret");
-                    platform::SetFaultPlan(platform::FaultPlan {});
-                    if (GetArchiveStatus() == kOk) {
-                        EXPECT_EQ(ReadFile(out_path), file);
-                    } else {
+                    hide(carrier_path.c_str(), file_path.c_str(), "secret");
+                    const bool fired = platform::SetFaultPlan(platform::FaultPlan {}).seen[static_cast<int>(kind)] > n;
+                    const uint16_t hidden = GetArchiveStatus();
+                    if (hidden != kOk) {
+                        ASSERT_TRUE(fired) << hidden;
+                        EXPECT_EQ(ReadFile(carrier_path), carrier.carrier);
                         EXPECT_EQ(ListDir(h.dir.path()), (std::vector<std::string> {"carrier", "file", "tmp"}));
+                    } else {
+                        ::UnhideFile(carrier_path.c_str(), "out.bin", "secret");
+                        ASSERT_EQ(GetArchiveStatus(), kOk);
+                        EXPECT_EQ(ReadFile(out_path), file);
+                        std::filesystem::remove(out_path);
+                        // Unhiding under the same failure: the whole file or none.
+                        platform::SetFaultPlan(plan);
+                        ::UnhideFile(carrier_path.c_str(), "out.bin", "secret");
+                        platform::SetFaultPlan(platform::FaultPlan {});
+                        if (GetArchiveStatus() == kOk) {
+                            EXPECT_EQ(ReadFile(out_path), file);
+                        } else {
+                            EXPECT_EQ(ListDir(h.dir.path()), (std::vector<std::string> {"carrier", "file", "tmp"}));
+                        }
                     }
+                    SetOutputPath("");
+                    if (!fired) break;
+                    ++walked;
                 }
-                SetOutputPath("");
-                if (!fired) break;
-                ++walked;
             }
         }
     }
+    shared.strong_argon2_memory_kib = shared.strong_argon2_passes = shared.strong_argon2_lanes = 0;
     RecordProperty("hide_and_unhide_points", walked);
 }
 
@@ -368,6 +381,105 @@ TEST(HideFileTest, ExportsReportThroughTheStatusWord) {
     EXPECT_EQ(ReadFile(h / "out.bin"), TextLike(1000));
     SetOutputPath("");
     DeleteFilesAndData();
+}
+
+
+// ---- The strong form ----------------------------------------------------------------
+
+constexpr auto kStrong = PreparedForm::kStrong;
+
+// A host whose strong hiding derives its key cheaply (the reader takes the parameters
+// from the prepared file).
+struct StrongHost : HideHost {
+    StrongHost() {
+        st->archive.strong_argon2_memory_kib = 64;
+        st->archive.strong_argon2_passes = 1;
+        st->archive.strong_argon2_lanes = 1;
+    }
+};
+
+TEST(HideFileStrongTest, RoundTripsAndShowsNothingInPlain) {
+    const Bytes carriers[] = {Bmp24(200, 120).bytes, Wav16(60000).bytes,
+                              MakePcx({.planes = 3, .width = 200, .height = 120, .line_bytes = 200}).bytes};
+    const Bytes files[] = {{0x42}, TextLike(2500), TestRandom(17).Bytes(1500)};
+    StrongHost h;
+    for (const Bytes& carrier : carriers) {
+        for (const Bytes& file : files) {
+            SCOPED_TRACE(std::to_string(carrier.size()) + " / " + std::to_string(file.size()));
+            WriteFile(h / "carrier", carrier);
+            WriteFile(h / "file", file);
+            ASSERT_EQ(h.Hide("carrier", "file", "pw", nullptr, kStrong), kOk);
+            const Bytes prepared = PreparedIn(h / "carrier");
+            ASSERT_GE(prepared.size(), kPreparedHeaderSize + kStrongPayloadHead);
+            EXPECT_EQ(std::string(prepared.begin() + 12, prepared.begin() + 17), "Thorn");
+            EXPECT_EQ(Load32Le(prepared.data() + 4), 0u) << "no size in plain";
+            EXPECT_EQ(Load32Le(prepared.data() + 8), prepared.size() - kPreparedHeaderSize);
+            EXPECT_EQ(Load32Le(prepared.data() + 17 + 16), 64u) << "Argon2id memory of the archive state";
+            if (file.size() == 2500) {
+                EXPECT_LT(prepared.size(), 17 + 124 + 16 + 1000u) << "compressed before sealing";
+            }
+            ASSERT_EQ(h.Unhide("carrier", "out.bin", "pw"), kOk);
+            EXPECT_EQ(ReadFile(h / "out.bin"), file);
+            std::filesystem::remove(h / "out.bin");
+            EXPECT_EQ(h.Files(), (std::vector<std::string> {"carrier", "file", "tmp"}));
+        }
+    }
+}
+
+TEST(HideFileStrongTest, EveryWrongPasswordIsReportedAndWritesNothing) {
+    StrongHost h;
+    WriteFile(h / "carrier", Bmp24(100, 80).bytes);
+    WriteFile(h / "file", TextLike(3000));
+    ASSERT_EQ(h.Hide("carrier", "file", "right", nullptr, kStrong), kOk);
+    const Bytes before = {'k', 'e', 'e', 'p'};
+    for (const char* wrong : {"wrong", "", "Right", "right ", "rig", "x", "secret", "hedge"}) {
+        SCOPED_TRACE(wrong);
+        WriteFile(h / "out.bin", before);
+        EXPECT_EQ(h.Unhide("carrier", "out.bin", wrong), Code(Status::kBadPassword));
+        EXPECT_EQ(ReadFile(h / "out.bin"), before);
+    }
+    ASSERT_EQ(h.Unhide("carrier", "out.bin", "right"), kOk);
+    EXPECT_EQ(ReadFile(h / "out.bin"), TextLike(3000));
+}
+
+TEST(HideFileStrongTest, DamageIsToldApartFromAWrongPassword) {
+    // The prepared file itself, changed and unpacked as unhiding would after collecting it.
+    StrongHost h;
+    WriteFile(h / "file", TestRandom(9).Bytes(150000));  // stored: three chunks
+    char temp[archive::kTempNameCapacity] = {};
+    ASSERT_TRUE(PackStrongForHiding(*HideCall(*h.st), (h / "file").c_str(), "pw", temp));
+    const Bytes good = ReadFile(temp);
+    std::filesystem::remove(temp);
+    const auto fix_crc = [](Bytes& b) { Store32Le(b.data() + 137, crypto::Crc32(b.data(), 137)); };
+    struct Case {
+        const char* name;
+        void (*change)(Bytes&);
+        bool crc_fixed;
+        Status status;
+    };
+    const Case cases[] = {
+        {"a data byte", [](Bytes& b) { b[b.size() - 70000] ^= 1; }, false, Status::kCrcError},
+        {"the last chunk cut off", [](Bytes& b) { b.resize(b.size() - 100); }, false, Status::kCrcError},
+        {"a byte of the sealed info", [](Bytes& b) { b[kPreparedHeaderSize + 50] ^= 1; }, false, Status::kCrcError},
+        {"the salt", [](Bytes& b) { b[kPreparedHeaderSize] ^= 1; }, false, Status::kCrcError},
+        {"the salt, CRC made to fit", [](Bytes& b) { b[kPreparedHeaderSize] ^= 1; }, true, Status::kBadPassword},
+        {"the length, CRC made to fit", [](Bytes& b) { b[8] ^= 1; }, true, Status::kBadPassword},
+        {"4 GiB of Argon2 memory and more, CRC made to fit",
+         [](Bytes& b) { Store32Le(b.data() + kPreparedHeaderSize + 16, 0xFFFFFFFF); }, true, Status::kCrcError},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Bytes changed = good;
+        test.change(changed);
+        if (test.crc_fixed) fix_crc(changed);
+        WriteFile(h / "prepared", changed);
+        auto call = HideCall(*h.st);
+        std::strncpy(h.st->session.output_path, (h.dir.path() + "/").c_str(), sizeof h.st->session.output_path - 1);
+        EXPECT_FALSE(UnpackHidden(*call, changed.data(), (h / "prepared").c_str(), "out.bin", "pw"));
+        EXPECT_EQ(h.st->session.status, Code(test.status));
+        EXPECT_FALSE(std::filesystem::exists(h / "out.bin"));
+        ClearStatus(h.st->session);
+    }
 }
 
 }  // namespace

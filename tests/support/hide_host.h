@@ -47,8 +47,9 @@ struct HideHost {
 
     // Status and result of HideFile.
     uint16_t Hide(const std::string& carrier, const std::string& file, const char* password = "secret",
-                  int32_t* result = nullptr) {
-        const int32_t r = hide::HideFile(*HideCall(*st), (dir / carrier).c_str(), (dir / file).c_str(), password);
+                  int32_t* result = nullptr, hide::PreparedForm form = hide::PreparedForm::kLegacy) {
+        const int32_t r =
+            hide::HideFile(*HideCall(*st), (dir / carrier).c_str(), (dir / file).c_str(), password, form);
         if (result) *result = r;
         return st->session.status;
     }
