@@ -269,6 +269,19 @@ typedef struct HidFileList {
     HidFileEntry* last;
 } HidFileList;
 
+/* What GetHidFileInfo tells of the archive InitHidFile or CreateHidFile named.
+ * The host sets size to sizeof(HidFileInfo) before the call. */
+#define HEDGEROW_KIND_LEGACY 0
+#define HEDGEROW_KIND_STRONG 1
+typedef struct HidFileInfo {
+    uint32_t size;               /* sizeof(HidFileInfo) (32), set by the host */
+    int32_t  kind;               /* HEDGEROW_KIND_LEGACY or HEDGEROW_KIND_STRONG */
+    uint32_t kdf_memory_kib;     /* strong: Argon2id memory in KiB; legacy: 0 */
+    uint32_t kdf_passes;         /* strong: Argon2id passes; legacy: 0 */
+    uint32_t kdf_lanes;          /* strong: Argon2id lanes; legacy: 0 */
+    uint32_t reserved[3];        /* zero */
+} HidFileInfo;
+
 /* ------------------------------------------------------------------------
  * Library state and control.
  *
@@ -356,6 +369,12 @@ HEDGEROW_API void HEDGEROW_CALL InitHidFile(const char* archive_name, const HidF
  * header password; arIoError: a file of that name exists (it is never
  * overwritten). The settings block is copied. */
 HEDGEROW_API void HEDGEROW_CALL CreateHidFile(const char* archive_name, const HidFileSettings* settings);
+/* Tells the kind of the named archive and, for a strong one, the Argon2id
+ * parameters of its header (of a new one: those it will be made with); no
+ * password is needed. Fills at most info->size bytes. arNotFound when no
+ * archive is named, arBadFormat when a strong archive's header is damaged,
+ * arIoError when it cannot be read. */
+HEDGEROW_API void HEDGEROW_CALL GetHidFileInfo(HidFileInfo* info);
 /* Forgets the archive name and the input path. @return 0. */
 HEDGEROW_API int32_t HEDGEROW_CALL DoneHidFile(void);
 /* Empties a list head. */

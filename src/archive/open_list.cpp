@@ -23,8 +23,8 @@ void CopyBounded(char* destination, size_t capacity, const char* source) {
     std::memset(destination + n, 0, capacity - n);
 }
 
-void ClearArchiveState(ArchiveState& a) {
-    ForgetStrongKey(a);
+void ClearArchiveState(ArchiveState& a, bool keep_strong_key) {
+    if (!keep_strong_key) ForgetStrongKey(a);
     a.strong = false;
     a.cipher_id = 0;
     a.locked = false;
@@ -84,7 +84,12 @@ void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidF
     const HidFileSettings& s = settings ? *settings : no_settings;
     session.relative_path[0] = '\0';
     session.relative_path_refused = false;
-    ClearArchiveState(a);
+    // A strong archive opened again with the same data password keeps the key derived
+    // from it, so that a host's sequence of calls derives it once (the key is checked
+    // against the archive's header at every use all the same).
+    const bool same_archive = name != nullptr && std::strncmp(a.name, name, sizeof a.name) == 0 &&
+                              std::strncmp(a.data_password, s.data_password, sizeof a.data_password) == 0;
+    ClearArchiveState(a, a.strong_key_ready && same_archive);
     std::memset(a.data_password, 0, sizeof a.data_password);
     std::memset(a.header_password_decipher, 0, sizeof a.header_password_decipher);
     std::memset(a.header_password_encipher, 0, sizeof a.header_password_encipher);
@@ -235,7 +240,8 @@ bool ReopenHidFile(Session& session, ArchiveState& a, const char* name, bool ass
     c.head_crypt_key.user = c.ok_to_replace.user = c.next_disk.user = c.sfx_progress.user = 0;
     session.relative_path[0] = '\0';
     session.relative_path_refused = false;
-    ClearArchiveState(a);
+    // (the data password stays, and with it the key derived from it: see InitHidFile)
+    ClearArchiveState(a, a.strong_key_ready && name != nullptr && std::strncmp(a.name, name, sizeof a.name) == 0);
     a.locked = assume_locked;
     a.cipher_id = 0;
     if (!TakeName(session, a, name)) return false;

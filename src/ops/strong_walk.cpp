@@ -67,7 +67,7 @@ bool ObtainKeys(Context& cx, StrongReader& r) {
 
 }  // namespace
 
-bool OpenStrongReader(Context& cx, const char* name, StrongReader& r) {
+bool ReadStrongHeader(Context& cx, const char* name, StrongReader& r) {
     r.file = platform::OpenFile(name, "rb");
     if (!r.file) return Fail(cx.session, Status::kIoError);
     r.length = platform::Length(r.file.get());
@@ -82,7 +82,11 @@ bool OpenStrongReader(Context& cx, const char* name, StrongReader& r) {
         case strong::HeaderRead::kDamaged: return Fail(cx.session, Status::kBadFormat);
         case strong::HeaderRead::kUnsupported: return Fail(cx.session, Status::kUnsupported);
     }
-    if (!ObtainKeys(cx, r)) return false;
+    return true;
+}
+
+bool OpenStrongReader(Context& cx, const char* name, StrongReader& r) {
+    if (!ReadStrongHeader(cx, name, r) || !ObtainKeys(cx, r)) return false;
     if (!r.records.SetKey(r.keys.records)) return Fail(cx.session, Status::kNoMemory);
     r.index = 0;
     return true;

@@ -22,6 +22,11 @@ struct StrongReader {
     int64_t length = 0;     // bytes of the file
 };
 
+// Reads the named strong archive's header into r (file, length, header and its bytes), no
+// password needed. False with the status set: kIoError, kNotAnArchive, kBadFormat
+// (damaged header), kUnsupported (a later version).
+[[nodiscard]] bool ReadStrongHeader(Context& cx, const char* name, StrongReader& r);
+
 // Opens the named strong archive: reads its header, obtains the keys from the data
 // password (or the host's CryptKeyProc, asked until the password is right or the host gives
 // up) and proves them by the header's HMAC. False with the status set: kIoError,

@@ -148,6 +148,57 @@ TEST(StrongArchiveTest, WrongPasswordIsKnownAndTheHostIsAskedAgain) {
     EXPECT_EQ(g_asked, 2);
 }
 
+// Opening the same archive again with the same password keeps the derived key (a host's
+// list-then-extract derives it once); another password or another archive forgets it.
+TEST(StrongArchiveTest, KeyIsKeptOnlyForTheSameArchiveAndPassword) {
+    Host h;
+    MakeStrong(h);
+    ASSERT_EQ(h.Open(MakeSettings(kStrong, "correct horse")), arOk);
+    ASSERT_EQ(h.Names().size(), Samples().size());
+    EXPECT_TRUE(h.st.archive.strong_key_ready);
+    ASSERT_EQ(h.Open(MakeSettings(kStrong, "correct horse")), arOk);
+    EXPECT_TRUE(h.st.archive.strong_key_ready);
+    ASSERT_EQ(h.Open(MakeSettings(kStrong, "wrong")), arOk);
+    EXPECT_FALSE(h.st.archive.strong_key_ready);
+    EXPECT_TRUE(h.Names().empty());
+    EXPECT_EQ(h.st.session.status, arBadPassword);
+}
+
+TEST(StrongArchiveTest, InfoTellsTheKindAndTheKeyParametersWithoutAPassword) {
+    Host h;
+    MakeStrong(h);
+    HidFileSettings settings = MakeSettings(kStrong, "");
+    ::InitHidFile(h.archive.c_str(), &settings);
+    HidFileInfo info {};
+    info.size = sizeof info;
+    ::GetHidFileInfo(&info);
+    EXPECT_EQ(GetArchiveStatus(), arOk);
+    EXPECT_EQ(info.kind, HEDGEROW_KIND_STRONG);
+    EXPECT_EQ(info.kdf_memory_kib, 64u);
+    EXPECT_EQ(info.kdf_passes, 1u);
+    EXPECT_EQ(info.kdf_lanes, 1u);
+    // A new strong archive: the parameters it will be made with; a legacy one: none.
+    settings = MakeSettings(kStrong, "pw");
+    ::CreateHidFile((h.dir / "new.arc").c_str(), &settings);
+    info = HidFileInfo {};
+    info.size = sizeof info;
+    ::GetHidFileInfo(&info);
+    EXPECT_EQ(info.kind, HEDGEROW_KIND_STRONG);
+    EXPECT_EQ(info.kdf_memory_kib, 65536u);
+    EXPECT_EQ(info.kdf_passes, 3u);
+    settings = MakeSettings(2, "pw");
+    ::CreateHidFile((h.dir / "new.arc").c_str(), &settings);
+    info = HidFileInfo {};
+    info.size = 8;  // an older host's smaller block: nothing written behind it
+    info.kdf_memory_kib = 77;
+    ::GetHidFileInfo(&info);
+    EXPECT_EQ(info.kind, HEDGEROW_KIND_LEGACY);
+    EXPECT_EQ(info.kdf_memory_kib, 77u);
+    ::DoneHidFile();
+    ::GetHidFileInfo(&info);
+    EXPECT_EQ(GetArchiveStatus(), arNotFound);
+}
+
 // Damage and tampering, each at its own place: what the reader says, and which entries
 // still come out whole.
 TEST(StrongArchiveTest, DamageAndTamperingAreFound) {
