@@ -145,14 +145,33 @@ WalkResult GatherInputs(const Options& o, const std::string& prefix, bool exists
 }
 
 int32_t CipherForNewEntries(const Options& o, int32_t otherwise) {
-    return o.cipher.empty() ? otherwise : CipherIdFromName(o.cipher).value_or(kCipherIdea);
+    return o.cipher.empty() ? otherwise : CipherIdFromName(o.cipher).value_or(kCipherChacha);
+}
+
+// What only legacy archives have: a header password of its own (--lock) and the
+// self-extractor (--sfx). Nothing when the options fit the kind, else the exit code after
+// saying why.
+std::optional<int> RefuseLegacyOnlyOptions(const Options& o, bool strong) {
+    if (!strong) return std::nullopt;
+    if (o.sfx) {
+        Complain(o.archive, "self-extracting archives are legacy archives: choose their cipher with -c idea, 3des, "
+                            "des or none");
+        return kExitUsage;
+    }
+    if (o.lock) {
+        Complain(o.archive, "a strong archive keeps its names enciphered under its one password already; --lock "
+                            "is for legacy archives (-c idea, 3des, des or none)");
+        return kExitUsage;
+    }
+    return std::nullopt;
 }
 
 // A new archive: its passwords are asked for twice on the terminal, and --lock locks its
-// headers from the first record on.
+// headers from the first record on. Without -c it is a strong archive.
 std::optional<int> CreateArchive(const Options& o, Target& target) {
     HostContext& h = Host();
-    const int32_t cipher = CipherForNewEntries(o, kCipherIdea);
+    const int32_t cipher = CipherForNewEntries(o, kCipherChacha);
+    if (const std::optional<int> refused = RefuseLegacyOnlyOptions(o, cipher == kCipherChacha)) return refused;
     std::string data;
     if (const int rc = ObtainDataPassword(cipher != kCipherNone, true, data); rc != kExitOk) return rc;
     std::string header;
@@ -216,8 +235,22 @@ std::optional<int> OpenForAdding(const Options& o, Target& target) {
     HostContext& h = Host();
     OpenedArchive opened = OpenArchive(o.archive);
     if (opened.exit) return opened.exit;
+    if (const std::optional<int> refused = RefuseLegacyOnlyOptions(o, opened.strong)) return refused;
+    if (opened.strong != (CipherForNewEntries(o, opened.strong ? kCipherChacha : kCipherIdea) == kCipherChacha)) {
+        Complain(o.archive, opened.strong ? "is a strong archive: all its entries are enciphered with chacha (make a "
+                                            "new archive for entries that older readers must open)"
+                                          : "is a legacy archive: chacha entries live in strong archives only (make "
+                                            "a new archive for them)");
+        return kExitUsage;
+    }
     const Survey survey = SurveyEntries();
     if (survey.status != arOk && survey.status != arNoEntries) return Finish(o.archive, survey.status);
+    if (opened.strong) {
+        // The listing proved the password (asking again where it could).
+        std::string data = ProvenStrongPassword();
+        target.settings = opened.settings;
+        return ReopenWithDataPassword(o.archive, kCipherChacha, data, target.settings);
+    }
     const int32_t cipher = CipherForNewEntries(o, survey.cipher);
     std::string data;
     if (const std::optional<int> failed = ObtainProvenDataPassword(o, survey, cipher, opened.settings, data)) {

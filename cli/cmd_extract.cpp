@@ -35,14 +35,21 @@ int Extract(const Options& o, bool with_paths) {
         if (status != arOk) return Finish(o.archive, status);
         for (const HidFileEntry* e = selected.list.first; e; e = e->next) {
             any_enciphered = any_enciphered || e->enciphered != 0;
-            h.progress.Expect(e->name, e->unpacked_size);
+            h.progress.Expect(e->name, EntrySize(*e));
         }
     }
+    // A strong archive was opened with its password, proven by the listing; the library
+    // keeps the key derived from it while the archive is opened again with it.
     std::string data;
-    if (const int rc = ObtainDataPassword(any_enciphered, false, data); rc != kExitOk) return rc;
+    if (opened.strong) {
+        data = ProvenStrongPassword();
+    } else if (const int rc = ObtainDataPassword(any_enciphered, false, data); rc != kExitOk) {
+        return rc;
+    }
     h.data_password = data;
     h.data_attempts = 1;
-    if (const std::optional<int> failed = ReopenWithDataPassword(o.archive, kCipherIdea, data, opened.settings)) {
+    const int32_t cipher = opened.strong ? kCipherChacha : kCipherIdea;
+    if (const std::optional<int> failed = ReopenWithDataPassword(o.archive, cipher, data, opened.settings)) {
         return *failed;
     }
 

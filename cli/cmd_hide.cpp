@@ -37,7 +37,11 @@ int RunHide(const Options& o) {
     h.progress.StartFile(name);
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     SetArchiveStatus(arOk);
-    HideFile(o.carrier.c_str(), o.hide_file.c_str(), password.c_str());
+    if (o.legacy) {
+        HideFile(o.carrier.c_str(), o.hide_file.c_str(), password.c_str());
+    } else {
+        HideFileStrong(o.carrier.c_str(), o.hide_file.c_str(), password.c_str());
+    }
     WipeSecret(password);
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && o.verbose) std::printf("%s\n", name.c_str());

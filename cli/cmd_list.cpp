@@ -23,13 +23,25 @@ Totals Sum(const HidFileList& list) {
     Totals t;
     for (const HidFileEntry* e = list.first; e; e = e->next) {
         ++t.files;
-        t.size += e->unpacked_size;
-        t.packed += e->packed_size;
+        t.size += EntrySize(*e);
+        t.packed += EntryPackedSize(*e);
     }
     return t;
 }
 
-void PrintTable(const HidFileList& list) {
+// "Argon2id, 64 MiB, 3 passes, 1 lane"
+std::string KeyDerivation(const HidFileInfo& info) {
+    const uint32_t kib = info.kdf_memory_kib;
+    const std::string memory = kib % 1024 == 0 ? std::to_string(kib / 1024) + " MiB" : std::to_string(kib) + " KiB";
+    return "Argon2id, " + memory + ", " + std::to_string(info.kdf_passes) + (info.kdf_passes == 1 ? " pass, " : " passes, ") +
+           std::to_string(info.kdf_lanes) + (info.kdf_lanes == 1 ? " lane" : " lanes");
+}
+
+void PrintTable(const OpenedArchive& opened, const HidFileList& list) {
+    if (opened.strong) {
+        std::printf("Strong archive: ChaCha20-Poly1305, key from the password by %s\n",
+                    KeyDerivation(opened.info).c_str());
+    }
     const Totals totals = Sum(list);
     const int size_width = std::max<int>(8, static_cast<int>(std::to_string(totals.size).size()));
     const int packed_width = std::max<int>(8, static_cast<int>(std::to_string(totals.packed).size()));
@@ -39,9 +51,11 @@ void PrintTable(const HidFileList& list) {
                              std::string(packed_width, '-') + "  -----  ----  ------  ----";
     std::printf("%s\n", rule.c_str());
     for (const HidFileEntry* e = list.first; e; e = e->next) {
-        std::printf("%-19s  %*u  %*u  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
-                    e->unpacked_size, packed_width, e->packed_size,
-                    FormatRatio(e->packed_size, e->unpacked_size).c_str(), AttributeLetters(e->attributes).c_str(),
+        const uint64_t size = EntrySize(*e);
+        const uint64_t packed = EntryPackedSize(*e);
+        std::printf("%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
+                    static_cast<unsigned long long>(size), packed_width, static_cast<unsigned long long>(packed),
+                    FormatRatio(packed, size).c_str(), AttributeLetters(e->attributes).c_str(),
                     CipherName(e->cipher_id), DisplayName(e->name).c_str());
     }
     std::printf("%s\n", rule.c_str());
@@ -51,15 +65,15 @@ void PrintTable(const HidFileList& list) {
                 "", static_cast<unsigned long long>(totals.files), totals.files == 1 ? "file" : "files");
 }
 
-void PrintJson(const std::string& archive, bool locked, const HidFileList& list) {
+void PrintJson(const std::string& archive, const OpenedArchive& opened, const HidFileList& list) {
     nlohmann::ordered_json entries = nlohmann::ordered_json::array();
     for (const HidFileEntry* e = list.first; e; e = e->next) {
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", e->data_crc);
         entries.push_back({
             {"name", DisplayName(e->name)},
-            {"size", e->unpacked_size},
-            {"packed_size", e->packed_size},
+            {"size", EntrySize(*e)},
+            {"packed_size", EntryPackedSize(*e)},
             {"modified", FormatDosStamp(e->date_time, true)},
             {"attributes", AttributeLetters(e->attributes)},
             {"attribute_bits", e->attributes},
@@ -68,9 +82,19 @@ void PrintJson(const std::string& archive, bool locked, const HidFileList& list)
         });
     }
     const Totals totals = Sum(list);
+    nlohmann::ordered_json kdf = nullptr;
+    if (opened.strong) {
+        kdf = {{"name", "argon2id"},
+               {"memory_kib", opened.info.kdf_memory_kib},
+               {"passes", opened.info.kdf_passes},
+               {"lanes", opened.info.kdf_lanes}};
+    }
     const nlohmann::ordered_json document = {
         {"archive", archive},
-        {"locked", locked},
+        {"format", opened.strong ? "strong" : "legacy"},
+        {"cipher", opened.strong ? nlohmann::ordered_json("chacha20-poly1305") : nlohmann::ordered_json(nullptr)},
+        {"kdf", kdf},
+        {"locked", opened.locked || opened.strong},
         {"entries", entries},
         {"totals", {{"files", totals.files}, {"size", totals.size}, {"packed_size", totals.packed}}},
     };
@@ -93,9 +117,9 @@ int RunList(const Options& o) {
     if (status == arNoEntries && o.names.empty()) status = arOk;
     if (status == arOk || (status == arBadFormat && entries.list.first)) {
         if (o.json) {
-            PrintJson(o.archive, opened.locked, entries.list);
+            PrintJson(o.archive, opened, entries.list);
         } else {
-            PrintTable(entries.list);
+            PrintTable(opened, entries.list);
         }
         std::fflush(stdout);
     }

@@ -30,6 +30,10 @@ int RunLock(const Options& o) {
         return kExitHostError;
     }
     if (status != arOk) return Finish(o.archive, status);
+    HidFileInfo info {};
+    info.size = sizeof info;
+    GetHidFileInfo(&info);
+    if (info.kind == HEDGEROW_KIND_STRONG) return Finish(o.archive, arAlwaysLocked);
     std::string header;
     if (const int rc = ObtainPassword(h.header_source, true, header, h.header_prompted); rc != kExitOk) return rc;
     settings = MakeSettings(kCipherIdea, "", header, false);
@@ -41,8 +45,9 @@ int RunLock(const Options& o) {
 
 int RunUnlock(const Options& o) {
     ArchiveGuard guard;
-    const OpenedArchive opened = OpenExistingArchive(o.archive);
+    const OpenedArchive opened = OpenExistingArchive(o.archive, Records::kNotRead);
     if (opened.exit) return *opened.exit;
+    if (opened.strong) return Finish(o.archive, arAlwaysLocked);
     if (!opened.locked) {
         if (!o.quiet) Say(o.archive + ": the headers are not locked; nothing to do");
         return kExitOk;
@@ -51,11 +56,33 @@ int RunUnlock(const Options& o) {
     return Finish(o.archive, GetArchiveStatus());
 }
 
+namespace {
+
+// A strong archive's one password: the old one is proven by listing the archive (asked
+// again where it can be) before the new one is asked for; the records are sealed anew,
+// the data stays as it is.
+int RekeyStrong(const Options& o) {
+    EntryList entries;
+    BuildHidFileList(&entries.list, nullptr);
+    if (GetArchiveStatus() != arOk && GetArchiveStatus() != arNoEntries) return Finish(o.archive, GetArchiveStatus());
+    const PasswordSource new_source {o.new_password_file, "HEDGEROW_NEW_PASSWORD", "New password",
+                                     "--new-password-file"};
+    std::string fresh;
+    bool prompted = false;
+    if (const int rc = ObtainPassword(new_source, true, fresh, prompted); rc != kExitOk) return rc;
+    ChangeArchivePassword(o.archive.c_str(), fresh.c_str());
+    WipeSecret(fresh);
+    return Finish(o.archive, GetArchiveStatus());
+}
+
+}  // namespace
+
 int RunRekey(const Options& o) {
     HostContext& h = Host();
     ArchiveGuard guard;
     const OpenedArchive opened = OpenExistingArchive(o.archive);
     if (opened.exit) return *opened.exit;
+    if (opened.strong) return RekeyStrong(o);
     if (!opened.locked) {
         Complain(o.archive, "the headers are not locked; 'hedgerow lock' locks them");
         return kExitHostError;

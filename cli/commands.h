@@ -18,7 +18,7 @@ struct Options {
     std::string prefix;                   // stored-name prefix (a, x, e)
 
     // a
-    std::string cipher;                   // empty: the archive's own, or idea for a new one
+    std::string cipher;                   // empty: the archive's own, or chacha (strong) for a new one
     bool lock = false;
     bool names_only = false;
     std::string input_dir;
@@ -40,6 +40,10 @@ struct Options {
 
     // rekey
     std::string new_header_password_file;
+    std::string new_password_file;        // a strong archive's new password
+
+    // hide
+    bool legacy = false;                  // the legacy form of the prepared file
 
     // hide, unhide
     std::string carrier;

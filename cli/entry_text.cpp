@@ -12,11 +12,12 @@ struct CipherNameRow {
     int32_t id;
     const char* name;
 };
-constexpr std::array<CipherNameRow, 4> kCipherNames {{
+constexpr std::array<CipherNameRow, 5> kCipherNames {{
     {kCipherNone, "none"},
     {kCipherDes, "des"},
     {kCipherTripleDes, "3des"},
     {kCipherIdea, "idea"},
+    {kCipherChacha, "chacha"},
 }};
 
 // File times count 100-nanosecond steps; archive stamps keep every second second.

@@ -16,11 +16,20 @@ inline constexpr int32_t kCipherNone = -1;
 inline constexpr int32_t kCipherDes = 0;
 inline constexpr int32_t kCipherTripleDes = 1;
 inline constexpr int32_t kCipherIdea = 2;
+inline constexpr int32_t kCipherChacha = 3;  // a strong archive
 
-// "none", "des", "3des", "idea"; "unknown" for any other id.
+// "none", "des", "3des", "idea", "chacha"; "unknown" for any other id.
 const char* CipherName(int32_t cipher_id);
 // The id for one of the names above (case as given), or nothing.
 std::optional<int32_t> CipherIdFromName(std::string_view name);
+
+// An entry's sizes in full (a strong archive's entries may pass 4 GiB).
+inline uint64_t EntrySize(const HidFileEntry& e) {
+    return e.unpacked_size | static_cast<uint64_t>(e.unpacked_size_high) << 32;
+}
+inline uint64_t EntryPackedSize(const HidFileEntry& e) {
+    return e.packed_size | static_cast<uint64_t>(e.packed_size_high) << 32;
+}
 
 // A DOS date and time (time in the low half, date in the high half) as
 // "YYYY-MM-DD HH:MM:SS", or with a 'T' between date and time when iso is set.

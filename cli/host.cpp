@@ -82,9 +82,12 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
     return 0;
 }
 
+// Adding: a file that cannot be read. Extracting: an entry of a strong archive whose data
+// fails its check; what was written of it is gone.
 int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
     HostContext& h = Host();
-    Complain(file_name ? file_name : "?", "cannot be read; left out");
+    const std::string name = file_name ? file_name : "?";
+    Complain(h.adding ? name : DisplayName(name), h.adding ? "cannot be read; left out" : "is damaged; left out");
     ++h.left_out;
     return Interrupted() ? 2 : 1;
 }
@@ -94,7 +97,8 @@ int32_t HEDGEROW_CALL OnCryptKey(uint32_t, char* password, const char* entry_nam
     const std::string entry = DisplayName(entry_name ? entry_name : "");
     if (Interrupted()) return 0;
     if (!h.data_prompted || h.data_attempts >= kPasswordAttempts || !CanPrompt()) {
-        Complain(entry, "the password does not fit this entry");
+        // (a strong archive's one password: the final message says it is wrong)
+        if (!h.strong) Complain(entry, "the password does not fit this entry");
         return 0;
     }
     Say("Wrong password for " + entry + ".");
@@ -278,6 +282,20 @@ void RegisterCallbacks() {
     SetOkToReplaceProc(0, OnOkToReplace);
 }
 
+namespace {
+
+// What kind of archive is open. Returns the status.
+uint16_t LearnKind(OpenedArchive& opened) {
+    opened.info = HidFileInfo {};
+    opened.info.size = sizeof opened.info;
+    GetHidFileInfo(&opened.info);
+    opened.strong = opened.info.kind == HEDGEROW_KIND_STRONG;
+    Host().strong = opened.strong;
+    return GetArchiveStatus();
+}
+
+}  // namespace
+
 uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSettings& settings) {
     HidFileSettings probe = settings;
     std::memset(probe.header_password, 0, sizeof probe.header_password);
@@ -286,7 +304,7 @@ uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSett
     return GetArchiveStatus();
 }
 
-OpenedArchive OpenArchive(const std::string& archive) {
+OpenedArchive OpenArchive(const std::string& archive, Records records) {
     HostContext& h = Host();
     OpenedArchive opened;
     opened.settings = MakeSettings(kCipherIdea, "", "", false);
@@ -314,6 +332,20 @@ OpenedArchive OpenArchive(const std::string& archive) {
         }
         WipeSecret(header);
     }
+    if (status == arOk) status = LearnKind(opened);
+    if (status == arOk && opened.strong && records == Records::kRead) {
+        std::string data;
+        if (const int rc = ObtainPassword(h.data_source, false, data, h.data_prompted); rc != kExitOk) {
+            opened.exit = rc;
+            return opened;
+        }
+        h.data_password = data;
+        h.data_attempts = 1;
+        opened.settings = MakeSettings(kCipherChacha, data, "", false);
+        WipeSecret(data);
+        InitHidFile(archive.c_str(), &opened.settings);
+        status = GetArchiveStatus();
+    }
     if (status == arOk) {
         RegisterCallbacks();
     } else {
@@ -329,13 +361,13 @@ bool ArchiveExists(const std::string& archive) {
     return false;
 }
 
-OpenedArchive OpenExistingArchive(const std::string& archive) {
+OpenedArchive OpenExistingArchive(const std::string& archive, Records records) {
     if (!ArchiveExists(archive)) {
         OpenedArchive missing;
         missing.exit = ExitCodeFor(arNotFound);
         return missing;
     }
-    return OpenArchive(archive);
+    return OpenArchive(archive, records);
 }
 
 int ObtainDataPassword(bool needed, bool confirm, std::string& password) {
@@ -344,6 +376,8 @@ int ObtainDataPassword(bool needed, bool confirm, std::string& password) {
     password = kUnusedPassword;
     return kExitOk;
 }
+
+std::string ProvenStrongPassword() { return Host().data_password; }
 
 std::optional<int> ReopenWithDataPassword(const std::string& archive, int32_t cipher_id, std::string& data_password,
                                           HidFileSettings& settings) {

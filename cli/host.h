@@ -40,6 +40,7 @@ struct HostContext {
     bool adding = false;  // the replace query comes from an update (entry, disk file)
     int32_t level = HEDGEROW_LEVEL_DEFAULT;  // compression level for the settings' extension block
     int32_t workers = 0;                     // workers for the block; 0: one per online core
+    bool strong = false;  // the open archive is strong: one password for all of it
 
     // The data password: where it comes from, and whether asking again is allowed.
     PasswordSource data_source {"", "HEDGEROW_PASSWORD", "Password", "--password-file"};
@@ -105,10 +106,17 @@ struct ArchiveGuard {
 
 // An existing archive as a command opened it.
 struct OpenedArchive {
-    HidFileSettings settings {};  // what opened it: the header password that worked, no data password
-    bool locked = false;          // its headers are enciphered
+    HidFileSettings settings {};  // what opened it: the header password that worked; the data
+                                  // password only for a strong archive whose records are read
+    bool locked = false;          // a legacy archive whose headers are enciphered
+    bool strong = false;          // a strong archive: everything opens with the data password
+    HidFileInfo info {};          // its kind and, strong, its key derivation's parameters
     std::optional<int> exit;      // set when it did not open: the exit code, after the message
 };
+
+// Whether a command reads a strong archive's records (which need the data password) or
+// only looks at the archive (lock, unlock).
+enum class Records { kRead, kNotRead };
 
 // Opens the archive without a header password and without the header callback. A locked
 // archive does not open then (arBadPassword), which is how the command tells whether its
@@ -118,20 +126,24 @@ uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSett
 // Opens an existing archive with InitHidFile. A locked archive gets its header password
 // from the header source (asking again on the terminal when it is wrong) and is opened
 // again with the password that worked in the settings, because the library enciphers new
-// records with the settings' password. Registers the callbacks after a successful open.
-// The caller holds an ArchiveGuard.
-OpenedArchive OpenArchive(const std::string& archive);
+// records with the settings' password. A strong archive whose records are read is opened
+// again with the data password from its source (the library asks through the callback
+// when it is wrong, and the command asks again on the terminal). Registers the callbacks
+// after a successful open. The caller holds an ArchiveGuard.
+OpenedArchive OpenArchive(const std::string& archive, Records records = Records::kRead);
 
 // False after a message when the archive named on the command line is not a file.
 bool ArchiveExists(const std::string& archive);
 
 // OpenArchive for the commands that read or rewrite an archive, which must exist.
-OpenedArchive OpenExistingArchive(const std::string& archive);
+OpenedArchive OpenExistingArchive(const std::string& archive, Records records = Records::kRead);
 
 // The data password when it is `needed`, from its source as ObtainPassword reads it;
 // otherwise a stand-in: the library asks for one even for entries that are not
-// enciphered, and those take any.
+// enciphered, and those take any. For a strong archive that was opened with it, the
+// password that worked (the one last asked for, after a wrong one).
 int ObtainDataPassword(bool needed, bool confirm, std::string& password);
+std::string ProvenStrongPassword();
 
 // Opens the archive again with the data password (wiped then) and the header password
 // that opened it, for commands that read or write entry data; `settings` become the ones

@@ -30,7 +30,8 @@ void HeaderPasswordOption(CLI::App& app, Options& o) {
 }
 
 void PasswordOptions(CLI::App& app, Options& o) {
-    app.add_option("--password-file", o.password_file, "Read the data password from the first line of FILE")
+    app.add_option("--password-file", o.password_file,
+                   "Read the data password (a strong archive's one password) from the first line of FILE")
         ->type_name("FILE");
     HeaderPasswordOption(app, o);
 }
@@ -47,8 +48,9 @@ void SetUpAdd(CLI::App& app, Options& o) {
         ->required()
         ->type_name("FILE|DIR");
     app.add_option("-c,--cipher", o.cipher,
-                   "Cipher for the new entries: none, des, 3des or idea (default: the archive's own, idea for a new one)")
-        ->check(CLI::IsMember({"none", "des", "3des", "idea"}))
+                   "chacha: a strong archive (the default for a new one); none, des, 3des or idea: a legacy archive "
+                   "that older readers open (default: the archive's own)")
+        ->check(CLI::IsMember({"chacha", "none", "des", "3des", "idea"}))
         ->type_name("CIPHER");
     app.add_option("--level", o.level, "Compression level: 1 (fastest) to 9 (smallest), 0 stores; default 5 (also -0 ... -9)")
         ->check(CLI::Range(0, 9))
@@ -75,7 +77,7 @@ void SetUpList(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
     app.add_option("masks", o.names, "Entries to list (wildcards * and ?; default: all)")->type_name("MASK");
     app.add_flag("--json", o.json, "Write the listing as JSON");
-    HeaderPasswordOption(app, o);
+    PasswordOptions(app, o);
 }
 
 void SetUpExtract(CLI::App& app, Options& o) {
@@ -96,7 +98,7 @@ void SetUpExtract(CLI::App& app, Options& o) {
 void SetUpDelete(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
     app.add_option("masks", o.names, "Entries to delete (wildcards * and ?)")->required()->type_name("MASK");
-    HeaderPasswordOption(app, o);
+    PasswordOptions(app, o);
 }
 
 void SetUpArchiveOnly(CLI::App& app, Options& o) {
@@ -106,8 +108,13 @@ void SetUpArchiveOnly(CLI::App& app, Options& o) {
 
 void SetUpRekey(CLI::App& app, Options& o) {
     SetUpArchiveOnly(app, o);
+    app.add_option("--password-file", o.password_file, "Strong archive: read its password from the first line of FILE")
+        ->type_name("FILE");
+    app.add_option("--new-password-file", o.new_password_file,
+                   "Strong archive: read the new password from the first line of FILE")
+        ->type_name("FILE");
     app.add_option("--new-header-password-file", o.new_header_password_file,
-                   "Read the new header password from the first line of FILE")
+                   "Locked legacy archive: read the new header password from the first line of FILE")
         ->type_name("FILE");
 }
 
@@ -120,6 +127,8 @@ void CarrierArgument(CLI::App& app, Options& o) {
 void SetUpHide(CLI::App& app, Options& o) {
     CarrierArgument(app, o);
     app.add_option("file", o.hide_file, "The file to hide")->required()->type_name("FILE");
+    app.add_flag("--legacy", o.legacy,
+                 "Hide in the legacy form (IDEA, a one-byte check) that older readers recover, instead of the strong one");
     app.add_option("--password-file", o.password_file, "Read the password from the first line of FILE")
         ->type_name("FILE");
 }
@@ -146,16 +155,17 @@ constexpr std::array<Subcommand, 10> kSubcommands {{
     {"x", "Extract entries with their directories", SetUpExtract, RunExtractWithPaths},
     {"e", "Extract entries without their directories", SetUpExtract, RunExtractFlat},
     {"d", "Delete entries from an archive", SetUpDelete, RunDelete},
-    {"lock", "Encipher the entry headers of an archive with a header password", SetUpArchiveOnly, RunLock},
-    {"unlock", "Write the entry headers of a locked archive in plain", SetUpArchiveOnly, RunUnlock},
-    {"rekey", "Change the header password of a locked archive", SetUpRekey, RunRekey},
-    {"hide", "Hide a file, compressed and enciphered, in a BMP, WAV or PCX carrier", SetUpHide, RunHide},
+    {"lock", "Encipher the entry headers of a legacy archive with a header password", SetUpArchiveOnly, RunLock},
+    {"unlock", "Write the entry headers of a locked legacy archive in plain", SetUpArchiveOnly, RunUnlock},
+    {"rekey", "Change the password of a strong archive, or the header password of a locked one", SetUpRekey, RunRekey},
+    {"hide", "Hide a file, compressed and sealed, in a BMP, WAV or PCX carrier", SetUpHide, RunHide},
     {"unhide", "Recover the file hidden in a carrier", SetUpUnhide, RunUnhide},
 }};
 
 const char* kFooter =
     "Passwords come from --password-file / --header-password-file, else from the environment\n"
-    "(HEDGEROW_PASSWORD, HEDGEROW_HEADER_PASSWORD, HEDGEROW_NEW_HEADER_PASSWORD), else from the terminal.\n"
+    "(HEDGEROW_PASSWORD, HEDGEROW_HEADER_PASSWORD, HEDGEROW_NEW_PASSWORD, HEDGEROW_NEW_HEADER_PASSWORD), else from\n"
+    "the terminal.\n"
     "Exit codes: see 'man hedgerow' or the README.";
 
 int Main(int argc, char** argv) {

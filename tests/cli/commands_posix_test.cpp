@@ -22,7 +22,7 @@ TEST_F(CommandsTest, EveryCipherRoundTripsThroughAddListAndExtract) {
     };
     const Environment with_header {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "names"}};
     for (const Case c : {Case {"none", false}, Case {"des", false}, Case {"3des", false}, Case {"idea", false},
-                         Case {"idea", true}}) {
+                         Case {"idea", true}, Case {"chacha", false}}) {
         const std::string tag = std::string(c.cipher) + (c.lock ? "-locked" : "");
         SCOPED_TRACE(tag);
         const std::string archive = tag + ".hdg";
@@ -33,7 +33,9 @@ TEST_F(CommandsTest, EveryCipherRoundTripsThroughAddListAndExtract) {
 
         const nlohmann::json listing = List(archive, with_header);
         ASSERT_TRUE(listing.contains("entries"));
-        EXPECT_EQ(listing["locked"], c.lock);
+        const bool strong = std::string(c.cipher) == "chacha";
+        EXPECT_EQ(listing["locked"], c.lock || strong);  // a strong archive's names are never in plain
+        EXPECT_EQ(listing["format"], strong ? "strong" : "legacy");
         std::vector<std::string> names;
         for (const auto& entry : listing["entries"]) {
             names.push_back(entry["name"]);
@@ -60,9 +62,10 @@ TEST_F(CommandsTest, ListingShowsColumnsTotalsAndSelections) {
 
     const CommandResult table = Run({"l", "t.hdg"});
     ASSERT_EQ(table.exit_code, 0) << table.err;
-    EXPECT_TRUE(Contains(table.out, "Modified")) << table.out;
+    EXPECT_EQ(table.out.rfind("Strong archive: ChaCha20-Poly1305, key from the password by Argon2id, 64 MiB, 3 passes, "
+                              "1 lane\nModified", 0), 0u) << table.out;
     EXPECT_TRUE(Contains(table.out, "2021-06-15 12:34:56         8")) << table.out;
-    EXPECT_TRUE(Contains(table.out, "idea    in/sub/b.bin")) << table.out;
+    EXPECT_TRUE(Contains(table.out, "chacha  in/sub/b.bin")) << table.out;
     EXPECT_TRUE(Contains(table.out, "4 files")) << table.out;
     EXPECT_EQ(table.err, "");
 
@@ -76,6 +79,9 @@ TEST_F(CommandsTest, ListingShowsColumnsTotalsAndSelections) {
     EXPECT_TRUE(Contains(none.err, "No archive entry matches.")) << none.err;
 
     const nlohmann::json json = List("t.hdg");
+    EXPECT_EQ(json["format"], "strong");
+    EXPECT_EQ(json["cipher"], "chacha20-poly1305");
+    EXPECT_EQ(json["kdf"], nlohmann::json::parse(R"({"name": "argon2id", "memory_kib": 65536, "passes": 3, "lanes": 1})"));
     EXPECT_EQ(json["entries"][1]["modified"], "2021-06-15T12:34:56");
     EXPECT_EQ(json["totals"]["size"], 3009 + 8 + 5000);
 }
@@ -153,7 +159,7 @@ TEST_F(CommandsTest, AddingKnownNamesFollowsTheUpdateOptions) {
 
 TEST_F(CommandsTest, LockRekeyAndUnlockGuardTheNames) {
     MakeTree();
-    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "-c", "idea", "t.hdg", "in"}).exit_code, 0);
     const Environment first {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "one"}};
     const Environment second {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "two"}};
 
@@ -238,6 +244,30 @@ TEST_F(CommandsTest, FilesTheArchiveCannotHoldAreReported) {
     EXPECT_FALSE(std::filesystem::exists(At("empty.hdg")));
 }
 
+TEST_F(CommandsTest, StrongArchiveRekeyAndDamagedEntries) {
+    WriteFile(At("a.txt"), std::string(3000, 'a'));
+    WriteFile(At("b.txt"), std::string(100, 'b'));
+    ASSERT_EQ(Run({"a", "t.hdg", "a.txt", "b.txt"}).exit_code, 0);
+
+    // One password for all of it: rekey seals the records anew under the new one.
+    const Environment fresh {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_NEW_PASSWORD", "hawthorn"}};
+    const CommandResult rekeyed = Run({"rekey", "t.hdg"}, fresh);
+    ASSERT_EQ(rekeyed.exit_code, 0) << rekeyed.err;
+    EXPECT_EQ(Run({"l", "t.hdg"}).exit_code, 27);
+    const Environment now {{"HEDGEROW_PASSWORD", "hawthorn"}};
+    EXPECT_EQ(Names("t.hdg", now), (std::vector<std::string> {"a.txt", "b.txt"}));
+
+    // A byte of the last entry's data changed (the end record is the last 164 bytes): that
+    // entry is left out and named, the other one extracted, and the exit code says so.
+    std::vector<uint8_t> bytes = ReadFile(At("t.hdg"));
+    bytes[bytes.size() - 164 - 20] ^= 1;
+    WriteFile(At("t.hdg"), bytes);
+    const CommandResult damaged = Run({"x", "t.hdg", "-o", "out"}, now);
+    EXPECT_EQ(damaged.exit_code, 38) << damaged.err;
+    EXPECT_TRUE(Contains(damaged.err, "b.txt: is damaged; left out")) << damaged.err;
+    EXPECT_EQ(FilesBelow(At("out")), std::vector<std::string> {"a.txt"});
+}
+
 TEST_F(CommandsTest, FailuresHaveTheirOwnExitCodesAndSentences) {
     MakeTree();
     ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
@@ -245,6 +275,7 @@ TEST_F(CommandsTest, FailuresHaveTheirOwnExitCodesAndSentences) {
     WriteFile(At("pw"), "hedge pass\nsecond line\n");
     WriteFile(At("empty-pw"), "");
     const Environment none;
+    const Environment wrong_password {{"HEDGEROW_PASSWORD", "not it"}};
     struct Case {
         std::vector<std::string> args;
         const Environment* env;
@@ -260,7 +291,12 @@ TEST_F(CommandsTest, FailuresHaveTheirOwnExitCodesAndSentences) {
         {{"x", "--password-file", "absent", "t.hdg", "-o", "o2"}, &none, 1, "absent: the password file cannot be read"},
         {{"x", "--password-file", "empty-pw", "t.hdg", "-o", "o3"}, &none, 21, "the password file is empty"},
         {{"x", "--password-file", "pw", "t.hdg", "-o", "o4"}, &none, 0, ""},
-        {{"unlock", "t.hdg"}, &password, 0, "not locked; nothing to do"},
+        {{"unlock", "t.hdg"}, &password, 37, "A strong archive is always locked"},
+        {{"lock", "t.hdg"}, &password, 37, "A strong archive is always locked"},
+        {{"l", "t.hdg"}, &wrong_password, 27, "The password is wrong."},
+        {{"a", "--lock", "s.hdg", "in"}, &password, 2, "--lock is for legacy archives"},
+        {{"a", "--sfx", "s.hdg", "in"}, &password, 2, "self-extracting archives are legacy archives"},
+        {{"a", "-c", "idea", "t.hdg", "in"}, &password, 2, "t.hdg: is a strong archive"},
         {{"a", "-c", "rot13", "r.hdg", "in"}, &password, 2, "rot13"},
     };
     for (const Case& c : cases) {

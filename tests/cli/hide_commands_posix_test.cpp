@@ -52,6 +52,12 @@ TEST_F(HideCommandsTest, HideAndUnhideWithTheArchivePasswordHandling) {
     EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
     EXPECT_EQ(ReadFile(At("out/secret.bin")), secret);
 
+    // The legacy form, for readers that know no other, comes back the same way.
+    WriteFile(At("old.bmp"), picture);
+    ASSERT_EQ(Run({"hide", "--legacy", "old.bmp", "secret.bin"}).exit_code, 0);
+    ASSERT_EQ(Run({"unhide", "old.bmp", "-o", "out/legacy.bin"}).exit_code, 0);
+    EXPECT_EQ(ReadFile(At("out/legacy.bin")), secret);
+
     // A carrier of no known kind, and one that holds nothing.
     const CommandResult text = Run({"hide", "pw.txt", "secret.bin"});
     EXPECT_NE(text.exit_code, 0);

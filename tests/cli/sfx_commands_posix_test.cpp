@@ -58,7 +58,8 @@ TEST_F(SfxCommandTest, EveryCipherMakesAFileThatExtractsItselfWhenRun) {
         const uint32_t marker = MarkerOffset(name);
         EXPECT_GT(marker, 0u);
         EXPECT_LT(marker, 61440u);
-        EXPECT_EQ(List(name).size(), 4u);
+        EXPECT_EQ(List(name)["format"], "legacy");
+        EXPECT_EQ(List(name)["totals"]["files"], 4);
 
         const std::string out = std::string("out-") + cipher;
         ASSERT_EQ(RunProgram(name, "-d " + out, kPassword), 0) << ReadFile(At("run.log")).size();
@@ -71,7 +72,7 @@ TEST_F(SfxCommandTest, EveryCipherMakesAFileThatExtractsItselfWhenRun) {
 
 TEST_F(SfxCommandTest, DamagedOrTruncatedFilesAreRefusedBeforeAnythingIsWritten) {
     MakeTree();
-    ASSERT_EQ(Run({"a", "--sfx", "good.run", "-C", "in", "a.txt", "c.txt", "sub"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "idea", "good.run", "-C", "in", "a.txt", "c.txt", "sub"}).exit_code, 0);
     const std::vector<uint8_t> good = ReadFile(At("good.run"));
     const uint32_t marker = MarkerOffset("good.run");
     ASSERT_GT(marker, 7000u);
@@ -97,7 +98,7 @@ TEST_F(SfxCommandTest, DamagedOrTruncatedFilesAreRefusedBeforeAnythingIsWritten)
 
 TEST_F(SfxCommandTest, UpdatesAndDeletionsKeepTheFileRunnable) {
     MakeTree();
-    ASSERT_EQ(Run({"a", "--sfx", "x.run", "-C", "in", "a.txt", "c.txt", "sub"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "idea", "x.run", "-C", "in", "a.txt", "c.txt", "sub"}).exit_code, 0);
     const std::vector<uint8_t> before = ReadFile(At("x.run"));
     const uint32_t marker = MarkerOffset("x.run");
     WriteFile(At("in/new.txt"), "a later addition\n");
@@ -119,7 +120,7 @@ TEST_F(SfxCommandTest, UpdatesAndDeletionsKeepTheFileRunnable) {
 TEST_F(SfxCommandTest, PiecesOfASplitFileJoinIntoOneThatExtracts) {
     WriteFile(At("in/big.bin"), NoiseBytes(800000, 5));
     WriteFile(At("in/note.txt"), "split me\n");
-    const CommandResult made = Run({"a", "--sfx", "--split", "360k", "x.run", "-C", "in", "big.bin", "note.txt"});
+    const CommandResult made = Run({"a", "--sfx", "-c", "idea", "--split", "360k", "x.run", "-C", "in", "big.bin", "note.txt"});
     ASSERT_EQ(made.exit_code, 0) << made.err;
     EXPECT_NE(made.out.find("piece 3"), std::string::npos) << made.out;
     std::vector<uint8_t> joined;
