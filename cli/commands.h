@@ -26,6 +26,8 @@ struct Options {
 
     // a, x, e
     int threads = 0;                      // -T: workers; 0: one per online core
+    uint32_t kdf_memory_mib = 0;          // a, rekey: Argon2id memory of a new strong password; 0: default
+    uint32_t kdf_passes = 0;              // a, rekey: its passes; 0: default
 
     // l
     bool json = false;

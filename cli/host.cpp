@@ -269,6 +269,8 @@ HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password
     extension.size = sizeof extension;
     extension.level = Host().level;
     extension.workers = Host().workers;
+    extension.kdf_memory_kib = Host().kdf_memory_kib;
+    extension.kdf_passes = Host().kdf_passes;
     std::memcpy(settings.reserved1, &extension, sizeof extension);
     return settings;
 }

@@ -40,6 +40,8 @@ struct HostContext {
     bool adding = false;  // the replace query comes from an update (entry, disk file)
     int32_t level = HEDGEROW_LEVEL_DEFAULT;  // compression level for the settings' extension block
     int32_t workers = 0;                     // workers for the block; 0: one per online core
+    uint32_t kdf_memory_kib = 0;             // a new strong password's Argon2id parameters; 0: default
+    uint32_t kdf_passes = 0;
     bool strong = false;  // the open archive is strong: one password for all of it
 
     // The data password: where it comes from, and whether asking again is allowed.

@@ -42,6 +42,17 @@ void ThreadsOption(CLI::App& app, Options& o) {
         ->type_name("N");
 }
 
+// The cost of guessing a new strong archive's password: only up from the defaults.
+void KdfOptions(CLI::App& app, Options& o) {
+    app.add_option("--kdf-memory", o.kdf_memory_mib,
+                   "Strong archive: memory of the password hash (Argon2id) in MiB, 64 (default) to 4096")
+        ->check(CLI::Range(64, 4096))
+        ->type_name("MIB");
+    app.add_option("--kdf-passes", o.kdf_passes, "Strong archive: passes of the password hash, 3 (default) to 64")
+        ->check(CLI::Range(3, 64))
+        ->type_name("N");
+}
+
 void SetUpAdd(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
     app.add_option("files", o.names, "Files and directories to add (directories are walked)")
@@ -59,6 +70,7 @@ void SetUpAdd(CLI::App& app, Options& o) {
         app.add_flag_callback("-" + std::to_string(level), [&o, level] { o.level = level; })->group("");
     }
     ThreadsOption(app, o);
+    KdfOptions(app, o);
     app.add_flag("--lock", o.lock, "Encipher the entry headers with a header password (names become unreadable)");
     app.add_flag("--names-only", o.names_only, "Store bare file names, without directories");
     app.add_option("-C,--input-dir", o.input_dir, "Take the files relative to DIR")->type_name("DIR");
@@ -116,6 +128,7 @@ void SetUpRekey(CLI::App& app, Options& o) {
     app.add_option("--new-header-password-file", o.new_header_password_file,
                    "Locked legacy archive: read the new header password from the first line of FILE")
         ->type_name("FILE");
+    KdfOptions(app, o);
 }
 
 void CarrierArgument(CLI::App& app, Options& o) {
@@ -193,6 +206,8 @@ int Main(int argc, char** argv) {
     h.verbose = o.verbose;
     h.level = o.level == 0 ? HEDGEROW_LEVEL_STORE : o.level < 0 ? HEDGEROW_LEVEL_DEFAULT : o.level;
     h.workers = o.threads;
+    h.kdf_memory_kib = o.kdf_memory_mib * 1024;
+    h.kdf_passes = o.kdf_passes;
     h.data_source.file = o.password_file;
     h.header_source.file = o.header_password_file;
     CatchInterrupts();

@@ -215,18 +215,29 @@ typedef struct HidFileSettings {
  *            1 to HEDGEROW_MAX_WORKERS; 0: one per online processor core. The
  *            archive's bytes do not depend on it, and callbacks come from the
  *            calling thread in the same order whatever it is.
+ *   kdf_memory_kib, kdf_passes, kdf_lanes
+ *            the Argon2id parameters of the password of a strong archive that
+ *            is created, or whose password ChangeArchivePassword changes:
+ *            memory in KiB (8 x lanes to HEDGEROW_MAX_KDF_MEMORY_KIB; 0: 65536),
+ *            passes (1 to 64; 0: 3), lanes (1 to 64; 0: 1); for a change of
+ *            password, 0 keeps the archive's own. Updating and deleting keep
+ *            the archive's own, which its header names.
  *   reserved zero; later fields take their place, with zero as their default. */
 #define HEDGEROW_EXTENSION_TAG  0x31584548u  /* "HEX1" in little-endian bytes */
 #define HEDGEROW_LEVEL_STORE    (-1)
 #define HEDGEROW_LEVEL_DEFAULT  0
 #define HEDGEROW_MAX_WORKERS    64
+#define HEDGEROW_MAX_KDF_MEMORY_KIB 4194304u  /* 4 GiB */
 typedef struct HidFileExtension {
     uint32_t tag;                /* HEDGEROW_EXTENSION_TAG */
     uint32_t tag_check;          /* ~HEDGEROW_EXTENSION_TAG */
     uint32_t size;               /* sizeof(HidFileExtension): 524; 0 is taken as 524 */
     int32_t  level;              /* -1 (store), 0 (default: 5), 1..9 */
     int32_t  workers;            /* 0 (one per online core), 1..HEDGEROW_MAX_WORKERS */
-    uint32_t reserved[126];      /* zero */
+    uint32_t kdf_memory_kib;     /* 0 (default: 65536), 8 x lanes..HEDGEROW_MAX_KDF_MEMORY_KIB */
+    uint32_t kdf_passes;         /* 0 (default: 3), 1..64 */
+    uint32_t kdf_lanes;          /* 0 (default: 1), 1..64 */
+    uint32_t reserved[123];      /* zero */
 } HidFileExtension;
 
 /* One listed archive entry. On 32-bit platforms the fields follow each other

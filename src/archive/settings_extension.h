@@ -11,9 +11,9 @@
 
 namespace hedgerow::archive {
 
-// Puts the compression level (0 to 9, 0 meaning stored) and the worker count (0: one per
-// online core) of the settings into the archive state: the defaults (5 and 0) unless the
-// block carries the tag. False (kBadSettings, the state left at the defaults) when a
+// Puts the compression level (0 to 9, 0 meaning stored), the worker count (0: one per
+// online core) and a new strong archive's Argon2id parameters (0: each one's default) of
+// the settings into the archive state: the defaults unless the block carries the tag. False (kBadSettings, the state left at the defaults) when a
 // tagged block holds a value out of range.
 [[nodiscard]] bool TakeSettingsExtension(Session& session, ArchiveState& a, const HidFileSettings& settings);
 

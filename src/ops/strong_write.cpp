@@ -272,9 +272,15 @@ void ChangeStrongPassword(Context& cx, const char* archive_name, const char* new
     }
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
-    // A new salt (and so new keys) under the same identifier.
+    // A new salt (and so new keys) under the same identifier; the password's hash as costly
+    // as before unless the settings ask for other parameters.
     StrongWriter w;
-    if (!strong::NewHeader(strong::NewArgon2Parameters(cx.archive), &w.header)) {
+    const strong::Argon2Parameters argon2 = strong::NewArgon2Parameters(cx.archive, r.header.argon2);
+    if (!strong::Argon2ParametersAccepted(argon2)) {
+        Fail(cx.session, Status::kBadSettings);
+        return;
+    }
+    if (!strong::NewHeader(argon2, &w.header)) {
         Fail(cx.session, Status::kIoError);
         return;
     }

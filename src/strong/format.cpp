@@ -104,8 +104,8 @@ bool Argon2ParametersAccepted(const Argon2Parameters& a) {
            a.memory_kib >= 8 * a.lanes && a.memory_kib <= kMaxArgon2MemoryKib;
 }
 
-Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a) {
-    Argon2Parameters p = kDefaultArgon2;
+Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a, const Argon2Parameters& otherwise) {
+    Argon2Parameters p = otherwise;
     if (a.strong_argon2_memory_kib != 0) p.memory_kib = a.strong_argon2_memory_kib;
     if (a.strong_argon2_passes != 0) p.passes = a.strong_argon2_passes;
     if (a.strong_argon2_lanes != 0) p.lanes = a.strong_argon2_lanes;

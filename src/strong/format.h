@@ -47,8 +47,8 @@ inline constexpr uint32_t kMaxArgon2Lanes = 64;
 bool Argon2ParametersAccepted(const Argon2Parameters& argon2);
 
 // The parameters for a new archive or prepared file: the ones the archive state asks for,
-// each one's default where it asks for none.
-Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a);
+// each one's default (or, given, the one it replaces) where it asks for none.
+Argon2Parameters NewArgon2Parameters(const archive::ArchiveState& a, const Argon2Parameters& otherwise = kDefaultArgon2);
 
 struct Header {
     std::array<uint8_t, kIdSize> archive_id {};

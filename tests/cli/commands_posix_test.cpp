@@ -247,15 +247,18 @@ TEST_F(CommandsTest, FilesTheArchiveCannotHoldAreReported) {
 TEST_F(CommandsTest, StrongArchiveRekeyAndDamagedEntries) {
     WriteFile(At("a.txt"), std::string(3000, 'a'));
     WriteFile(At("b.txt"), std::string(100, 'b'));
-    ASSERT_EQ(Run({"a", "t.hdg", "a.txt", "b.txt"}).exit_code, 0);
+    EXPECT_EQ(Run({"a", "--kdf-memory", "32", "t.hdg", "a.txt"}).exit_code, 2);  // only up from the default
+    ASSERT_EQ(Run({"a", "--kdf-memory", "80", "t.hdg", "a.txt", "b.txt"}).exit_code, 0);
 
-    // One password for all of it: rekey seals the records anew under the new one.
+    // One password for all of it: rekey seals the records anew under the new one, with
+    // the password hash as costly as before.
     const Environment fresh {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_NEW_PASSWORD", "hawthorn"}};
     const CommandResult rekeyed = Run({"rekey", "t.hdg"}, fresh);
     ASSERT_EQ(rekeyed.exit_code, 0) << rekeyed.err;
     EXPECT_EQ(Run({"l", "t.hdg"}).exit_code, 27);
     const Environment now {{"HEDGEROW_PASSWORD", "hawthorn"}};
     EXPECT_EQ(Names("t.hdg", now), (std::vector<std::string> {"a.txt", "b.txt"}));
+    EXPECT_EQ(List("t.hdg", now)["kdf"]["memory_kib"], 80 * 1024);
 
     // A byte of the last entry's data changed (the end record is the last 164 bytes): that
     // entry is left out and named, the other one extracted, and the exit code says so.

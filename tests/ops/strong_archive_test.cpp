@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/records.h"
+#include "common/byte_order.h"
 #include "platform/platform.h"
 #include "strong/format.h"
 #include "support/ops_host.h"
@@ -310,6 +311,48 @@ TEST(StrongArchiveTest, UpdateDeleteAndChangeOfPassword) {
     const std::vector<uint8_t> after = h.ArchiveBytes();
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(h.Strays().empty());
+}
+
+// The settings' extension block names Argon2id's parameters for a new archive and for a
+// change of password; a change without them keeps the archive's own.
+TEST(StrongArchiveTest, KeyParametersComeFromTheSettingsAndStayOnAChangeOfPassword) {
+    const auto with_kdf = [](uint32_t memory, uint32_t passes, uint32_t lanes) {
+        HidFileSettings s = MakeSettings(kStrong, "pw");
+        HidFileExtension block {};
+        block.tag = HEDGEROW_EXTENSION_TAG;
+        block.tag_check = ~uint32_t {HEDGEROW_EXTENSION_TAG};
+        block.kdf_memory_kib = memory;
+        block.kdf_passes = passes;
+        block.kdf_lanes = lanes;
+        std::memcpy(s.reserved1, &block, sizeof block);
+        return s;
+    };
+    const auto header_argon2 = [](Host& h) {
+        const std::vector<uint8_t> b = h.ArchiveBytes();
+        return std::vector<uint32_t> {Load32Le(b.data() + 58), Load32Le(b.data() + 62), Load32Le(b.data() + 66)};
+    };
+    Host h;
+    h.AddFile("a.txt", TextBytes(100, 1));
+    // Out of range: fewer than 8 KiB per lane, more than 4 GiB, too many passes or lanes.
+    for (const HidFileSettings& bad : {with_kdf(7, 1, 0), with_kdf(100, 1, 16), with_kdf(HEDGEROW_MAX_KDF_MEMORY_KIB + 1, 1, 1),
+                                       with_kdf(64, 65, 1), with_kdf(64, 1, 65)}) {
+        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &bad);
+        EXPECT_EQ(h.st.session.status, arBadSettings);
+    }
+    ASSERT_EQ(h.Create({"a.txt"}, with_kdf(72, 2, 0)), arOk);
+    EXPECT_EQ(header_argon2(h), (std::vector<uint32_t> {72, 2, 1}));
+
+    ASSERT_EQ(h.Open(with_kdf(0, 0, 0)), arOk);
+    ChangeStrongPassword(*OpCall(h.st), h.archive.c_str(), "pw2");
+    ASSERT_EQ(h.st.session.status, arOk);
+    EXPECT_EQ(header_argon2(h), (std::vector<uint32_t> {72, 2, 1}));
+
+    HidFileSettings more = with_kdf(96, 0, 0);
+    std::strcpy(more.data_password, "pw2");
+    ASSERT_EQ(h.Open(more), arOk);
+    ChangeStrongPassword(*OpCall(h.st), h.archive.c_str(), "pw3");
+    ASSERT_EQ(h.st.session.status, arOk);
+    EXPECT_EQ(header_argon2(h), (std::vector<uint32_t> {96, 2, 1}));
 }
 
 }  // namespace
