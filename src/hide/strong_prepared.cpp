@@ -71,7 +71,7 @@ bool PackStrongForHiding(Context& cx, const char* file_name, const char* passwor
     strong::DataSealer sealer;
     strong::Record data;
     data.unpacked_size = static_cast<uint64_t>(size);
-    if (!strong::SealFileData(s, cx.encoder, cx.stream, source.get(), data.unpacked_size, out, sealer, &data)) {
+    if (!strong::SealFileData(s.status, cx.encoder, cx.stream, source.get(), data.unpacked_size, out, sealer, &data)) {
         return false;
     }
     const uint64_t length = kStrongPayloadHead + sealer.SealedBytes();
@@ -160,7 +160,7 @@ bool UnpackStrongHidden(Context& cx, const char* temp_name, const char* output_n
     entry.cipher_id = archive::kCipherIdStrong;
     archive::OutputFile out;
     if (!CreateHiddenOutput(cx, output_name, entry, out)) return false;
-    switch (strong::UnsealFileData(s, cx.decoder, cx.stream, opener, data, out.get())) {
+    switch (strong::UnsealFileData(s.status, s.callbacks.progress, cx.decoder, cx.stream, opener, data, out.get())) {
         case strong::Unsealed::kWhole: return out.Commit(s);
         case strong::Unsealed::kDamaged: return Fail(s, Status::kCrcError);  // `out` takes the file away
         case strong::Unsealed::kStop: return false;

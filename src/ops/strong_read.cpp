@@ -1,5 +1,8 @@
 // strong_read.cpp -- listing and extracting strong archives (see strong_archive.h).
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,7 @@
 #include "names/short_string.h"
 #include "ops/strong_archive.h"
 #include "ops/strong_walk.h"
+#include "ops/workers.h"
 #include "strong/entry_data.h"
 
 namespace hedgerow::ops {
@@ -56,37 +60,168 @@ bool ReportDamaged(Context& cx, const HidFileEntry& entry) {
 
 enum class EntryOutcome { kWhole, kDamaged, kStop };
 
-// One entry: its output file, its data opened and checked. kStop with the status set.
-EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const strong::Record& record, const HidFileEntry& entry,
-                          uint64_t data_offset) {
-    char path[archive::kOutputPathCapacity];
-    size_t relative_start = 0;
-    if (!archive::BuildOutputPath(cx.session, entry.name, path, &relative_start)) return EntryOutcome::kStop;
+// An entry selected for extraction: its record, its listed form and where its data lies.
+struct Selected {
+    strong::Record record;
+    HidFileEntry entry {};
+    uint64_t data_offset = 0;
+};
+
+// Where an entry goes: the output path built from its name, told to the host, and the
+// host's answer about an existing file. kWhole with *go false when the host keeps what
+// exists; kStop with the status set.
+EntryOutcome PrepareOutput(Context& cx, const HidFileEntry& entry, char path[archive::kOutputPathCapacity],
+                           size_t* relative_start, bool* go) {
+    *go = false;
+    if (!archive::BuildOutputPath(cx.session, entry.name, path, relative_start)) return EntryOutcome::kStop;
     const auto& name_slot = cx.session.callbacks.file_name;
     if (name_slot.proc != nullptr) {
         const std::string shown = std::string("\\") + entry.name;
         name_slot.proc(name_slot.user, shown.c_str(), path);
     }
     const int32_t answer = names::AskReplaceOnExtract(cx.session, entry, path);
-    if (answer == 1) return SkipStrongData(cx, r, data_offset, record) ? EntryOutcome::kWhole : EntryOutcome::kStop;
     if (answer == 2) {
         Fail(cx.session, Status::kCancelled);
         return EntryOutcome::kStop;
     }
+    *go = answer != 1;
+    return EntryOutcome::kWhole;
+}
+
+// One entry by the calling thread: its output file, its data opened and checked.
+EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e) {
+    char path[archive::kOutputPathCapacity];
+    size_t relative_start = 0;
+    bool go = false;
+    if (const EntryOutcome o = PrepareOutput(cx, e.entry, path, &relative_start, &go); o != EntryOutcome::kWhole || !go) {
+        return o;
+    }
     archive::OutputFile out;
     if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return EntryOutcome::kStop;
     strong::DataOpener opener;
-    if (!opener.Begin(r.file.get(), record, r.header.chunk_size)) {
+    if (!platform::SeekTo(r.file.get(), e.data_offset)) {
+        Fail(cx.session, Status::kIoError);
+        return EntryOutcome::kStop;
+    }
+    if (!opener.Begin(r.file.get(), e.record, r.header.chunk_size)) {
         Fail(cx.session, Status::kNoMemory);
         return EntryOutcome::kStop;
     }
-    switch (strong::UnsealFileData(cx.session, cx.decoder, cx.stream, opener, record, out.get())) {
+    switch (strong::UnsealFileData(cx.session.status, cx.session.callbacks.progress, cx.decoder, cx.stream, opener,
+                                   e.record, out.get())) {
         case strong::Unsealed::kWhole: break;
         case strong::Unsealed::kDamaged: return EntryOutcome::kDamaged;  // the file goes with `out`
         case strong::Unsealed::kStop: return EntryOutcome::kStop;
     }
     if (!out.Commit(cx.session)) return EntryOutcome::kStop;
-    return RestoreMetadata(cx, record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
+    return RestoreMetadata(cx, e.record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
+}
+
+// What a worker made of one entry: the file in the slot's spill, checked.
+struct UnsealedJob {
+    strong::Unsealed outcome = strong::Unsealed::kStop;
+    Status failure = Status::kOk;
+    Spill spill;
+};
+
+// The job of a worker: open the entry's data through its own handle of the archive and
+// expand it into the slot's spill.
+void UnsealJob(Worker& w, UnsealedJob& job, const Selected& e, const char* archive_name, uint32_t chunk_size) {
+    job.outcome = strong::Unsealed::kStop;
+    job.failure = Status::kIoError;
+    if (!w.archive_file) w.archive_file = platform::OpenFile(archive_name, "rb");
+    if (!w.archive_file || !job.spill.Open() || !platform::SeekTo(w.archive_file.get(), e.data_offset)) return;
+    if (e.record.Compressed() && !w.decoder.window && !codec::AllocDecoder(w.decoder, w.stream)) {
+        job.failure = Status::kNoMemory;
+        w.status = 0;
+        return;
+    }
+    strong::DataOpener opener;
+    if (!opener.Begin(w.archive_file.get(), e.record, chunk_size)) {
+        job.failure = Status::kNoMemory;
+        return;
+    }
+    job.outcome =
+        strong::UnsealFileData(w.status, w.no_progress, w.decoder, w.stream, opener, e.record, job.spill.file.get());
+    job.failure = w.status != 0 ? static_cast<Status>(w.status) : Status::kIoError;
+    w.status = 0;
+}
+
+// The calling thread's part of one entry, in list order: the host's questions, and the
+// worker's file copied into the output file.
+EntryOutcome TakeUnsealed(Context& cx, const Selected& e, UnsealedJob& job) {
+    char path[archive::kOutputPathCapacity];
+    size_t relative_start = 0;
+    bool go = false;
+    if (const EntryOutcome o = PrepareOutput(cx, e.entry, path, &relative_start, &go); o != EntryOutcome::kWhole || !go) {
+        return o;
+    }
+    switch (job.outcome) {
+        case strong::Unsealed::kWhole: break;
+        case strong::Unsealed::kDamaged: return EntryOutcome::kDamaged;
+        case strong::Unsealed::kStop: Fail(cx.session, job.failure); return EntryOutcome::kStop;
+    }
+    archive::OutputFile out;
+    if (!archive::CreateOutputFile(cx.session, path, relative_start, out) ||
+        !CopySpillOut(cx, job.spill, out.get(), e.record.unpacked_size, e.record.unpacked_size) || !out.Commit(cx.session)) {
+        return EntryOutcome::kStop;
+    }
+    return RestoreMetadata(cx, e.record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
+}
+
+// Counts a damaged entry and tells the host; false when the run stops.
+bool Settle(Context& cx, EntryOutcome outcome, const HidFileEntry& entry, uint32_t* damaged) {
+    switch (outcome) {
+        case EntryOutcome::kWhole: return true;
+        case EntryOutcome::kStop: return false;
+        case EntryOutcome::kDamaged: ++*damaged; return ReportDamaged(cx, entry);
+    }
+    return false;
+}
+
+// Releases the workers' decoders however the run ends.
+struct DecoderPoolRelease {
+    std::vector<std::unique_ptr<Worker>>& pool;
+    ~DecoderPoolRelease() {
+        for (auto& worker : pool) codec::FreeDecoder(worker->decoder);
+    }
+};
+
+// Extracts the selected entries in list order, by the calling thread alone or by workers.
+// False when the run stopped (status set).
+bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& selected, uint32_t* damaged) {
+    const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(selected.size(), 1)));
+    if (!kWorkersBuilt || workers <= 1) {
+        if (!codec::AllocDecoder(cx.decoder, cx.stream)) return false;
+        struct DecoderGuard {
+            codec::DecoderState& decoder;
+            ~DecoderGuard() { codec::FreeDecoder(decoder); }
+        } decoder_guard {cx.decoder};
+        for (const Selected& e : selected) {
+            if (!Settle(cx, ExtractEntry(cx, r, e), e.entry, damaged)) return false;
+        }
+        return true;
+    }
+    std::atomic<bool> stop {false};
+    std::vector<std::unique_ptr<Worker>> pool;
+    for (int i = 0; i < workers; ++i) pool.push_back(std::make_unique<Worker>(stop));
+    const DecoderPoolRelease release {pool};
+    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    std::vector<UnsealedJob> slots(ahead);
+    const std::string archive_name = cx.archive.name;
+    const uint32_t chunk_size = r.header.chunk_size;
+    const auto run = [&](int worker, size_t job) {
+        UnsealJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], selected[job], archive_name.c_str(), chunk_size);
+    };
+    const auto take = [&](size_t job) {
+        return Settle(cx, TakeUnsealed(cx, selected[job], slots[job % ahead]), selected[job].entry, damaged);
+    };
+    switch (RunInOrder(selected.size(), workers, ahead, stop, run, take)) {
+        case RunOutcome::kCompleted: return true;
+        case RunOutcome::kStopped: return false;
+        case RunOutcome::kOutOfMemory: return Fail(cx.session, Status::kNoMemory);
+    }
+    return false;
 }
 
 }  // namespace
@@ -122,40 +257,32 @@ void ExtractStrongArchive(Context& cx, const FileMaskList& masks) {
     }
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
-    if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
-    struct DecoderGuard {
-        codec::DecoderState& decoder;
-        ~DecoderGuard() { codec::FreeDecoder(decoder); }
-    } decoder_guard {cx.decoder};
+    // The records first (they are small): the entries to extract and where their data lies.
+    // A record that fails ends the walk; the entries before it are still extracted, and the
+    // failure is the outcome.
     const names::MaskIndex index = names::IndexMasks(masks);
-    uint32_t selected = 0;
-    uint32_t damaged = 0;
+    std::vector<Selected> selected;
+    uint16_t walk_failure = 0;
     for (;;) {
         const int64_t frame = platform::Tell(r.file.get());
-        strong::Record record;
-        uint64_t data_offset = 0;
-        const StrongNext next = NextStrongEntry(cx, r, &record, &data_offset);
-        if (next == StrongNext::kFailed) return;
+        Selected e;
+        const StrongNext next = NextStrongEntry(cx, r, &e.record, &e.data_offset);
+        if (next == StrongNext::kFailed) {
+            walk_failure = cx.session.status;
+            cx.session.status = 0;
+            break;
+        }
         if (next == StrongNext::kEnd) break;
-        HidFileEntry entry;
-        FillStrongEntry(record, static_cast<uint64_t>(frame), &entry);
-        if (!names::MatchMaskIndex(entry.name, index)) {
-            if (!SkipStrongData(cx, r, data_offset, record)) return;
-            continue;
-        }
-        ++selected;
-        switch (ExtractEntry(cx, r, record, entry, data_offset)) {
-            case EntryOutcome::kWhole: break;
-            case EntryOutcome::kStop: return;
-            case EntryOutcome::kDamaged:
-                ++damaged;
-                if (!ReportDamaged(cx, entry)) return;
-                break;
-        }
-        // Whatever of the data was read, the next record lies behind all of it.
-        if (!SkipStrongData(cx, r, data_offset, record)) return;
+        FillStrongEntry(e.record, static_cast<uint64_t>(frame), &e.entry);
+        const bool wanted = names::MatchMaskIndex(e.entry.name, index);
+        if (!SkipStrongData(cx, r, e.data_offset, e.record)) return;
+        if (wanted) selected.push_back(std::move(e));
     }
-    if (selected == 0) {
+    uint32_t damaged = 0;
+    if (!ExtractSelected(cx, r, selected, &damaged)) return;
+    if (walk_failure != 0) {
+        cx.session.status = walk_failure;
+    } else if (selected.empty()) {
         Fail(cx.session, Status::kNoEntries);
     } else if (damaged > 0) {
         Fail(cx.session, Status::kDamagedEntries);

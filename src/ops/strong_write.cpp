@@ -2,7 +2,10 @@
 // strong_archive.h). Every change writes a new archive beside the old one and swaps it in
 // when it is complete; records are sealed anew at their new positions, the data of kept
 // entries is copied as it is.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "ops/rewrite.h"
 #include "ops/strong_archive.h"
 #include "ops/strong_walk.h"
+#include "ops/workers.h"
 #include "strong/entry_data.h"
 
 namespace hedgerow::ops {
@@ -67,36 +71,53 @@ struct StrongWriter {
     return SkipStrongData(cx, r, data_offset, record);
 }
 
+// One file to add: where it is read from, and its record's name (UTF-8).
+struct StrongFile {
+    std::string source_path;
+    std::string name;       // as the mask gave it, for the host
+    std::string stored;     // the record's name
+};
+
+// Opens a source and fills its record's fields from the file system; touches no state and
+// calls no host, so workers may call it. kFailed with *failure set.
+SourceOpen OpenStrongSource(const StrongFile& file, platform::File* source, strong::Record* record, Status* failure) {
+    const char* path = file.source_path.c_str();
+    if (platform::IsDirectory(path)) return SourceOpen::kSkip;
+    *source = platform::OpenFile(path, "rb");
+    if (!*source) return SourceOpen::kSkip;
+    const int64_t length = platform::Length(source->get());
+    if (length < 0 || !platform::GetModificationTime(path, &record->mtime_seconds, &record->mtime_nanoseconds)) {
+        *failure = Status::kIoError;
+        return SourceOpen::kFailed;
+    }
+    record->kind = strong::EntryKind::kFile;
+    record->name = file.stored;
+    (void)platform::GetAttributes(path, &record->attributes);
+    if (!platform::GetPermissions(path, &record->unix_mode)) record->unix_mode = 0;
+    record->unpacked_size = static_cast<uint64_t>(length);
+    return SourceOpen::kOpen;
+}
+
 // Appends one file as a new entry: its record (first as a placeholder of the same size,
 // then with the sizes and the data key once the data is sealed), then its data. True also
 // when the host let an unreadable file be skipped.
-[[nodiscard]] bool AddFile(Context& cx, StrongWriter& w, const std::string& source_path, const std::string& name) {
-    const char* path = source_path.c_str();
-    if (platform::IsDirectory(path)) return SkipOrFail(cx, path);
-    platform::File source = platform::OpenFile(path, "rb");
-    if (!source) return SkipOrFail(cx, path);
-    const int64_t length = platform::Length(source.get());
-    if (length < 0) return Fail(cx.session, Status::kIoError);
-
+[[nodiscard]] bool AddFile(Context& cx, StrongWriter& w, const StrongFile& file) {
+    AnnounceSource(cx, file.source_path, file.name);
+    platform::File source;
     strong::Record record;
-    record.kind = strong::EntryKind::kFile;
-    const std::string stored =
-        names::StoredNameOf(cx.session.relative_path, OptionOn(cx.session, kOptNamesOnly), name);
-    record.name = platform::AnsiToUtf8(stored.c_str());
-    if (record.name.empty() || record.name.size() > strong::kMaxNameBytes) return Fail(cx.session, Status::kNameTooLong);
-    (void)platform::GetAttributes(path, &record.attributes);
-    if (!platform::GetPermissions(path, &record.unix_mode)) record.unix_mode = 0;
-    if (!platform::GetModificationTime(path, &record.mtime_seconds, &record.mtime_nanoseconds)) {
-        return Fail(cx.session, Status::kIoError);
+    Status failure = Status::kOk;
+    switch (OpenStrongSource(file, &source, &record, &failure)) {
+        case SourceOpen::kOpen: break;
+        case SourceOpen::kSkip: return SkipOrFail(cx, file.source_path.c_str());
+        case SourceOpen::kFailed: return Fail(cx.session, failure);
     }
-    record.unpacked_size = static_cast<uint64_t>(length);
-
     std::FILE* out = w.out.get();
     const int64_t record_position = platform::Tell(out);
     if (record_position < 0) return Fail(cx.session, Status::kIoError);
     if (!strong::WriteRecord(out, w.records, w.header, w.index, record)) return Fail(cx.session, Status::kWriteError);
     strong::DataSealer sealer;
-    if (!strong::SealFileData(cx.session, cx.encoder, cx.stream, source.get(), record.unpacked_size, out, sealer, &record)) {
+    if (!strong::SealFileData(cx.session.status, cx.encoder, cx.stream, source.get(), record.unpacked_size, out, sealer,
+                              &record)) {
         return false;
     }
     record.data_length = sealer.SealedBytes();
@@ -112,20 +133,112 @@ struct StrongWriter {
     return true;
 }
 
-// Adds every named file that is not in skip; counts none.
-[[nodiscard]] bool AddNamedFiles(Context& cx, StrongWriter& w, const FileMaskList& files, const NameKeys* skip) {
-    Compressor compressor(cx);
-    if (!compressor.Allocate()) return false;
-    for (const FileMaskRecord* mask = files.first; mask; mask = mask->next) {
-        if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
-        const std::string name = names::MaskPath(*mask);
-        std::string source_path;
-        if (!SourcePathOf(cx, name, &source_path)) return false;
-        if (skip && IsNameInList(cx.session, *skip, name.c_str())) continue;
-        AnnounceSource(cx, source_path, name);
-        if (!AddFile(cx, w, source_path, name)) return false;
+// What a worker made of one file: its record, complete with the data key, and its sealed
+// data at the start of the slot's spill.
+struct SealedJob {
+    SourceOpen opened = SourceOpen::kFailed;
+    Status failure = Status::kOk;
+    strong::Record record;
+    Spill spill;
+};
+
+// The job of a worker: open the source, compress and seal it into the slot's spill.
+void SealJob(Worker& w, SealedJob& job, const StrongFile& file, int level) {
+    job.failure = Status::kOk;
+    job.record = strong::Record {};
+    platform::File source;
+    job.opened = OpenStrongSource(file, &source, &job.record, &job.failure);
+    if (job.opened != SourceOpen::kOpen) return;
+    if (!w.stream.out_buffer) {
+        w.encoder.level = level;
+        if (!codec::AllocOutputBuffer(w.stream) || !codec::AllocEncoderTables(w.encoder, w.stream)) {
+            job.failure = Status::kNoMemory;
+            w.status = 0;
+            return;
+        }
     }
-    return true;
+    if (!job.spill.Open()) {
+        job.failure = Status::kIoError;
+        return;
+    }
+    strong::DataSealer sealer;
+    if (!strong::SealFileData(w.status, w.encoder, w.stream, source.get(), job.record.unpacked_size,
+                              job.spill.file.get(), sealer, &job.record)) {
+        job.failure = w.status != 0 ? static_cast<Status>(w.status) : Status::kIoError;
+        w.status = 0;
+        return;
+    }
+    job.record.data_length = sealer.SealedBytes();
+    job.record.data_key = sealer.key;
+}
+
+// The calling thread's part of one file: the host's questions and reports, the record and
+// the data, in list order.
+[[nodiscard]] bool TakeSealed(Context& cx, StrongWriter& w, const StrongFile& file, SealedJob& job) {
+    AnnounceSource(cx, file.source_path, file.name);
+    if (job.opened == SourceOpen::kSkip) return SkipOrFail(cx, file.source_path.c_str());
+    if (job.failure != Status::kOk) return Fail(cx.session, job.failure);
+    if (!WriteRecordAt(cx, w, job.record)) return false;
+    return CopySpillOut(cx, job.spill, w.out.get(), job.record.data_length, job.record.unpacked_size);
+}
+
+// Releases the workers' tables however the run ends.
+struct PoolRelease {
+    std::vector<std::unique_ptr<Worker>>& pool;
+    ~PoolRelease() {
+        for (auto& worker : pool) {
+            codec::FreeOutputBuffer(worker->stream);
+            codec::FreeEncoderTables(worker->encoder);
+        }
+    }
+};
+
+// Adds the files in list order, by the calling thread alone or by workers.
+[[nodiscard]] bool AddFiles(Context& cx, StrongWriter& w, const std::vector<StrongFile>& files) {
+    const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(files.size(), 1)));
+    if (!kWorkersBuilt || workers <= 1) {
+        Compressor compressor(cx);
+        if (!compressor.Allocate()) return false;
+        for (const StrongFile& file : files) {
+            if (!AddFile(cx, w, file)) return false;
+        }
+        return true;
+    }
+    std::atomic<bool> stop {false};
+    std::vector<std::unique_ptr<Worker>> pool;
+    for (int i = 0; i < workers; ++i) pool.push_back(std::make_unique<Worker>(stop));
+    const PoolRelease release {pool};
+    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    std::vector<SealedJob> slots(ahead);
+    const int level = cx.archive.level;
+    const auto run = [&](int worker, size_t job) {
+        SealJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], files[job], level);
+    };
+    const auto take = [&](size_t job) { return TakeSealed(cx, w, files[job], slots[job % ahead]); };
+    switch (RunInOrder(files.size(), workers, ahead, stop, run, take)) {
+        case RunOutcome::kCompleted: return true;
+        case RunOutcome::kStopped: return false;
+        case RunOutcome::kOutOfMemory: return Fail(cx.session, Status::kNoMemory);
+    }
+    return false;
+}
+
+// Adds every named file that is not in skip; counts none.
+[[nodiscard]] bool AddNamedFiles(Context& cx, StrongWriter& w, const FileMaskList& named, const NameKeys* skip) {
+    std::vector<StrongFile> files;
+    for (const FileMaskRecord* mask = named.first; mask; mask = mask->next) {
+        if (mask->name[0] == '\0' && mask->extension[0] == '\0') continue;
+        StrongFile file;
+        file.name = names::MaskPath(*mask);
+        if (!SourcePathOf(cx, file.name, &file.source_path)) return false;
+        if (skip && IsNameInList(cx.session, *skip, file.name.c_str())) continue;
+        const std::string stored =
+            names::StoredNameOf(cx.session.relative_path, OptionOn(cx.session, kOptNamesOnly), file.name);
+        file.stored = platform::AnsiToUtf8(stored.c_str());
+        if (file.stored.empty() || file.stored.size() > strong::kMaxNameBytes) return Fail(cx.session, Status::kNameTooLong);
+        files.push_back(std::move(file));
+    }
+    return AddFiles(cx, w, files);
 }
 
 // A new header and its keys for password, for a new archive.

@@ -27,9 +27,13 @@ namespace {
 
 // Reports progress through the host's procedure: the share of size that done stands for,
 // and the bytes since the last report. False (kCancelled) when the host cancels.
-bool ReportShare(Context& cx, uint64_t done, uint64_t total, uint32_t size, uint32_t* reported) {
+bool ReportShare(Context& cx, uint64_t done, uint64_t total, uint64_t size, uint64_t* reported) {
     const auto& progress = cx.session.callbacks.progress;
-    const auto share = static_cast<uint32_t>(total == 0 ? size : done * size / total);
+    // (done * size / total, in floating point so that no sizes overflow; done <= total)
+    const auto share = total == 0 || done >= total
+                           ? size
+                           : static_cast<uint64_t>(static_cast<long double>(done) * static_cast<long double>(size) /
+                                                   static_cast<long double>(total));
     const auto percent = static_cast<int32_t>(total == 0 ? 100 : done * 100 / total);
     const auto count = static_cast<int32_t>(share - *reported);
     *reported = share;
@@ -39,17 +43,17 @@ bool ReportShare(Context& cx, uint64_t done, uint64_t total, uint32_t size, uint
 
 }  // namespace
 
-bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint32_t packed, uint32_t size) {
+bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint64_t packed, uint64_t size) {
     if (!platform::SeekTo(spill.file.get(), 0)) return Fail(cx.session, Status::kIoError);
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kSpillCopyPiece]);
     if (!buffer) return Fail(cx.session, Status::kNoMemory);
-    uint32_t done = 0;
-    uint32_t reported = 0;
+    uint64_t done = 0;
+    uint64_t reported = 0;
     while (done < packed) {
         const size_t piece = std::min<size_t>(kSpillCopyPiece, packed - done);
         if (platform::ReadBytes(spill.file.get(), buffer.get(), piece) != piece) return Fail(cx.session, Status::kIoError);
         if (platform::WriteBytes(output, buffer.get(), piece) != piece) return Fail(cx.session, Status::kWriteError);
-        done += static_cast<uint32_t>(piece);
+        done += piece;
         if (!ReportShare(cx, done, packed, size, &reported)) return false;
     }
     return true;

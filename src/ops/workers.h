@@ -71,7 +71,7 @@ struct Spill {
 // progress through the host's procedure per piece, as the share of `size` (the entry's
 // unpacked size) they stand for. False with kIoError, kWriteError, kNoMemory or kCancelled.
 inline constexpr size_t kSpillCopyPiece = 65536;
-[[nodiscard]] bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint32_t bytes, uint32_t size);
+[[nodiscard]] bool CopySpillOut(Context& cx, Spill& spill, std::FILE* output, uint64_t bytes, uint64_t size);
 
 // Runs jobs 0 .. count - 1: run(worker, job) on the worker threads, each job once, in
 // rising order of start, at most `ahead` jobs past the next one to take; take(job) on the

@@ -17,9 +17,10 @@ namespace hedgerow::strong {
 // Seals the size bytes of source into out at its position under a new data key (sealer.key
 // afterwards); the encoder's tables must be allocated. Sets record's stream_size and the
 // compressed flag. The codec's stored form pads its last piece, which sealed data has no
-// use for, so a file the codec does not shrink is sealed as it is. Status set on failure.
-[[nodiscard]] bool SealFileData(Session& s, codec::EncoderState& encoder, codec::StreamState& stream, std::FILE* source,
-                                uint64_t size, std::FILE* out, DataSealer& sealer, Record* record);
+// use for, so a file the codec does not shrink is sealed as it is. status (the stream's
+// own status word: a session's, or a worker's) is set on failure.
+[[nodiscard]] bool SealFileData(uint16_t& status, codec::EncoderState& encoder, codec::StreamState& stream,
+                                std::FILE* source, uint64_t size, std::FILE* out, DataSealer& sealer, Record* record);
 
 enum class Unsealed {
     kWhole,    // every chunk opened and the file written whole
@@ -29,8 +30,9 @@ enum class Unsealed {
 
 // Writes the data that opener opens (begun on record) to out; the decoder must be
 // allocated when the record is compressed. Every chunk is opened, also the ones behind
-// the last the decoder needed, so that whole means whole.
-Unsealed UnsealFileData(Session& s, codec::DecoderState& decoder, codec::StreamState& stream, DataOpener& opener,
-                        const Record& record, std::FILE* out);
+// the last the decoder needed, so that whole means whole. status and progress are the
+// stream's own (a session's, or a worker's with no procedure).
+Unsealed UnsealFileData(uint16_t& status, const CallbackSlot<ProgressProc>& progress, codec::DecoderState& decoder,
+                        codec::StreamState& stream, DataOpener& opener, const Record& record, std::FILE* out);
 
 }  // namespace hedgerow::strong

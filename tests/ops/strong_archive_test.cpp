@@ -260,20 +260,57 @@ TEST(StrongArchiveTest, DamageAndTamperingAreFound) {
         {"two entries swapped", swap_first_two(), arBadFormat, 0},
         {"an entry taken out", without_second(), arBadFormat, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Host h;
-        WriteFile(h.archive, c.bytes);
-        ASSERT_EQ(h.Open(MakeSettings(kStrong, "correct horse")), arOk);
-        OptionsOn(h.st.session, kOptRestorePaths);
-        EXPECT_EQ(h.Extract(), c.status);
-        size_t whole = 0;
-        for (const Sample& s : Samples()) {
-            if (fs::exists(h.Out(s.name)) && ReadFile(h.Out(s.name)) == s.bytes) ++whole;
+    for (const int workers : {1, 3}) {  // the calling thread alone, and a pool
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", workers " + std::to_string(workers));
+            Host h;
+            WriteFile(h.archive, c.bytes);
+            ASSERT_EQ(h.Open(MakeSettings(kStrong, "correct horse")), arOk);
+            h.st.archive.workers = workers;
+            OptionsOn(h.st.session, kOptRestorePaths);
+            EXPECT_EQ(h.Extract(), c.status);
+            size_t whole = 0;
+            for (const Sample& s : Samples()) {
+                if (fs::exists(h.Out(s.name)) && ReadFile(h.Out(s.name)) == s.bytes) ++whole;
+            }
+            EXPECT_EQ(whole, c.whole);
+            EXPECT_TRUE(h.Strays().empty());
         }
-        EXPECT_EQ(whole, c.whole);
-        EXPECT_TRUE(h.Strays().empty());
     }
+}
+
+// Workers seal and open whole files while the calling thread writes records and data in
+// list order: the same entries for any number of them.
+TEST(StrongArchiveTest, AnyNumberOfWorkersGivesTheSameEntries) {
+    std::vector<std::vector<std::string>> listings;
+    for (const int workers : {1, 4}) {
+        SCOPED_TRACE(workers);
+        Host h;
+        for (const Sample& s : Samples()) h.AddFile(s.name, s.bytes);
+        const HidFileSettings settings = MakeSettings(kStrong, "pw");
+        archive::CreateHidFile(h.st.session, h.st.archive, h.archive.c_str(), &settings);
+        FastKeys(h);
+        h.st.archive.workers = workers;
+        SetInputPath(h.st.session, (h.dir / "in").c_str());
+        std::vector<std::string> masks;
+        for (const Sample& sample : Samples()) masks.push_back(sample.name);
+        ASSERT_EQ(h.Compress(masks), arOk);
+        ASSERT_EQ(h.Open(MakeSettings(kStrong, "pw")), arOk);
+        HidFileList list {};
+        h.List(list);
+        std::vector<std::string> listed;
+        for (const HidFileEntry* e = list.first; e; e = e->next) {
+            listed.push_back(std::string(e->name) + " " + std::to_string(e->unpacked_size) + " " +
+                             std::to_string(e->packed_size));
+        }
+        archive::DoneHidFileList(list);
+        listings.push_back(listed);
+        h.st.archive.workers = workers;
+        OptionsOn(h.st.session, kOptRestorePaths);
+        ASSERT_EQ(h.Extract(), arOk);
+        for (const Sample& s : Samples()) EXPECT_EQ(ReadFile(h.Out(s.name)), s.bytes) << s.name;
+    }
+    EXPECT_EQ(listings[0], listings[1]);
 }
 
 int g_replace_answer = 0;
