@@ -1,7 +1,9 @@
-// codec_bench.cpp -- our codec against zlib levels 6 and 9 on the same corpus of real files
-// (bench/make-corpus.sh), in one run: compressed size, compression and decompression
-// throughput. Every file is one entry, compressed and expanded on its own, in memory
-// (anonymous memory streams stand in for the archive file).
+// codec_bench.cpp -- our codec at every level against zlib levels 1, 6 and 9 and liblzma
+// preset 6 on the same corpus of real files (bench/make-corpus.sh), in one run: compressed
+// size, compression and decompression throughput. Every file is one entry, compressed and
+// expanded on its own, in memory (anonymous memory streams stand in for the archive file).
+// After the table, the goals of the levels as ratios between rows of this run (speeds are
+// CPU-time throughputs of the means).
 //
 //   bench/make-corpus.sh build/corpus
 //   build/bench/bench/codec_bench [--benchmark_filter=...]    (HEDGEROW_CORPUS=dir to move it)
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -227,4 +230,65 @@ BENCHMARK(BM_OurExpand)->DenseRange(1, 9)->Unit(benchmark::kMillisecond)->Iterat
 BENCHMARK(BM_LzmaCompress)->Arg(6)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ZlibExpand)->Arg(6)->Arg(9)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
-BENCHMARK_MAIN();
+namespace {
+
+// The console table, then the goals of the levels as ratios of its rows.
+class GoalReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "mean") continue;
+            const std::string key = r.run_name.function_name + "/" + r.run_name.args;
+            speed_[key] = Counter(r, "bytes_per_second");
+            packed_[key] = Counter(r, "packed");
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nGoals (ratios of the rows above)\n%-44s %10s %8s %s\n", "goal", "measured", "target", "met");
+        Goal("level 1 speed / zlib 6 speed", Ratio(speed_, "BM_OurCompress/1", "BM_ZlibCompress/6"), 4.0, true);
+        Goal("level 1 size / zlib 1 size", Ratio(packed_, "BM_OurCompress/1", "BM_ZlibCompress/1"), 1.0, false);
+        Goal("level 3 speed / zlib 6 speed", Ratio(speed_, "BM_OurCompress/3", "BM_ZlibCompress/6"), 2.0, true);
+        Goal("level 3 size / zlib 6 size", Ratio(packed_, "BM_OurCompress/3", "BM_ZlibCompress/6"), 1.0, false);
+        Goal("level 9 speed / liblzma 6 speed", Ratio(speed_, "BM_OurCompress/9", "BM_LzmaCompress/6"), 3.0, true);
+        Goal("level 9 size / level 5 size", Ratio(packed_, "BM_OurCompress/9", "BM_OurCompress/5"), 0.95, false);
+        for (int level = 1; level <= 9; ++level) {
+            const std::string row = "BM_OurExpand/" + std::to_string(level);
+            Goal("level " + std::to_string(level) + " expand speed / zlib 6 expand speed",
+                 Ratio(speed_, row, "BM_ZlibExpand/6"), 1.0, true);
+        }
+    }
+
+private:
+    static double Counter(const Run& r, const char* name) {
+        const auto it = r.counters.find(name);
+        return it == r.counters.end() ? 0.0 : static_cast<double>(it->second);
+    }
+    static double Ratio(const std::map<std::string, double>& m, const std::string& a, const std::string& b) {
+        const auto x = m.find(a);
+        const auto y = m.find(b);
+        if (x == m.end() || y == m.end() || y->second == 0) return -1;  // a row was not run
+        return x->second / y->second;
+    }
+    static void Goal(const std::string& what, double ratio, double target, bool at_least) {
+        if (ratio < 0) return;
+        const bool met = at_least ? ratio >= target : ratio <= target;
+        std::printf("%-44s %10.3f %s%6.2f %s\n", what.c_str(), ratio, at_least ? ">=" : "<=", target, met ? "yes" : "NO");
+    }
+
+    std::map<std::string, double> speed_;
+    std::map<std::string, double> packed_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    GoalReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
