@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # demo.sh -- the README's main job: builds the hedgerow command and shows it at work on
-# the files in samples/: an enciphered archive with locked headers is created, listed,
-# extracted somewhere else and compared byte for byte with the originals; then the
+# the files in samples/: a strong archive is made, listed and extracted; a legacy archive
+# with locked headers is created, listed, extracted somewhere else and compared byte for byte with the originals; then the
 # archive is hidden in a picture that ImageMagick makes, and recovered from it; last, a
 # self-extracting archive is made and run.
 set -euo pipefail
@@ -25,7 +25,19 @@ export HEDGEROW_PASSWORD="demo data password"
 export HEDGEROW_HEADER_PASSWORD="demo header password"
 step "Passwords for this run come from HEDGEROW_PASSWORD and HEDGEROW_HEADER_PASSWORD"
 
-step "Creating an IDEA-enciphered archive of samples/ whose entry headers are locked too"
+step "Creating a strong archive of samples/ (the default: ChaCha20-Poly1305, key by Argon2id)"
+show "$hedgerow" a -v strong.hdg samples
+show "$hedgerow" l strong.hdg
+show "$hedgerow" x strong.hdg -o strong-restored
+diff -r samples strong-restored/samples && echo "every file came back unchanged"
+
+step "With a wrong password a strong archive shows nothing, not even its names"
+set +e
+HEDGEROW_PASSWORD="a guess" "$hedgerow" l strong.hdg </dev/null
+echo "(exit code $?)"
+set -e
+
+step "Creating a legacy archive (IDEA) of samples/ whose entry headers are locked too"
 show "$hedgerow" a -v --lock -c idea demo.hdg samples
 ls -l demo.hdg
 
@@ -75,7 +87,7 @@ echo "(exit code $?; guessed.hdg $( [ -e guessed.hdg ] && echo exists || echo 'w
 set -e
 
 step "A self-extracting archive: a program that needs no Hedgerow to extract the files"
-show "$hedgerow" a --sfx samples.run samples
+show "$hedgerow" a --sfx -c idea samples.run samples
 ls -l samples.run
 show ./samples.run -d unpacked
 diff -r samples unpacked/samples && echo "the program gave back all of samples/ unchanged"
