@@ -178,7 +178,11 @@ void InitHidFileList(HidFileList& list) {
     list.last = nullptr;
 }
 
-bool ListEntries(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {
+namespace {
+
+// The listing walk: every entry whose (host code page) name keep accepts joins the list.
+template <typename Keep>
+bool ListEntriesWhere(Session& session, ArchiveState& a, HidFileList& list, Keep&& keep) {
     InitHidFileList(list);
     RewindEntries(a);
     platform::File file = platform::OpenFile(a.name, "rb");
@@ -186,15 +190,13 @@ bool ListEntries(Session& session, ArchiveState& a, HidFileList& list, const Fil
     HidFileEntry entry {};
     char stored[kNameFieldSize];
     uint8_t record[kRecordSize];
-    // Each name is matched against the whole list, so the list is indexed once.
-    const names::MaskIndex index = names::IndexMasks(masks);
     for (;;) {
         const NextRecord next = ReadNextEntryRecord(session, a, file.get(), &entry, stored, record);
         if (next == NextRecord::kFailed) return false;
         if (next == NextRecord::kEnd) return true;
         // Names are kept in the OEM code page; the host sees them in its own.
         (void)platform::OemToAnsi(stored, entry.name, sizeof entry.name);
-        if (!names::MatchMaskIndex(entry.name, index)) continue;
+        if (!keep(entry.name)) continue;
         void* block = nullptr;
         if (!names::AllocBlock(&block, sizeof(HidFileEntry))) return Fail(session, Status::kNoMemory);
         auto* listed = static_cast<HidFileEntry*>(block);
@@ -215,6 +217,18 @@ bool ListEntries(Session& session, ArchiveState& a, HidFileList& list, const Fil
         list.last = listed;
         ++list.count;
     }
+}
+
+}  // namespace
+
+bool ListEntries(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {
+    // Each name is matched against the whole list, so the list is indexed once.
+    const names::MaskIndex index = names::IndexMasks(masks);
+    return ListEntriesWhere(session, a, list, [&](const char* name) { return names::MatchMaskIndex(name, index); });
+}
+
+bool ListAllEntries(Session& session, ArchiveState& a, HidFileList& list) {
+    return ListEntriesWhere(session, a, list, [](const char*) { return true; });
 }
 
 void BuildHidFileList(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {

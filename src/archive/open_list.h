@@ -33,6 +33,8 @@ void BuildHidFileList(Session& session, ArchiveState& archive, HidFileList& list
 // The same walk for the operations, where an empty list is no failure: false (status
 // set) only when a failure ended the walk.
 [[nodiscard]] bool ListEntries(Session& session, ArchiveState& archive, HidFileList& list, const FileMaskList& masks);
+// The same walk over every entry, without masks (no allocation beyond the list's own).
+[[nodiscard]] bool ListAllEntries(Session& session, ArchiveState& archive, HidFileList& list);
 void DoneHidFileList(HidFileList& list);
 
 // The first step of locking and unlocking: clears the callback registrations and the

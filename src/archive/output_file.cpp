@@ -2,7 +2,6 @@
 #include "archive/output_file.h"
 
 #include <cstring>
-#include <vector>
 
 #include "names/paths.h"
 #include "names/short_string.h"
@@ -15,39 +14,42 @@ bool BuildOutputPath(Session& session, const char* stored_name, char destination
     if (session.output_path_refused) return Fail(session, Status::kNameTooLong);
     // Whatever the stored name says, the file lands below the output path: no drive, no
     // root, no server, no way up.
-    std::vector<std::string> parts;
-    if (!names::OutputParts(stored_name, session.relative_path, OptionOn(session, kOptRestorePaths), &parts)) {
-        return Fail(session, Status::kUnsafeName);
+    const size_t base = strnlen(session.output_path, sizeof session.output_path);
+    if (base >= kOutputPathCapacity) return Fail(session, Status::kNameTooLong);
+    std::memcpy(destination, session.output_path, base);
+    *relative_start = base;
+    switch (names::OutputPathOf(stored_name, session.relative_path, OptionOn(session, kOptRestorePaths),
+                                destination + base, kOutputPathCapacity - base)) {
+        case names::OutputName::kWritten: return true;
+        case names::OutputName::kRefused: destination[0] = '\0'; return Fail(session, Status::kUnsafeName);
+        case names::OutputName::kTooLong: break;
     }
-    std::string path = session.output_path;
-    *relative_start = path.size();
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) path += '\\';
-        path += parts[i];
-    }
-    if (path.size() + 1 > kOutputPathCapacity) return Fail(session, Status::kNameTooLong);
-    std::memcpy(destination, path.c_str(), path.size() + 1);
-    return true;
+    destination[0] = '\0';
+    return Fail(session, Status::kNameTooLong);
 }
 
 bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out) {
-    const std::string full = path;
-    out.target = full;
+    const size_t length = std::strlen(path);
+    if (length >= sizeof out.target) return Fail(session, Status::kNameTooLong);
+    std::memcpy(out.target, path, length + 1);
+    // Each directory of the path in turn, as the path's first i bytes.
+    char directory[kOutputPathCapacity];
     // Leave a UNC server and share alone: they are not directories to create.
-    const size_t first = names::SplitUncPath(full).root.size();
-    for (size_t i = first; i < full.size(); ++i) {
-        if (!names::IsSeparator(full[i]) || i == 0) continue;
-        const std::string directory = full.substr(0, i);
+    const size_t first = names::UncRootLength(path);
+    for (size_t i = first; i < length; ++i) {
+        if (!names::IsSeparator(path[i]) || i == 0) continue;
         // a drive, or a doubled separator
-        if (directory.back() == ':' || names::IsSeparator(directory.back())) continue;
-        if (i > relative_start && platform::IsSymbolicLink(directory.c_str())) {
+        if (path[i - 1] == ':' || names::IsSeparator(path[i - 1])) continue;
+        std::memcpy(directory, path, i);
+        directory[i] = '\0';
+        if (i > relative_start && platform::IsSymbolicLink(directory)) {
             return Fail(session, Status::kUnsafeName);
         }
-        if (names::FileExists(directory.c_str())) {
-            if (!platform::IsDirectory(directory.c_str())) return Fail(session, Status::kIoError);
+        if (names::FileExists(directory)) {
+            if (!platform::IsDirectory(directory)) return Fail(session, Status::kIoError);
             continue;
         }
-        if (!platform::MakeDirectory(directory.c_str())) return Fail(session, Status::kIoError);
+        if (!platform::MakeDirectory(directory)) return Fail(session, Status::kIoError);
     }
     if (platform::IsSymbolicLink(path)) return Fail(session, Status::kUnsafeName);
     if (platform::IsDirectory(path)) return Fail(session, Status::kIoError);
@@ -58,11 +60,11 @@ bool CreateOutputFile(Session& session, const char* path, size_t relative_start,
 bool OutputFile::Commit(Session& session) {
     if (!temp.Finish(false)) return Fail(session, Status::kWriteError);
     // A symbolic link planted while the file was written is not followed either.
-    if (platform::IsSymbolicLink(target.c_str())) {
+    if (platform::IsSymbolicLink(target)) {
         temp.Discard();
         return Fail(session, Status::kUnsafeName);
     }
-    return temp.RenameTo(target.c_str()) || Fail(session, Status::kIoError);
+    return temp.RenameTo(target) || Fail(session, Status::kIoError);
 }
 
 }  // namespace hedgerow::archive

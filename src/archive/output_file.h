@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 #include "archive/temp_names.h"
 #include "common/session.h"
@@ -30,7 +29,7 @@ inline constexpr size_t kOutputPathCapacity = 256;
 // failed or cancelled extraction leaves no partial file and never damages a file that
 // was already there.
 struct OutputFile {
-    std::string target;
+    char target[kOutputPathCapacity] = {};
     archive::TempFile temp;
 
     std::FILE* get() const { return temp.file.get(); }
@@ -40,7 +39,8 @@ struct OutputFile {
 // Creates the directories of path that are missing (from the outermost inwards) and
 // opens the temporary file for it. No part of the path at or after relative_start may be
 // a symbolic link (kUnsafeName), nor the target a directory (kIoError). kIoError when a
-// directory or the file cannot be created.
+// directory or the file cannot be created; kNameTooLong when path does not fit
+// kOutputPathCapacity bytes.
 [[nodiscard]] bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out);
 
 }  // namespace hedgerow::archive

@@ -4,11 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "archive/temp_names.h"
 #include "common/byte_order.h"
+#include "common/heap.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "names/paths.h"
@@ -71,17 +70,16 @@ void MakeMarkerRecord(bool locked, uint8_t marker[kMarkerSize]) {
 namespace {
 
 // A strong archive's header at offset 0: the signature, the magic and the strong tag.
-bool IsStrongHead(const std::vector<uint8_t>& buffer) {
-    return buffer.size() >= kStrongHeaderSize && CompareBytes(buffer.data(), kSignature, 10) &&
-           Load32Le(buffer.data() + 10) == kMarkerMagic && Load32Le(buffer.data() + 14) == kStrongFormatTag;
+bool IsStrongHead(const uint8_t* buffer, size_t window) {
+    return window >= kStrongHeaderSize && CompareBytes(buffer, kSignature, 10) && Load32Le(buffer + 10) == kMarkerMagic &&
+           Load32Le(buffer + 14) == kStrongFormatTag;
 }
 
 // The marker search over the bytes read: false when the window holds no marker.
-bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* locked) {
-    const size_t window = buffer.size();
+bool SearchMarker(const uint8_t* buffer, size_t window, uint32_t* offset, bool* locked) {
     if (window < 25) return false;
     for (size_t p = 0; p < window - 24; ++p) {
-        const uint8_t* at = buffer.data() + p;
+        const uint8_t* at = buffer + p;
         if (CompareBytes(at, kSignature, 10) && Load32Le(at + 14) == kRecordTag && Load32Le(at + 10) == kMarkerMagic) {
             *offset = static_cast<uint32_t>(p);
             *locked = (Load32Le(at + 18) & 1) != 0;
@@ -96,23 +94,22 @@ bool SearchMarker(const std::vector<uint8_t>& buffer, uint32_t* offset, bool* lo
 MarkerSearch FindMarker(std::FILE* file, uint32_t* offset, bool* locked) {
     const int64_t length = platform::Length(file);
     if (length < 0 || !platform::SeekTo(file, 0)) return MarkerSearch::kUnreadable;
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
-    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
-        return MarkerSearch::kUnreadable;
-    }
-    if (IsStrongHead(buffer)) return MarkerSearch::kStrong;
-    return SearchMarker(buffer, offset, locked) ? MarkerSearch::kFound : MarkerSearch::kNone;
+    const auto window = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
+    const HeapBytes buffer = AllocBytes(window);
+    if (!buffer || platform::ReadBytes(file, buffer.get(), window) != window) return MarkerSearch::kUnreadable;
+    if (IsStrongHead(buffer.get(), window)) return MarkerSearch::kStrong;
+    return SearchMarker(buffer.get(), window, offset, locked) ? MarkerSearch::kFound : MarkerSearch::kNone;
 }
 
 bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file) {
     if (!platform::SeekTo(file, 0)) return Fail(session, Status::kIoError);
     const int64_t length = platform::Length(file);
     if (length < 0) return Fail(session, Status::kLengthError);
-    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit)));
-    if (!buffer.empty() && platform::ReadBytes(file, buffer.data(), buffer.size()) != buffer.size()) {
-        return Fail(session, Status::kIoError);
-    }
-    if (IsStrongHead(buffer)) {
+    const auto window = static_cast<size_t>(std::min<int64_t>(length, kMarkerSearchLimit));
+    const HeapBytes buffer = AllocBytes(window);
+    if (!buffer) return Fail(session, Status::kNoMemory);
+    if (platform::ReadBytes(file, buffer.get(), window) != window) return Fail(session, Status::kIoError);
+    if (IsStrongHead(buffer.get(), window)) {
         archive.strong = true;
         archive.cipher_id = kCipherIdStrong;
         archive.marker_offset = 0;
@@ -122,7 +119,7 @@ bool ReadMarkerRecord(Session& session, ArchiveState& archive, std::FILE* file) 
     }
     uint32_t offset = 0;
     bool locked = false;
-    if (!SearchMarker(buffer, &offset, &locked)) return false;
+    if (!SearchMarker(buffer.get(), window, &offset, &locked)) return false;
     archive.marker_offset = offset;
     archive.marker_body_offset = offset + 10;
     archive.marker_body_length = kMarkerBodyLength;
@@ -137,20 +134,21 @@ FirstRecord FindFirstEntryRecord(Session& session, ArchiveState& archive, std::F
     if (length < 0) return FirstRecord::kNone;
     const uint64_t behind_marker = static_cast<uint64_t>(length) > start ? static_cast<uint64_t>(length) - start : 0;
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(behind_marker, kMarkerSearchLimit));
-    std::vector<uint8_t> buffer(std::max<size_t>(wanted, 1));
-    const size_t got = platform::ReadBytes(file, buffer.data(), wanted);
+    const HeapBytes buffer = AllocBytes(wanted);
+    if (!buffer) return FirstRecord::kUnreadable;
+    const size_t got = platform::ReadBytes(file, buffer.get(), wanted);
     if (got < wanted) return FirstRecord::kUnreadable;
     if (got < kRecordSize) return FirstRecord::kNone;
     if (archive.locked) {
         uint8_t plain[kRecordSize];
-        const HeaderKey key = DecipherEntryHeader(session, archive, plain, buffer.data());
+        const HeaderKey key = DecipherEntryHeader(session, archive, plain, buffer.get());
         if (key == HeaderKey::kRefused) return FirstRecord::kRefused;
         if (key == HeaderKey::kNoProcedure) return FirstRecord::kNone;
-        std::memcpy(buffer.data(), plain, kRecordSize);
+        std::memcpy(buffer.get(), plain, kRecordSize);
     }
     // Writers put the first record right behind the marker; readers accept one that
     // starts later. An archive whose only member is empty holds exactly one record.
-    const uint8_t* b = buffer.data();
+    const uint8_t* b = buffer.get();
     uint32_t lin = 0;
     for (uint32_t i = 0; i < kCrcLength; ++i) lin = Step(kSliding.step, lin, b[kCrcStart + i]);
     for (size_t p = 0; p + kRecordSize <= got; ++p) {

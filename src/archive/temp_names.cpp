@@ -1,9 +1,9 @@
 // temp_names.cpp -- temporary names and the files under them.
 #include "archive/temp_names.h"
 
+#include <cstdio>
 #include <cstring>
-#include <random>
-#include <string>
+#include <utility>
 
 #include "names/paths.h"
 
@@ -11,35 +11,38 @@ namespace hedgerow::archive {
 
 namespace {
 
-constexpr int kNameSpace = 32768;  // numbers 0 to 32767: one to five digits
+constexpr uint32_t kNameSpace = 32768;  // numbers 0 to 32767: one to five digits
 
 }  // namespace
 
 bool MakeTempName(const char* base, char* out, platform::File* file) {
     // The base's drive and directory, as written: everything up to its last separator
     // (or up to the colon of a bare drive).
-    const std::string base_text = base;
-    size_t cut = base_text.find_last_of("\\/");
-    if (cut == std::string::npos && base_text.size() >= 2 && base_text[1] == ':') cut = 1;
-    const std::string directory = cut == std::string::npos ? std::string() : base_text.substr(0, cut + 1);
+    const size_t base_length = std::strlen(base);
+    size_t directory = base_length;
+    while (directory > 0 && !names::IsSeparator(base[directory - 1])) --directory;
+    if (directory == 0 && base_length >= 2 && base[1] == ':') directory = 2;
     // Candidates start at a random number and go up from there; creating the file
     // exclusively settles races with other writers, so nothing ever waits.
-    std::random_device entropy;
-    const int start = static_cast<int>(entropy() % kNameSpace);
-    for (int i = 0; i < kNameSpace; ++i) {
-        const std::string candidate = directory + std::to_string((start + i) % kNameSpace) + ".$HW";
-        if (candidate.size() + 1 > kTempNameCapacity) return false;
-        if (platform::PathExists(candidate.c_str())) continue;
-        platform::File created = platform::CreateExclusive(candidate.c_str());
+    const uint32_t start = platform::RandomNumber() % kNameSpace;
+    char candidate[kTempNameCapacity];
+    for (uint32_t i = 0; i < kNameSpace; ++i) {
+        char number[16];
+        const int digits = std::snprintf(number, sizeof number, "%u.$HW", static_cast<unsigned>((start + i) % kNameSpace));
+        if (directory + static_cast<size_t>(digits) + 1 > kTempNameCapacity) return false;
+        std::memcpy(candidate, base, directory);
+        std::memcpy(candidate + directory, number, static_cast<size_t>(digits) + 1);
+        if (platform::PathExists(candidate)) continue;
+        platform::File created = platform::CreateExclusive(candidate);
         if (!created) {
-            if (platform::PathExists(candidate.c_str())) continue;  // lost a race: try the next
-            return false;                                          // the directory is not writable
+            if (platform::PathExists(candidate)) continue;  // lost a race: try the next
+            return false;                                  // the directory is not writable
         }
-        std::memcpy(out, candidate.c_str(), candidate.size() + 1);
+        std::memcpy(out, candidate, std::strlen(candidate) + 1);
         if (file) {
             *file = std::move(created);
         } else if (!platform::Close(created)) {
-            (void)platform::RemoveFile(candidate.c_str());
+            (void)platform::RemoveFile(candidate);
             return false;
         }
         return true;
@@ -48,12 +51,13 @@ bool MakeTempName(const char* base, char* out, platform::File* file) {
 }
 
 bool MakeTempNameInTempDir(char* out, platform::File* file) {
-    char directory[320];
-    if (platform::TempDirectory(directory, sizeof directory) == 0) return false;
-    std::string base = directory;
-    if (!names::IsSeparator(base.back())) base += '\\';
-    base += "thicket.123";
-    return MakeTempName(base.c_str(), out, file);
+    constexpr char kBaseName[] = "thicket.123";
+    char base[320];
+    size_t length = platform::TempDirectory(base, sizeof base - sizeof kBaseName - 1);
+    if (length == 0) return false;
+    if (!names::IsSeparator(base[length - 1])) base[length++] = '\\';
+    std::memcpy(base + length, kBaseName, sizeof kBaseName);
+    return MakeTempName(base, out, file);
 }
 
 bool TempFile::Claim(const char* base) {

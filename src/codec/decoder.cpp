@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "codec/stream.h"
 #include "common/compiler.h"
@@ -410,7 +409,7 @@ uint8_t Predict(ChannelRecord& r, int32_t& channel_delta, uint32_t delta) {
 
 bool EnsureWork(DecoderState& d, StreamState& s) {
     if (d.work) return true;
-    if (!platform::FaultPoint(platform::FaultKind::kAlloc)) d.work.reset(new (std::nothrow) DecoderWork());
+    if (!platform::FaultPoint(platform::FaultKind::kAlloc)) d.work = AllocObject<DecoderWork>();
     return d.work ? true : Fail(s, Status::kNoMemory);
 }
 
@@ -419,7 +418,7 @@ bool EnsureWork(DecoderState& d, StreamState& s) {
 
 bool AllocDecoder(DecoderState& d, StreamState& s) {
     if (!d.window && !platform::FaultPoint(platform::FaultKind::kAlloc))
-        d.window.reset(new (std::nothrow) uint8_t[kWindowSize]);
+        d.window = AllocBytes(kWindowSize);
     if (!d.window || !EnsureWork(d, s)) {
         FreeDecoder(d);
         return Fail(s, Status::kNoMemory);
@@ -483,10 +482,10 @@ DecodedSymbol DecodeSymbol(const DecodeTable& table, uint32_t look_ahead) {
 }
 
 bool DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
-    std::unique_ptr<uint8_t[]> own_window;
+    HeapBytes own_window;
     if (window == nullptr) window = d.window.get();
     if (window == nullptr) {
-        if (!platform::FaultPoint(platform::FaultKind::kAlloc)) own_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
+        if (!platform::FaultPoint(platform::FaultKind::kAlloc)) own_window = AllocBytes(kWindowSize);
         if (!own_window) return Fail(s, Status::kNoMemory);
         window = own_window.get();
     }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "codec/format_tables.h"
 #include "codec/stream.h"
@@ -93,8 +92,8 @@ struct DecoderWork {
 // The decoder's part of a call's context: the window and the work space, allocated once
 // per operation (AllocDecoder) and released by FreeDecoder.
 struct DecoderState {
-    std::unique_ptr<uint8_t[]> window;   // kWindowSize bytes
-    std::unique_ptr<DecoderWork> work;
+    HeapBytes window;                    // kWindowSize bytes
+    HeapPtr<DecoderWork> work;
 };
 
 // Allocates the window and work space; false with status kNoMemory (in the stream's

@@ -8,8 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-
+#include "common/heap.h"
 #include "common/session.h"
 #include "crypto/cipher.h"
 
@@ -47,9 +46,10 @@ struct StreamState {
     const PackedChannel* channel = nullptr;  // packed bytes through this instead of the files
     std::FILE* source_file = nullptr;   // file being compressed
     std::FILE* packed_in = nullptr;     // archive (or temp file) the packed data is read from
-    std::FILE* output = nullptr;        // packed data when compressing, unpacked when extracting
+    std::FILE* output = nullptr;        // packed data when compressing, unpacked when extracting;
+                                        // null while extracting: the bytes are checked, written nowhere
     uint32_t data_crc = 0;              // running CRC-32 register of the unpacked data
-    std::unique_ptr<uint8_t[]> out_buffer;  // kOutBufferSize bytes; null until allocated
+    HeapBytes out_buffer;                // kOutBufferSize bytes; null until allocated
     uint32_t out_fill = 0;              // bytes held in out_buffer
     uint64_t bit_buffer = 0;            // pending bits of the bit writer, newest lowest
     int32_t bit_count = 0;              // number of pending bits (0 to 47)

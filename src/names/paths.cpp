@@ -15,6 +15,13 @@ size_t NextSeparator(std::string_view s, size_t from) {
 
 bool IsUnc(std::string_view path) { return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]); }
 
+// Where the share of a UNC path ends (the separator after it), or npos when the path
+// stops after the server or the share.
+size_t ShareEnd(std::string_view path) {
+    const size_t server_end = NextSeparator(path, 2);
+    return server_end == std::string_view::npos ? server_end : NextSeparator(path, server_end + 1);
+}
+
 // The part up to the next separator (or the end).
 std::string_view FirstPart(std::string_view s) { return s.substr(0, std::min(s.size(), NextSeparator(s, 0))); }
 
@@ -28,6 +35,12 @@ std::string WithBackslashes(std::string_view path) {
     return s;
 }
 
+size_t UncRootLength(std::string_view path) {
+    if (!IsUnc(path)) return 0;
+    const size_t share_end = ShareEnd(path);
+    return share_end == std::string_view::npos ? path.size() : share_end + 1;
+}
+
 UncSplit SplitUncPath(std::string_view path) {
     UncSplit split;
     if (!IsUnc(path)) {
@@ -35,8 +48,7 @@ UncSplit SplitUncPath(std::string_view path) {
         return split;
     }
     split.unc = true;
-    const size_t server_end = NextSeparator(path, 2);
-    const size_t share_end = server_end == std::string_view::npos ? server_end : NextSeparator(path, server_end + 1);
+    const size_t share_end = ShareEnd(path);
     if (share_end == std::string_view::npos) {
         split.root = std::string(path) + '\\';
         return split;
@@ -70,7 +82,9 @@ PathParts SplitPath(std::string_view path) {
     return parts;
 }
 
-std::string StoredNameBody(std::string_view name) {
+std::string StoredNameBody(std::string_view name) { return WithBackslashes(StoredNameBodyView(name)); }
+
+std::string_view StoredNameBodyView(std::string_view name) {
     std::string_view rest = name;
     if (IsUnc(rest)) {
         // "\\server\share\rest" keeps "rest"; "\\server" alone keeps "server".
@@ -96,7 +110,7 @@ std::string StoredNameBody(std::string_view name) {
         }
         break;
     }
-    return WithBackslashes(rest);
+    return rest;
 }
 
 std::string StoredNameOf(std::string_view relative_path, bool names_only, std::string_view name) {

@@ -10,7 +10,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace hedgerow::names {
 
@@ -32,6 +31,9 @@ struct UncSplit {
     std::string rest;
 };
 UncSplit SplitUncPath(std::string_view path);
+// How many leading bytes of path its UNC root takes: the length of SplitUncPath's root,
+// or the whole path when it stops after the server or share; 0 when it is not UNC.
+size_t UncRootLength(std::string_view path);
 
 // The standard path split: drive ("X:"), directory (up to and with its last backslash),
 // name, and extension (from the last dot of the final part, dot included).
@@ -58,6 +60,8 @@ PathParts SplitPath(std::string_view path);
 //   "..\..\.\x.txt"          "x.txt"
 //   "dir\..hidden"           "dir\..hidden"   (a name that starts with dots, not a part)
 std::string StoredNameBody(std::string_view name);
+// The same rule as a view into name, before slashes become backslashes.
+std::string_view StoredNameBodyView(std::string_view name);
 
 // The whole stored name of a file named `name`: the stored-name rule, then the relative
 // path and a backslash in front (unless it is empty); with names_only, only the final
@@ -70,24 +74,30 @@ std::string StoredNameOf(std::string_view relative_path, bool names_only, std::s
 // The key by which names compare, as the archive compares them: the stored-name rule,
 // then upper-cased (as UpperString does). Two names with the same key are the same entry.
 std::string NameKey(std::string_view name);
+// NameKey(a) == NameKey(b), without allocating (names of up to 1,023 bytes; longer ones
+// compare unequal).
+bool SameNameKey(std::string_view a, std::string_view b);
 
-// Where a stored name may be written below an output directory: its parts, in order.
-// With restore_paths: a leading backslash, then the relative path and a backslash in
-// front (compared as keys; a name that does not begin with them keeps its parts), then
-// leading separators and a drive are dropped, and "." and empty parts skipped; without,
-// only what follows the last separator or colon. False when a ".." part remains or
-// nothing does: such a name is not written anywhere.
-//   stored               restore  relative   parts
-//   "a\b.txt"            yes      ""         "a", "b.txt"
+// Where a stored name may be written below an output directory: its parts, in order,
+// joined by backslashes into out (capacity bytes, terminator included). With
+// restore_paths: a leading backslash, then the relative path and a backslash in front
+// (compared as keys; a name that does not begin with them keeps its parts), then leading
+// separators and a drive are dropped, and "." and empty parts skipped; without, only what
+// follows the last separator or colon. kRefused when a ".." part remains or nothing does:
+// such a name is not written anywhere. kTooLong when the parts do not fit (a refusal
+// comes first). Plain text work into the caller's buffer: no allocation.
+//   stored               restore  relative   out
+//   "a\b.txt"            yes      ""         "a\b.txt"
 //   "\abs.txt"           yes      ""         "abs.txt"
-//   "C:\win\x.txt"       yes      ""         "win", "x.txt"
-//   "\\srv\share\x.txt"  yes      ""         "srv", "share", "x.txt"
+//   "C:\win\x.txt"       yes      ""         "win\x.txt"
+//   "\\srv\share\x.txt"  yes      ""         "srv\share\x.txt"
 //   "docs\a.txt"         yes      "DOCS"     "a.txt"
-//   "other\a.txt"        yes      "docs"     "other", "a.txt"
+//   "other\a.txt"        yes      "docs"     "other\a.txt"
 //   "a\..\..\evil.txt"   yes      ""         refused
 //   "a\b.txt"            no       ""         "b.txt"
 //   ".."                 no       ""         refused
-bool OutputParts(std::string_view stored_name, std::string_view relative_path, bool restore_paths,
-                 std::vector<std::string>* parts);
+enum class OutputName { kWritten, kRefused, kTooLong };
+OutputName OutputPathOf(std::string_view stored_name, std::string_view relative_path, bool restore_paths, char* out,
+                        size_t capacity);
 
 }  // namespace hedgerow::names

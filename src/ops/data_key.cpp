@@ -1,8 +1,8 @@
 // data_key.cpp -- data passwords and keys (see data_key.h).
 #include "ops/data_key.h"
 
+#include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace hedgerow::ops {
 
@@ -50,8 +50,9 @@ BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry) {
         return BadData::kStop;
     }
     char password[codec::kKeyBufferSize + 1] = {};
-    const std::string name = entry.name;
-    const int32_t answer = slot.proc(slot.user, password, name.c_str());
+    char name[sizeof entry.name] = {};
+    std::memcpy(name, entry.name, sizeof name - 1);
+    const int32_t answer = slot.proc(slot.user, password, name);
     if (answer == 0) {
         Fail(cx.session, Status::kBadPassword);
         return BadData::kStop;

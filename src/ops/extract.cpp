@@ -1,4 +1,4 @@
-// extract.cpp -- ExtractFileMaskListHid.
+// extract.cpp -- ExtractFileMaskListHid, and the extraction and checking of listed entries.
 #include "ops/extract.h"
 
 #include <algorithm>
@@ -86,8 +86,9 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
     if (!archive::BuildOutputPath(cx.session, entry.name, path, &relative_start)) return Outcome::kStop;
     const auto& name_slot = cx.session.callbacks.file_name;
     if (name_slot.proc != nullptr) {
-        const std::string shown = std::string("\\") + entry.name;
-        name_slot.proc(name_slot.user, shown.c_str(), path);
+        char shown[sizeof entry.name + 1] = "\\";
+        std::memcpy(shown + 1, entry.name, strnlen(entry.name, sizeof entry.name - 1));
+        name_slot.proc(name_slot.user, shown, path);
     }
     if (!*replace_agreed) {
         const int32_t answer = names::AskReplaceOnExtract(cx.session, entry, path);
@@ -222,6 +223,66 @@ void ExtractList(Context& cx, const HidFileList& list) {
 }
 
 }  // namespace
+
+void ExtractEntries(Context& cx, const HidFileList& list, uint32_t* kept) {
+    if (kept) *kept = 0;
+    platform::File archive_file = platform::OpenFile(cx.archive.name, "rb");
+    if (!archive_file) {
+        Fail(cx.session, Status::kIoError);
+        return;
+    }
+    if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
+    DecoderGuard decoder {cx.decoder};
+    StreamFiles release {cx.stream};
+    for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
+        Outcome outcome;
+        bool replace_agreed = false;
+        do {
+            outcome = ExtractEntry(cx, archive_file.get(), *entry, &replace_agreed, nullptr);
+        } while (outcome == Outcome::kRetry);
+        if (outcome == Outcome::kStop) return;
+        if (outcome == Outcome::kSkipped && kept) ++*kept;
+    }
+}
+
+const HidFileEntry* CheckEntries(Context& cx, const HidFileList& list) {
+    platform::File archive_file = platform::OpenFile(cx.archive.name, "rb");
+    if (!archive_file) {
+        Fail(cx.session, Status::kIoError);
+        return list.first;
+    }
+    if (!codec::AllocDecoder(cx.decoder, cx.stream)) return list.first;
+    DecoderGuard decoder {cx.decoder};
+    StreamFiles release {cx.stream};
+    codec::StreamState& stream = cx.stream;
+    for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
+        for (;;) {
+            if (entry->unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
+                Fail(cx.session, Status::kUnsupported);
+                return entry;
+            }
+            if (!BeginDeciphering(cx, entry->cipher_id, entry->name)) {
+                Fail(cx.session, Status::kBadPassword);
+                return entry;
+            }
+            if (!platform::SeekTo(archive_file.get(), static_cast<uint64_t>(entry->record_offset) + entry->record_length)) {
+                Fail(cx.session, Status::kIoError);
+                return entry;
+            }
+            stream.unpacked_size = static_cast<int32_t>(entry->unpacked_size);
+            stream.packed_in = archive_file.get();
+            stream.packed_left = entry->packed_size;
+            stream.unpacked_left = static_cast<int32_t>(entry->unpacked_size);
+            stream.output = nullptr;  // checked, written nowhere
+            if (!codec::ExpandEntry(cx.decoder, stream) || !StatusIsOk(cx.session)) return entry;
+            if (stream.unpacked_left == 0 && ~stream.data_crc == entry->data_crc) break;
+            const BadData again = AskAgainAfterBadData(cx, *entry);
+            if (again == BadData::kStop) return entry;
+            if (again == BadData::kAccept) break;
+        }
+    }
+    return nullptr;
+}
 
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
     if (cx.archive.strong) {

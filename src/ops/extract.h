@@ -14,4 +14,17 @@ namespace hedgerow::ops {
 // that would leave the output directory).
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks);
 
+// Extracts the entries of list (as the archive's listing made it) as
+// ExtractFileMaskListHid does, for hosts that choose the entries themselves. Leaves the
+// status word as it finds it unless a step fails. *kept (when given) counts the entries
+// not written because the host kept an existing file.
+void ExtractEntries(Context& cx, const HidFileList& list, uint32_t* kept);
+
+// Checks every entry of list without writing anything: deciphers and expands its data
+// and compares size and CRC, asking for the data password as extraction does (and again
+// after an enciphered entry failed its check). The first failure stops the walk, with
+// the statuses of extraction (kCrcError: damaged data); the entry it stopped at is
+// returned, null when every entry is whole.
+const HidFileEntry* CheckEntries(Context& cx, const HidFileList& list);
+
 }  // namespace hedgerow::ops

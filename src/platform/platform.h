@@ -128,6 +128,9 @@ size_t OwnProgramPath(char* buffer, size_t capacity);
 // Whole seconds of the calendar clock, and milliseconds since the process started.
 uint32_t CalendarSeconds();
 uint32_t MillisecondsSinceStart();
+// 32 bits from the system's random source (unpredictable to other processes; not for
+// keys): where names or starting points must not be guessed.
+uint32_t RandomNumber();
 
 // ---- Randomness ------------------------------------------------------------------
 

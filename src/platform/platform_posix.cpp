@@ -11,13 +11,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -446,9 +446,9 @@ uint32_t CurrentDosStamp() {
 // ---- Lookup ----------------------------------------------------------------------
 
 bool FindOne(const char* path, HedgerowFindData* record) {
-    const std::string native = NativePath(path).c_str();
+    const NativeText native = NativePath(path);
     struct stat st {};
-    if (native.empty() || native.find_first_of("*?") != std::string::npos) return false;
+    if (native.empty() || std::strpbrk(native.c_str(), "*?") != nullptr) return false;
     if (::stat(native.c_str(), &st) != 0) return false;
     std::memset(record, 0, sizeof *record);
     uint32_t attributes = 0;
@@ -464,11 +464,13 @@ bool FindOne(const char* path, HedgerowFindData* record) {
     const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     record->nFileSizeHigh = static_cast<uint32_t>(size >> 32);
     record->nFileSizeLow = static_cast<uint32_t>(size);
-    std::string name = native;
-    while (name.size() > 1 && name.back() == '/') name.pop_back();
-    const size_t slash = name.find_last_of('/');
-    if (slash != std::string::npos) name = name.substr(slash + 1);
-    std::strncpy(record->cFileName, name.c_str(), sizeof record->cFileName - 1);
+    // The final part, without the separators that end a directory's name.
+    size_t end = std::strlen(native.c_str());
+    while (end > 1 && native.text[end - 1] == '/') --end;
+    size_t begin = end;
+    while (begin > 0 && native.text[begin - 1] != '/') --begin;
+    const size_t length = std::min(end - begin, sizeof record->cFileName - 1);
+    std::memcpy(record->cFileName, native.text + begin, length);
     return true;
 }
 
@@ -477,22 +479,26 @@ bool FindOne(const char* path, HedgerowFindData* record) {
 size_t TempDirectory(char* buffer, size_t capacity) {
     const char* dir = std::getenv("TMPDIR");
     if (!dir || !*dir) dir = "/tmp";
-    std::string path = dir;
-    if (path.back() != '/') path += '/';
-    if (!IsDirectory(path.c_str()) || path.size() + 1 > capacity) return 0;
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
-    return path.size();
+    const size_t length = std::strlen(dir);
+    const bool slash = dir[length - 1] == '/';
+    const size_t total = length + (slash ? 0 : 1);
+    if (total + 1 > capacity) return 0;
+    std::memcpy(buffer, dir, length);
+    if (!slash) buffer[length] = '/';
+    buffer[total] = '\0';
+    return IsDirectory(buffer) ? total : 0;
 }
 
 size_t OwnModulePath(char* buffer, size_t capacity) {
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return 0;
     char* resolved = ::realpath(info.dli_fname, nullptr);
-    std::string path = resolved ? resolved : info.dli_fname;
+    const char* path = resolved ? resolved : info.dli_fname;
+    const size_t length = std::strlen(path);
+    const bool fits = length + 1 <= capacity;
+    if (fits) std::memcpy(buffer, path, length + 1);
     std::free(resolved);
-    if (path.size() + 1 > capacity) return 0;
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
-    return path.size();
+    return fits ? length : 0;
 }
 
 size_t OwnProgramPath(char* buffer, size_t capacity) {
@@ -504,6 +510,15 @@ size_t OwnProgramPath(char* buffer, size_t capacity) {
 }
 
 uint32_t CalendarSeconds() { return static_cast<uint32_t>(::time(nullptr)); }
+
+uint32_t RandomNumber() {
+    uint32_t value = 0;
+    if (::getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value)) return value;
+    // No random source (a kernel before 3.17): the clock's nanoseconds and the process id.
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<uint32_t>(now.tv_nsec) ^ (static_cast<uint32_t>(::getpid()) << 16);
+}
 
 uint32_t MillisecondsSinceStart() {
     struct timespec now {};

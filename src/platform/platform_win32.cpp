@@ -2,6 +2,8 @@
 // code page and go to the "A" functions as they are; stored names are in the OEM code
 // page. Attributes are the system's own attribute word, time stamps go through the
 // system's file-time, local-time and DOS date conversions, and files are the C runtime's.
+// (rand_s is declared only on request)
+#define _CRT_RAND_S
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -456,6 +458,16 @@ size_t OwnProgramPath(char* buffer, size_t capacity) {
 }
 
 uint32_t CalendarSeconds() { return static_cast<uint32_t>(std::time(nullptr)); }
+
+uint32_t RandomNumber() {
+    // rand_s draws from the system's random source (msvcrt.dll has it on every version we
+    // run on), so that no further system library is needed.
+    unsigned int value = 0;
+    if (rand_s(&value) == 0) return value;
+    LARGE_INTEGER counter {};
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<uint32_t>(counter.QuadPart) ^ (static_cast<uint32_t>(::GetCurrentProcessId()) << 16);
+}
 
 uint32_t MillisecondsSinceStart() { return static_cast<uint32_t>(::GetTickCount() - StartTick()); }
 

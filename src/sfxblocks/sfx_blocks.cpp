@@ -2,8 +2,8 @@
 #include "sfxblocks/sfx_blocks.h"
 
 #include <cstring>
-#include <vector>
 
+#include "common/heap.h"
 #include "platform/platform.h"
 
 namespace hedgerow::sfxblocks {
@@ -88,11 +88,12 @@ bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* valu
     constexpr size_t kPiece = 16384;
     if (start >= end) return true;
     if (!platform::SeekTo(file, start)) return false;
-    std::vector<uint8_t> piece(kPiece);
+    const HeapBytes piece = AllocBytes(kPiece);
+    if (!piece) return false;
     for (uint64_t at = start; at < end;) {
         const size_t n = static_cast<size_t>(end - at < kPiece ? end - at : kPiece);
-        if (platform::ReadBytes(file, piece.data(), n) != n) return false;
-        *value = FoldChecksum(piece.data(), n, *value);
+        if (platform::ReadBytes(file, piece.get(), n) != n) return false;
+        *value = FoldChecksum(piece.get(), n, *value);
         at += n;
     }
     return true;

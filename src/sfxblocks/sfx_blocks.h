@@ -60,7 +60,7 @@ void PutField(uint8_t* block2, const size_t (&field)[4], uint32_t value);
 uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
 
 // Folds the bytes of file in [start, end) into value, read in pieces of up to 16,384
-// bytes, each piece folded by itself. False on a read error or a short file.
+// bytes, each piece folded by itself. False on a read error, a short file or a lack of memory.
 [[nodiscard]] bool FoldFileRange(std::FILE* file, uint64_t start, uint64_t end, uint32_t* value);
 
 // The checksum of a self-extracting file: blocks (plain, with the placeholder in the

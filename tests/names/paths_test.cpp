@@ -78,40 +78,56 @@ TEST(PathsTest, NameKeys) {
     EXPECT_NE(NameKey("a\\b"), NameKey("ab"));
 }
 
-TEST(PathsTest, OutputParts) {
-    using Parts = std::vector<std::string>;
+TEST(PathsTest, OutputPathOf) {
     struct Case {
         const char* stored;
         bool restore;
         const char* relative;
-        bool ok;
-        Parts parts;
+        OutputName result;
+        const char* path;
     };
+    constexpr auto kOk = OutputName::kWritten;
+    constexpr auto kRefused = OutputName::kRefused;
+    const std::string long_name = std::string(300, 'n') + "\\..\\x";
     const Case cases[] = {
-        {"a\\b.txt", true, "", true, {"a", "b.txt"}},
-        {"\\abs.txt", true, "", true, {"abs.txt"}},
-        {"C:\\win\\x.txt", true, "", true, {"win", "x.txt"}},
-        {"\\\\srv\\share\\x.txt", true, "", true, {"srv", "share", "x.txt"}},
-        {".\\dot\\.\\x.txt", true, "", true, {"dot", "x.txt"}},
-        {"docs\\a.txt", true, "DOCS", true, {"a.txt"}},
-        {"docs\\a.txt", true, "docs\\", true, {"a.txt"}},
+        {"a\\b.txt", true, "", kOk, "a\\b.txt"},
+        {"a/b.txt", true, "", kOk, "a\\b.txt"},
+        {"\\abs.txt", true, "", kOk, "abs.txt"},
+        {"C:\\win\\x.txt", true, "", kOk, "win\\x.txt"},
+        {"\\\\srv\\share\\x.txt", true, "", kOk, "srv\\share\\x.txt"},
+        {".\\dot\\.\\x.txt", true, "", kOk, "dot\\x.txt"},
+        {"docs\\a.txt", true, "DOCS", kOk, "a.txt"},
+        {"docs\\a.txt", true, "docs\\", kOk, "a.txt"},
         // Only names that begin with the relative path lose it.
-        {"other\\dir\\config.txt", true, "backup", true, {"other", "dir", "config.txt"}},
-        {"zzzzzzzzzzzza.txt", true, "backup\\2024", true, {"zzzzzzzzzzzza.txt"}},
-        {"docsx\\a.txt", true, "docs", true, {"docsx", "a.txt"}},
-        {"a\\..\\..\\evil.txt", true, "", false, {}},
-        {"..", true, "", false, {}},
-        {"", true, "", false, {}},
-        {"a\\b.txt", false, "", true, {"b.txt"}},
-        {"C:x.txt", false, "", true, {"x.txt"}},
-        {"a\\..", false, "", false, {}},
+        {"other\\dir\\config.txt", true, "backup", kOk, "other\\dir\\config.txt"},
+        {"zzzzzzzzzzzza.txt", true, "backup\\2024", kOk, "zzzzzzzzzzzza.txt"},
+        {"docsx\\a.txt", true, "docs", kOk, "docsx\\a.txt"},
+        {"a\\..\\..\\evil.txt", true, "", kRefused, ""},
+        {"..", true, "", kRefused, ""},
+        {"", true, "", kRefused, ""},
+        {"a\\b.txt", false, "", kOk, "b.txt"},
+        {"C:x.txt", false, "", kOk, "x.txt"},
+        {"a\\..", false, "", kRefused, ""},
+        // Too long for the buffer; a ".." part behind the cut still refuses the name.
+        {"abcdefghijklmnopqrstuvwxyz\\b", true, "", OutputName::kTooLong, ""},
+        {long_name.c_str(), true, "", kRefused, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stored) + (c.restore ? " with paths, relative " + std::string(c.relative) : ""));
-        Parts parts;
-        EXPECT_EQ(OutputParts(c.stored, c.relative, c.restore, &parts), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(parts, c.parts);
+        char out[24] = {};
+        EXPECT_EQ(OutputPathOf(c.stored, c.relative, c.restore, out, sizeof out), c.result);
+        if (c.result == kOk) {
+            EXPECT_STREQ(out, c.path);
+        }
+    }
+}
+
+TEST(PathsTest, SameNameKeyAgreesWithNameKey) {
+    const char* names[] = {"a\\b", "A/B", "\\a\\b", "X:proj\\a", "proj\\a", "ab", "..\\ab", "\xe4.txt", "\xc4.TXT"};
+    for (const char* a : names) {
+        for (const char* b : names) {
+            SCOPED_TRACE(std::string(a) + " vs " + b);
+            EXPECT_EQ(SameNameKey(a, b), NameKey(a) == NameKey(b));
         }
     }
 }
