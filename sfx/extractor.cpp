@@ -1,33 +1,41 @@
 // extractor.cpp -- the program at the front of every self-extracting archive. It finds
 // its configuration blocks at the end of its own executable image, checks the seal
-// (file count, total length, checksum), and extracts the archive behind them with the
-// library's own extraction, under the same rules: nothing outside the target directory,
-// no partial files.
+// (file count, total length, checksum), checks every entry (deciphered, expanded and
+// compared with its CRC, written nowhere) and only then extracts them with the library's
+// own extraction, under the same rules: nothing outside the target directory, no partial
+// files.
 //
 //   NAME [-d DIR] [-p PASSWORD] [-o] [-l]
 //
-// Kept small on purpose: the archive's marker must lie within the first 61,440 bytes of
-// the file, so that the library (and the hedgerow command) can still read and update it.
+// It is a host of the library's modules on a session of its own (not of the exports),
+// and needs no C++ run-time: no exceptions, no RTTI, nothing but C library calls, so
+// that it is small (the archive's marker must lie within the first 61,440 bytes of the
+// file) and runs with no library beside it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "api/control.h"
 #include "archive/archive_state.h"
-#include "archive/temp_names.h"
+#include "archive/open_list.h"
 #include "common/byte_order.h"
+#include "common/status.h"
+#include "crypto/cipher.h"
 #include "hedgerow.h"
+#include "ops/context.h"
+#include "ops/extract.h"
 #include "platform/platform.h"
 #include "sfxblocks/sfx_blocks.h"
 
 namespace {
 
+using namespace hedgerow;
 using namespace hedgerow::sfxblocks;
-using hedgerow::Load32Le;
-using hedgerow::Load64Le;
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;    // the library reported a failure
+constexpr int kExitFailed = 1;    // the archive could not be read or written as asked
 constexpr int kExitDamaged = 2;   // not a sound self-extracting file, or wrong usage
+constexpr int kExitKept = 3;      // finished, but existing files were kept
 constexpr int kPasswordTries = 3;
 
 struct Options {
@@ -37,28 +45,63 @@ struct Options {
     bool list_only = false;
 };
 
-int g_tries = 0;
-const Options* g_options = nullptr;
+// What the callbacks need; the program has one run, so one instance.
+struct Run {
+    const Options* options = nullptr;
+    int data_tries = 0;
+    int header_tries = 0;
+};
+Run g_run;
 
-void Say(const char* a, const char* b = "", const char* c = "") { std::fprintf(stderr, "%s%s%s\n", a, b, c); }
+// Output goes through fputs and fputc only: the formatted printing of the C library
+// would double the size of a program that prints a few words and numbers.
+void Say(const char* a, const char* b = "", const char* c = "") {
+    std::fputs(a, stderr);
+    std::fputs(b, stderr);
+    std::fputs(c, stderr);
+    std::fputc('\n', stderr);
+}
 
-// A stored name as this system writes paths.
-void PrintName(bool with_size, uint32_t size, const char* name) {
-    char shown[260];
-    std::snprintf(shown, sizeof shown, "%s", name[0] == '\\' ? name + 1 : name);
-    const char separator = hedgerow::platform::NativeSeparator();
-    for (char* p = shown; *p; ++p) {
-        if (*p == '\\') *p = separator;
-    }
-    if (with_size) {
-        std::printf("%12u  %s\n", size, shown);
-    } else {
-        std::printf("  %s\n", shown);
+// A number in decimal, right-aligned in width characters.
+void ShowNumber(std::FILE* to, uint64_t value, int width) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = count; i < width; ++i) std::fputc(' ', to);
+    while (count > 0) std::fputc(digits[--count], to);
+}
+
+// A stored name as this system writes paths, with control characters shown as \xHH so
+// that a name cannot move the cursor or change the terminal.
+void ShowName(std::FILE* to, const char* name) {
+    const char separator = platform::NativeSeparator();
+    for (const char* p = name[0] == '\\' ? name + 1 : name; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '\\') {
+            std::fputc(separator, to);
+        } else if (c < 0x20 || c == 0x7F) {
+            const char shown[5] = {'\\', 'x', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15], '\0'};
+            std::fputs(shown, to);
+        } else {
+            std::fputc(c, to);
+        }
     }
 }
 
+// One line of plain words for a status of the library.
+void SayStatus(const char* doing, uint16_t status, const char* after = "") {
+    const std::string_view text = StatusMessage(status);
+    std::fputs(doing, stderr);
+    std::fputs(": ", stderr);
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    Say(after);
+}
+
 bool ReadAt(std::FILE* f, uint64_t at, void* out, size_t n) {
-    return hedgerow::platform::SeekTo(f, at) && hedgerow::platform::ReadBytes(f, out, n) == n;
+    return platform::SeekTo(f, at) && platform::ReadBytes(f, out, n) == n;
 }
 
 // The length of the executable image that begins the file: everything the loader's
@@ -102,15 +145,14 @@ uint64_t ImageLength(std::FILE* f) {
     return 0;
 }
 
-// Reads and checks the seal; prints why a file is refused. archive_offset: where the
-// archive begins, behind the blocks and the spanning tail.
-bool CheckSeal(const char* self, uint32_t* files, uint64_t* archive_offset) {
-    hedgerow::platform::File file = hedgerow::platform::OpenFile(self, "rb");
+// Reads and checks the seal; prints why a file is refused.
+bool CheckSeal(const char* self, uint32_t* files) {
+    platform::File file = platform::OpenFile(self, "rb");
     if (!file) {
         Say("cannot read the program's own file: ", self);
         return false;
     }
-    const int64_t length = hedgerow::platform::Length(file.get());
+    const int64_t length = platform::Length(file.get());
     const uint64_t image = ImageLength(file.get());
     uint8_t stored[kBlocksSize];
     uint8_t plain[kBlocksSize];
@@ -140,59 +182,38 @@ bool CheckSeal(const char* self, uint32_t* files, uint64_t* archive_offset) {
         return false;
     }
     *files = GetField(block2, kCountField);
-    *archive_offset = image + kBlocksSize + tail;
     return true;
 }
 
-// A copy of the archive part in the temporary directory, for a program too large for the
-// archive to begin within the bytes the library searches for it (the Windows build,
-// which carries its C++ run-time). Removed when the program ends.
-struct ArchiveCopy {
-    char path[hedgerow::archive::kTempNameCapacity] = {};
-    ~ArchiveCopy() {
-        if (path[0]) (void)hedgerow::platform::RemoveFile(path);
-    }
-    bool Make(const char* self, uint64_t offset) {
-        hedgerow::platform::File out;
-        if (!hedgerow::archive::MakeTempNameInTempDir(path, &out)) {
-            path[0] = '\0';
-            return false;
-        }
-        hedgerow::platform::File in = hedgerow::platform::OpenFile(self, "rb");
-        if (!in || !hedgerow::platform::SeekTo(in.get(), offset)) return false;
-        static uint8_t buffer[32768];
-        for (size_t n; (n = hedgerow::platform::ReadBytes(in.get(), buffer, sizeof buffer)) > 0;) {
-            if (hedgerow::platform::WriteBytes(out.get(), buffer, n) != n) return false;
-        }
-        return hedgerow::platform::Close(out);
-    }
-};
-
 int32_t HEDGEROW_CALL AskDataPassword(uint32_t, char* password, const char* entry) {
-    if (g_tries == 0 && g_options->password) {
-        ++g_tries;
-        std::strncpy(password, g_options->password, 249);
-        return 1;
+    // Called with an empty password (none given) or after an entry failed its check.
+    if (g_run.data_tries++ > 0 || g_run.options->password) {
+        std::fputs("wrong password for ", stderr);
+        ShowName(stderr, entry);
+        std::fputc('\n', stderr);
     }
-    if (g_tries++ > 0) Say("wrong password for ", entry);
-    if (g_tries > kPasswordTries) return 0;
-    return hedgerow::platform::ReadSecret("Password: ", password, 250) ? 1 : 0;
+    if (g_run.data_tries > kPasswordTries) return 0;
+    return platform::ReadSecret("Password: ", password, codec::kKeyBufferSize) ? 1 : 0;
 }
 
 int32_t HEDGEROW_CALL AskHeaderPassword(uint32_t, char* password, const char*) {
-    static int tries = 0;
-    if (tries++ >= kPasswordTries) return 0;
-    return hedgerow::platform::ReadSecret("Header password: ", password, 256) ? 1 : 0;
+    if (g_run.header_tries++ >= kPasswordTries) return 0;
+    if (g_run.header_tries > 1) Say("wrong header password");
+    return platform::ReadSecret("Header password: ", password, 256) ? 1 : 0;
 }
 
 int32_t HEDGEROW_CALL Announce(uint32_t, const char*, const char* name) {
-    PrintName(false, 0, name);
+    std::fputs("  ", stdout);
+    ShowName(stdout, name);
+    std::fputc('\n', stdout);
     return 1;
 }
 
 int32_t HEDGEROW_CALL Replace(uint32_t, const HedgerowFindData* existing, const HedgerowFindData*) {
-    if (g_options->overwrite) return 0;
-    Say("kept the existing file ", existing->cFileName, " (use -o to replace it)");
+    if (g_run.options->overwrite) return 0;
+    std::fputs("kept the existing file ", stderr);
+    ShowName(stderr, existing->cFileName);
+    std::fputc('\n', stderr);
     return 1;
 }
 
@@ -202,15 +223,37 @@ int Usage(const char* self) {
         "  -p PASS  the data password (or set HEDGEROW_PASSWORD; asked when neither is given)\n"
         "           (the header password of a locked archive: HEDGEROW_HEADER_PASSWORD, or asked)\n"
         "  -o       replace existing files\n"
-        "  -l       list the contents only");
+        "  -l       list the contents only\n"
+        "exit codes: 0 done, 1 failed, 2 damaged file or wrong usage, 3 existing files kept");
     return kExitDamaged;
 }
 
-int Report(const char* what) {
-    const uint16_t status = GetArchiveStatus();
-    if (status == 0) return kExitOk;
-    std::fprintf(stderr, "%s failed: status %u\n", what, status);
-    return kExitFailed;
+struct EntryList {
+    HidFileList list {};
+    ~EntryList() { archive::DoneHidFileList(list); }
+};
+
+bool EveryEntryPlain(const HidFileList& list) {
+    for (const HidFileEntry* e = list.first; e; e = e->next) {
+        if (e->cipher_id != crypto::kCipherNone) return false;
+    }
+    return true;
+}
+
+int List(const HidFileList& list) {
+    uint64_t bytes = 0;
+    for (const HidFileEntry* e = list.first; e; e = e->next) {
+        bytes += e->unpacked_size;
+        ShowNumber(stdout, e->unpacked_size, 12);
+        std::fputs("  ", stdout);
+        ShowName(stdout, e->name);
+        std::fputc('\n', stdout);
+    }
+    ShowNumber(stdout, bytes, 12);
+    std::fputs("  ", stdout);
+    ShowNumber(stdout, list.count, 0);
+    std::fputs(" files\n", stdout);
+    return kExitOk;
 }
 
 }  // namespace
@@ -232,77 +275,96 @@ int main(int argc, char** argv) {
             return Usage(argv[0]);
         }
     }
-    g_options = &options;
+    g_run.options = &options;
     char self[1024];
-    if (hedgerow::platform::OwnProgramPath(self, sizeof self) == 0) {
+    if (platform::OwnProgramPath(self, sizeof self) == 0) {
         Say("cannot find the program's own file");
         return kExitDamaged;
     }
     uint32_t files = 0;
-    uint64_t archive_offset = 0;
-    if (!CheckSeal(self, &files, &archive_offset)) return kExitDamaged;
-    const char* archive = self;
-    ArchiveCopy copy;
-    if (archive_offset + hedgerow::archive::kMarkerSize > hedgerow::archive::kMarkerSearchLimit) {
-        if (!copy.Make(self, archive_offset)) {
-            Say("cannot copy the archive into the temporary directory");
-            return kExitFailed;
-        }
-        archive = copy.path;
-    }
+    if (!CheckSeal(self, &files)) return kExitDamaged;
 
-    static HidFileSettings settings;
+    // (on the stack: as initialised variables they would take their size in the file)
+    Session session;
+    archive::ArchiveState archive;
+    HidFileSettings settings {};
     if (options.password) std::strncpy(settings.data_password, options.password, sizeof settings.data_password - 1);
     if (const char* header = std::getenv("HEDGEROW_HEADER_PASSWORD")) {
         std::strncpy(settings.header_password, header, sizeof settings.header_password - 1);
     }
-    InitHidFile(archive, &settings);
-    if (GetArchiveStatus() != 0) {
-        if (GetArchiveStatus() == arNotAnArchive) Say("this file is damaged: no archive follows the program");
-        return Report("opening the archive");
+    session.callbacks.head_crypt_key = {0, AskHeaderPassword};
+    archive::InitHidFile(session, archive, self, &settings);
+    if (StatusIs(session, Status::kNotAnArchive)) {
+        Say("this file is damaged: no archive follows the program");
+        return kExitDamaged;
     }
-    SetSetHeadCryptKeyProc(0, AskHeaderPassword);
-    HidFileList list;
-    InitHidFileList(&list);
-    const FileMaskList all {};
-    BuildHidFileList(&list, &all);
-    uint32_t entries = 0;
-    uint64_t bytes = 0;
-    for (const HidFileEntry* e = list.first; e; e = e->next) {
-        ++entries;
-        bytes += e->unpacked_size;
-        if (options.list_only) PrintName(true, e->unpacked_size, e->name);
+    if (StatusIs(session, Status::kBadPassword)) {
+        Say("the header password is wrong (or none was given)");
+        return kExitFailed;
     }
-    DoneHidFileList(&list);
-    if (GetArchiveStatus() != 0 && GetArchiveStatus() != arNoEntries) return Report("listing the archive");
+    if (!StatusIsOk(session)) {
+        SayStatus("cannot open the archive", session.status);
+        return kExitFailed;
+    }
+    EntryList entries;
+    if (!archive::ListAllEntries(session, archive, entries.list)) {
+        SayStatus("this file is damaged: its list of files cannot be read", session.status);
+        return kExitDamaged;
+    }
+    const HidFileList& list = entries.list;
     // The count covers every file named when it was made, those then left out included.
-    if (entries > files) {
+    if (list.count > files) {
         Say("this file is damaged: it holds more entries than it was made with");
         return kExitDamaged;
     }
-    if (options.list_only) {
-        std::printf("%12llu  %u files\n", static_cast<unsigned long long>(bytes), entries);
-        return kExitOk;
-    }
+    if (options.list_only) return List(list);
 
-    char output[256] = {};
-    if (options.directory) {
-        const size_t n = std::strlen(options.directory);
-        if (n + 2 > sizeof output) {
-            Say("the directory name is too long");
+    // An archive made without a cipher needs no password; any key reads its entries.
+    if (EveryEntryPlain(list)) archive.data_password[0] = '-';
+    session.callbacks.crypt_key = {0, AskDataPassword};
+    ops::Context cx(session, archive);
+    // The seal catches a changed length and most damage, but not every change (it is a
+    // fold of words, blind to their order): every entry is checked before the first file
+    // is written, so that a damaged file writes nothing.
+    if (const HidFileEntry* failed = ops::CheckEntries(cx, list)) {
+        if (StatusIs(session, Status::kCrcError) || StatusIs(session, Status::kBadFormat)) {
+            std::fputs("this file is damaged: ", stderr);
+            ShowName(stderr, failed->name);
+            std::fputs(" does not pass its check; nothing was written\n", stderr);
             return kExitDamaged;
         }
-        std::memcpy(output, options.directory, n);
-        if (n > 0 && output[n - 1] != '/' && output[n - 1] != '\\') output[n] = '\\';
+        if (StatusIs(session, Status::kBadPassword)) {
+            Say("the password is wrong (or none was given); nothing was written");
+            return kExitFailed;
+        }
+        SayStatus("checking the files failed", session.status, " Nothing was written.");
+        return kExitFailed;
     }
-    SetOutputPath(output);
-    arOptionsOn(arOptRestorePaths);
-    SetSetCryptKeyProc(0, AskDataPassword);
-    SetSetFileNameProc(0, Announce);
-    SetOkToReplaceProc(0, Replace);
-    std::printf("Extracting %u files into %s\n", entries, options.directory ? options.directory : ".");
-    ExtractFileMaskListHid(&all);
-    const int code = Report("extraction");
-    DoneHidFile();
-    return code;
+
+    SetOutputPath(session, options.directory ? options.directory : "");
+    if (!StatusIsOk(session)) {
+        Say("the directory name is too long");
+        return kExitDamaged;
+    }
+    OptionsOn(session, arOptRestorePaths);
+    session.callbacks.file_name = {0, Announce};
+    session.callbacks.ok_to_replace = {0, Replace};
+    std::fputs("Extracting ", stdout);
+    ShowNumber(stdout, list.count, 0);
+    std::fputs(" files into ", stdout);
+    std::fputs(options.directory ? options.directory : ".", stdout);
+    std::fputc('\n', stdout);
+    uint32_t kept = 0;
+    ops::ExtractEntries(cx, list, &kept);
+    if (!StatusIsOk(session)) {
+        SayStatus("extraction stopped", session.status);
+        return kExitFailed;
+    }
+    if (kept > 0) {
+        std::fputs("kept ", stderr);
+        ShowNumber(stderr, kept, 0);
+        Say(kept == 1 ? " existing file" : " existing files", " (use -o to replace them)");
+        return kExitKept;
+    }
+    return kExitOk;
 }

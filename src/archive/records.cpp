@@ -8,6 +8,7 @@
 #include "archive/temp_names.h"
 #include "common/byte_order.h"
 #include "common/heap.h"
+#include "common/rule_tables.h"
 #include "crypto/cipher.h"
 #include "crypto/crc32.h"
 #include "names/paths.h"
@@ -54,7 +55,6 @@ constexpr SlidingCrc MakeSlidingCrc() {
     return c;
 }
 
-constexpr SlidingCrc kSliding = MakeSlidingCrc();
 
 }  // namespace
 
@@ -149,13 +149,14 @@ FirstRecord FindFirstEntryRecord(Session& session, ArchiveState& archive, std::F
     // Writers put the first record right behind the marker; readers accept one that
     // starts later. An archive whose only member is empty holds exactly one record.
     const uint8_t* b = buffer.get();
+    const SlidingCrc& sliding = RuleTable<SlidingCrc, MakeSlidingCrc>();
     uint32_t lin = 0;
-    for (uint32_t i = 0; i < kCrcLength; ++i) lin = Step(kSliding.step, lin, b[kCrcStart + i]);
+    for (uint32_t i = 0; i < kCrcLength; ++i) lin = Step(sliding.step, lin, b[kCrcStart + i]);
     for (size_t p = 0; p + kRecordSize <= got; ++p) {
         if (p > 0) {
-            lin = Step(kSliding.step, lin, b[p + kCrcStart + kCrcLength - 1]) ^ kSliding.outgoing[b[p + kCrcStart - 1]];
+            lin = Step(sliding.step, lin, b[p + kCrcStart + kCrcLength - 1]) ^ sliding.outgoing[b[p + kCrcStart - 1]];
         }
-        if (Load32Le(b + p + kFieldHeaderCrc) == ~(lin ^ kSliding.preset)) {
+        if (Load32Le(b + p + kFieldHeaderCrc) == ~(lin ^ sliding.preset)) {
             archive.first_entry_offset = static_cast<uint32_t>(start + p);
             archive.read_position = archive.first_entry_offset;
             return FirstRecord::kFound;

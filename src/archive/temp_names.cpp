@@ -1,7 +1,6 @@
 // temp_names.cpp -- temporary names and the files under them.
 #include "archive/temp_names.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -12,6 +11,19 @@ namespace hedgerow::archive {
 namespace {
 
 constexpr uint32_t kNameSpace = 32768;  // numbers 0 to 32767: one to five digits
+
+// "<number>.$HW" into out (at least 16 bytes); returns its length.
+size_t NumberedName(uint32_t number, char* out) {
+    char digits[10];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    for (size_t i = 0; i < count; ++i) out[i] = digits[count - 1 - i];
+    std::memcpy(out + count, ".$HW", 5);
+    return count + 4;
+}
 
 }  // namespace
 
@@ -28,10 +40,10 @@ bool MakeTempName(const char* base, char* out, platform::File* file) {
     char candidate[kTempNameCapacity];
     for (uint32_t i = 0; i < kNameSpace; ++i) {
         char number[16];
-        const int digits = std::snprintf(number, sizeof number, "%u.$HW", static_cast<unsigned>((start + i) % kNameSpace));
-        if (directory + static_cast<size_t>(digits) + 1 > kTempNameCapacity) return false;
+        const size_t length = NumberedName((start + i) % kNameSpace, number);
+        if (directory + length + 1 > kTempNameCapacity) return false;
         std::memcpy(candidate, base, directory);
-        std::memcpy(candidate + directory, number, static_cast<size_t>(digits) + 1);
+        std::memcpy(candidate + directory, number, length + 1);
         if (platform::PathExists(candidate)) continue;
         platform::File created = platform::CreateExclusive(candidate);
         if (!created) {

@@ -2,11 +2,14 @@
 // folded 64 bytes at a time with carry-less multiplication where the processor has it
 // (x86 PCLMULQDQ, chosen at run time); everything else goes through slicing by eight
 // tables. All tables and folding constants are computed at compile time. The compact
-// build (HEDGEROW_COMPACT, for the self-extractor program) keeps only the byte table.
+// build (HEDGEROW_COMPACT, for the self-extractor program) keeps only the byte table,
+// made at its first use.
 
 #include "crypto/crc32.h"
 
 #include <array>
+
+#include "common/rule_tables.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(HEDGEROW_COMPACT)
 #define HEDGEROW_CRC_CLMUL 1
@@ -39,11 +42,12 @@ constexpr std::array<std::array<uint32_t, 256>, kSliceCount> MakeSliceTables() {
     return t;
 }
 
-constexpr auto kSlice = MakeSliceTables();
+using SliceTables = std::array<std::array<uint32_t, 256>, kSliceCount>;
 
 }  // namespace
 
 uint32_t Crc32UpdatePortable(uint32_t crc, const void* data, size_t n) {
+    const SliceTables& kSlice = RuleTable<SliceTables, MakeSliceTables>();
     const auto* p = static_cast<const uint8_t*>(data);
 #ifndef HEDGEROW_COMPACT
     for (; n >= 8; n -= 8, p += 8) {

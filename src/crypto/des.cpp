@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/rule_tables.h"
 #include "crypto/grouping.h"
 #include "crypto/wipe.h"
 #include "common/byte_order.h"
@@ -111,11 +112,12 @@ constexpr std::array<std::array<uint32_t, 64>, 8> MakeSpTables() {
     return tables;
 }
 
-constexpr auto kSp = MakeSpTables();
+using SpTables = std::array<std::array<uint32_t, 64>, 8>;
 
 #ifdef HEDGEROW_COMPACT
-// The compact build of the self-extractor program looks up the 64-entry tables (2 KiB).
-inline uint32_t Sp(int box, uint32_t index) { return kSp[box][index & 63]; }
+// The compact build of the self-extractor program looks up the 64-entry tables (2 KiB,
+// made at their first use).
+inline uint32_t Sp(int box, uint32_t index) { return RuleTable<SpTables, MakeSpTables>()[box][index & 63]; }
 #else
 // The SP tables widened to 256 entries indexed by a whole byte: the two bits above
 // each 6-bit group are ignored by repeating the 64 entries, which saves masking them off.
@@ -123,8 +125,9 @@ inline uint32_t Sp(int box, uint32_t index) { return kSp[box][index & 63]; }
 // but need 64 KiB, more than a typical L1 data cache, and measured no faster.
 constexpr std::array<std::array<uint32_t, 256>, 8> MakeByteSpTables() {
     std::array<std::array<uint32_t, 256>, 8> tables{};
+    const auto sp = MakeSpTables();
     for (int box = 0; box < 8; ++box) {
-        for (int i = 0; i < 256; ++i) tables[box][i] = kSp[box][i & 63];
+        for (int i = 0; i < 256; ++i) tables[box][i] = sp[box][i & 63];
     }
     return tables;
 }

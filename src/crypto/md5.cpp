@@ -43,6 +43,52 @@ inline void StepI(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t mt) 
     a = Rotl(Early(a + mt) + (c ^ (b | ~d)), S) + b;
 }
 
+// T[i] = floor(2^32 * |sin(i + 1)|) (RFC 1321 section 3.4), in step order.
+constexpr uint32_t kT[64] = {
+    0xd76aa478u, 0xe8c7b756u, 0x242070dbu, 0xc1bdceeeu, 0xf57c0fafu, 0x4787c62au, 0xa8304613u, 0xfd469501u,
+    0x698098d8u, 0x8b44f7afu, 0xffff5bb1u, 0x895cd7beu, 0x6b901122u, 0xfd987193u, 0xa679438eu, 0x49b40821u,
+    0xf61e2562u, 0xc040b340u, 0x265e5a51u, 0xe9b6c7aau, 0xd62f105du, 0x02441453u, 0xd8a1e681u, 0xe7d3fbc8u,
+    0x21e1cde6u, 0xc33707d6u, 0xf4d50d87u, 0x455a14edu, 0xa9e3e905u, 0xfcefa3f8u, 0x676f02d9u, 0x8d2a4c8au,
+    0xfffa3942u, 0x8771f681u, 0x6d9d6122u, 0xfde5380cu, 0xa4beea44u, 0x4bdecfa9u, 0xf6bb4b60u, 0xbebfbc70u,
+    0x289b7ec6u, 0xeaa127fau, 0xd4ef3085u, 0x04881d05u, 0xd9d4d039u, 0xe6db99e5u, 0x1fa27cf8u, 0xc4ac5665u,
+    0xf4292244u, 0x432aff97u, 0xab9423a7u, 0xfc93a039u, 0x655b59c3u, 0x8f0ccc92u, 0xffeff47du, 0x85845dd1u,
+    0x6fa87e4fu, 0xfe2ce6e0u, 0xa3014314u, 0x4e0811a1u, 0xf7537e82u, 0xbd3af235u, 0x2ad7d2bbu, 0xeb86d391u,
+};
+
+#ifdef HEDGEROW_COMPACT
+// The compact build (the self-extractor program) takes the 64 steps in a loop: a quarter
+// of the code, for the few password digests that program takes.
+constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+
+void Compress(uint32_t state[4], const uint8_t* block, size_t blocks) {
+    uint32_t m[16];
+    for (; blocks > 0; --blocks, block += kMd5BlockSize) {
+        for (int i = 0; i < 16; ++i) m[i] = Load32Le(block + 4 * i);
+        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        for (int i = 0; i < 64; ++i) {
+            const int round = i / 16;
+            uint32_t f = 0;
+            int k = 0;
+            switch (round) {
+                case 0: f = d ^ (b & (c ^ d)), k = i; break;
+                case 1: f = c ^ (d & (b ^ c)), k = (5 * i + 1) % 16; break;
+                case 2: f = b ^ c ^ d, k = (3 * i + 5) % 16; break;
+                default: f = c ^ (b | ~d), k = (7 * i) % 16; break;
+            }
+            const uint32_t next = b + Rotl(a + f + m[k] + kT[i], kShift[round][i % 4]);
+            a = d;
+            d = c;
+            c = b;
+            b = next;
+        }
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+    }
+    SecureWipe(m, sizeof m);
+}
+#else
 // Whole 64-byte blocks. The 64 steps are written out, with T[i] = floor(2^32 *
 // |sin(i + 1)|), the message word order and the rotation counts of RFC 1321 section 3.4.
 // The state stays in registers from block to block: storing and reloading it would put
@@ -53,70 +99,70 @@ void Compress(uint32_t state[4], const uint8_t* block, size_t blocks) {
     for (; blocks > 0; --blocks, block += kMd5BlockSize) {
         for (int i = 0; i < 16; ++i) m[i] = Load32Le(block + 4 * i);
         uint32_t a = a0, b = b0, c = c0, d = d0;
-        StepF< 7>(a, b, c, d, m[ 0] + 0xd76aa478u);
-        StepF<12>(d, a, b, c, m[ 1] + 0xe8c7b756u);
-        StepF<17>(c, d, a, b, m[ 2] + 0x242070dbu);
-        StepF<22>(b, c, d, a, m[ 3] + 0xc1bdceeeu);
-        StepF< 7>(a, b, c, d, m[ 4] + 0xf57c0fafu);
-        StepF<12>(d, a, b, c, m[ 5] + 0x4787c62au);
-        StepF<17>(c, d, a, b, m[ 6] + 0xa8304613u);
-        StepF<22>(b, c, d, a, m[ 7] + 0xfd469501u);
-        StepF< 7>(a, b, c, d, m[ 8] + 0x698098d8u);
-        StepF<12>(d, a, b, c, m[ 9] + 0x8b44f7afu);
-        StepF<17>(c, d, a, b, m[10] + 0xffff5bb1u);
-        StepF<22>(b, c, d, a, m[11] + 0x895cd7beu);
-        StepF< 7>(a, b, c, d, m[12] + 0x6b901122u);
-        StepF<12>(d, a, b, c, m[13] + 0xfd987193u);
-        StepF<17>(c, d, a, b, m[14] + 0xa679438eu);
-        StepF<22>(b, c, d, a, m[15] + 0x49b40821u);
-        StepG< 5>(a, b, c, d, m[ 1] + 0xf61e2562u);
-        StepG< 9>(d, a, b, c, m[ 6] + 0xc040b340u);
-        StepG<14>(c, d, a, b, m[11] + 0x265e5a51u);
-        StepG<20>(b, c, d, a, m[ 0] + 0xe9b6c7aau);
-        StepG< 5>(a, b, c, d, m[ 5] + 0xd62f105du);
-        StepG< 9>(d, a, b, c, m[10] + 0x02441453u);
-        StepG<14>(c, d, a, b, m[15] + 0xd8a1e681u);
-        StepG<20>(b, c, d, a, m[ 4] + 0xe7d3fbc8u);
-        StepG< 5>(a, b, c, d, m[ 9] + 0x21e1cde6u);
-        StepG< 9>(d, a, b, c, m[14] + 0xc33707d6u);
-        StepG<14>(c, d, a, b, m[ 3] + 0xf4d50d87u);
-        StepG<20>(b, c, d, a, m[ 8] + 0x455a14edu);
-        StepG< 5>(a, b, c, d, m[13] + 0xa9e3e905u);
-        StepG< 9>(d, a, b, c, m[ 2] + 0xfcefa3f8u);
-        StepG<14>(c, d, a, b, m[ 7] + 0x676f02d9u);
-        StepG<20>(b, c, d, a, m[12] + 0x8d2a4c8au);
-        StepH< 4>(a, b, c, d, m[ 5] + 0xfffa3942u);
-        StepH<11>(d, a, b, c, m[ 8] + 0x8771f681u);
-        StepH<16>(c, d, a, b, m[11] + 0x6d9d6122u);
-        StepH<23>(b, c, d, a, m[14] + 0xfde5380cu);
-        StepH< 4>(a, b, c, d, m[ 1] + 0xa4beea44u);
-        StepH<11>(d, a, b, c, m[ 4] + 0x4bdecfa9u);
-        StepH<16>(c, d, a, b, m[ 7] + 0xf6bb4b60u);
-        StepH<23>(b, c, d, a, m[10] + 0xbebfbc70u);
-        StepH< 4>(a, b, c, d, m[13] + 0x289b7ec6u);
-        StepH<11>(d, a, b, c, m[ 0] + 0xeaa127fau);
-        StepH<16>(c, d, a, b, m[ 3] + 0xd4ef3085u);
-        StepH<23>(b, c, d, a, m[ 6] + 0x04881d05u);
-        StepH< 4>(a, b, c, d, m[ 9] + 0xd9d4d039u);
-        StepH<11>(d, a, b, c, m[12] + 0xe6db99e5u);
-        StepH<16>(c, d, a, b, m[15] + 0x1fa27cf8u);
-        StepH<23>(b, c, d, a, m[ 2] + 0xc4ac5665u);
-        StepI< 6>(a, b, c, d, m[ 0] + 0xf4292244u);
-        StepI<10>(d, a, b, c, m[ 7] + 0x432aff97u);
-        StepI<15>(c, d, a, b, m[14] + 0xab9423a7u);
-        StepI<21>(b, c, d, a, m[ 5] + 0xfc93a039u);
-        StepI< 6>(a, b, c, d, m[12] + 0x655b59c3u);
-        StepI<10>(d, a, b, c, m[ 3] + 0x8f0ccc92u);
-        StepI<15>(c, d, a, b, m[10] + 0xffeff47du);
-        StepI<21>(b, c, d, a, m[ 1] + 0x85845dd1u);
-        StepI< 6>(a, b, c, d, m[ 8] + 0x6fa87e4fu);
-        StepI<10>(d, a, b, c, m[15] + 0xfe2ce6e0u);
-        StepI<15>(c, d, a, b, m[ 6] + 0xa3014314u);
-        StepI<21>(b, c, d, a, m[13] + 0x4e0811a1u);
-        StepI< 6>(a, b, c, d, m[ 4] + 0xf7537e82u);
-        StepI<10>(d, a, b, c, m[11] + 0xbd3af235u);
-        StepI<15>(c, d, a, b, m[ 2] + 0x2ad7d2bbu);
-        StepI<21>(b, c, d, a, m[ 9] + 0xeb86d391u);
+        StepF< 7>(a, b, c, d, m[ 0] + kT[ 0]);
+        StepF<12>(d, a, b, c, m[ 1] + kT[ 1]);
+        StepF<17>(c, d, a, b, m[ 2] + kT[ 2]);
+        StepF<22>(b, c, d, a, m[ 3] + kT[ 3]);
+        StepF< 7>(a, b, c, d, m[ 4] + kT[ 4]);
+        StepF<12>(d, a, b, c, m[ 5] + kT[ 5]);
+        StepF<17>(c, d, a, b, m[ 6] + kT[ 6]);
+        StepF<22>(b, c, d, a, m[ 7] + kT[ 7]);
+        StepF< 7>(a, b, c, d, m[ 8] + kT[ 8]);
+        StepF<12>(d, a, b, c, m[ 9] + kT[ 9]);
+        StepF<17>(c, d, a, b, m[10] + kT[10]);
+        StepF<22>(b, c, d, a, m[11] + kT[11]);
+        StepF< 7>(a, b, c, d, m[12] + kT[12]);
+        StepF<12>(d, a, b, c, m[13] + kT[13]);
+        StepF<17>(c, d, a, b, m[14] + kT[14]);
+        StepF<22>(b, c, d, a, m[15] + kT[15]);
+        StepG< 5>(a, b, c, d, m[ 1] + kT[16]);
+        StepG< 9>(d, a, b, c, m[ 6] + kT[17]);
+        StepG<14>(c, d, a, b, m[11] + kT[18]);
+        StepG<20>(b, c, d, a, m[ 0] + kT[19]);
+        StepG< 5>(a, b, c, d, m[ 5] + kT[20]);
+        StepG< 9>(d, a, b, c, m[10] + kT[21]);
+        StepG<14>(c, d, a, b, m[15] + kT[22]);
+        StepG<20>(b, c, d, a, m[ 4] + kT[23]);
+        StepG< 5>(a, b, c, d, m[ 9] + kT[24]);
+        StepG< 9>(d, a, b, c, m[14] + kT[25]);
+        StepG<14>(c, d, a, b, m[ 3] + kT[26]);
+        StepG<20>(b, c, d, a, m[ 8] + kT[27]);
+        StepG< 5>(a, b, c, d, m[13] + kT[28]);
+        StepG< 9>(d, a, b, c, m[ 2] + kT[29]);
+        StepG<14>(c, d, a, b, m[ 7] + kT[30]);
+        StepG<20>(b, c, d, a, m[12] + kT[31]);
+        StepH< 4>(a, b, c, d, m[ 5] + kT[32]);
+        StepH<11>(d, a, b, c, m[ 8] + kT[33]);
+        StepH<16>(c, d, a, b, m[11] + kT[34]);
+        StepH<23>(b, c, d, a, m[14] + kT[35]);
+        StepH< 4>(a, b, c, d, m[ 1] + kT[36]);
+        StepH<11>(d, a, b, c, m[ 4] + kT[37]);
+        StepH<16>(c, d, a, b, m[ 7] + kT[38]);
+        StepH<23>(b, c, d, a, m[10] + kT[39]);
+        StepH< 4>(a, b, c, d, m[13] + kT[40]);
+        StepH<11>(d, a, b, c, m[ 0] + kT[41]);
+        StepH<16>(c, d, a, b, m[ 3] + kT[42]);
+        StepH<23>(b, c, d, a, m[ 6] + kT[43]);
+        StepH< 4>(a, b, c, d, m[ 9] + kT[44]);
+        StepH<11>(d, a, b, c, m[12] + kT[45]);
+        StepH<16>(c, d, a, b, m[15] + kT[46]);
+        StepH<23>(b, c, d, a, m[ 2] + kT[47]);
+        StepI< 6>(a, b, c, d, m[ 0] + kT[48]);
+        StepI<10>(d, a, b, c, m[ 7] + kT[49]);
+        StepI<15>(c, d, a, b, m[14] + kT[50]);
+        StepI<21>(b, c, d, a, m[ 5] + kT[51]);
+        StepI< 6>(a, b, c, d, m[12] + kT[52]);
+        StepI<10>(d, a, b, c, m[ 3] + kT[53]);
+        StepI<15>(c, d, a, b, m[10] + kT[54]);
+        StepI<21>(b, c, d, a, m[ 1] + kT[55]);
+        StepI< 6>(a, b, c, d, m[ 8] + kT[56]);
+        StepI<10>(d, a, b, c, m[15] + kT[57]);
+        StepI<15>(c, d, a, b, m[ 6] + kT[58]);
+        StepI<21>(b, c, d, a, m[13] + kT[59]);
+        StepI< 6>(a, b, c, d, m[ 4] + kT[60]);
+        StepI<10>(d, a, b, c, m[11] + kT[61]);
+        StepI<15>(c, d, a, b, m[ 2] + kT[62]);
+        StepI<21>(b, c, d, a, m[ 9] + kT[63]);
         a0 += a;
         b0 += b;
         c0 += c;
@@ -129,6 +175,7 @@ void Compress(uint32_t state[4], const uint8_t* block, size_t blocks) {
     // The words may be password bytes; leave no copy in the dead stack frame.
     SecureWipe(m, sizeof m);
 }
+#endif
 
 }  // namespace
 

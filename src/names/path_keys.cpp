@@ -55,7 +55,7 @@ OutputName OutputPathOf(std::string_view stored_name, std::string_view relative_
         std::string_view prefix = relative_path;
         while (!prefix.empty() && IsSeparator(prefix.back())) prefix.remove_suffix(1);
         if (!prefix.empty() && name.size() > prefix.size() && IsSeparator(name[prefix.size()]) &&
-            SameNameKey(name.substr(0, prefix.size()), prefix)) {
+            SameNameKey({name.data(), prefix.size()}, prefix)) {
             name.remove_prefix(prefix.size() + 1);
         }
         while (!name.empty() && IsSeparator(name[0])) name.remove_prefix(1);
@@ -67,7 +67,7 @@ OutputName OutputPathOf(std::string_view stored_name, std::string_view relative_
     for (;;) {
         size_t end = 0;
         while (end < name.size() && !IsSeparator(name[end])) ++end;
-        const std::string_view part = name.substr(0, end);
+        const std::string_view part(name.data(), end);
         if (part == "..") return OutputName::kRefused;
         if (!part.empty() && part != ".") {
             const size_t at = written > 0 ? written + 1 : 0;

@@ -23,7 +23,7 @@ size_t ShareEnd(std::string_view path) {
 }
 
 // The part up to the next separator (or the end).
-std::string_view FirstPart(std::string_view s) { return s.substr(0, std::min(s.size(), NextSeparator(s, 0))); }
+std::string_view FirstPart(std::string_view s) { return {s.data(), std::min(s.size(), NextSeparator(s, 0))}; }
 
 }  // namespace
 
@@ -93,7 +93,11 @@ std::string_view StoredNameBodyView(std::string_view name) {
             rest.remove_prefix(2);
         } else {
             const size_t share_end = NextSeparator(rest, server_end + 1);
-            rest = share_end == std::string_view::npos ? std::string_view() : rest.substr(share_end);
+            if (share_end == std::string_view::npos) {
+                rest = std::string_view();
+            } else {
+                rest.remove_prefix(share_end);
+            }
         }
     } else if (rest.size() >= 2 && rest[1] == ':') {
         rest.remove_prefix(2);  // a drive; the separator after it goes with the others

@@ -169,8 +169,11 @@ struct timespec ProcessStart() {
     return start;
 }
 
-// Taken at load so that the elapsed time counts from the start of the process.
+#ifndef HEDGEROW_COMPACT
+// Taken at load so that the elapsed time counts from the start of the process. (The
+// compact build, whose program never asks, counts from the first question.)
 [[maybe_unused]] const struct timespec kStartAtLoad = ProcessStart();
+#endif
 
 }  // namespace
 
@@ -490,6 +493,13 @@ size_t TempDirectory(char* buffer, size_t capacity) {
 }
 
 size_t OwnModulePath(char* buffer, size_t capacity) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) is a program, not a loaded library,
+    // and links nothing of the run-time loader.
+    (void)buffer;
+    (void)capacity;
+    return 0;
+#else
     Dl_info info {};
     if (::dladdr(reinterpret_cast<void*>(&OwnModulePath), &info) == 0 || !info.dli_fname) return 0;
     char* resolved = ::realpath(info.dli_fname, nullptr);
@@ -499,6 +509,7 @@ size_t OwnModulePath(char* buffer, size_t capacity) {
     if (fits) std::memcpy(buffer, path, length + 1);
     std::free(resolved);
     return fits ? length : 0;
+#endif
 }
 
 size_t OwnProgramPath(char* buffer, size_t capacity) {
@@ -571,6 +582,12 @@ char NativeSeparator() { return '/'; }
 
 // ---- Run-time loading ------------------------------------------------------------
 
+#ifdef HEDGEROW_COMPACT
+// The compact build loads no modules (see OwnModulePath).
+void* LoadModule(const char*) { return nullptr; }
+void* FindSymbol(void*, const char*) { return nullptr; }
+void FreeModule(void*) {}
+#else
 void* LoadModule(const char* path) {
     const NativeText native = NativePath(path);
     if (native.empty()) return nullptr;
@@ -582,6 +599,7 @@ void* FindSymbol(void* module, const char* name) { return module ? ::dlsym(modul
 void FreeModule(void* module) {
     if (module) ::dlclose(module);
 }
+#endif
 
 // ---- Code pages ------------------------------------------------------------------
 
