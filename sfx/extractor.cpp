@@ -278,8 +278,15 @@ int main(int argc, char** argv) {
     g_run.options = &options;
     char self[1024];
     if (platform::OwnProgramPath(self, sizeof self) == 0) {
-        Say("cannot find the program's own file");
-        return kExitDamaged;
+        // Where the system cannot say (a bare root without /proc), the path it was
+        // started by, when that is one.
+        const char* started = argc > 0 ? argv[0] : "";
+        const size_t length = std::strlen(started);
+        if (std::strpbrk(started, "/\\") == nullptr || length >= sizeof self) {
+            Say("cannot find the program's own file");
+            return kExitDamaged;
+        }
+        std::memcpy(self, started, length + 1);
     }
     uint32_t files = 0;
     if (!CheckSeal(self, &files)) return kExitDamaged;

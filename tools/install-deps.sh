@@ -10,6 +10,7 @@ packages=(
   libssl-dev zlib1g-dev libbotan-2-dev libsodium-dev liblzma-dev  # peers of the cross-checks
   libcli11-dev nlohmann-json3-dev
   imagemagick sox                    # make and read back the carriers of the hiding tests
+  musl-tools                         # the C library the self-extractor program is linked with, statically
 )
 
 missing=()

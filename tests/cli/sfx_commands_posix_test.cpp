@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "archive/records.h"
@@ -26,6 +29,17 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // Runs a shell command line without a terminal; its exit code, with what it printed
+    // in run.log (Log()).
+    int Shell(const std::string& line) const {
+        const int status = std::system((line + " </dev/null >'" + At("run.log") + "' 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Log() const {
+        const std::vector<uint8_t> log = ReadFile(At("run.log"));
+        return std::string(log.begin(), log.end());
+    }
+
     // Where the archive begins: the marker, found as the library finds it.
     uint32_t MarkerOffset(const std::string& name) const {
         platform::File f = platform::OpenFile(At(name).c_str(), "rb");
@@ -34,8 +48,8 @@ protected:
         return f && archive::FindMarker(f.get(), &offset, &locked) == archive::MarkerSearch::kFound ? offset : 0;
     }
 
-    void ExpectTreeIn(const std::string& out) const {
-        for (const std::string& name : TreeNames()) {
+    void ExpectTreeIn(const std::string& out, const std::vector<std::string>& names = TreeNames()) const {
+        for (const std::string& name : names) {
             const std::string relative = name.substr(3);  // without "in/"
             EXPECT_EQ(ReadFile(At(out + "/" + relative)), ReadFile(At(name))) << relative;
         }
@@ -94,6 +108,96 @@ TEST_F(SfxCommandTest, DamagedOrTruncatedFilesAreRefusedBeforeAnythingIsWritten)
         EXPECT_NE(code, 0);
         EXPECT_FALSE(fs::exists(At("bad-out")));
     }
+}
+
+// The program needs no library at all (no interpreter, nothing needed: `readelf` says
+// so), runs with an empty environment and in a root that holds nothing but itself, and
+// leaves the whole marker record within the bytes readers search, split or not.
+TEST_F(SfxCommandTest, TheProgramRunsWithNoLibraryAndKeepsTheMarkerInTheWindow) {
+    MakeTree();
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "none", "x.run", "-C", "in", "a.txt", "sub"}).exit_code, 0);
+    ASSERT_EQ(Shell("readelf -l -d '" + At("x.run") + "'"), 0) << Log();
+    const std::string elf = Log();
+    EXPECT_EQ(elf.find("INTERP"), std::string::npos) << elf;
+    EXPECT_EQ(elf.find("NEEDED"), std::string::npos) << elf;
+    EXPECT_NE(elf.find("There is no dynamic section"), std::string::npos) << elf;
+
+    ASSERT_EQ(Run({"a", "--sfx", "--split", "1440k", "split.run", "-C", "in", "c.txt"}).exit_code, 0);
+    for (const char* name : {"x.run", "split.run"}) {
+        const uint32_t marker = MarkerOffset(name);
+        ASSERT_GT(marker, 0u) << name;
+        EXPECT_LE(marker + archive::kMarkerSize, archive::kMarkerSearchLimit) << name;
+        RecordProperty(std::string("marker_offset_") + name, static_cast<int>(marker));
+    }
+
+    ASSERT_EQ(RunProgram("x.run", "-d out"), 0) << Log();
+    ExpectTreeIn("out", {"in/a.txt", "in/sub/b.bin", "in/sub/deeper/empty.txt"});
+
+    // A root with the program alone in it: no /proc, no /lib, no /etc. (chroot needs root;
+    // elsewhere an unprivileged user namespace stands in, where the kernel allows one.)
+    fs::create_directories(At("bare"));
+    fs::copy_file(At("x.run"), At("bare/x.run"));
+    fs::permissions(At("bare/x.run"), fs::perms::owner_all);
+    const std::string find = "\"$(PATH=\"$PATH:/usr/sbin:/sbin\" command -v ";
+    const std::string chroot = ::geteuid() == 0 ? find + "chroot)\"" : find + "unshare)\" -r " + find + "chroot)\"";
+    const int bare = Shell("env -i " + chroot + " '" + At("bare") + "' /x.run -d /out");
+    if (::geteuid() != 0 && bare != 0 && !fs::exists(At("bare/out"))) {
+        GTEST_SKIP() << "no way to change the root here: " << Log();
+    }
+    ASSERT_EQ(bare, 0) << Log();
+    EXPECT_EQ(ReadFile(At("bare/out/a.txt")), ReadFile(At("in/a.txt")));
+    EXPECT_EQ(ReadFile(At("bare/out/sub/b.bin")), ReadFile(At("in/sub/b.bin")));
+}
+
+// What the program promises beyond the seal: a file damaged in a way the seal cannot see
+// (two aligned words of the archive swapped; the seal is a fold of words, blind to their
+// order) writes nothing at all; kept files give exit 3; a file made without a cipher
+// needs no password; failures are told in words.
+TEST_F(SfxCommandTest, DamageThatPassesTheSealWritesNothingAndOutcomesAreToldInWords) {
+    WriteFile(At("in/first.txt"), "written first, if anything were\n");
+    WriteFile(At("in/noise.bin"), NoiseBytes(4000, 9));
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "none", "plain.run", "-C", "in", "first.txt", "noise.bin"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "idea", "locked.run", "-C", "in", "first.txt"}).exit_code, 0);
+    std::vector<uint8_t> swapped = ReadFile(At("plain.run"));
+    // Two words of the stored noise, aligned as the seal folds them (from the archive's
+    // start, which is where the marker begins); the file keeps its length and checksum.
+    const size_t archive_start = MarkerOffset("plain.run");
+    const size_t a = archive_start + ((swapped.size() - archive_start - 400) & ~size_t{3});
+    const size_t b = a + 200;
+    ASSERT_NE(std::memcmp(&swapped[a], &swapped[b], 4), 0);
+    for (int i = 0; i < 4; ++i) std::swap(swapped[a + i], swapped[b + i]);
+    WriteFile(At("swapped.run"), swapped);
+    fs::permissions(At("swapped.run"), fs::perms::owner_all);
+    WriteFile(At("kept/first.txt"), "mine\n");
+
+    struct Case {
+        const char* what;
+        const char* program;
+        std::string arguments;
+        std::string env;
+        int exit_code;
+        const char* said;          // in what the program printed
+        const char* output_file;   // that must (or must not) be there
+        bool written;
+    };
+    const Case cases[] = {
+        {"damage the seal cannot see", "swapped.run", "-d damaged", kPassword, 2, "noise.bin does not pass its check",
+         "damaged/first.txt", false},
+        {"no cipher, no password", "plain.run", "-d open", "", 0, "Extracting 2 files", "open/noise.bin", true},
+        {"existing file kept", "plain.run", "-d kept", "", 3, "kept 1 existing file", "kept/noise.bin", true},
+        {"existing file replaced", "plain.run", "-d kept -o", "", 0, "Extracting", "kept/noise.bin", true},
+        {"wrong password", "locked.run", "-d wrong", "HEDGEROW_PASSWORD=wrong", 1, "password is wrong", "wrong", false},
+        {"no password", "locked.run", "-d none", "", 1, "password is wrong (or none was given)", "none", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(RunProgram(c.program, c.arguments, c.env), c.exit_code);
+        const std::string said = Log();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_EQ(said.find("status"), std::string::npos) << said;
+        EXPECT_EQ(fs::exists(At(c.output_file)), c.written) << said;
+    }
+    EXPECT_EQ(ReadFile(At("kept/first.txt")), ReadFile(At("in/first.txt"))) << "replaced by -o";
 }
 
 TEST_F(SfxCommandTest, UpdatesAndDeletionsKeepTheFileRunnable) {
