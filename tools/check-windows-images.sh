@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check-windows-images.sh -- prints the export table and the imports of a Windows build
 # (32- or 64-bit) and fails when Hedgerow.dll exports anything but the names of
-# src/exports.txt (or one of them decorated or missing), or when it or a test program
-# imports a DLL that is not part of Windows.
+# src/exports.txt (or one of them decorated or missing), when it or a test program
+# imports a DLL that is not part of Windows, or when the self-extractor program imports
+# anything but KERNEL32 and msvcrt.dll.
 # Usage: tools/check-windows-images.sh [build dir, default build/windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +45,7 @@ awk '/^The Import Tables/ { on = 1 } /^The Export Tables/ { on = 0 }
 # that link through the import library, Hedgerow.dll itself. Hedgerow.dll and the
 # programs built on the library ship with exactly two more: libgcrypt and libgpg-error
 # (strong archives). The self-extractor module and its program must run on a machine
-# without anything of ours.
+# without anything of ours; the program imports KERNEL32 and msvcrt.dll alone.
 system_dlls='^(kernel32|user32|msvcrt|advapi32|gdi32|shell32|ole32|oleaut32|ws2_32|ntdll|bcrypt)\.dll$'
 shipped_dlls='^(libgcrypt-20|libgpg-error-0)\.dll$'
 for image in "$dll" "$build"/src/HEDGE32.ZZL "$build"/sfx/*.exe "$build"/src/*.exe "$build"/tests/*.exe; do
@@ -54,6 +55,12 @@ for image in "$dll" "$build"/src/HEDGE32.ZZL "$build"/sfx/*.exe "$build"/src/*.e
   while read -r name; do
     [[ "$image" == */hedgerow_dll_link.exe && "$name" == Hedgerow.dll ]] && continue
     [[ "$image" == */hedgerow_sfx_host.exe && "$name" == Hedgerow.dll ]] && continue
+    # The extractor program in front of every self-extracting .exe: the kernel and the C
+    # run-time that every Windows has, nothing else.
+    if [[ "$image" == */sfx/*.exe ]] && ! grep -qiE '^(kernel32|msvcrt)\.dll$' <<<"$name"; then
+      echo "FAIL: ${image#"$build"/} imports $name; the self-extractor program may import KERNEL32 and msvcrt.dll only"
+      status=1
+    fi
     if [[ "$image" != */HEDGE32.ZZL && "$image" != */sfx/*.exe ]] && grep -qiE "$shipped_dlls" <<<"$name"; then
       continue
     fi

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string>
 
 #include "platform/platform.h"
 
@@ -23,18 +22,43 @@ namespace hedgerow::platform {
 
 namespace {
 
-// Slashes become backslashes before a path reaches the system.
-std::string NativePath(const char* path) {
-    std::string native = path ? path : "";
-    for (char& c : native) {
-        if (c == '/') c = '\\';
+// A path as the system takes it: slashes become backslashes. Kept on the stack, so that
+// the clean-up paths (removing a temporary file in a destructor) never allocate; a path
+// longer than the system's "A" functions take becomes empty, which every call refuses.
+struct NativeText {
+    char text[1024];
+    size_t length;
+    const char* c_str() const { return text; }
+    bool empty() const { return length == 0; }
+};
+
+NativeText NativePath(const char* path) {
+    NativeText native;
+    size_t i = 0;
+    for (; path && path[i] != '\0'; ++i) {
+        if (i + 1 >= sizeof native.text) {
+            i = 0;
+            break;
+        }
+        native.text[i] = path[i] == '/' ? '\\' : path[i];
     }
+    native.text[i] = '\0';
+    native.length = i;
     return native;
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-DWORD AttributesOf(const std::string& native) {
+// Drops separators at the end of the path, keeping one after a drive ("C:\") and a lone
+// root; while keep_drive_root is false, the one after a drive goes too.
+void DropTrailingSeparators(NativeText& native, bool keep_drive_root) {
+    while (native.length > 1 && IsSeparator(native.text[native.length - 1]) &&
+           !(keep_drive_root && native.text[native.length - 2] == ':')) {
+        native.text[--native.length] = '\0';
+    }
+}
+
+DWORD AttributesOf(const NativeText& native) {
     if (native.empty()) return INVALID_FILE_ATTRIBUTES;
     return ::GetFileAttributesA(native.c_str());
 }
@@ -75,6 +99,9 @@ constexpr size_t kMaxCharacterBytes = 4;
 // system's converters put a look-alike or '?' in that case, which a round trip exposes.
 size_t ConvertCharacter(const char* in, size_t length, UINT from, UINT to, char* out) {
     const UINT ansi = ::GetACP();
+#ifndef HEDGEROW_COMPACT
+    // (The compact build, the self-extractor program, imports KERNEL32 alone: it converts
+    // through UTF-16 on every page below, which refuses the same characters.)
     if (ansi != CP_UTF8) {
         // Single- and double-byte pages keep the character's length.
         char back[kMaxCharacterBytes] = {};
@@ -84,6 +111,9 @@ size_t ConvertCharacter(const char* in, size_t length, UINT from, UINT to, char*
         const BOOL undone = to_oem ? ::OemToCharBuffA(out, back, count) : ::CharToOemBuffA(out, back, count);
         return done && undone && std::memcmp(back, in, length) == 0 ? length : 0;
     }
+#else
+    (void)ansi;
+#endif
     // A UTF-8 ANSI page changes lengths, which the buffer converters cannot express.
     wchar_t wide[2];
     const int units = ::MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in, static_cast<int>(length), wide, 2);
@@ -136,14 +166,14 @@ DWORD StartTick() {
 File OpenFile(const char* path, const char* mode) {
     const bool writes = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
     if (writes && FaultPoint(FaultKind::kCreate)) return File();
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return File();
     return File(std::fopen(native.c_str(), mode));
 }
 
 File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return File();
     // CREATE_NEW fails when a file or a directory of that name exists.
     const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -229,8 +259,8 @@ bool IsDirectory(const char* path) {
 }
 
 bool IsSymbolicLink(const char* path) {
-    std::string native = NativePath(path);
-    while (native.size() > 1 && IsSeparator(native.back())) native.pop_back();
+    NativeText native = NativePath(path);
+    DropTrailingSeparators(native, false);
     const DWORD attributes = AttributesOf(native);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
     // A junction leads elsewhere just as a symbolic link does; other reparse points
@@ -276,7 +306,7 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
 }
 
 uint32_t SetAttributes(const char* path, uint32_t attributes) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return ERROR_PATH_NOT_FOUND;
     if (::SetFileAttributesA(native.c_str(), static_cast<DWORD>(attributes))) return 0;
     const DWORD error = ::GetLastError();
@@ -289,7 +319,7 @@ uint32_t SetAttributes(const char* path, uint32_t attributes) {
 // runtime (which shares both) while it reads or sets the time.
 NativeFile OpenNativeForReading(const char* path) {
     NativeFile file;
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return file;
     const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -299,7 +329,7 @@ NativeFile OpenNativeForReading(const char* path) {
 
 NativeFile OpenNativeForWriting(const char* path) {
     NativeFile file;
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return file;
     const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -412,10 +442,10 @@ uint32_t CurrentDosStamp() {
 // ---- Lookup ----------------------------------------------------------------------
 
 bool FindOne(const char* path, HedgerowFindData* record) {
-    std::string native = NativePath(path);
-    if (native.empty() || native.find_first_of("*?") != std::string::npos) return false;
+    NativeText native = NativePath(path);
+    if (native.empty() || std::strpbrk(native.c_str(), "*?") != nullptr) return false;
     // The search takes no trailing separator ("C:\dir\" names nothing).
-    while (native.size() > 1 && IsSeparator(native.back()) && native[native.size() - 2] != ':') native.pop_back();
+    DropTrailingSeparators(native, true);
     const HANDLE search = ::FindFirstFileA(native.c_str(), record);
     if (search == INVALID_HANDLE_VALUE) return false;
     ::FindClose(search);
@@ -509,7 +539,7 @@ char NativeSeparator() { return '\\'; }
 // ---- Run-time loading ------------------------------------------------------------
 
 void* LoadModule(const char* path) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     if (native.empty()) return nullptr;
     return reinterpret_cast<void*>(::LoadLibraryA(native.c_str()));
 }

@@ -1,6 +1,8 @@
 /* sfx_host.c -- a self-extracting archive made through Hedgerow.dll (HEDGE32.ZZL lies
- * beside it) and then run as a Windows program: it must extract the file it holds, and
- * refuse a copy of itself with one byte changed. */
+ * beside it), opened and listed by the library directly (its marker lies within the bytes
+ * readers search), and then run as a Windows program: it must extract the file it holds,
+ * keep an existing file unless told otherwise (exit code 3), and refuse a copy of itself
+ * with one byte changed. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,13 +54,31 @@ int main(void) {
     DoneFileMaskList(&masks);
     DoneHidFile();
 
+    /* The library reads the file as it is: no copy of the archive part anywhere. */
+    InitHidFile("sfx-demo.exe", &settings);
+    failures += check("library opens the self-extracting file", GetArchiveStatus() == arOk);
+    HidFileList list;
+    InitHidFileList(&list);
+    BuildHidFileList(&list, NULL);
+    failures += check("library lists it", GetArchiveStatus() == arOk && list.count == 1 && list.first &&
+                                              strcmp(list.first->name, "note.txt") == 0);
+    DoneHidFileList(&list);
+    DoneHidFile();
+
     failures += check("program runs and extracts", system("sfx-demo.exe -d sfx-out -p pw -o") == 0);
+    failures += check("existing file kept: exit code 3", system("sfx-demo.exe -d sfx-out -p pw") == 3);
     failures += check("extracted file is the original",
                       read_all("sfx-out\\note.txt", back, (long)sizeof back) == (long)sizeof note &&
                           memcmp(back, note, sizeof note) == 0);
 
     const long size = read_all("sfx-demo.exe", program, (long)sizeof program);
     failures += check("program read", size > 10000 && size < (long)sizeof program);
+    long marker = -1;
+    for (long i = 0; i + 10 <= size && marker < 0; ++i) {
+        if (memcmp(program + i, "Overgrown!", 10) == 0) marker = i;
+    }
+    printf("marker at %ld\n", marker);
+    failures += check("whole marker record within the first 61,440 bytes", marker > 0 && marker + 34 <= 61440);
     if (size > 10000 && size < (long)sizeof program) {
         program[size - 20] ^= 0x40;
         write_all("sfx-damaged.exe", program, size);
