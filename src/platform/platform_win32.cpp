@@ -504,6 +504,12 @@ uint32_t MillisecondsSinceStart() { return static_cast<uint32_t>(::GetTickCount(
 // ---- Randomness ------------------------------------------------------------------
 
 bool RandomBytes(void* buffer, size_t n) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program, which reads legacy archives only)
+    // imports nothing beyond KERNEL32 and the C run-time.
+    (void)buffer;
+    return n == 0;
+#else
     auto* out = static_cast<uint8_t*>(buffer);
     while (n > 0) {
         const ULONG piece = n > 0x10000000u ? 0x10000000u : static_cast<ULONG>(n);
@@ -512,6 +518,7 @@ bool RandomBytes(void* buffer, size_t n) {
         n -= piece;
     }
     return true;
+#endif
 }
 
 // ---- Terminal ----------------------------------------------------------------------
