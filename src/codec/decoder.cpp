@@ -500,10 +500,14 @@ bool DecodeEntry(DecoderState& d, StreamState& s, uint8_t* window) {
     if (o.left > 0) {
         ReadCodeTables(s, w);
         while (o.left > 0) {
+#ifndef HEDGEROW_COMPACT
+            // (the compact build, the self-extractor program, takes careful steps only:
+            // slower, and the fast loop's bytes stay out of a program that must be small)
             if (!w.audio) {
                 FastSteps(s, w, o);
                 if (o.left <= 0) break;
             }
+#endif
             // One careful step.
             Refill(s, w);
             if (PastEnd(w)) break;  // damaged: the packed data has run out

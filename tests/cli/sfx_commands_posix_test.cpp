@@ -122,7 +122,7 @@ TEST_F(SfxCommandTest, TheProgramRunsWithNoLibraryAndKeepsTheMarkerInTheWindow) 
     EXPECT_EQ(elf.find("NEEDED"), std::string::npos) << elf;
     EXPECT_NE(elf.find("There is no dynamic section"), std::string::npos) << elf;
 
-    ASSERT_EQ(Run({"a", "--sfx", "--split", "1440k", "split.run", "-C", "in", "c.txt"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--sfx", "-c", "none", "--split", "1440k", "split.run", "-C", "in", "c.txt"}).exit_code, 0);
     for (const char* name : {"x.run", "split.run"}) {
         const uint32_t marker = MarkerOffset(name);
         ASSERT_GT(marker, 0u) << name;
