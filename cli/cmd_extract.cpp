@@ -24,20 +24,16 @@ int Extract(const Options& o, bool with_paths) {
     OpenedArchive opened = OpenExistingArchive(o.archive);
     if (opened.exit) return *opened.exit;
 
-    MaskList masks;
-    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
     // The selection tells whether a password is needed, and the sizes for the progress line.
+    SelectedEntries selected;
+    if (const std::optional<int> failed = SelectEntries(o.archive, o.names, false, false, selected)) return *failed;
+    if (selected.status != arOk) return Finish(o.archive, selected.status);
     bool any_enciphered = false;
-    {
-        EntryList selected;
-        BuildHidFileList(&selected.list, &masks.list);
-        const uint16_t status = GetArchiveStatus();
-        if (status != arOk) return Finish(o.archive, status);
-        for (const HidFileEntry* e = selected.list.first; e; e = e->next) {
-            any_enciphered = any_enciphered || e->enciphered != 0;
-            h.progress.Expect(e->name, EntrySize(*e));
-        }
+    for (const HidFileEntry* e : selected.selection.entries) {
+        any_enciphered = any_enciphered || e->enciphered != 0;
+        h.progress.Expect(e->name, EntrySize(*e));
     }
+    if (o.verbose) SaySelected(o.names, selected);
     // A strong archive was opened with its password, proven by the listing; the library
     // keeps the key derived from it while the archive is opened again with it.
     std::string data;
@@ -62,7 +58,7 @@ int Extract(const Options& o, bool with_paths) {
     SetRelativePath(prefix.c_str());
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    ExtractFileMaskListHid(&masks.list);
+    ExtractFileMaskListHid(&selected.masks.list);
     return Finish(o.archive, GetArchiveStatus());
 }
 

@@ -19,9 +19,11 @@ struct Totals {
     uint64_t packed = 0;
 };
 
-Totals Sum(const HidFileList& list) {
+using Entries = std::vector<const HidFileEntry*>;
+
+Totals Sum(const Entries& list) {
     Totals t;
-    for (const HidFileEntry* e = list.first; e; e = e->next) {
+    for (const HidFileEntry* e : list) {
         ++t.files;
         t.size += EntrySize(*e);
         t.packed += EntryPackedSize(*e);
@@ -37,7 +39,7 @@ std::string KeyDerivation(const HidFileInfo& info) {
            std::to_string(info.kdf_lanes) + (info.kdf_lanes == 1 ? " lane" : " lanes");
 }
 
-void PrintTable(const OpenedArchive& opened, const HidFileList& list) {
+void PrintTable(const OpenedArchive& opened, const Entries& list) {
     if (opened.strong) {
         std::printf("Strong archive: ChaCha20-Poly1305, key from the password by %s\n",
                     KeyDerivation(opened.info).c_str());
@@ -50,7 +52,7 @@ void PrintTable(const OpenedArchive& opened, const HidFileList& list) {
     const std::string rule = std::string(19, '-') + "  " + std::string(size_width, '-') + "  " +
                              std::string(packed_width, '-') + "  -----  ----  ------  ----";
     std::printf("%s\n", rule.c_str());
-    for (const HidFileEntry* e = list.first; e; e = e->next) {
+    for (const HidFileEntry* e : list) {
         const uint64_t size = EntrySize(*e);
         const uint64_t packed = EntryPackedSize(*e);
         std::printf("%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
@@ -65,9 +67,9 @@ void PrintTable(const OpenedArchive& opened, const HidFileList& list) {
                 "", static_cast<unsigned long long>(totals.files), totals.files == 1 ? "file" : "files");
 }
 
-void PrintJson(const std::string& archive, const OpenedArchive& opened, const HidFileList& list) {
+void PrintJson(const std::string& archive, const OpenedArchive& opened, const Entries& list) {
     nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-    for (const HidFileEntry* e = list.first; e; e = e->next) {
+    for (const HidFileEntry* e : list) {
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", e->data_crc);
         entries.push_back({
@@ -107,23 +109,17 @@ int RunList(const Options& o) {
     ArchiveGuard guard;
     const OpenedArchive opened = OpenExistingArchive(o.archive);
     if (opened.exit) return *opened.exit;
-    MaskList masks;
-    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
-    EntryList entries;
-    BuildHidFileList(&entries.list, &masks.list);
-    uint16_t status = GetArchiveStatus();
-    // An archive without entries lists as an empty table; masks that select nothing are
+    // An archive without entries lists as an empty table; patterns that select nothing are
     // reported. A damaged record ends the walk: what came before it is still shown.
-    if (status == arNoEntries && o.names.empty()) status = arOk;
-    if (status == arOk || (status == arBadFormat && entries.list.first)) {
-        if (o.json) {
-            PrintJson(o.archive, opened, entries.list);
-        } else {
-            PrintTable(opened, entries.list);
-        }
-        std::fflush(stdout);
+    SelectedEntries selected;
+    if (const std::optional<int> failed = SelectEntries(o.archive, o.names, false, true, selected)) return *failed;
+    if (o.json) {
+        PrintJson(o.archive, opened, selected.selection.entries);
+    } else {
+        PrintTable(opened, selected.selection.entries);
     }
-    return Finish(o.archive, status);
+    std::fflush(stdout);
+    return Finish(o.archive, selected.status == arNoEntries ? arOk : selected.status);
 }
 
 }  // namespace hedgerow::cli

@@ -1,9 +1,12 @@
 // cmd_manage.cpp -- `hedgerow d`, `lock`, `unlock` and `rekey`: rewrites of an archive
 // that keep every entry's data as it is.
+#include <cstdio>
+
 #include "commands.h"
 #include "entry_text.h"
 #include "host.h"
 #include "status_text.h"
+#include "stored_names.h"
 #include "system.h"
 
 namespace hedgerow::cli {
@@ -12,10 +15,18 @@ int RunDelete(const Options& o) {
     ArchiveGuard guard;
     const OpenedArchive opened = OpenExistingArchive(o.archive);
     if (opened.exit) return *opened.exit;
-    MaskList masks;
-    if (const std::optional<int> refused = AddMasks(masks, o.names)) return *refused;
-    DeleteFileMaskListHid(&masks.list);
-    return Finish(o.archive, GetArchiveStatus());
+    // Exact names always: an empty list would delete everything.
+    SelectedEntries selected;
+    if (const std::optional<int> failed = SelectEntries(o.archive, o.names, true, false, selected)) return *failed;
+    // The removed entries are listed once, after the archive is rewritten.
+    Host().verbose = false;
+    DeleteFileMaskListHid(&selected.masks.list);
+    const uint16_t status = GetArchiveStatus();
+    if (status == arOk && !o.quiet) {
+        for (const HidFileEntry* e : selected.selection.entries) std::printf("deleted %s\n", DisplayName(e->name).c_str());
+        std::fflush(stdout);
+    }
+    return Finish(o.archive, status);
 }
 
 int RunLock(const Options& o) {

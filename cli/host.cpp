@@ -399,11 +399,68 @@ bool ReadPrefix(const std::string& option, std::string& prefix) {
     return false;
 }
 
-std::optional<int> AddMasks(MaskList& masks, const std::vector<std::string>& names) {
-    for (const std::string& mask : names) {
-        if (!masks.Add(mask)) return Finish(mask, GetArchiveStatus());
+namespace {
+
+// The names the library takes besides the selected ones for the same masks; empty when it
+// takes exactly the selection.
+std::vector<std::string> ExtraNames(const SelectedEntries& selected) {
+    EntryList check;
+    BuildHidFileList(&check.list, &selected.masks.list);
+    std::vector<std::string> extra;
+    if (GetArchiveStatus() != arOk) return extra;
+    std::vector<std::string> wanted;
+    for (const HidFileEntry* e : selected.selection.entries) wanted.emplace_back(e->name);
+    std::sort(wanted.begin(), wanted.end());
+    for (const HidFileEntry* e = check.list.first; e; e = e->next) {
+        if (!std::binary_search(wanted.begin(), wanted.end(), std::string(e->name))) extra.emplace_back(e->name);
+    }
+    return extra;
+}
+
+}  // namespace
+
+std::optional<int> SelectEntries(const std::string& archive, const std::vector<std::string>& patterns,
+                                 bool exact_always, bool partial_ok, SelectedEntries& out) {
+    BuildHidFileList(&out.listing.list, nullptr);
+    out.status = GetArchiveStatus();
+    const bool partial = out.status == arBadFormat && out.listing.list.first != nullptr;
+    if (out.status != arOk && out.status != arNoEntries && !(partial && partial_ok)) return Finish(archive, out.status);
+    out.selection = Select(out.listing.list, patterns);
+    if (!out.selection.unmatched.empty()) {
+        for (const std::string& pattern : out.selection.unmatched) Complain(pattern, "no entry matches this pattern");
+        return ExitCodeFor(arNoEntries);
+    }
+    if (out.selection.everything && !exact_always) return std::nullopt;
+    for (const HidFileEntry* e : out.selection.entries) {
+        if (!out.masks.Add(e->name)) return Finish(DisplayName(e->name), GetArchiveStatus());
+    }
+    if (out.selection.everything) return std::nullopt;
+    // A stored name with '?' or a leading '*' is a wildcard to the library: handing it
+    // over would take other entries too, which the command must not do behind the
+    // user's back (a deletion would remove them).
+    const std::vector<std::string> extra = ExtraNames(out);
+    if (GetArchiveStatus() != arOk) return Finish(archive, GetArchiveStatus());
+    if (!extra.empty()) {
+        Complain(DisplayName(extra.front()),
+                 "would be taken too: a selected entry's name holds wildcard characters ('?' or '*') that the "
+                 "library cannot tell from its own; select it together with the entries its name fits");
+        return kExitHostError;
     }
     return std::nullopt;
+}
+
+void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected) {
+    size_t total = 0;
+    for (const HidFileEntry* e = selected.listing.list.first; e; e = e->next) ++total;
+    const size_t n = selected.selection.entries.size();
+    std::string text = "hedgerow: selected " + std::to_string(n) + " of " + std::to_string(total) +
+                       (total == 1 ? " entry" : " entries");
+    if (!patterns.empty()) {
+        text += " (";
+        for (size_t i = 0; i < patterns.size(); ++i) text += (i ? ", " : "") + patterns[i];
+        text += ")";
+    }
+    Say(text);
 }
 
 int Finish(const std::string& subject, uint16_t status) {

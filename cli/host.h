@@ -10,6 +10,7 @@
 
 #include "hedgerow.h"
 #include "progress.h"
+#include "selection.h"
 
 namespace hedgerow::cli {
 
@@ -157,9 +158,26 @@ std::optional<int> ReopenWithDataPassword(const std::string& archive, int32_t ci
 // The --prefix option in the archive's form; false after a message when it is unusable.
 bool ReadPrefix(const std::string& option, std::string& prefix);
 
-// Adds the masks named on the command line. Nothing when all were taken, else the exit
-// code after saying which was refused.
-std::optional<int> AddMasks(MaskList& masks, const std::vector<std::string>& names);
+// The entries a command's patterns select in the open archive, and the exact names the
+// library is handed for them.
+struct SelectedEntries {
+    EntryList listing;    // every entry of the archive
+    Selection selection;  // those the patterns select, in archive order
+    MaskList masks;       // their stored names; empty (the library's "all") when everything
+                          // is selected and the caller did not ask for exact names
+    uint16_t status = arOk;  // the listing's status (arBadFormat: cut short by a damaged record)
+};
+
+// Lists the archive and selects from it. Nothing when the command goes on; else the exit
+// code after the message: a pattern that selects nothing is named (exit for arNoEntries),
+// as is a selected name the library would not take as itself alone (a stored name with
+// the library's wildcard characters, when other entries fit it too). A listing cut short
+// goes on when `partial_ok` is set (status kept in `out.status`).
+std::optional<int> SelectEntries(const std::string& archive, const std::vector<std::string>& patterns,
+                                 bool exact_always, bool partial_ok, SelectedEntries& out);
+
+// "selected 3 of 10 entries (in/*.txt, docs)" on standard error, for -v.
+void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected);
 
 // Ends a command: the exit code for the status, after saying what went wrong.
 int Finish(const std::string& subject, uint16_t status);
