@@ -1,5 +1,9 @@
-// cmd_extract.cpp -- `hedgerow x` (with the stored directories) and `hedgerow e` (every
-// file straight into the output directory).
+// cmd_extract.cpp -- `hedgerow x` (with the stored directories), `hedgerow e` (every
+// file straight into the output directory) and `hedgerow t` (every entry checked,
+// nothing written).
+#include <cstdio>
+#include <optional>
+
 #include "commands.h"
 #include "entry_text.h"
 #include "host.h"
@@ -11,23 +15,15 @@ namespace hedgerow::cli {
 
 namespace {
 
-int Extract(const Options& o, bool with_paths) {
+// Opens the archive, selects the entries and opens it again with the data password (a
+// strong archive's proven one). Nothing when the command goes on, else its exit code.
+std::optional<int> OpenAndSelect(const Options& o, bool partial_ok, SelectedEntries& selected) {
     HostContext& h = Host();
-    h.adding = false;
-    h.overwrite = o.overwrite        ? Overwrite::kAlways
-                  : o.skip_existing ? Overwrite::kNever
-                  : o.update        ? Overwrite::kNewer
-                                    : Overwrite::kAsk;
-    std::string prefix;
-    if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
-    ArchiveGuard guard;
     OpenedArchive opened = OpenExistingArchive(o.archive);
-    if (opened.exit) return *opened.exit;
-
+    if (opened.exit) return opened.exit;
     // The selection tells whether a password is needed, and the sizes for the progress line.
-    SelectedEntries selected;
-    if (const std::optional<int> failed = SelectEntries(o.archive, o.names, false, false, selected)) return *failed;
-    if (selected.status != arOk) return Finish(o.archive, selected.status);
+    if (const std::optional<int> failed = SelectEntries(o.archive, o.names, false, partial_ok, selected)) return failed;
+    if (selected.status != arOk && !partial_ok) return Finish(o.archive, selected.status);
     bool any_enciphered = false;
     for (const HidFileEntry* e : selected.selection.entries) {
         any_enciphered = any_enciphered || e->enciphered != 0;
@@ -45,9 +41,21 @@ int Extract(const Options& o, bool with_paths) {
     h.data_password = data;
     h.data_attempts = 1;
     const int32_t cipher = opened.strong ? kCipherChacha : kCipherIdea;
-    if (const std::optional<int> failed = ReopenWithDataPassword(o.archive, cipher, data, opened.settings)) {
-        return *failed;
-    }
+    return ReopenWithDataPassword(o.archive, cipher, data, opened.settings);
+}
+
+int Extract(const Options& o, bool with_paths) {
+    HostContext& h = Host();
+    h.adding = false;
+    h.overwrite = o.overwrite        ? Overwrite::kAlways
+                  : o.skip_existing ? Overwrite::kNever
+                  : o.update        ? Overwrite::kNewer
+                                    : Overwrite::kAsk;
+    std::string prefix;
+    if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
+    ArchiveGuard guard;
+    SelectedEntries selected;
+    if (const std::optional<int> failed = OpenAndSelect(o, false, selected)) return *failed;
 
     SetOutputPath(o.output_dir.c_str());
     if (with_paths) {
@@ -67,5 +75,30 @@ int Extract(const Options& o, bool with_paths) {
 int RunExtractWithPaths(const Options& options) { return Extract(options, true); }
 
 int RunExtractFlat(const Options& options) { return Extract(options, false); }
+
+int RunTest(const Options& o) {
+    HostContext& h = Host();
+    h.adding = false;
+    h.checking = true;
+    ArchiveGuard guard;
+    SelectedEntries selected;
+    if (const std::optional<int> failed = OpenAndSelect(o, true, selected)) return *failed;
+    h.progress.Enable(!o.quiet && StderrIsTerminal());
+    TestFileMaskListHid(&selected.masks.list);
+    const uint16_t status = GetArchiveStatus();
+    h.progress.Finish();
+    const size_t checked = selected.selection.entries.size();
+    const std::string entries = std::to_string(checked) + (checked == 1 ? " entry" : " entries");
+    if (status == arOk) {
+        if (!o.quiet) std::printf("%s: %s checked, all whole\n", o.archive.c_str(), entries.c_str());
+        return kExitOk;
+    }
+    if (status == arDamagedEntries) {
+        Complain(o.archive, std::to_string(h.damaged) + " of " + entries + " damaged; the others are whole");
+        return ExitCodeFor(status);
+    }
+    if (h.damaged > 0) Complain(o.archive, std::to_string(h.damaged) + " of " + entries + " damaged");
+    return Finish(o.archive, status);
+}
 
 }  // namespace hedgerow::cli

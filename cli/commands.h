@@ -57,6 +57,7 @@ int RunAdd(const Options& options);
 int RunList(const Options& options);
 int RunExtractWithPaths(const Options& options);
 int RunExtractFlat(const Options& options);
+int RunTest(const Options& options);
 int RunDelete(const Options& options);
 int RunLock(const Options& options);
 int RunUnlock(const Options& options);

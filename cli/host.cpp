@@ -83,10 +83,15 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
 }
 
 // Adding: a file that cannot be read. Extracting: an entry of a strong archive whose data
-// fails its check; what was written of it is gone.
+// fails its check; what was written of it is gone. Checking: a damaged entry.
 int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
     HostContext& h = Host();
     const std::string name = file_name ? file_name : "?";
+    if (h.checking) {
+        Complain(DisplayName(name), "is damaged");
+        ++h.damaged;
+        return Interrupted() ? 2 : 1;
+    }
     Complain(h.adding ? name : DisplayName(name), h.adding ? "cannot be read; left out" : "is damaged; left out");
     ++h.left_out;
     return Interrupted() ? 2 : 1;

@@ -59,6 +59,8 @@ struct HostContext {
 
     ProgressLine progress;
     int left_out = 0;              // files named but not stored or not extracted
+    bool checking = false;         // `t`: damaged entries are found, not left out
+    int damaged = 0;               // `t`: entries found damaged
     bool cancelled_by_user = false;
 };
 

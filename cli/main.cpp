@@ -87,14 +87,14 @@ void SetUpAdd(CLI::App& app, Options& o) {
 
 void SetUpList(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
-    app.add_option("masks", o.names, "Entries to list (wildcards * and ?; default: all)")->type_name("MASK");
+    app.add_option("masks", o.names, "Entries to list (patterns: *, ?, [...], **; default: all)")->type_name("PATTERN");
     app.add_flag("--json", o.json, "Write the listing as JSON");
     PasswordOptions(app, o);
 }
 
 void SetUpExtract(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
-    app.add_option("masks", o.names, "Entries to extract (wildcards * and ?; default: all)")->type_name("MASK");
+    app.add_option("masks", o.names, "Entries to extract (patterns: *, ?, [...], **; default: all)")->type_name("PATTERN");
     ThreadsOption(app, o);
     app.add_option("-o,--output", o.output_dir, "Extract below DIR (default: the current directory)")
         ->type_name("DIR");
@@ -107,9 +107,16 @@ void SetUpExtract(CLI::App& app, Options& o) {
     PasswordOptions(app, o);
 }
 
+void SetUpTest(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("patterns", o.names, "Entries to check (default: all)")->type_name("PATTERN");
+    ThreadsOption(app, o);
+    PasswordOptions(app, o);
+}
+
 void SetUpDelete(CLI::App& app, Options& o) {
     ArchiveArgument(app, o);
-    app.add_option("masks", o.names, "Entries to delete (wildcards * and ?)")->required()->type_name("MASK");
+    app.add_option("masks", o.names, "Entries to delete (patterns: *, ?, [...], **)")->required()->type_name("PATTERN");
     PasswordOptions(app, o);
 }
 
@@ -162,11 +169,12 @@ struct Subcommand {
     int (*run)(const Options&);
 };
 
-constexpr std::array<Subcommand, 10> kSubcommands {{
+constexpr std::array<Subcommand, 11> kSubcommands {{
     {"a", "Add files to an archive, creating it when it does not exist", SetUpAdd, RunAdd},
     {"l", "List the entries of an archive", SetUpList, RunList},
     {"x", "Extract entries with their directories", SetUpExtract, RunExtractWithPaths},
     {"e", "Extract entries without their directories", SetUpExtract, RunExtractFlat},
+    {"t", "Test entries: decode and check them, writing nothing", SetUpTest, RunTest},
     {"d", "Delete entries from an archive", SetUpDelete, RunDelete},
     {"lock", "Encipher the entry headers of a legacy archive with a header password", SetUpArchiveOnly, RunLock},
     {"unlock", "Write the entry headers of a locked legacy archive in plain", SetUpArchiveOnly, RunUnlock},

@@ -8,7 +8,7 @@
 // folder, no file larger than its entry's recorded size.
 //
 // Input: byte 0 picks the mode (bit 0-1: raw with the right password, raw with a wrong one,
-// sealed, prepared file; bit 2: extract as well as list); the rest is the archive (raw),
+// sealed, prepared file; bit 2: extract as well as list; bit 3: check the entries); the rest is the archive (raw),
 // a series of (2-byte length, record body, 2-byte length, data) pieces (sealed) or the
 // prepared file, whose password is the same.
 #include <cstdint>
@@ -213,8 +213,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::strcpy(st->session.output_path, (output.string() + "/").c_str());
         st->session.options |= arOptRestorePaths;
         st->session.status = 0;
-        ops::ExtractStrongArchive(*testing::OpCall(*st), FileMaskList {});
+        ops::ReadStrongArchive(*testing::OpCall(*st), FileMaskList {}, ops::ReadMode::kExtract);
         CheckOutput(root, output, list);
+    }
+    if (mode & 8) {
+        st->session.status = 0;
+        ops::ReadStrongArchive(*testing::OpCall(*st), FileMaskList {}, ops::ReadMode::kCheck);
     }
     archive::DoneHidFileList(list);
     return 0;

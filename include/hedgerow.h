@@ -81,7 +81,7 @@ extern "C" {
 #define arUnsafeName            9969  /* a stored name would be extracted outside the output directory */
 #define arUnsupported           9970  /* the request needs a feature this build does not have */
 #define arAlwaysLocked          9971  /* a strong archive's records are always enciphered: nothing to lock or unlock */
-#define arDamagedEntries        9972  /* extraction left out damaged entries of a strong archive; the others are whole */
+#define arDamagedEntries        9972  /* extraction or a check found damaged entries (each told to SkipFileProc); the others are whole */
 #define arBadSettings           9973  /* the settings' extension block holds a value out of range */
 #define arNotAnArchive          9999  /* the file is not an archive: no marker record found */
 #define arSfxFailed             32768 /* the self-extractor module's GetSfxHead2 failed */
@@ -440,6 +440,18 @@ HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* mask
  * name), the others are still extracted, and the status is then
  * arDamagedEntries. */
 HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks);
+/* Checks the entries the masks select (every entry for an empty list; nothing
+ * for a NULL pointer) as extraction would, decoding each one and comparing its
+ * CRC (a strong archive: opening every sealed chunk), and writes nothing.
+ * FileNameProc is told each entry ('\' and the stored name; an empty path).
+ * A damaged entry is told to SkipFileProc (an answer of 2 cancels) and the next
+ * ones are still checked. Statuses: arOk when every entry is whole;
+ * arDamagedEntries when some are damaged; arBadPassword when no enciphered
+ * entry of a legacy archive came out whole under the data password (the
+ * entries that failed are then not called damaged: the password may be wrong);
+ * arBadFormat when a damaged record ends the walk (the entries before it are
+ * checked); arNoEntries, arCancelled, arIoError, arNoMemory. */
+HEDGEROW_API void HEDGEROW_CALL TestFileMaskListHid(const FileMaskList* masks);
 /* Removes the entries the masks select (every entry for an empty list; nothing
  * for a NULL pointer). arNoEntries when nothing is selected. */
 HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks);

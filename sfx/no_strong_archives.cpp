@@ -7,7 +7,7 @@
 namespace hedgerow::ops {
 
 void ListStrongArchive(Context& cx, HidFileList&, const FileMaskList&) { Fail(cx.session, Status::kUnsupported); }
-void ExtractStrongArchive(Context& cx, const FileMaskList&) { Fail(cx.session, Status::kUnsupported); }
+void ReadStrongArchive(Context& cx, const FileMaskList&, ReadMode) { Fail(cx.session, Status::kUnsupported); }
 void CreateStrongArchive(Context& cx, const FileMaskList&, FileMaskList&) { Fail(cx.session, Status::kUnsupported); }
 void UpdateStrongArchive(Context& cx, const FileMaskList&) { Fail(cx.session, Status::kUnsupported); }
 void DeleteFromStrongArchive(Context& cx, const FileMaskList&) { Fail(cx.session, Status::kUnsupported); }

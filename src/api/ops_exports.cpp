@@ -2,6 +2,7 @@
 #include "api/export_guard.h"
 #include "api/library_state.h"
 #include "hedgerow.h"
+#include "ops/check.h"
 #include "ops/compress.h"
 #include "ops/delete.h"
 #include "ops/extract.h"
@@ -41,6 +42,14 @@ HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks
     RunOperation([&](hedgerow::ops::Context& call) {
         hedgerow::ops::ExtractFileMaskListHid(call, masks ? *masks : kNoMasks);
     });
+}
+
+HEDGEROW_API void HEDGEROW_CALL TestFileMaskListHid(const FileMaskList* masks) {
+    if (masks == nullptr) {  // no list at all selects nothing (an empty list selects everything)
+        State().session.status = arNoEntries;
+        return;
+    }
+    RunOperation([&](hedgerow::ops::Context& call) { hedgerow::ops::TestFileMaskListHid(call, *masks); });
 }
 
 HEDGEROW_API void HEDGEROW_CALL DeleteFileMaskListHid(const FileMaskList* masks) {

@@ -286,7 +286,7 @@ const HidFileEntry* CheckEntries(Context& cx, const HidFileList& list) {
 
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
     if (cx.archive.strong) {
-        ExtractStrongArchive(cx, masks);
+        ReadStrongArchive(cx, masks, ReadMode::kExtract);
         return;
     }
     ClearStatus(cx.session);

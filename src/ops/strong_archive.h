@@ -16,12 +16,16 @@ namespace hedgerow::ops {
 // stay listed), kIoError, kNoMemory; kNoEntries when nothing matched.
 void ListStrongArchive(Context& cx, HidFileList& list, const FileMaskList& masks);
 
-// Extracts the selected entries below the output path, as ExtractFileMaskListHid does. An
-// entry whose data fails its check is damaged: its output is removed, the host's
-// SkipFileProc (when registered) is told its name (answer 2 cancels), the next entries are
-// still extracted, and the operation ends with kDamagedEntries. A damaged or missing
-// record ends the walk with kBadFormat.
-void ExtractStrongArchive(Context& cx, const FileMaskList& masks);
+// Extracting the entries, or checking them only (decoded and authenticated, written nowhere).
+enum class ReadMode { kExtract, kCheck };
+
+// Extracts the selected entries below the output path, as ExtractFileMaskListHid does, or
+// checks them. An entry whose data fails its check is damaged: its output is removed, the
+// host's SkipFileProc (when registered) is told its name (answer 2 cancels), the next
+// entries are still read, and the operation ends with kDamagedEntries. A damaged or
+// missing record ends the walk with kBadFormat. Checking tells the host each entry's name
+// through FileNameProc with an empty path.
+void ReadStrongArchive(Context& cx, const FileMaskList& masks, ReadMode mode);
 
 // Writes a new strong archive of the files the masks name (CompressFileMaskListHid after
 // CreateHidFile with cipher id 3); files receives the named files.

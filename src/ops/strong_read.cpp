@@ -88,16 +88,43 @@ EntryOutcome PrepareOutput(Context& cx, const HidFileEntry& entry, char path[arc
     return EntryOutcome::kWhole;
 }
 
-// One entry by the calling thread: its output file, its data opened and checked.
-EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e) {
+// Checking: the host is told the entry's name (and no path), and nothing is written.
+void NameCheckedEntry(Context& cx, const HidFileEntry& entry) {
+    const auto& name_slot = cx.session.callbacks.file_name;
+    if (name_slot.proc == nullptr) return;
+    const std::string shown = std::string("\\") + entry.name;
+    name_slot.proc(name_slot.user, shown.c_str(), "");
+}
+
+// Checking by workers: the calling thread reports an entry's bytes when it takes it (in
+// pieces the procedure's count holds).
+bool ReportProgress(Context& cx, uint64_t size) {
+    const auto& progress = cx.session.callbacks.progress;
+    if (progress.proc == nullptr) return true;
+    do {
+        const uint64_t piece = std::min<uint64_t>(size, INT32_MAX);
+        if (progress.proc(progress.user, 100, static_cast<int32_t>(piece)) == 0) return Fail(cx.session, Status::kCancelled);
+        size -= piece;
+    } while (size > 0);
+    return true;
+}
+
+// One entry by the calling thread: its output file (none when checking), its data opened
+// and checked.
+EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e, ReadMode mode) {
     char path[archive::kOutputPathCapacity];
     size_t relative_start = 0;
-    bool go = false;
-    if (const EntryOutcome o = PrepareOutput(cx, e.entry, path, &relative_start, &go); o != EntryOutcome::kWhole || !go) {
-        return o;
-    }
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return EntryOutcome::kStop;
+    if (mode == ReadMode::kExtract) {
+        bool go = false;
+        if (const EntryOutcome o = PrepareOutput(cx, e.entry, path, &relative_start, &go);
+            o != EntryOutcome::kWhole || !go) {
+            return o;
+        }
+        if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return EntryOutcome::kStop;
+    } else {
+        NameCheckedEntry(cx, e.entry);
+    }
     strong::DataOpener opener;
     if (!platform::SeekTo(r.file.get(), e.data_offset)) {
         Fail(cx.session, Status::kIoError);
@@ -113,6 +140,7 @@ EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e) {
         case strong::Unsealed::kDamaged: return EntryOutcome::kDamaged;  // the file goes with `out`
         case strong::Unsealed::kStop: return EntryOutcome::kStop;
     }
+    if (mode == ReadMode::kCheck) return EntryOutcome::kWhole;
     if (!out.Commit(cx.session)) return EntryOutcome::kStop;
     return RestoreMetadata(cx, e.record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
 }
@@ -125,12 +153,16 @@ struct UnsealedJob {
 };
 
 // The job of a worker: open the entry's data through its own handle of the archive and
-// expand it into the slot's spill.
-void UnsealJob(Worker& w, UnsealedJob& job, const Selected& e, const char* archive_name, uint32_t chunk_size) {
+// expand it into the slot's spill (nowhere when checking).
+void UnsealJob(Worker& w, UnsealedJob& job, const Selected& e, const char* archive_name, uint32_t chunk_size,
+               ReadMode mode) {
     job.outcome = strong::Unsealed::kStop;
     job.failure = Status::kIoError;
     if (!w.archive_file) w.archive_file = platform::OpenFile(archive_name, "rb");
-    if (!w.archive_file || !job.spill.Open() || !platform::SeekTo(w.archive_file.get(), e.data_offset)) return;
+    if (!w.archive_file || (mode == ReadMode::kExtract && !job.spill.Open()) ||
+        !platform::SeekTo(w.archive_file.get(), e.data_offset)) {
+        return;
+    }
     if (e.record.Compressed() && !w.decoder.window && !codec::AllocDecoder(w.decoder, w.stream)) {
         job.failure = Status::kNoMemory;
         w.status = 0;
@@ -141,15 +173,24 @@ void UnsealJob(Worker& w, UnsealedJob& job, const Selected& e, const char* archi
         job.failure = Status::kNoMemory;
         return;
     }
-    job.outcome =
-        strong::UnsealFileData(w.status, w.no_progress, w.decoder, w.stream, opener, e.record, job.spill.file.get());
+    std::FILE* out = mode == ReadMode::kExtract ? job.spill.file.get() : nullptr;
+    job.outcome = strong::UnsealFileData(w.status, w.no_progress, w.decoder, w.stream, opener, e.record, out);
     job.failure = w.status != 0 ? static_cast<Status>(w.status) : Status::kIoError;
     w.status = 0;
 }
 
 // The calling thread's part of one entry, in list order: the host's questions, and the
 // worker's file copied into the output file.
-EntryOutcome TakeUnsealed(Context& cx, const Selected& e, UnsealedJob& job) {
+EntryOutcome TakeUnsealed(Context& cx, const Selected& e, UnsealedJob& job, ReadMode mode) {
+    if (mode == ReadMode::kCheck) {
+        NameCheckedEntry(cx, e.entry);
+        if (!ReportProgress(cx, e.record.unpacked_size)) return EntryOutcome::kStop;
+        switch (job.outcome) {
+            case strong::Unsealed::kWhole: return EntryOutcome::kWhole;
+            case strong::Unsealed::kDamaged: return EntryOutcome::kDamaged;
+            case strong::Unsealed::kStop: Fail(cx.session, job.failure); return EntryOutcome::kStop;
+        }
+    }
     char path[archive::kOutputPathCapacity];
     size_t relative_start = 0;
     bool go = false;
@@ -189,7 +230,8 @@ struct DecoderPoolRelease {
 
 // Extracts the selected entries in list order, by the calling thread alone or by workers.
 // False when the run stopped (status set).
-bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& selected, uint32_t* damaged) {
+bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& selected, uint32_t* damaged,
+                     ReadMode mode) {
     const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(selected.size(), 1)));
     if (!kWorkersBuilt || workers <= 1) {
         if (!codec::AllocDecoder(cx.decoder, cx.stream)) return false;
@@ -198,7 +240,7 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
             ~DecoderGuard() { codec::FreeDecoder(decoder); }
         } decoder_guard {cx.decoder};
         for (const Selected& e : selected) {
-            if (!Settle(cx, ExtractEntry(cx, r, e), e.entry, damaged)) return false;
+            if (!Settle(cx, ExtractEntry(cx, r, e, mode), e.entry, damaged)) return false;
         }
         return true;
     }
@@ -211,10 +253,11 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
     const std::string archive_name = cx.archive.name;
     const uint32_t chunk_size = r.header.chunk_size;
     const auto run = [&](int worker, size_t job) {
-        UnsealJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], selected[job], archive_name.c_str(), chunk_size);
+        UnsealJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], selected[job], archive_name.c_str(), chunk_size,
+                  mode);
     };
     const auto take = [&](size_t job) {
-        return Settle(cx, TakeUnsealed(cx, selected[job], slots[job % ahead]), selected[job].entry, damaged);
+        return Settle(cx, TakeUnsealed(cx, selected[job], slots[job % ahead], mode), selected[job].entry, damaged);
     };
     switch (RunInOrder(selected.size(), workers, ahead, stop, run, take)) {
         case RunOutcome::kCompleted: return true;
@@ -249,9 +292,9 @@ void ListStrongArchive(Context& cx, HidFileList& list, const FileMaskList& masks
     if (list.count == 0) Fail(cx.session, Status::kNoEntries);
 }
 
-void ExtractStrongArchive(Context& cx, const FileMaskList& masks) {
+void ReadStrongArchive(Context& cx, const FileMaskList& masks, ReadMode mode) {
     ClearStatus(cx.session);
-    if (cx.session.output_path_refused || cx.session.relative_path_refused) {
+    if (mode == ReadMode::kExtract && (cx.session.output_path_refused || cx.session.relative_path_refused)) {
         Fail(cx.session, Status::kNameTooLong);
         return;
     }
@@ -279,7 +322,7 @@ void ExtractStrongArchive(Context& cx, const FileMaskList& masks) {
         if (wanted) selected.push_back(std::move(e));
     }
     uint32_t damaged = 0;
-    if (!ExtractSelected(cx, r, selected, &damaged)) return;
+    if (!ExtractSelected(cx, r, selected, &damaged, mode)) return;
     if (walk_failure != 0) {
         cx.session.status = walk_failure;
     } else if (selected.empty()) {

@@ -28,7 +28,8 @@ enum class Unsealed {
     kStop,     // the status is set: a write failed, the host cancelled, memory ran out
 };
 
-// Writes the data that opener opens (begun on record) to out; the decoder must be
+// Writes the data that opener opens (begun on record) to out (nowhere when it is null: a
+// check); the decoder must be
 // allocated when the record is compressed. Every chunk is opened, also the ones behind
 // the last the decoder needed, so that whole means whole. status and progress are the
 // stream's own (a session's, or a worker's with no procedure).

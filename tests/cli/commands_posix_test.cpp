@@ -275,6 +275,55 @@ TEST_F(CommandsTest, StoredNamesWithWildcardsAreTakenAsThemselvesOrRefused) {
     EXPECT_EQ(Run({"d", "t.hdg", "a[?].txt"}).exit_code, 0);  // now it fits only itself
 }
 
+TEST_F(CommandsTest, TestChecksEveryEntryAndNamesTheDamagedOnes) {
+    WriteFile(At("a.bin"), NoiseBytes(20000, 5));
+    WriteFile(At("b.txt"), std::string(4000, 'b'));
+    WriteFile(At("c.txt"), std::string(3000, 'c'));
+    ASSERT_EQ(Run({"a", "-c", "idea", "l.hdg", "a.bin", "b.txt", "c.txt"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--kdf-memory", "64", "s.hdg", "a.bin", "b.txt", "c.txt"}).exit_code, 0);
+    // One bit of the first entry's data (its record and the marker are far shorter than
+    // 2000 bytes) and one of the last entry's data (the strong end record is the last 164).
+    std::vector<uint8_t> bytes = ReadFile(At("l.hdg"));
+    bytes[2000] ^= 1;
+    WriteFile(At("l-damaged.hdg"), bytes);
+    bytes = ReadFile(At("s.hdg"));
+    bytes[bytes.size() - 164 - 20] ^= 1;
+    WriteFile(At("s-damaged.hdg"), bytes);
+    const Environment wrong {{"HEDGEROW_PASSWORD", "not it"}};
+    struct Case {
+        std::vector<std::string> args;
+        const Environment* env;
+        int exit_code;
+        const char* out;
+        const char* err;
+    };
+    const std::vector<Case> cases = {
+        {{"t", "l.hdg"}, &password, 0, "l.hdg: 3 entries checked, all whole\n", ""},
+        {{"t", "s.hdg"}, &password, 0, "s.hdg: 3 entries checked, all whole\n", ""},
+        {{"t", "-q", "s.hdg", "*.txt"}, &password, 0, "", ""},
+        // The later entries prove the password right, so the first one is damaged, not
+        // refused for the password.
+        {{"t", "l-damaged.hdg"}, &password, 38, "",
+         "hedgerow: a.bin: is damaged\nhedgerow: l-damaged.hdg: 1 of 3 entries damaged; the others are whole\n"},
+        {{"t", "s-damaged.hdg"}, &password, 38, "",
+         "hedgerow: c.txt: is damaged\nhedgerow: s-damaged.hdg: 1 of 3 entries damaged; the others are whole\n"},
+        {{"t", "l-damaged.hdg", "b.txt"}, &password, 0, "l-damaged.hdg: 1 entry checked, all whole\n", ""},
+        {{"t", "l.hdg"}, &wrong, 27, "", "hedgerow: l.hdg: The password is wrong.\n"},
+        {{"t", "s.hdg"}, &wrong, 27, "", "hedgerow: s.hdg: The password is wrong.\n"},
+        {{"t", "l.hdg", "x*"}, &password, 20, "", "hedgerow: x*: no entry matches this pattern\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1] + " " + c.args.back());
+        const CommandResult r = Run(c.args, *c.env);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+    // Nothing was written.
+    EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string> {"a.bin", "b.txt", "c.txt", "l-damaged.hdg", "l.hdg",
+                                                                 "s-damaged.hdg", "s.hdg"}));
+}
+
 TEST_F(CommandsTest, InputDirectoryPrefixAndNamesOnlyShapeStoredNames) {
     MakeTree();
     ASSERT_EQ(Run({"a", "-C", "in", "--prefix", "/backup//2024/", "t.hdg", "."}).exit_code, 0);

@@ -505,6 +505,8 @@ static void ArchiveOperations(const struct Work* w) {
     CHECK(g_callbacks[kCryptKey] >= 2);
     CHECK(SameContent(w->extracted[0], g_text, sizeof g_text));
     CHECK(SameContent(w->extracted[1], kShort, sizeof kShort));
+    Call("TestFileMaskListHid", 1, ARG(&masks));
+    CHECK(Status() == arOk);
     const int asked_before = g_callbacks[kOkToReplace];
     g_replace_answer = 1; /* keep what is there */
     Call("ExtractFileMaskListHid", 1, ARG(&masks));
