@@ -2,6 +2,7 @@
 // file straight into the output directory) and `hedgerow t` (every entry checked,
 // nothing written).
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "commands.h"
@@ -70,9 +71,53 @@ int Extract(const Options& o, bool with_paths) {
     return Finish(o.archive, GetArchiveStatus());
 }
 
+// Removes the scratch directory of `x -c` and `p` however the command ends.
+struct ScratchGuard {
+    std::string path;
+    ~ScratchGuard() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// `x -c`, `p`: the entries in archive order on standard output and nothing else there.
+// The library writes files only, so each entry is extracted into a private scratch
+// directory, checked as any extraction checks it, copied out when the next entry begins
+// (or the run ends) and removed: what reaches standard output is always a whole, checked
+// entry, and the scratch directory never holds more than one extracted file.
+int ExtractToStdout(const Options& o) {
+    HostContext& h = Host();
+    h.adding = false;
+    h.overwrite = Overwrite::kAlways;  // (the scratch directory starts empty)
+    ArchiveGuard guard;
+    SelectedEntries selected;
+    if (const std::optional<int> failed = OpenAndSelect(o, false, selected)) return *failed;
+    ScratchGuard scratch {MakeScratchDirectory()};
+    if (scratch.path.empty()) return Finish(o.archive, arNoTempPath);
+    h.to_stdout = true;
+    SetOutputPath(scratch.path.c_str());
+    arOptionsOn(arOptRestorePaths);  // entries of the same name in different directories stay apart
+    SetRelativePath("");
+    if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
+    h.progress.Enable(!o.quiet && StderrIsTerminal());
+    ExtractFileMaskListHid(&selected.masks.list);
+    const uint16_t status = GetArchiveStatus();
+    (void)StreamPendingOutput();
+    if (!h.stdout_failure.empty()) {
+        h.progress.Finish();
+        Complain(o.archive, h.stdout_failure);
+        return kExitHostError;
+    }
+    return Finish(o.archive, status);
+}
+
 }  // namespace
 
-int RunExtractWithPaths(const Options& options) { return Extract(options, true); }
+int RunExtractWithPaths(const Options& options) {
+    return options.to_stdout ? ExtractToStdout(options) : Extract(options, true);
+}
+
+int RunPrint(const Options& options) { return ExtractToStdout(options); }
 
 int RunExtractFlat(const Options& options) { return Extract(options, false); }
 

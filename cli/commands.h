@@ -34,6 +34,7 @@ struct Options {
 
     // x, e (and a for the last two)
     std::string output_dir;
+    bool to_stdout = false;               // x -c: the entries' contents to standard output
     bool overwrite = false;
     bool skip_existing = false;
     bool update = false;
@@ -58,6 +59,7 @@ int RunList(const Options& options);
 int RunExtractWithPaths(const Options& options);
 int RunExtractFlat(const Options& options);
 int RunTest(const Options& options);
+int RunPrint(const Options& options);
 int RunDelete(const Options& options);
 int RunLock(const Options& options);
 int RunUnlock(const Options& options);

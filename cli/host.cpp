@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <vector>
 
 #include "entry_text.h"
 #include "status_text.h"
@@ -59,7 +61,7 @@ std::string Lowercase(std::string text) {
 
 int32_t HEDGEROW_CALL OnProgress(uint32_t, int32_t percent, int32_t count) {
     HostContext& h = Host();
-    if (Interrupted()) {
+    if (Interrupted() || !h.stdout_failure.empty()) {
         h.cancelled_by_user = true;
         return 0;
     }
@@ -73,11 +75,18 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
     HostContext& h = Host();
     std::string stored = (h.adding ? second : first) ? (h.adding ? second : first) : "";
     while (!stored.empty() && stored[0] == '\\') stored.erase(0, 1);
+    if (h.to_stdout) {
+        // The entry before this one is finished: its file goes out first.
+        (void)StreamPendingOutput();
+        h.pending_output = NativePath(second ? second : "");
+    }
     h.progress.StartFile(stored);
     if (h.verbose) {
         h.progress.Clear();
-        std::printf("%s\n", DisplayName(stored).c_str());
-        std::fflush(stdout);
+        // (standard output carries the entries' contents when they go there)
+        std::FILE* to = h.to_stdout ? stderr : stdout;
+        std::fprintf(to, "%s\n", DisplayName(stored).c_str());
+        std::fflush(to);
     }
     return 0;
 }
@@ -452,6 +461,40 @@ std::optional<int> SelectEntries(const std::string& archive, const std::vector<s
         return kExitHostError;
     }
     return std::nullopt;
+}
+
+namespace {
+
+std::string WriteFailure(int error) {
+    return error == EPIPE ? "standard output was closed before the end"
+                          : std::string("cannot write to standard output: ") + std::strerror(error);
+}
+
+}  // namespace
+
+bool StreamPendingOutput() {
+    HostContext& h = Host();
+    const std::string path = std::move(h.pending_output);
+    h.pending_output.clear();
+    if (path.empty() || !h.stdout_failure.empty()) return h.stdout_failure.empty();
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) return true;  // not extracted (damaged, or the run stopped)
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+        if (got > 0 && std::fwrite(buffer.data(), 1, got, stdout) != got) {
+            h.stdout_failure = WriteFailure(errno);
+            break;
+        }
+        if (got < buffer.size()) break;
+    }
+    if (h.stdout_failure.empty() && std::ferror(in) != 0) {
+        h.stdout_failure = "the extracted copy of " + path + " cannot be read back: " + std::strerror(errno);
+    }
+    std::fclose(in);
+    if (h.stdout_failure.empty() && std::fflush(stdout) != 0) h.stdout_failure = WriteFailure(errno);
+    std::remove(path.c_str());
+    return h.stdout_failure.empty();
 }
 
 void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected) {

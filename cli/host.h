@@ -60,6 +60,9 @@ struct HostContext {
     ProgressLine progress;
     int left_out = 0;              // files named but not stored or not extracted
     bool checking = false;         // `t`: damaged entries are found, not left out
+    bool to_stdout = false;        // `x -c`, `p`: entries go through a scratch directory to standard output
+    std::string pending_output;    //   the file being extracted; streamed out when the next one begins
+    std::string stdout_failure;    //   what failed on the way out (the run is then cancelled); empty while it works
     int damaged = 0;               // `t`: entries found damaged
     bool cancelled_by_user = false;
 };
@@ -177,6 +180,11 @@ struct SelectedEntries {
 // goes on when `partial_ok` is set (status kept in `out.status`).
 std::optional<int> SelectEntries(const std::string& archive, const std::vector<std::string>& patterns,
                                  bool exact_always, bool partial_ok, SelectedEntries& out);
+
+// `x -c`, `p`: copies the extracted file the library has just finished (pending_output)
+// to standard output and removes it. A file that is not there (a damaged entry left out)
+// is passed over. False after standard output failed (stdout_failure set).
+bool StreamPendingOutput();
 
 // "selected 3 of 10 entries (in/*.txt, docs)" on standard error, for -v.
 void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected);

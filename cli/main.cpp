@@ -92,18 +92,39 @@ void SetUpList(CLI::App& app, Options& o) {
     PasswordOptions(app, o);
 }
 
-void SetUpExtract(CLI::App& app, Options& o) {
+// `e`, and `x` with -c for standard output.
+void SetUpExtractTo(CLI::App& app, Options& o, bool with_stdout) {
     ArchiveArgument(app, o);
     app.add_option("masks", o.names, "Entries to extract (patterns: *, ?, [...], **; default: all)")->type_name("PATTERN");
     ThreadsOption(app, o);
-    app.add_option("-o,--output", o.output_dir, "Extract below DIR (default: the current directory)")
-        ->type_name("DIR");
-    app.add_option("--prefix", o.prefix, "Remove PREFIX from the front of stored names")->type_name("PREFIX");
+    auto* output = app.add_option("-o,--output", o.output_dir, "Extract below DIR (default: the current directory)")
+                       ->type_name("DIR");
+    auto* prefix = app.add_option("--prefix", o.prefix, "Remove PREFIX from the front of stored names")->type_name("PREFIX");
     auto* overwrite = app.add_flag("-y,--overwrite", o.overwrite, "Replace existing files without asking");
     auto* skip = app.add_flag("-n,--skip-existing", o.skip_existing, "Never replace existing files");
     auto* update = app.add_flag("-u,--update", o.update, "Replace existing files only with newer copies");
     overwrite->excludes(skip)->excludes(update);
     skip->excludes(update);
+    if (with_stdout) {
+        app.add_flag("-c,--stdout", o.to_stdout,
+                     "Write the entries' contents to standard output, in archive order (messages on standard error)")
+            ->excludes(output)
+            ->excludes(prefix)
+            ->excludes(overwrite)
+            ->excludes(skip)
+            ->excludes(update);
+    }
+    PasswordOptions(app, o);
+}
+
+void SetUpExtract(CLI::App& app, Options& o) { SetUpExtractTo(app, o, true); }
+
+void SetUpExtractFlat(CLI::App& app, Options& o) { SetUpExtractTo(app, o, false); }
+
+void SetUpPrint(CLI::App& app, Options& o) {
+    ArchiveArgument(app, o);
+    app.add_option("patterns", o.names, "Entries to write (default: all)")->type_name("PATTERN");
+    ThreadsOption(app, o);
     PasswordOptions(app, o);
 }
 
@@ -169,11 +190,12 @@ struct Subcommand {
     int (*run)(const Options&);
 };
 
-constexpr std::array<Subcommand, 11> kSubcommands {{
+constexpr std::array<Subcommand, 12> kSubcommands {{
     {"a", "Add files to an archive, creating it when it does not exist", SetUpAdd, RunAdd},
     {"l", "List the entries of an archive", SetUpList, RunList},
     {"x", "Extract entries with their directories", SetUpExtract, RunExtractWithPaths},
-    {"e", "Extract entries without their directories", SetUpExtract, RunExtractFlat},
+    {"e", "Extract entries without their directories", SetUpExtractFlat, RunExtractFlat},
+    {"p", "Write the contents of entries to standard output (x -c)", SetUpPrint, RunPrint},
     {"t", "Test entries: decode and check them, writing nothing", SetUpTest, RunTest},
     {"d", "Delete entries from an archive", SetUpDelete, RunDelete},
     {"lock", "Encipher the entry headers of a legacy archive with a header password", SetUpArchiveOnly, RunLock},

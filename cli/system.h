@@ -36,6 +36,9 @@ bool Interrupted();
 // A new private directory under the system's temporary directory; empty on failure.
 std::string MakeScratchDirectory();
 
+// A path the library reports (its separator is '\\') as the system names it.
+std::string NativePath(const std::string& library_path);
+
 // Overwrites a secret in memory before it is released.
 void WipeSecret(std::string& secret);
 

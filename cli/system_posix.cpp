@@ -121,6 +121,14 @@ std::string MakeScratchDirectory() {
     return made ? std::string(made) : std::string();
 }
 
+std::string NativePath(const std::string& library_path) {
+    std::string path = library_path;
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
 void WipeSecret(std::string& secret) {
     volatile char* p = secret.data();
     for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;

@@ -13,6 +13,7 @@ namespace {
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 using CommandsTest = CliTest;
+namespace fs = std::filesystem;
 
 TEST_F(CommandsTest, EveryCipherRoundTripsThroughAddListAndExtract) {
     MakeTree();
@@ -322,6 +323,50 @@ TEST_F(CommandsTest, TestChecksEveryEntryAndNamesTheDamagedOnes) {
     // Nothing was written.
     EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string> {"a.bin", "b.txt", "c.txt", "l-damaged.hdg", "l.hdg",
                                                                  "s-damaged.hdg", "s.hdg"}));
+}
+
+TEST_F(CommandsTest, PipeOutputCarriesOnlyWholeEntriesInArchiveOrder) {
+    const std::vector<uint8_t> noise = NoiseBytes(300000, 9);
+    WriteFile(At("b/noise.bin"), noise);
+    WriteFile(At("a/one.txt"), "one\n");
+    WriteFile(At("c/last.txt"), std::string(2000, 'z'));
+    ASSERT_EQ(Run({"a", "-c", "idea", "l.hdg", "b", "a", "c"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--kdf-memory", "64", "s.hdg", "b", "a", "c"}).exit_code, 0);
+    std::vector<uint8_t> damaged = ReadFile(At("s.hdg"));
+    damaged[damaged.size() - 164 - 20] ^= 1;  // in the last entry's data
+    WriteFile(At("s-damaged.hdg"), damaged);
+    fs::create_directories(At("tmp"));
+    Environment env = password;
+    env["TMPDIR"] = At("tmp");
+
+    const std::string noise_text(noise.begin(), noise.end());
+    const std::string everything = noise_text + "one\n" + std::string(2000, 'z');
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string out;
+        const char* err;
+    };
+    const std::vector<Case> cases = {
+        {{"x", "-c", "l.hdg"}, 0, everything, ""},
+        {{"p", "s.hdg"}, 0, everything, ""},
+        // Archive order, whatever the order of the patterns; -v speaks on standard error.
+        {{"p", "-v", "l.hdg", "c", "a"}, 0, "one\n" + std::string(2000, 'z'),
+         "hedgerow: selected 2 of 3 entries (c, a)\na/one.txt\nc/last.txt\n"},
+        // Nothing of a damaged entry comes out.
+        {{"p", "s-damaged.hdg"}, 38, noise_text + "one\n", "hedgerow: c/last.txt: is damaged; left out\n"},
+        {{"p", "l.hdg", "none"}, 20, "", "hedgerow: none: no entry matches this pattern\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const CommandResult r = Run(c.args, env);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_TRUE(r.out == c.out) << r.out.size() << " bytes on standard output";
+        EXPECT_TRUE(c.exit_code == 38 ? Contains(r.err, c.err) : r.err == c.err) << r.err;
+        EXPECT_TRUE(fs::is_empty(At("tmp")));  // the scratch directory is gone
+    }
+    EXPECT_EQ(Run({"x", "-c", "-o", "out", "l.hdg"}).exit_code, 2);
+    EXPECT_FALSE(fs::exists(At("out")));
 }
 
 TEST_F(CommandsTest, InputDirectoryPrefixAndNamesOnlyShapeStoredNames) {
