@@ -52,6 +52,10 @@ int Extract(const Options& o, bool with_paths) {
                   : o.skip_existing ? Overwrite::kNever
                   : o.update        ? Overwrite::kNewer
                                     : Overwrite::kAsk;
+    if (o.output_dir == "-") {
+        Complain("-o -", "names no directory; 'hedgerow p' (or 'x -c') writes the entries to standard output");
+        return kExitUsage;
+    }
     std::string prefix;
     if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
     ArchiveGuard guard;
@@ -68,7 +72,19 @@ int Extract(const Options& o, bool with_paths) {
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     ExtractFileMaskListHid(&selected.masks.list);
-    return Finish(o.archive, GetArchiveStatus());
+    const uint16_t status = GetArchiveStatus();
+    if ((status == arIoError || status == arWriteError) && !h.current_output.empty()) {
+        // The library tells the kind of failure; the file it was writing and the
+        // system's reason come from here.
+        const std::string why = status == arWriteError ? "the disk is full or the file too large"
+                                                       : WhyCannotCreate(h.current_output);
+        if (!why.empty()) {
+            h.progress.Finish();
+            Complain((status == arWriteError ? "cannot write " : "cannot create ") + h.current_output, why);
+            return ExitCodeFor(status);
+        }
+    }
+    return Finish(o.archive, status);
 }
 
 // Removes the scratch directory of `x -c` and `p` however the command ends.

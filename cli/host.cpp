@@ -75,6 +75,7 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
     HostContext& h = Host();
     std::string stored = (h.adding ? second : first) ? (h.adding ? second : first) : "";
     while (!stored.empty() && stored[0] == '\\') stored.erase(0, 1);
+    if (!h.adding && second != nullptr) h.current_output = NativePath(second);
     if (h.to_stdout) {
         // The entry before this one is finished: its file goes out first.
         (void)StreamPendingOutput();
@@ -373,7 +374,7 @@ OpenedArchive OpenArchive(const std::string& archive, Records records) {
 bool ArchiveExists(const std::string& archive) {
     std::error_code error;
     if (std::filesystem::is_regular_file(archive, error)) return true;
-    Complain(archive, "no such archive");
+    Complain(archive, std::filesystem::is_directory(archive, error) ? "is a directory, not an archive" : "no such archive");
     return false;
 }
 

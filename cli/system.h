@@ -39,6 +39,11 @@ std::string MakeScratchDirectory();
 // A path the library reports (its separator is '\\') as the system names it.
 std::string NativePath(const std::string& library_path);
 
+// Why a file cannot be created at `path`, in the system's words ("Permission denied",
+// "Not a directory"), found by looking at the nearest directory that exists on the way
+// to it; empty when nothing stands in the way that can be seen from outside.
+std::string WhyCannotCreate(const std::string& path);
+
 // Overwrites a secret in memory before it is released.
 void WipeSecret(std::string& secret);
 

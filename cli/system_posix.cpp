@@ -129,6 +129,23 @@ std::string NativePath(const std::string& library_path) {
     return path;
 }
 
+std::string WhyCannotCreate(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path parent = fs::path(path).parent_path();
+    if (parent.empty()) parent = ".";
+    for (;;) {
+        std::error_code error;
+        const fs::file_status status = fs::status(parent, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status)) return std::strerror(ENOTDIR);
+            if (::access(parent.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+            return {};
+        }
+        if (!parent.has_parent_path() || parent.parent_path() == parent) return {};
+        parent = parent.parent_path();
+    }
+}
+
 void WipeSecret(std::string& secret) {
     volatile char* p = secret.data();
     for (size_t i = 0; i < secret.size(); ++i) p[i] = 0;

@@ -369,6 +369,33 @@ TEST_F(CommandsTest, PipeOutputCarriesOnlyWholeEntriesInArchiveOrder) {
     EXPECT_FALSE(fs::exists(At("out")));
 }
 
+TEST_F(CommandsTest, ErrorsNameTheFileAtFaultAndTheReason) {
+    WriteFile(At("in/a.txt"), "a");
+    ASSERT_EQ(Run({"a", "-c", "none", "t.hdg", "in"}).exit_code, 0);
+    WriteFile(At("plain"), "not a directory");
+    fs::create_directories(At("folder"));
+    struct Case {
+        std::vector<std::string> args;
+        int exit_code;
+        const char* err;
+    };
+    const std::vector<Case> cases = {
+        {{"x", "-o", "plain", "t.hdg"}, 11, "hedgerow: cannot create plain/in/a.txt: Not a directory\n"},
+        {{"x", "-o", "plain/deeper", "t.hdg"}, 11, "hedgerow: cannot create plain/deeper/in/a.txt: Not a directory\n"},
+        {{"x", "-o", "-", "t.hdg"}, 2,
+         "hedgerow: -o -: names no directory; 'hedgerow p' (or 'x -c') writes the entries to standard output\n"},
+        {{"l", "folder"}, 10, "hedgerow: folder: is a directory, not an archive\n"},
+        {{"a", "folder", "in"}, 1, "hedgerow: folder: is a directory, not an archive\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const CommandResult r = Run(c.args);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_EQ(r.err, c.err);
+    }
+    EXPECT_FALSE(fs::exists(At("-")));
+}
+
 TEST_F(CommandsTest, InputDirectoryPrefixAndNamesOnlyShapeStoredNames) {
     MakeTree();
     ASSERT_EQ(Run({"a", "-C", "in", "--prefix", "/backup//2024/", "t.hdg", "."}).exit_code, 0);
