@@ -94,7 +94,7 @@ int32_t HEDGEROW_CALL OnNextPiece(uint32_t, int32_t piece, const char* path) {
     if (Interrupted()) return 0;
     if (!Host().quiet) {
         Host().progress.Clear();
-        std::printf("piece %d: %s\n", static_cast<int>(piece), path ? path : "?");
+        std::printf("piece %d: %s\n", static_cast<int>(piece), Shown(path ? path : "?").c_str());
     }
     return 1;
 }

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "host.h"
 #include "status_text.h"
+#include "stored_names.h"
 #include "system.h"
 
 namespace hedgerow::cli {
@@ -44,7 +45,7 @@ int RunHide(const Options& o) {
     }
     WipeSecret(password);
     const uint16_t status = GetArchiveStatus();
-    if (status == arOk && o.verbose) std::printf("%s\n", name.c_str());
+    if (status == arOk && o.verbose) std::printf("%s\n", Shown(name).c_str());
     return Finish(o.carrier, status);
 }
 

@@ -73,7 +73,7 @@ void PrintJson(const std::string& archive, const OpenedArchive& opened, const En
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", e->data_crc);
         entries.push_back({
-            {"name", DisplayName(e->name)},
+            {"name", SlashedName(e->name)},
             {"size", EntrySize(*e)},
             {"packed_size", EntryPackedSize(*e)},
             {"modified", FormatDosStamp(e->date_time, true)},

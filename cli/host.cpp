@@ -208,7 +208,7 @@ HostContext& Host() {
 
 void Say(const std::string& text) {
     Host().progress.Clear();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", Shown(text).c_str());
     std::fflush(stderr);
 }
 

@@ -70,7 +70,8 @@ struct HostContext {
 
 HostContext& Host();
 
-// A message for the user on standard error, after the progress line is cleared.
+// A message for the user on standard error, after the progress line is cleared. Names in
+// it are shown with their control characters escaped (Shown), so the whole text is.
 void Say(const std::string& text);
 // "hedgerow: <subject>: <text>" on standard error.
 void Complain(const std::string& subject, const std::string& text);

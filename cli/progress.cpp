@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "entry_text.h"
+#include "stored_names.h"
 #include "system.h"
 
 namespace hedgerow::cli {
@@ -69,10 +70,7 @@ void ProgressLine::Draw(bool force) {
     if (total_ > 0) figures += " / " + FormatBytes(total_);
     figures += "  " + FormatBytes(rate) + "/s";
     const size_t columns = static_cast<size_t>(std::max(StderrColumns(), 20)) - 1;
-    std::string name = name_;
-    for (char& c : name) {
-        if (c == '\\') c = '/';
-    }
+    std::string name = DisplayName(name_);
     const size_t room = columns > figures.size() + 1 ? columns - figures.size() - 1 : 0;
     if (name.size() > room) {
         size_t cut = name.size() - (room > 3 ? room - 3 : 0);

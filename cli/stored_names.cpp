@@ -2,6 +2,7 @@
 #include "stored_names.h"
 
 #include "names/paths.h"
+#include "names/shown_text.h"
 
 namespace hedgerow::cli {
 
@@ -74,12 +75,16 @@ std::string ExpectedStoredName(std::string_view prefix, std::string_view mask, b
     return names::StoredNameOf(prefix, names_only, mask);
 }
 
-std::string DisplayName(std::string_view stored) {
+std::string SlashedName(std::string_view stored) {
     std::string name(stored);
     for (char& c : name) {
         if (c == '\\') c = '/';
     }
     return name;
 }
+
+std::string DisplayName(std::string_view stored) { return names::ShownText(SlashedName(stored)); }
+
+std::string Shown(std::string_view text) { return names::ShownText(text); }
 
 }  // namespace hedgerow::cli

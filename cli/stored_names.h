@@ -21,7 +21,15 @@ std::string NormalisePrefix(std::string_view prefix, std::string& error);
 // with names_only: the library's own stored-name rule (names/paths.h), not a copy of it.
 std::string ExpectedStoredName(std::string_view prefix, std::string_view mask, bool names_only);
 
-// A stored name as shown to the user: '/' between parts.
+// A stored name with '/' between parts, as it is: for JSON, which escapes in its own way.
+std::string SlashedName(std::string_view stored);
+
+// A stored name as shown to the user: '/' between parts, control characters and invalid
+// UTF-8 escaped (names::ShownText).
 std::string DisplayName(std::string_view stored);
+
+// Any other text from outside (a path, a file name) as it may be printed: the escaping of
+// names::ShownText. Every name the command prints goes through this or DisplayName.
+std::string Shown(std::string_view text);
 
 }  // namespace hedgerow::cli
