@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -28,6 +27,9 @@ constexpr size_t kPasswordCapacity = 249;
 
 // What the library is given where it wants a data password that nothing needs.
 constexpr const char* kUnusedPassword = "unused";
+
+// The most of a password file's first line that is read; a longer line is refused, not cut.
+constexpr size_t kPasswordLineLimit = 4096;
 
 void CopyPassword(char* destination, size_t capacity, const std::string& password) {
     const size_t n = std::min(password.size(), capacity - 1);
@@ -218,13 +220,23 @@ int ObtainPassword(const PasswordSource& source, bool confirm, std::string& pass
     prompted = false;
     const char* from_env = source.env_name ? std::getenv(source.env_name) : nullptr;
     if (!source.file.empty()) {
-        std::ifstream in(source.file, std::ios::binary);
-        if (!in) {
-            Complain(source.file, "the password file cannot be read");
-            return kExitHostError;
+        switch (ReadFirstLine(source.file, kPasswordLineLimit, password)) {
+            case FirstLine::kRead: break;
+            case FirstLine::kUnreadable:
+                Complain(source.file, "the password file cannot be read");
+                return kExitHostError;
+            case FirstLine::kNotAFile:
+                Complain(source.file, "is neither a regular file nor a pipe; passwords are read only from those");
+                return kExitHostError;
+            case FirstLine::kTooLong:
+                Complain(source.file, "the first line of the password file is longer than " +
+                                          std::to_string(kPasswordLineLimit) + " bytes");
+                return kExitHostError;
+            case FirstLine::kHasNul:
+                Complain(source.file, "the first line of the password file holds a NUL byte");
+                return kExitHostError;
+            case FirstLine::kInterrupted: return ExitCodeFor(arCancelled);
         }
-        std::getline(in, password);
-        if (!password.empty() && password.back() == '\r') password.pop_back();
         if (password.empty()) {
             Complain(source.file, "the password file is empty");
             return ExitCodeFor(arNoPassword);

@@ -33,6 +33,20 @@ void CatchInterrupts();
 // True once an interrupt has arrived.
 bool Interrupted();
 
+// How reading the first line of a password file went.
+enum class FirstLine {
+    kRead,         // the line is there, without its line end
+    kUnreadable,   // the file cannot be opened or read
+    kNotAFile,     // neither a regular file nor a pipe (a device, a directory, ...)
+    kTooLong,      // no line end within the limit
+    kHasNul,       // a NUL byte inside the line
+    kInterrupted,  // Ctrl-C while waiting for a pipe
+};
+// Reads the first line of a regular file or a named pipe, at most `limit` bytes of it (a
+// lone carriage return before the line end dropped), and nothing past what it needs:
+// a pipe that never ends, or a device such as /dev/zero, cannot make it read on.
+FirstLine ReadFirstLine(const std::string& path, size_t limit, std::string& line);
+
 // A new private directory under the system's temporary directory; empty on failure.
 std::string MakeScratchDirectory();
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -112,6 +113,57 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() { return g_interrupted != 0; }
+
+FirstLine ReadFirstLine(const std::string& path, size_t limit, std::string& line) {
+    line.clear();
+    // The kind is checked before opening, so that a device is never opened at all, and on
+    // the opened file again, in case the name was changed in between.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return FirstLine::kUnreadable;
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return FirstLine::kNotAFile;
+    int fd = -1;
+    while ((fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)) < 0 && errno == EINTR) {
+        if (g_interrupted) return FirstLine::kInterrupted;  // a pipe that nobody writes to
+    }
+    if (fd < 0) return FirstLine::kUnreadable;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer {fd};
+    if (::fstat(fd, &info) != 0) return FirstLine::kUnreadable;
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return FirstLine::kNotAFile;
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            if (g_interrupted) {
+                WipeSecret(line);
+                return FirstLine::kInterrupted;
+            }
+            continue;
+        }
+        if (n < 0) {
+            WipeSecret(line);
+            return FirstLine::kUnreadable;
+        }
+        const std::string_view got(buffer, static_cast<size_t>(n));
+        const size_t end = got.find('\n');
+        line.append(got.substr(0, end));
+        volatile char* scratch = buffer;
+        for (size_t i = 0; i < sizeof buffer; ++i) scratch[i] = 0;
+        if (line.size() > limit) {
+            WipeSecret(line);
+            return FirstLine::kTooLong;
+        }
+        if (end != std::string_view::npos || n == 0) break;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find('\0') != std::string::npos) {
+        WipeSecret(line);
+        return FirstLine::kHasNul;
+    }
+    return FirstLine::kRead;
+}
 
 std::string MakeScratchDirectory() {
     std::error_code error;

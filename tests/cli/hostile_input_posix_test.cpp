@@ -3,9 +3,14 @@
 // no real cipher, prefixes that only some names carry.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <thread>
 
 #include "support/cli_fixture_posix.h"
 
@@ -59,6 +64,68 @@ TEST_F(HostileInputTest, StoredNamesReachTheTerminalEscaped) {
     EXPECT_EQ(s.Wait(), 0) << s.transcript();
     EXPECT_FALSE(SteersTheTerminal(s.transcript())) << s.transcript();
     EXPECT_TRUE(Contains(s.transcript(), "\\x1b]0;PWNED")) << s.transcript();
+}
+
+// Writes text into a named pipe once a reader opens it, then, when endless, keeps writing
+// until the reader goes away. A writer still waiting for a reader at the end is let go.
+struct PipeWriter {
+    std::string fifo;
+    std::thread thread;
+    PipeWriter(const std::string& path, std::string text, bool endless) : fifo(path) {
+        thread = std::thread([path, text, endless] {
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            if (fd < 0) return;
+            bool more = true;
+            do {
+                more = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+            } while (endless && more);
+            ::close(fd);
+        });
+    }
+    ~PipeWriter() {
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        if (reader >= 0) ::close(reader);
+        thread.join();
+    }
+};
+
+TEST_F(HostileInputTest, PasswordFilesAreReadOnlyAsFarAsTheirFirstLine) {
+    ::signal(SIGPIPE, SIG_IGN);  // the endless writer learns of the reader's end by EPIPE
+    WriteFile(At("in/a.txt"), "data\n");
+    ASSERT_EQ(Run({"a", "t.hdg", "in"}).exit_code, 0);
+    WriteFile(At("long"), std::string(5000, 'x') + "\n");
+    WriteFile(At("nul"), std::string("hedge\0pass\n", 11));
+    WriteFile(At("crlf"), "hedge pass\r\nsecond line\n");
+    ASSERT_EQ(::mkfifo(At("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(At("endless").c_str(), 0600), 0);
+    struct Case {
+        const char* file;
+        const char* fifo_text;  // what a writer sends through the pipe, when it is one
+        bool endless;
+        int exit_code;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"/dev/zero", nullptr, false, 1, "neither a regular file nor a pipe"},
+        {"in", nullptr, false, 1, "neither a regular file nor a pipe"},
+        {"long", nullptr, false, 1, "longer than 4096 bytes"},
+        {"nul", nullptr, false, 1, "holds a NUL byte"},
+        {"crlf", nullptr, false, 0, ""},
+        {"fifo", "hedge pass\nrest", false, 0, ""},
+        {"endless", "xxxxxxxx", true, 1, "longer than 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::filesystem::remove_all(At("out"));
+        std::optional<PipeWriter> writer;
+        if (c.fifo_text) writer.emplace(At(c.file), c.fifo_text, c.endless);
+        const CommandResult r =
+            RunCommand({"x", "--password-file", c.file, "t.hdg", "-o", "out"}, dir.path(), {}, 20000);
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
+        EXPECT_EQ(FilesBelow(At("out")).size(), c.exit_code == 0 ? 1u : 0u);
+    }
 }
 
 }  // namespace

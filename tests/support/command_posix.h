@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -23,6 +24,7 @@ namespace hedgerow::testing {
 
 struct CommandResult {
     int exit_code = -1;  // 128 + signal number when a signal ended it
+    bool timed_out = false;  // it ran past its time and was killed
     std::string out;
     std::string err;
 };
@@ -60,9 +62,10 @@ inline int DecodeWait(int status) {
 }  // namespace command_detail
 
 // Runs the command with standard input empty and both outputs captured. The child gets a
-// session of its own, so it has no controlling terminal and never prompts.
+// session of its own, so it has no controlling terminal and never prompts. With a time
+// limit (milliseconds), a command still running then is killed (timed_out).
 inline CommandResult RunCommand(const std::vector<std::string>& args, const std::string& cwd,
-                                const Environment& env = {}) {
+                                const Environment& env = {}, int limit_ms = -1) {
     int out_pipe[2];
     int err_pipe[2];
     CommandResult result;
@@ -83,8 +86,24 @@ inline CommandResult RunCommand(const std::vector<std::string>& args, const std:
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
     while (open_count > 0) {
-        if (::poll(fds, 2, -1) < 0) break;
+        int wait_ms = -1;
+        if (limit_ms >= 0) {
+            wait_ms = static_cast<int>(std::max<int64_t>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                       .count()));
+        }
+        const int ready = ::poll(fds, 2, wait_ms);
+        if (ready < 0) break;
+        if (ready == 0) {
+            ::kill(pid, SIGKILL);
+            result.timed_out = true;
+            for (pollfd& fd : fds) {
+                if (fd.fd >= 0) ::close(fd.fd);
+            }
+            break;
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
