@@ -199,8 +199,12 @@ bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const 
     stream.data_crc = 0xFFFFFFFFu;
     codec::BeginEntryCipher(stream, crypto::kCipherIdea, password, codec::Direction::kDecipher);
     if (!codec::ExpandEntry(cx.decoder, stream)) return false;  // `out` takes the partial file away
-    // Only the low byte of the CRC travels in the header; a wrong password shows there.
-    if (static_cast<uint8_t>(~stream.data_crc) != header[0]) return Fail(s, Status::kBadPassword);
+    // Only the low byte of the CRC travels in the header, so about one wrong password in
+    // 256 passes it; the garbage such a password deciphers to often runs out before the
+    // recorded size, which shows it as well.
+    if (stream.unpacked_left != 0 || static_cast<uint8_t>(~stream.data_crc) != header[0]) {
+        return Fail(s, Status::kBadPassword);
+    }
     return out.Commit(s);
 }
 

@@ -225,6 +225,35 @@ TEST(HideFileTest, WrongPasswordIsReportedAndWritesNothing) {
     }
 }
 
+TEST(HideFileTest, AWrongPasswordNeverYieldsAShortFile) {
+    // About one wrong password in 256 passes the one-byte check; the garbage it deciphers
+    // to often runs out of packed data before the recorded size. Such a password must be
+    // reported like any other: every file that unhiding lets through has the recorded size.
+    HideHost h;
+    const Bytes file = TextLike(3000);
+    WriteFile(h / "file", file);
+    char prepared[archive::kTempNameCapacity] = {};
+    ASSERT_TRUE(PackForHiding(*HideCall(*h.st), (h / "file").c_str(), "right", prepared));
+    uint8_t header[kPreparedHeaderSize];
+    std::memcpy(header, ReadFile(prepared).data(), sizeof header);
+    std::strcpy(h.st->session.output_path, (h.dir.path() + "/").c_str());
+    int passed = 0;
+    for (int i = 0; i < 4000; ++i) {
+        const std::string wrong = "wrong " + std::to_string(i);
+        h.st->session.status = 0;
+        if (!UnpackHidden(*HideCall(*h.st), header, prepared, "out.bin", wrong.c_str())) {
+            ASSERT_EQ(h.st->session.status, Code(Status::kBadPassword)) << wrong;
+            ASSERT_FALSE(std::filesystem::exists(h / "out.bin")) << wrong;
+            continue;
+        }
+        ++passed;
+        EXPECT_EQ(std::filesystem::file_size(h / "out.bin"), file.size()) << wrong;
+        std::filesystem::remove(h / "out.bin");
+    }
+    EXPECT_LT(passed, 40);  // the one-byte check still catches nearly all
+    std::filesystem::remove(prepared);
+}
+
 TEST(HideFileTest, UnhidingACarrierThatHoldsNothing) {
     HideHost h;
     WriteFile(h / "carrier", Bmp24(100, 80).bytes);
