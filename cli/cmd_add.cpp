@@ -112,6 +112,7 @@ struct Survey {
     uint16_t status = arOk;
     int32_t cipher = kCipherIdea;  // the first entry's: new entries take it unless told otherwise
     std::string proof_entry;       // the smallest enciphered entry, to prove the data password with
+    bool unknown_cipher = false;   // an entry names no known cipher: the archive is damaged
 };
 
 // Files to add replace entries unless told otherwise; the library asks about every one.
@@ -197,11 +198,14 @@ std::optional<int> CreateArchive(const Options& o, Target& target) {
     return std::nullopt;
 }
 
-Survey SurveyEntries() {
+Survey SurveyEntries(const std::string& archive) {
     Survey survey;
     EntryList entries;
     BuildHidFileList(&entries.list, nullptr);
     survey.status = GetArchiveStatus();
+    std::vector<const HidFileEntry*> all;
+    for (const HidFileEntry* e = entries.list.first; e; e = e->next) all.push_back(e);
+    survey.unknown_cipher = ReportUnknownCiphers(archive, all);
     if (entries.list.first) survey.cipher = entries.list.first->cipher_id;
     uint32_t smallest_size = 0;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) {
@@ -243,8 +247,11 @@ std::optional<int> OpenForAdding(const Options& o, Target& target) {
                                             "a new archive for them)");
         return kExitUsage;
     }
-    const Survey survey = SurveyEntries();
+    const Survey survey = SurveyEntries(o.archive);
     if (survey.status != arOk && survey.status != arNoEntries) return Finish(o.archive, survey.status);
+    // New entries would take over a cipher id that names no cipher: refused before a
+    // password is asked for.
+    if (survey.unknown_cipher) return Finish(o.archive, arBadFormat);
     if (opened.strong) {
         // The listing proved the password (asking again where it could).
         std::string data = ProvenStrongPassword();

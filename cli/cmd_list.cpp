@@ -119,7 +119,9 @@ int RunList(const Options& o) {
         PrintTable(opened, selected.selection.entries);
     }
     std::fflush(stdout);
-    return Finish(o.archive, selected.status == arNoEntries ? arOk : selected.status);
+    uint16_t status = selected.status == arNoEntries ? arOk : selected.status;
+    if (ReportUnknownCiphers(o.archive, selected.selection.entries) && status == arOk) status = arBadFormat;
+    return Finish(o.archive, status);
 }
 
 }  // namespace hedgerow::cli

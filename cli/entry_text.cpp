@@ -33,8 +33,10 @@ const char* CipherName(int32_t cipher_id) {
     for (const CipherNameRow& row : kCipherNames) {
         if (row.id == cipher_id) return row.name;
     }
-    return "unknown";
+    return "damaged";
 }
+
+bool IsKnownCipher(int32_t cipher_id) { return CipherIdFromName(CipherName(cipher_id)).has_value(); }
 
 std::optional<int32_t> CipherIdFromName(std::string_view name) {
     for (const CipherNameRow& row : kCipherNames) {

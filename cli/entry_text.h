@@ -18,8 +18,11 @@ inline constexpr int32_t kCipherTripleDes = 1;
 inline constexpr int32_t kCipherIdea = 2;
 inline constexpr int32_t kCipherChacha = 3;  // a strong archive
 
-// "none", "des", "3des", "idea", "chacha"; "unknown" for any other id.
+// "none", "des", "3des", "idea", "chacha"; "damaged" for any other id, which no archive
+// holds unless it is damaged.
 const char* CipherName(int32_t cipher_id);
+// Whether the id is one of the five above.
+bool IsKnownCipher(int32_t cipher_id);
 // The id for one of the names above (case as given), or nothing.
 std::optional<int32_t> CipherIdFromName(std::string_view name);
 

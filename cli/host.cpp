@@ -524,6 +524,17 @@ void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries
     Say(text);
 }
 
+bool ReportUnknownCiphers(const std::string& archive, const std::vector<const HidFileEntry*>& entries) {
+    bool any = false;
+    for (const HidFileEntry* e : entries) {
+        if (IsKnownCipher(e->cipher_id)) continue;
+        Complain(archive, "the record of " + DisplayName(e->name) + " names no known cipher (id " +
+                              std::to_string(e->cipher_id) + "); the archive is damaged");
+        any = true;
+    }
+    return any;
+}
+
 int Finish(const std::string& subject, uint16_t status) {
     HostContext& h = Host();
     h.progress.Finish();

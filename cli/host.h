@@ -191,6 +191,10 @@ bool StreamPendingOutput();
 // "selected 3 of 10 entries (in/*.txt, docs)" on standard error, for -v.
 void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected);
 
+// Names every one of the entries whose record holds no known cipher id, as damage of the
+// archive; true when there was one (the command then ends with arBadFormat's exit code).
+bool ReportUnknownCiphers(const std::string& archive, const std::vector<const HidFileEntry*>& entries);
+
 // Ends a command: the exit code for the status, after saying what went wrong.
 int Finish(const std::string& subject, uint16_t status);
 

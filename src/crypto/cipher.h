@@ -25,6 +25,10 @@ struct CipherState {
     ~CipherState();
 };
 
+// Whether an id names one of the ciphers above. Any other id in a record is damage: taken
+// as it is, it would leave data unenciphered under a label that promises otherwise.
+constexpr bool IsKnownCipher(int32_t cipher_id) { return cipher_id >= kCipherNone && cipher_id <= kCipherIdea; }
+
 // Whether the cipher chains its blocks, so that its data opens with a chain block.
 constexpr bool UsesChain(int32_t cipher_id) { return cipher_id == kCipherTripleDes || cipher_id == kCipherIdea; }
 

@@ -8,6 +8,7 @@
 #include "codec/encoder.h"
 #include "codec/stream.h"
 #include "common/byte_order.h"
+#include "crypto/cipher.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
 #include "ops/data_key.h"
@@ -180,6 +181,10 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
     if (!names::CollectNamedMasks(cx.session, masks, files)) return;
     if (files.first == nullptr) {
         Fail(cx.session, Status::kNothingToDo);
+        return;
+    }
+    if (!crypto::IsKnownCipher(cx.archive.cipher_id)) {
+        Fail(cx.session, Status::kUnsupported);  // the host asked for a cipher there is none of
         return;
     }
     NewArchiveFile out;

@@ -28,6 +28,7 @@ void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
     ClearStatus(cx.session);
     EntryList all;
     if (!archive::ListEntries(cx.session, cx.archive, all.list, FileMaskList {})) return;
+    if (!RefuseUnknownCiphers(cx, all.list)) return;
     EntryList selected;
     archive::BuildHidFileList(cx.session, cx.archive, selected.list, masks);  // kNoEntries: nothing to delete
     if (!StatusIsOk(cx.session)) return;

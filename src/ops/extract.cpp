@@ -73,6 +73,11 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         Fail(cx.session, Status::kUnsupported);
         return Outcome::kStop;
     }
+    // An id that names no cipher is damage: its data cannot be read as the record says.
+    if (!crypto::IsKnownCipher(entry.cipher_id)) {
+        Fail(cx.session, Status::kBadFormat);
+        return Outcome::kStop;
+    }
     codec::StreamState& stream = cx.stream;
     stream.data_crc = 0xFFFFFFFFu;
     stream.unpacked_size = static_cast<int32_t>(entry.unpacked_size);

@@ -86,7 +86,7 @@ void Rewrite(Context& cx, const char* name, Mode mode) {
     }
     EntryList entries;
     archive::BuildHidFileList(cx.session, cx.archive, entries.list, FileMaskList {});
-    if (!StatusIsOk(cx.session)) return;
+    if (!StatusIsOk(cx.session) || !RefuseUnknownCiphers(cx, entries.list)) return;
 
     NewArchiveFile out;
     platform::File in;

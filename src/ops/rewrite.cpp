@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crypto/cipher.h"
 #include "names/masks.h"
 #include "names/paths.h"
 
@@ -28,6 +29,13 @@ bool CopyArchiveBytes(Context& cx, std::FILE* source, std::FILE* destination, ui
         if (platform::ReadBytes(source, buffer.data(), n) != n) return Fail(cx.session, Status::kIoError);
         if (platform::WriteBytes(destination, buffer.data(), n) != n) return Fail(cx.session, Status::kWriteError);
         length -= n;
+    }
+    return true;
+}
+
+bool RefuseUnknownCiphers(Context& cx, const HidFileList& entries) {
+    for (const HidFileEntry* entry = entries.first; entry; entry = entry->next) {
+        if (!crypto::IsKnownCipher(entry->cipher_id)) return Fail(cx.session, Status::kBadFormat);
     }
     return true;
 }

@@ -30,6 +30,11 @@ struct NewArchiveFile {
     [[nodiscard]] bool Commit(Context& cx, const char* target);
 };
 
+// Every entry of a rewrite must name a known cipher (crypto::IsKnownCipher): an archive
+// with one that does not is damaged, and the rewrite refuses it (kBadFormat) before
+// anything is written, so that no new entry takes over a cipher that is none.
+[[nodiscard]] bool RefuseUnknownCiphers(Context& cx, const HidFileList& entries);
+
 // The start of every rewrite: the new file beside the archive, the archive opened for
 // reading and its head (everything up to the end of the marker record, a program in
 // front of it included) copied. False with the status set.

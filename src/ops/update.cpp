@@ -7,6 +7,7 @@
 
 #include "archive/open_list.h"
 #include "archive/records.h"
+#include "crypto/cipher.h"
 #include "crypto/wipe.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
@@ -63,6 +64,11 @@ void UpdateArchive(Context& cx, const FileMaskList& masks) {
         return;
     }
     if (!archive::ListEntries(cx.session, cx.archive, lists.entries, FileMaskList {})) return;
+    if (!RefuseUnknownCiphers(cx, lists.entries)) return;
+    if (!crypto::IsKnownCipher(cx.archive.cipher_id)) {
+        Fail(cx.session, Status::kUnsupported);  // the host asked for a cipher there is none of
+        return;
+    }
 
     NewArchiveFile out;
     platform::File in;

@@ -71,7 +71,7 @@ TEST(CliTextTest, EntryFieldsReadAsPeopleExpect) {
         EXPECT_EQ(CipherIdFromName(CipherName(id)), id);
     }
     EXPECT_FALSE(CipherIdFromName("IDEA").has_value());
-    EXPECT_STREQ(CipherName(7), "unknown");
+    EXPECT_STREQ(CipherName(7), "damaged");
 }
 
 TEST(CliTextTest, UnstorableNamesAreCaught) {

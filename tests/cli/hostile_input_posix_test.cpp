@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "support/archive_builder.h"
 #include "support/cli_fixture_posix.h"
 
 namespace hedgerow::testing {
@@ -64,6 +65,33 @@ TEST_F(HostileInputTest, StoredNamesReachTheTerminalEscaped) {
     EXPECT_EQ(s.Wait(), 0) << s.transcript();
     EXPECT_FALSE(SteersTheTerminal(s.transcript())) << s.transcript();
     EXPECT_TRUE(Contains(s.transcript(), "\\x1b]0;PWNED")) << s.transcript();
+}
+
+TEST_F(HostileInputTest, ACipherIdThatNamesNoCipherIsDamage) {
+    WriteFile(At("in/a.txt"), "first\n");
+    WriteFile(At("secret.txt"), "never in plain text\n");
+    for (const int32_t id : {7, -5}) {
+        SCOPED_TRACE(id);
+        std::filesystem::remove(At("t.hdg"));
+        ASSERT_EQ(Run({"a", "-c", "none", "t.hdg", "in"}).exit_code, 0);
+        std::vector<uint8_t> bytes = ReadFile(At("t.hdg"));
+        Put32(bytes, 34, static_cast<uint32_t>(id));  // the first record's cipher id, its CRC made to fit
+        Put32(bytes, 34 + 4, ReferenceCrc32(bytes.data() + 34 + 8, 424));
+        WriteFile(At("t.hdg"), bytes);
+
+        const CommandResult add = Run({"a", "t.hdg", "secret.txt"});
+        EXPECT_EQ(add.exit_code, 30) << add.err;
+        EXPECT_TRUE(Contains(add.err, "in/a.txt names no known cipher (id " + std::to_string(id) + ")")) << add.err;
+        EXPECT_EQ(ReadFile(At("t.hdg")), bytes);
+        const CommandResult list = Run({"l", "t.hdg"});
+        EXPECT_EQ(list.exit_code, 30);
+        EXPECT_TRUE(Contains(list.out, "damaged  in/a.txt")) << list.out;
+        EXPECT_EQ(Run({"x", "t.hdg", "-o", "out"}).exit_code, 30);
+        EXPECT_EQ(Run({"d", "t.hdg", "in/a.txt"}).exit_code, 30);
+        EXPECT_EQ(Run({"lock", "t.hdg"}, {{"HEDGEROW_HEADER_PASSWORD", "h"}}).exit_code, 30);
+        EXPECT_EQ(ReadFile(At("t.hdg")), bytes);
+        EXPECT_FALSE(std::filesystem::exists(At("out/in/a.txt")));
+    }
 }
 
 // Writes text into a named pipe once a reader opens it, then, when endless, keeps writing

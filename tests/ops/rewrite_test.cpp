@@ -2,6 +2,7 @@
 // the host's answers, and that a failure anywhere leaves the archive as it was.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -276,6 +277,56 @@ TEST(RewriteTest, UpdatingALockedArchiveKeepsOneHeaderPassword) {
 
 // Every write, rename, create and allocation of a rewrite may fail; whichever does, the
 // archive stays byte for byte as it was and no temporary file remains.
+TEST(RewriteTest, AnUnknownCipherIdIsDamageThatNoOperationBuildsOn) {
+    // Taken as it is, an id that names no cipher would store new entries unenciphered
+    // under it and accept any password. Listing shows it; everything else refuses.
+    for (const int32_t id : {7, -5, 3, -2, INT32_MIN}) {
+        SCOPED_TRACE(id);
+        for (const bool locked : {false, true}) {
+            Host h;
+            TestEntry plain;
+            plain.name = "A.TXT";
+            plain.data = {'a', 'l', 'p', 'h', 'a'};
+            plain.data_crc = ReferenceCrc32(plain.data.data(), plain.data.size());
+            TestEntry odd = plain;
+            odd.name = "B.TXT";
+            odd.cipher_id = id;
+            WriteFile(h.archive, MakeArchive({plain, odd}, locked ? "hp" : ""));
+            const std::vector<uint8_t> before = h.ArchiveBytes();
+            const HidFileSettings settings = MakeSettings(2, "pw", "hp");
+            ASSERT_EQ(h.Open(settings), arOk);
+
+            HidFileList list {};
+            archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
+            ASSERT_EQ(h.st.session.status, arOk);
+            ASSERT_EQ(list.count, 2u);
+            EXPECT_EQ(list.last->cipher_id, id);
+            archive::DoneHidFileList(list);
+
+            EXPECT_EQ(h.Extract(), arBadFormat);
+            EXPECT_FALSE(std::filesystem::exists(h.Out("B.TXT")));
+            h.AddFile("new.txt", TextBytes(100));
+            SetInputPath(h.st.session, (h.dir / "in").c_str());
+            h.st.session.status = 0;
+            EXPECT_EQ(h.Compress({"new.txt"}), arBadFormat);
+            EXPECT_EQ(h.Delete({"A.TXT"}), arBadFormat);
+            if (locked) {
+                UnlockArchive(*OpCall(h.st), h.archive.c_str());
+            } else {
+                LockArchive(*OpCall(h.st), h.archive.c_str());
+            }
+            EXPECT_EQ(h.st.session.status, arBadFormat);
+            EXPECT_EQ(h.ArchiveBytes(), before);
+            EXPECT_TRUE(h.Strays().empty());
+        }
+    }
+    // Nor does a host's own setting make one.
+    Host h;
+    h.AddFile("new.txt", TextBytes(100));
+    EXPECT_EQ(h.Create({"new.txt"}, MakeSettings(7, "pw")), arUnsupported);
+    EXPECT_FALSE(std::filesystem::exists(h.archive));
+}
+
 TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
     using platform::FaultKind;
     enum Op { kUpdate, kDelete, kLock, kUnlock };
