@@ -43,7 +43,7 @@ unset DISPLAY WAYLAND_DISPLAY
 server_running() {
   local id pid
   id="$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))"
-  for pid in $(pgrep -x 'wineserver(32|64)?' || true); do
+  for pid in $(pgrep '^wineserver(32|64)?$' || true); do
     [[ "$(readlink "/proc/$pid/cwd" 2>/dev/null)" == */"$id" ]] && return 0
   done
   return 1

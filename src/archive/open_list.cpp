@@ -208,14 +208,7 @@ bool ListEntriesWhere(Session& session, ArchiveState& a, HidFileList& list, Keep
         *listed = entry;
         listed->record_copy = static_cast<uint8_t*>(copy);
         std::memcpy(listed->record_copy, record, kRecordSize);
-        listed->next = nullptr;
-        if (list.first == nullptr) {
-            list.first = listed;
-        } else {
-            list.last->next = listed;
-        }
-        list.last = listed;
-        ++list.count;
+        AppendToList(list, listed);
     }
 }
 
@@ -235,6 +228,17 @@ void BuildHidFileList(Session& session, ArchiveState& a, HidFileList& list, cons
     // An empty list says so, unless a failure stopped the walk: that failure must stay
     // visible, or a rewrite would take a damaged or unreadable archive for an empty one.
     if (ListEntries(session, a, list, masks) && list.count == 0) Fail(session, Status::kNoEntries);
+}
+
+void AppendToList(HidFileList& list, HidFileEntry* listed) {
+    listed->next = nullptr;
+    if (list.first == nullptr) {
+        list.first = listed;
+    } else {
+        list.last->next = listed;
+    }
+    list.last = listed;
+    ++list.count;
 }
 
 void DoneHidFileList(HidFileList& list) {

@@ -36,6 +36,8 @@ void BuildHidFileList(Session& session, ArchiveState& archive, HidFileList& list
 // The same walk over every entry, without masks (no allocation beyond the list's own).
 [[nodiscard]] bool ListAllEntries(Session& session, ArchiveState& archive, HidFileList& list);
 void DoneHidFileList(HidFileList& list);
+// Links an allocated entry at the end of the list (its next pointer cleared) and counts it.
+void AppendToList(HidFileList& list, HidFileEntry* listed);
 
 // The first step of locking and unlocking: clears the callback registrations and the
 // archive state, takes the archive as locked with cipher id 0 and finds its first

@@ -27,14 +27,7 @@ bool AppendListed(HidFileList& list, const HidFileEntry& entry) {
     if (!names::AllocBlock(&block, sizeof(HidFileEntry))) return false;
     auto* listed = static_cast<HidFileEntry*>(block);
     *listed = entry;
-    listed->next = nullptr;
-    if (list.first == nullptr) {
-        list.first = listed;
-    } else {
-        list.last->next = listed;
-    }
-    list.last = listed;
-    ++list.count;
+    archive::AppendToList(list, listed);
     return true;
 }
 

@@ -560,6 +560,12 @@ static void StrongArchive(const struct Work* w) {
     Call("InitHidFile", 2, ARG(w->fresh), ARG(&settings));
     CHECK(Status() == arOk);
     CHECK(EntryCount(&masks) == 1);
+    HidFileInfo info;
+    memset(&info, 0xA5, sizeof info);
+    info.size = sizeof info;
+    Call("GetHidFileInfo", 1, ARG(&info));
+    CHECK(Status() == arOk && info.kind == HEDGEROW_KIND_STRONG && info.kdf_memory_kib >= 65536u &&
+          info.kdf_passes >= 3u && info.kdf_lanes >= 1u);
     Call("ChangeArchivePassword", 2, ARG(w->fresh), ARG("second"));
     CHECK(Status() == arOk);
     Call("InitHidFile", 2, ARG(w->fresh), ARG(&settings));  /* the old password */
@@ -605,6 +611,16 @@ static void HideOperations(const struct Work* w) {
     CHECK(Status() == arOk);
     CHECK(!SameContent(carrier, picture, sizeof picture));
     Call("SetOutputPath", 1, ARG(w->out));
+    Call("UnhideFile", 3, ARG(carrier), ARG("HIDDEN.TXT"), ARG("pw"));
+    CHECK(Status() == arOk);
+    CHECK(SameContent(recovered, g_text, sizeof g_text));
+    DeleteFileA(recovered);
+    /* The strong form through the same carrier: unhiding tells the forms apart by itself. */
+    CHECK(Call("HideFileStrong", 3, ARG(carrier), ARG(w->source[0]), ARG("pw")) != 0u);
+    CHECK(Status() == arOk);
+    Call("UnhideFile", 3, ARG(carrier), ARG("HIDDEN.TXT"), ARG("not it"));
+    CHECK(Status() == arBadPassword);
+    Call("SetArchiveStatus", 1, ARG(0u));
     Call("UnhideFile", 3, ARG(carrier), ARG("HIDDEN.TXT"), ARG("pw"));
     CHECK(Status() == arOk);
     CHECK(SameContent(recovered, g_text, sizeof g_text));
