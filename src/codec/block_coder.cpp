@@ -242,6 +242,57 @@ inline uint32_t ShortSlot(uint32_t d) {
     return k;
 }
 
+// Zero counts for the next block; code building leaves counts in the padding symbols and
+// the inner nodes.
+void ClearCounts(BlockCoder& t) {
+    for (auto& node : t.main_nodes) node.freq = 0;
+    for (auto& node : t.distance_nodes) node.freq = 0;
+    for (auto& node : t.repeat_nodes) node.freq = 0;
+}
+
+// Code lengths of n weights sorted ascending, in place (minimum-redundancy codes computed
+// by pairing in place: parents, then inner depths, then leaf depths); a[i] becomes the
+// length of the i-th weight, so lengths come out non-increasing. Needs n >= 2.
+void PairInPlace(int32_t* a, int n) {
+    a[0] += a[1];
+    int root = 0;
+    int leaf = 2;
+    for (int next = 1; next < n - 1; ++next) {
+        if (leaf >= n || a[root] < a[leaf]) {
+            a[next] = a[root];
+            a[root++] = next;
+        } else {
+            a[next] = a[leaf++];
+        }
+        if (leaf >= n || (root < next && a[root] < a[leaf])) {
+            a[next] += a[root];
+            a[root++] = next;
+        } else {
+            a[next] += a[leaf++];
+        }
+    }
+    a[n - 2] = 0;
+    for (int next = n - 3; next >= 0; --next) a[next] = a[a[next]] + 1;
+    int available = 1;
+    int used = 0;
+    int depth = 0;
+    int root_at = n - 2;
+    int next = n - 1;
+    while (available > 0) {
+        while (root_at >= 0 && a[root_at] == depth) {
+            ++used;
+            --root_at;
+        }
+        while (available > used) {
+            a[next--] = depth;
+            --available;
+        }
+        available = 2 * used;
+        ++depth;
+        used = 0;
+    }
+}
+
 }  // namespace
 
 void InitBlockCoder(BlockCoder& t) {
@@ -257,21 +308,29 @@ void ResetCopyState(BlockCoder& t) {
     t.last_length = 0;
     t.last_distance = 0;
     t.pending = 0;
+    ClearCounts(t);
 }
 
 void EmitCopy(StreamState& s, BlockCoder& t, uint32_t length, uint32_t distance) {
     const uint32_t adjusted = length - (distance >= kBonusDistance1) - (distance >= kBonusDistance2);
     if (adjusted == t.last_length && distance == t.last_distance) {
         AddSymbol(s, t, kSymCopyAgain, 0);
+        ++t.main_nodes[kSymCopyAgain].freq;
         PushDistance(t, distance);
         return;
     }
+    const SlotTables& slots = Slots();
     uint32_t k = 1;
     while (k <= 4 && t.ring[(t.ring_pointer - k) & 3u] != distance) ++k;
     if (k <= 4) {
-        AddSymbol(s, t, kSymCopyAgain + k, adjusted - 2 - (distance >= kRecentBonusDistance));
+        const uint32_t value = adjusted - 2 - (distance >= kRecentBonusDistance);
+        AddSymbol(s, t, kSymCopyAgain + k, value);
+        ++t.main_nodes[kSymCopyAgain + k].freq;
+        ++t.repeat_nodes[slots.length[value]].freq;
     } else {
         AddSymbol(s, t, kSymLongFirst + adjusted, distance);
+        ++t.main_nodes[kSymLongFirst + slots.length[adjusted - 3]].freq;
+        ++t.distance_nodes[DistanceSlot(slots, distance - 1)].freq;
     }
     t.last_length = adjusted;
     t.last_distance = distance;
@@ -281,8 +340,11 @@ void EmitCopy(StreamState& s, BlockCoder& t, uint32_t length, uint32_t distance)
 void EmitShortCopy(StreamState& s, BlockCoder& t, uint32_t distance) {
     if (t.last_length == 2 && distance == t.last_distance) {
         AddSymbol(s, t, kSymCopyAgain, 0);
+        ++t.main_nodes[kSymCopyAgain].freq;
     } else {
-        AddSymbol(s, t, kSymShortFirst + ShortSlot(distance - 1), distance);
+        const uint32_t sym = kSymShortFirst + ShortSlot(distance - 1);
+        AddSymbol(s, t, sym, distance);
+        ++t.main_nodes[sym].freq;
         t.last_length = 2;
         t.last_distance = distance;
     }
@@ -332,35 +394,76 @@ void BuildTree(BlockCoder& t, CodeKind code) {
     AssignCodes(t, d);
 }
 
+void BuildQuickTree(BlockCoder& t, CodeKind code) {
+    TreeDescriptor& d = Tree(t, code);
+    TreeNode* nodes = d.nodes;
+    uint32_t items[kMainSymbols];  // frequency << 16 | symbol
+    int n = 0;
+    int largest = -1;
+    for (int k = 0; k < d.alphabet_size; ++k) {
+        nodes[k].length = 0;
+        if (nodes[k].freq != 0) {
+            items[n++] = static_cast<uint32_t>(nodes[k].freq) << 16 | static_cast<uint32_t>(k);
+            largest = k;
+        }
+    }
+    // The heap builder's padding: symbol largest + 1 while that is below 2, else 0.
+    while (n < 2) {
+        const int node = largest < 2 ? ++largest : 0;
+        nodes[node].freq = 1;
+        items[n++] = 1u << 16 | static_cast<uint32_t>(node);
+    }
+    d.largest_symbol = largest;
+    std::sort(items, items + n);
+    int32_t lengths[kMainSymbols];
+    for (int k = 0; k < n; ++k) lengths[k] = static_cast<int32_t>(items[k] >> 16);
+    PairInPlace(lengths, n);
+    // Over the limit: clamp, then split shorter codes until the code is complete again
+    // (each step takes one code of the limit's length away), and hand the lengths out
+    // again, longest to the least frequent.
+    const int limit = d.length_limit;
+    std::fill(std::begin(t.length_count), std::end(t.length_count), uint16_t{0});
+    for (int k = 0; k < n; ++k) ++t.length_count[std::min<int32_t>(lengths[k], limit)];
+    if (lengths[0] > limit) {
+        uint32_t total = 0;
+        for (int bits = 1; bits <= limit; ++bits) total += static_cast<uint32_t>(t.length_count[bits]) << (limit - bits);
+        for (; total > (1u << limit); --total) {
+            --t.length_count[limit];
+            for (int bits = limit - 1; bits > 0; --bits) {
+                if (t.length_count[bits] != 0) {
+                    --t.length_count[bits];
+                    t.length_count[bits + 1] += 2;
+                    break;
+                }
+            }
+        }
+        int k = 0;
+        for (int bits = limit; bits > 0; --bits)
+            for (int c = t.length_count[bits]; c != 0; --c) lengths[k++] = bits;
+    }
+    for (int k = 0; k < n; ++k) nodes[items[k] & 0xFFFFu].length = static_cast<uint16_t>(lengths[k]);
+    AssignCodes(t, d);
+}
+
 void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
     const SlotTables& slots = Slots();
-    for (auto& node : t.main_nodes) node.freq = 0;
-    for (auto& node : t.distance_nodes) node.freq = 0;
-    for (auto& node : t.repeat_nodes) node.freq = 0;
     for (auto& node : t.length_nodes) node.freq = 0;
     const uint32_t last_symbol = more ? kSymEndOfBlock : 0;
     ++t.main_nodes[last_symbol].freq;
-    for (uint32_t i = 0; i < t.pending; ++i) {
-        const uint32_t sym = t.symbols[i];
-        if (sym <= kSymCopyAgain) {
-            ++t.main_nodes[sym].freq;
-        } else if (sym < kSymShortFirst) {
-            ++t.main_nodes[sym].freq;
-            ++t.repeat_nodes[slots.length[t.values[i]]].freq;
-        } else if (sym < kSymEndOfBlock) {
-            ++t.main_nodes[sym].freq;
-        } else {
-            ++t.main_nodes[kSymLongFirst + slots.length[sym - kSymLongFirst - 3]].freq;
-            ++t.distance_nodes[DistanceSlot(slots, t.values[i] - 1)].freq;
-        }
-    }
-    BuildTree(t, CodeKind::kMain);
-    BuildTree(t, CodeKind::kDistance);
-    BuildTree(t, CodeKind::kRepeat);
+    auto build = t.quick_codes ? BuildQuickTree : BuildTree;
+    build(t, CodeKind::kMain);
+    build(t, CodeKind::kDistance);
+    build(t, CodeKind::kRepeat);
     ScanLengths(t, Tree(t, CodeKind::kMain));
     ScanLengths(t, Tree(t, CodeKind::kDistance));
     ScanLengths(t, Tree(t, CodeKind::kRepeat));
-    BuildTree(t, CodeKind::kLength);
+    build(t, CodeKind::kLength);
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint32_t slot = slots.length[v];
+        const TreeNode& node = t.main_nodes[kSymLongFirst + slot];
+        t.long_value[v] = static_cast<uint32_t>(node.code) << kLengthExtra[slot] | (v - kLengthBase[slot]);
+        t.long_bits[v] = static_cast<uint8_t>(node.length + kLengthExtra[slot]);
+    }
 
     PutBits(s, 2, 0);  // LZ block, lengths not kept
     for (int i = 0; i < kLengthCodeSymbols; ++i) PutBits(s, 4, t.length_nodes[i].length);
@@ -374,27 +477,27 @@ void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
         const uint32_t value = t.values[i];
         if (sym <= kSymCopyAgain) {
             out.Code(t.main_nodes[sym]);
+        } else if (sym >= kSymLongFirst) {
+            const uint32_t length = sym - kSymLongFirst - 3;
+            out.Put(t.long_bits[length], t.long_value[length]);
+            const uint32_t d = value - 1;
+            const uint32_t dslot = DistanceSlot(slots, d);
+            const TreeNode& node = t.distance_nodes[dslot];
+            const int extra = kDistanceExtra[dslot];
+            out.Put(node.length + extra, static_cast<uint32_t>(node.code) << extra | (d - kDistanceBase[dslot]));
         } else if (sym < kSymShortFirst) {
             out.Code(t.main_nodes[sym]);
             const uint32_t slot = slots.length[value];
             out.Code(t.repeat_nodes[slot]);
             out.Extra(kLengthExtra[slot], value - kLengthBase[slot]);
-        } else if (sym < kSymEndOfBlock) {
+        } else {
             out.Code(t.main_nodes[sym]);
             const uint32_t k = sym - kSymShortFirst;
             out.Extra(kShortExtra[k], value - 1 - kShortBase[k]);
-        } else {
-            const uint32_t length = sym - kSymLongFirst - 3;
-            const uint32_t slot = slots.length[length];
-            out.Code(t.main_nodes[kSymLongFirst + slot]);
-            out.Extra(kLengthExtra[slot], length - kLengthBase[slot]);
-            const uint32_t d = value - 1;
-            const uint32_t dslot = DistanceSlot(slots, d);
-            out.Code(t.distance_nodes[dslot]);
-            out.Extra(kDistanceExtra[dslot], d - kDistanceBase[dslot]);
         }
     }
     out.Code(t.main_nodes[last_symbol]);
+    ClearCounts(t);
 }
 
 }  // namespace hedgerow::codec

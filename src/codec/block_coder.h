@@ -72,20 +72,31 @@ struct BlockCoder {
     uint32_t last_length;                 // length of the last copy, for "copy again"
     uint32_t last_distance;               // distance of the last copy
     uint32_t pending;                     // symbols waiting in symbols/values
+
+    // Codes by sorting (any level but 5, whose output is fixed and keeps the heap's codes).
+    bool quick_codes;
+    // Long copies of the block, by length less three: their main code and length extra
+    // bits as one value, and its bit count. Filled once the block's codes are built.
+    uint32_t long_value[256];
+    uint8_t long_bits[256];
 };
 
 // Points the tree descriptors at the node arrays; once, after the zero-filled allocation.
 void InitBlockCoder(BlockCoder& c);
 
-// Clears the copy state and the pending symbols: at the start of every file.
+// Clears the copy state, the pending symbols and their counts: at the start of every file.
 void ResetCopyState(BlockCoder& c);
 
 // Codes and writes the pending symbols as one block; more: other blocks follow.
 void FlushBlock(BlockCoder& c, StreamState& s, bool more);
 
 // Gives every symbol of one code its length (at most the code's limit) and canonical code
-// from the frequencies in its nodes.
+// from the frequencies in its nodes, through a heap of nodes (the codes of level 5).
 void BuildTree(BlockCoder& c, CodeKind code);
+
+// The same by sorting the symbols and pairing them in place: other lengths than the heap's
+// where frequencies tie, but the same total size before the length limit.
+void BuildQuickTree(BlockCoder& c, CodeKind code);
 
 inline void AddSymbol(StreamState& s, BlockCoder& c, uint32_t symbol, uint32_t value) {
     if (c.pending == kBlockSymbols) {
@@ -97,7 +108,11 @@ inline void AddSymbol(StreamState& s, BlockCoder& c, uint32_t symbol, uint32_t v
     ++c.pending;
 }
 
-inline void AddLiteral(StreamState& s, BlockCoder& c, uint8_t byte) { AddSymbol(s, c, byte, 0); }
+// Symbols are counted as they are added (after a flush the new block's counts start at zero).
+inline void AddLiteral(StreamState& s, BlockCoder& c, uint8_t byte) {
+    AddSymbol(s, c, byte, 0);
+    ++c.main_nodes[byte].freq;
+}
 
 // Sends a copy of length bytes from distance back, in the cheapest form the copy state
 // allows: again, recent distance or long. Needs ShortestLongCopy(distance) <= length <=

@@ -105,6 +105,7 @@ bool AllocEncoderTables(EncoderState& e, StreamState& s) {
             e.chains.reset(static_cast<ChainTables*>(std::calloc(1, sizeof(ChainTables))));
         if (!e.chains) return Fail(s, Status::kNoMemory);
         InitBlockCoder(e.chains->coder);
+        e.chains->coder.quick_codes = true;
         return true;
     }
     if (!platform::FaultPoint(platform::FaultKind::kAlloc))

@@ -42,6 +42,12 @@ inline uint32_t Hash(const ChainParameters& p, const uint8_t* q) {
     return (v * 2654435761u) >> (32 - p.hash_bits);
 }
 
+// Hash of the first `bytes` (4 to 8) bytes of a little-endian word, for the single-probe
+// levels: longer keys find fewer but longer copies.
+inline uint32_t HashWord(uint64_t word, uint32_t bytes, uint32_t bits) {
+    return static_cast<uint32_t>(((word << (64 - 8 * bytes)) * 0xCF1BBCDCB7A56463ull) >> (64 - bits));
+}
+
 // Equal bytes at a and b, at most limit.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     uint32_t n = 0;
@@ -190,6 +196,59 @@ void ParseGreedy(Pass& f) {
     }
 }
 
+// The fastest levels: one candidate per position, the newest with the same hash (no chains
+// are kept), after the most recent distance; greedy, with the first and last positions of
+// each copy hashed, and growing steps through data that does not match.
+void ParseSingleProbe(Pass& f) {
+    ChainTables& t = f.t;
+    BlockCoder& c = t.coder;
+    const uint32_t bytes = f.p.hash_bytes;
+    const uint32_t bits = f.p.hash_bits;
+    uint32_t i = 0;
+    uint32_t misses = 0;
+    while (i < f.end) {
+        if (!Ahead(f, i)) return;
+        const uint32_t limit = std::min(kLongestSentCopy, f.end - i);
+        if (limit < 4) {
+            AddLiteral(f.s, c, t.window[i]);
+            ++i;
+            continue;
+        }
+        const uint8_t* const here = t.window + i;
+        const uint32_t position = t.origin + i;
+        const uint32_t reach = std::min(f.max_distance, position - f.file_start);
+        const uint64_t word = Load64Le(here);
+        const uint32_t h = HashWord(word, bytes, bits);
+        const uint32_t candidate = t.head[h];
+        t.head[h] = position;
+        uint32_t length = 0;
+        uint32_t distance = c.ring[(c.ring_pointer - 1) & 3u];
+        if (distance - 1 < reach && Load32Le(here - distance) == static_cast<uint32_t>(word)) {
+            length = 4 + MatchLength(here - distance + 4, here + 4, limit - 4);
+            if (!Sendable(length, distance)) length = 0;
+        } else {
+            distance = position - candidate;
+            if (distance - 1 < reach && Load32Le(here - distance) == static_cast<uint32_t>(word)) {
+                length = 4 + MatchLength(here - distance + 4, here + 4, limit - 4);
+                if (!Sendable(length, distance)) length = 0;
+            }
+        }
+        if (length != 0) {
+            EmitCopy(f.s, c, length, distance);
+            // The copy's second and next-to-last positions, for the copies that follow.
+            const uint32_t late = i + length - 2;
+            t.head[HashWord(Load64Le(here + 1), bytes, bits)] = position + 1;
+            t.head[HashWord(Load64Le(t.window + late), bytes, bits)] = t.origin + late;
+            i += length;
+            misses = 0;
+            continue;
+        }
+        const uint32_t step = 1 + (misses++ >> f.p.skip_shift);
+        const uint32_t stop = std::min(f.end, i + step);
+        for (; i < stop; ++i) AddLiteral(f.s, c, t.window[i]);
+    }
+}
+
 // Lazy parsing: a copy found at i is sent only when the next position (and, at depth 2,
 // the one after) finds none that gains more; otherwise a literal goes out and the better
 // copy becomes the candidate.
@@ -247,7 +306,9 @@ bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
     s.progress_count = 0;
     uint32_t i = 0;
     Fill(f, i);
-    if (p.lazy == 0) {
+    if (p.chain_limit == 0) {
+        ParseSingleProbe(f);
+    } else if (p.lazy == 0) {
         ParseGreedy(f);
     } else {
         ParseLazy(f);
@@ -262,8 +323,8 @@ bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
 
 size_t ChainTablesFootprint(int level) {
     const ChainParameters& p = kChainLevels[static_cast<size_t>(level)];
-    return sizeof(ChainTables::window) + (sizeof(uint32_t) << p.hash_bits) + (sizeof(uint32_t) << p.window_bits) +
-           sizeof(BlockCoder);
+    const size_t chains = p.chain_limit == 0 ? 0 : sizeof(uint32_t) << p.window_bits;
+    return sizeof(ChainTables::window) + (sizeof(uint32_t) << p.hash_bits) + chains + sizeof(BlockCoder);
 }
 
 }  // namespace hedgerow::codec

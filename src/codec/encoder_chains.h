@@ -23,10 +23,10 @@ inline constexpr int kBestLevel = 9;
 // Search limits of one level (in the manner of a deflate configuration table).
 struct ChainParameters {
     uint8_t hash_bits;        // head table of 2^hash_bits positions
-    uint8_t hash_bytes;       // bytes hashed: 3 (every copy can be found) or 4 (faster)
+    uint8_t hash_bytes;       // bytes hashed: 3 (every copy can be found), 4 (faster), up to 8 without chains
     uint8_t lazy;             // 0 greedy, 1 or 2: a copy waits while the next step finds a better one
     uint8_t skip_shift;       // greedy: after 2^skip_shift misses in a row, step over more bytes (0: never)
-    uint32_t chain_limit;     // candidates tried per search
+    uint32_t chain_limit;     // candidates tried per search; 0: one, and no chains are kept
     uint32_t nice_length;     // a copy this long ends the search
     uint32_t insert_limit;    // positions inside copies longer than this are not hashed (0: all are)
     uint32_t window_bits;     // farthest distance searched: 2^window_bits (at most 20)
@@ -36,7 +36,7 @@ struct ChainParameters {
 //                                    hash  bytes lazy skip chain  nice insert window
 inline constexpr std::array<ChainParameters, 10> kChainLevels = {{
     {0, 0, 0, 0, 0, 0, 0, 0},
-    {15, 4, 0, 5, 1, 32, 16, 16},
+    {15, 5, 0, 5, 0, 0, 0, 18},
     {16, 4, 0, 6, 4, 64, 32, 18},
     {16, 4, 1, 0, 8, 64, 0, 18},
     {17, 4, 1, 0, 24, 128, 0, 19},
