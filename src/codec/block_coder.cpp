@@ -164,8 +164,9 @@ public:
     BitSink(const BitSink&) = delete;
     BitSink& operator=(const BitSink&) = delete;
 
+    // n is at most 31 and value below 2^n: codes, extra bits and the two together.
     void Put(int n, uint32_t value) {
-        acc_ = (acc_ << n) | (value & ((1u << n) - 1u));
+        acc_ = (acc_ << n) | value;
         count_ += n;
         if (count_ >= 32) Word();
     }
@@ -474,10 +475,12 @@ void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
     BitSink out(s);
     for (uint32_t i = 0; i < t.pending; ++i) {
         const uint32_t sym = t.symbols[i];
-        const uint32_t value = t.values[i];
         if (sym <= kSymCopyAgain) {
             out.Code(t.main_nodes[sym]);
-        } else if (sym >= kSymLongFirst) {
+            continue;
+        }
+        const uint32_t value = t.values[i];
+        if (sym >= kSymLongFirst) {
             const uint32_t length = sym - kSymLongFirst - 3;
             out.Put(t.long_bits[length], t.long_value[length]);
             const uint32_t d = value - 1;

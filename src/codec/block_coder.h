@@ -109,8 +109,13 @@ inline void AddSymbol(StreamState& s, BlockCoder& c, uint32_t symbol, uint32_t v
 }
 
 // Symbols are counted as they are added (after a flush the new block's counts start at zero).
+// A literal has no value: the block writer reads values of copies only.
 inline void AddLiteral(StreamState& s, BlockCoder& c, uint8_t byte) {
-    AddSymbol(s, c, byte, 0);
+    if (c.pending == kBlockSymbols) {
+        FlushBlock(c, s, true);
+        c.pending = 0;
+    }
+    c.symbols[c.pending++] = byte;
     ++c.main_nodes[byte].freq;
 }
 

@@ -165,12 +165,16 @@ inline void PassCopy(Pass& f, uint32_t i, uint32_t length) {
 
 // Keeps the look-ahead filled before the step at i. False when the pass should end: a
 // failure or a stop, or a payload that has reached the source's size (it will be stored).
-bool Ahead(Pass& f, uint32_t& i) {
-    if (f.end - i < kChainMinLookahead && !f.at_end) {
-        if (!KeepGoing(f.s)) return false;
-        Fill(f, i);
-        f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
-    }
+bool Refill(Pass& f, uint32_t& i) {
+    if (!KeepGoing(f.s)) return false;
+    Fill(f, i);
+    f.s.progress_count = static_cast<int32_t>(f.t.origin + i - f.file_start);
+    return !f.s.not_worth_it;
+}
+
+inline bool Ahead(Pass& f, uint32_t& i) {
+    if (f.end - i < kChainMinLookahead && !f.at_end) [[unlikely]]
+        return Refill(f, i);
     return !f.s.not_worth_it;
 }
 
