@@ -1,8 +1,10 @@
-// encoder_chains.h -- the match finders of every level but 5: hash chains over a window
-// of up to the decoder's 1 MiB, searched greedily (levels 1 and 2, which also skip ahead
-// through data that does not match) or lazily over one or two steps (3, 4 and 6 to 9),
-// with the recent distances tried first. Their symbols go to the shared block coder, so
-// the stream is the one the decoder reads; the limits per level are in kChainLevels.
+// encoder_chains.h -- the match finders of every level but 5, over a window of up to the
+// decoder's 1 MiB: level 1 probes one position per step (the newest with the same five
+// bytes, after the last distance) and keeps no chains; the others search hash chains,
+// greedily (level 2) or lazily over one or two steps (3, 4 and 6 to 9), with the recent
+// distances tried first. Levels 1 and 2 also skip ahead through data that does not match.
+// Their symbols go to the shared block coder, so the stream is the one the decoder reads;
+// the limits per level are in kChainLevels.
 #pragma once
 
 #include <array>
