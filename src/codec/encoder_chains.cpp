@@ -120,7 +120,7 @@ Match Search(Pass& f, uint32_t i) {
     const uint32_t reach = std::min(f.max_distance, position - f.file_start);
     if (f.p.lazy != 0) {
         const BlockCoder& c = t.coder;
-        for (uint32_t k = 1; k <= 4; ++k) {
+        for (uint32_t k = 1; k <= f.p.recent; ++k) {
             const uint32_t d = c.ring[(c.ring_pointer - k) & 3u];
             if (d == 0 || d > reach) continue;
             const uint32_t length = MatchLength(here - d, here, limit);

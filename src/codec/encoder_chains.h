@@ -28,6 +28,7 @@ struct ChainParameters {
     uint8_t hash_bytes;       // bytes hashed: 3 (every copy can be found), 4 (faster), up to 8 without chains
     uint8_t lazy;             // 0 greedy, 1 or 2: a copy waits while the next step finds a better one
     uint8_t skip_shift;       // greedy: after 2^skip_shift misses in a row, step over more bytes (0: never)
+    uint8_t recent;           // lazy: recent distances tried before the chain (1 to 4, newest first)
     uint32_t chain_limit;     // candidates tried per search; 0: one, and no chains are kept
     uint32_t nice_length;     // a copy this long ends the search
     uint32_t insert_limit;    // positions inside copies longer than this are not hashed (0: all are)
@@ -35,18 +36,18 @@ struct ChainParameters {
 };
 
 // Rows 0..9 by level; rows 0 and 5 are not searched with (store, and encoder.h).
-//                                    hash  bytes lazy skip chain  nice insert window
+//                              hash bytes lazy skip recent chain nice insert window
 inline constexpr std::array<ChainParameters, 10> kChainLevels = {{
-    {0, 0, 0, 0, 0, 0, 0, 0},
-    {15, 5, 0, 5, 0, 0, 0, 18},
-    {16, 4, 0, 6, 4, 64, 32, 18},
-    {16, 4, 1, 0, 8, 64, 0, 18},
-    {17, 4, 1, 0, 24, 128, 0, 19},
-    {0, 0, 0, 0, 0, 0, 0, 0},
-    {17, 3, 1, 0, 48, 128, 0, 20},
-    {18, 3, 2, 0, 96, 160, 0, 20},
-    {18, 3, 2, 0, 192, 258, 0, 20},
-    {18, 3, 2, 0, 384, 258, 0, 20},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {15, 5, 0, 5, 0, 0, 0, 0, 18},
+    {16, 4, 0, 6, 0, 4, 64, 32, 18},
+    {16, 4, 1, 0, 1, 8, 64, 0, 18},
+    {17, 4, 1, 0, 4, 24, 128, 0, 19},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {17, 3, 1, 0, 4, 48, 128, 0, 20},
+    {18, 3, 2, 0, 4, 96, 160, 0, 20},
+    {18, 3, 2, 0, 4, 192, 258, 0, 20},
+    {18, 3, 2, 0, 4, 384, 258, 0, 20},
 }};
 
 inline constexpr uint32_t kChainMaxWindowBits = 20;
