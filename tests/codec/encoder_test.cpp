@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -259,6 +260,10 @@ std::vector<int> Lengths(const TreeNode* nodes, int n) {
     return out;
 }
 
+// Both code builders: the heap of level 5 and the sorting one of the other levels.
+using Builder = void (*)(BlockCoder&, CodeKind);
+constexpr Builder kBuilders[] = {BuildTree, BuildQuickTree};
+
 TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
     auto st = NewState(crypto::kCipherNone);
     ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
@@ -268,10 +273,11 @@ TEST(EncoderTest, SmallCodesArePaddedToTwoSymbols) {
         std::vector<int> coded;  // symbols that must get length 1
     };
     const PadCase cases[] = {{{}, {0, 1}}, {{0}, {0, 1}}, {{1}, {1, 2}}, {{5}, {0, 5}}, {{47}, {0, 47}}};
+    for (const Builder build : kBuilders)
     for (const auto& c : cases) {
         for (auto& node : t.distance_nodes) node.freq = 0;
         for (int s : c.used) t.distance_nodes[s].freq = 9;
-        BuildTree(t, CodeKind::kDistance);
+        build(t, CodeKind::kDistance);
         std::vector<int> expected(kDistanceSymbols, 0);
         for (int s : c.coded) expected[static_cast<size_t>(s)] = 1;
         EXPECT_EQ(Lengths(t.distance_nodes, kDistanceSymbols), expected);
@@ -283,6 +289,7 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
     ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
     BlockCoder& t = st->encoder.tables->coder;
     // Fibonacci frequencies give a tree as deep as the alphabet; limits 7 and 15 must cut it.
+    for (const Builder build : kBuilders)
     for (auto code : {CodeKind::kLength, CodeKind::kRepeat}) {
         TreeDescriptor& d = t.trees[static_cast<int>(code)];
         for (int i = 0; i < d.alphabet_size; ++i) d.nodes[i].freq = 0;
@@ -294,7 +301,7 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
             a = b;
             b = c;
         }
-        BuildTree(t, code);
+        build(t, code);
         double kraft = 0;
         int prev_len = 99;
         for (int i = 0; i < d.alphabet_size; ++i) {
@@ -307,6 +314,37 @@ TEST(EncoderTest, LengthLimitKeepsTheCodeComplete) {
             kraft += std::ldexp(1.0, -len);
         }
         EXPECT_DOUBLE_EQ(kraft, 1.0);
+    }
+}
+
+// Under the limit both builders give minimum-redundancy codes: the same total size, and
+// codes that decode (canonical: the same lengths give consecutive codes in symbol order).
+TEST(EncoderTest, QuickCodesCostWhatHeapCodesCost) {
+    auto st = NewState(crypto::kCipherNone);
+    ASSERT_TRUE(AllocEncoderTables(st->encoder, st->stream));
+    BlockCoder& t = st->encoder.tables->coder;
+    std::mt19937 rng(5);
+    // Totals stay below 2^16, as a block's do (the heap adds counts in 16 bits).
+    for (int round = 0; round < 50; ++round) {
+        std::vector<uint16_t> freq(kMainSymbols);
+        for (auto& f : freq) f = static_cast<uint16_t>(rng() % 3 == 0 ? 0 : 1 + rng() % (round % 2 ? 40 : 300));
+        uint64_t bits[2] = {};
+        std::vector<std::pair<int, int>> codes[2];
+        for (int b = 0; b < 2; ++b) {
+            for (int i = 0; i < kMainSymbols; ++i) t.main_nodes[i].freq = freq[static_cast<size_t>(i)];
+            kBuilders[b](t, CodeKind::kMain);
+            for (int i = 0; i < kMainSymbols; ++i) {
+                bits[b] += uint64_t{freq[static_cast<size_t>(i)]} * t.main_nodes[i].length;
+                if (b == 1 && t.main_nodes[i].length != 0) codes[b].emplace_back(t.main_nodes[i].length, t.main_nodes[i].code);
+            }
+        }
+        EXPECT_EQ(bits[1], bits[0]) << "round " << round;
+        // Prefix-free: sorted by code value left-aligned to 15 bits, no code is a prefix of the next.
+        std::vector<std::pair<uint32_t, int>> aligned;
+        for (auto [len, code] : codes[1]) aligned.emplace_back(static_cast<uint32_t>(code) << (15 - len), len);
+        std::sort(aligned.begin(), aligned.end());
+        for (size_t k = 1; k < aligned.size(); ++k)
+            EXPECT_GE(aligned[k].first, aligned[k - 1].first + (1u << (15 - aligned[k - 1].second))) << "round " << round;
     }
 }
 
