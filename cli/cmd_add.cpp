@@ -51,7 +51,7 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
         password = h.data_password;
     }
     std::error_code ignored;
-    fs::remove_all(scratch, ignored);
+    fs::remove_all(PathOf(scratch), ignored);
     return status;
 }
 
@@ -94,7 +94,7 @@ int32_t HEDGEROW_CALL OnNextPiece(uint32_t, int32_t piece, const char* path) {
     if (Interrupted()) return 0;
     if (!Host().quiet) {
         Host().progress.Clear();
-        std::printf("piece %d: %s\n", static_cast<int>(piece), Shown(path ? path : "?").c_str());
+        Print(stdout, "piece %d: %s\n", static_cast<int>(piece), Shown(path ? path : "?").c_str());
     }
     return 1;
 }
@@ -125,7 +125,7 @@ void AnswerReplaceQueries(const Options& o) {
 // Nothing when the archive may be made or added to, else the exit code after saying why.
 std::optional<int> RefuseArchivePath(const Options& o, bool exists) {
     std::error_code ignored;
-    if (exists && fs::is_directory(o.archive, ignored)) {
+    if (exists && fs::is_directory(PathOf(o.archive), ignored)) {
         Complain(o.archive, "is a directory, not an archive");
         return kExitHostError;
     }
@@ -139,7 +139,7 @@ std::optional<int> RefuseArchivePath(const Options& o, bool exists) {
 // The files named on the command line, directories walked; what cannot be stored is
 // counted as left out. An existing archive is not added to itself.
 WalkResult GatherInputs(const Options& o, const std::string& prefix, bool exists) {
-    const WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? fs::path(o.archive) : fs::path()};
+    const WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? PathOf(o.archive) : fs::path()};
     WalkResult walk = WalkInputs(request);
     Host().left_out = walk.left_out;
     return walk;
@@ -330,7 +330,7 @@ int RunAdd(const Options& o) {
     std::string prefix;
     if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
     std::error_code ignored;
-    const bool exists = fs::exists(o.archive, ignored);
+    const bool exists = fs::exists(PathOf(o.archive), ignored);
     if (const std::optional<int> refused = RefuseArchivePath(o, exists)) return *refused;
     const WalkResult walk = GatherInputs(o, prefix, exists);
     if (walk.files.empty()) return Finish(o.archive, arNothingToDo);

@@ -92,7 +92,7 @@ struct ScratchGuard {
     std::string path;
     ~ScratchGuard() {
         std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+        if (!path.empty()) std::filesystem::remove_all(PathOf(path), ignored);
     }
 };
 
@@ -151,7 +151,7 @@ int RunTest(const Options& o) {
     const size_t checked = selected.selection.entries.size();
     const std::string entries = std::to_string(checked) + (checked == 1 ? " entry" : " entries");
     if (status == arOk) {
-        if (!o.quiet) std::printf("%s: %s checked, all whole\n", o.archive.c_str(), entries.c_str());
+        if (!o.quiet) Print(stdout, "%s: %s checked, all whole\n", o.archive.c_str(), entries.c_str());
         return kExitOk;
     }
     if (status == arDamagedEntries) {

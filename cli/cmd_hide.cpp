@@ -19,7 +19,7 @@ namespace {
 
 bool IsFile(const std::string& path) {
     std::error_code ignored;
-    if (fs::is_regular_file(path, ignored)) return true;
+    if (fs::is_regular_file(PathOf(path), ignored)) return true;
     Complain(path, "no such file");
     return false;
 }
@@ -32,9 +32,9 @@ int RunHide(const Options& o) {
     std::string password;
     if (const int rc = ObtainPassword(h.data_source, true, password, h.data_prompted); rc != kExitOk) return rc;
     RegisterCallbacks();
-    const std::string name = fs::path(o.hide_file).filename().string();
+    const std::string name = TextOf(PathOf(o.hide_file).filename());
     std::error_code ignored;
-    h.progress.Expect(name, fs::file_size(o.hide_file, ignored));
+    h.progress.Expect(name, fs::file_size(PathOf(o.hide_file), ignored));
     h.progress.StartFile(name);
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     SetArchiveStatus(arOk);
@@ -45,7 +45,7 @@ int RunHide(const Options& o) {
     }
     WipeSecret(password);
     const uint16_t status = GetArchiveStatus();
-    if (status == arOk && o.verbose) std::printf("%s\n", Shown(name).c_str());
+    if (status == arOk && o.verbose) Print(stdout, "%s\n", Shown(name).c_str());
     return Finish(o.carrier, status);
 }
 
@@ -56,7 +56,7 @@ int RunUnhide(const Options& o) {
     if (!IsFile(o.carrier)) return ExitCodeFor(arNotFound);
     // The library writes below the output path under a file name; the output file gives
     // both.
-    const fs::path out = o.output_file;
+    const fs::path out = PathOf(o.output_file);
     if (!out.has_filename()) {
         Complain(o.output_file, "names no file");
         return kExitUsage;
@@ -68,7 +68,7 @@ int RunUnhide(const Options& o) {
     }
     std::string password;
     if (const int rc = ObtainPassword(h.data_source, false, password, h.data_prompted); rc != kExitOk) return rc;
-    SetOutputPath(out.parent_path().string().c_str());
+    SetOutputPath(TextOf(out.parent_path()).c_str());
     SetRelativePath("");
     arOptionsOff(arOptRestorePaths);
     if (GetArchiveStatus() != arOk) return Finish(o.output_file, GetArchiveStatus());
@@ -77,7 +77,7 @@ int RunUnhide(const Options& o) {
     uint16_t status = arOk;
     for (int attempt = 1;; ++attempt) {
         SetArchiveStatus(arOk);
-        UnhideFile(o.carrier.c_str(), out.filename().string().c_str(), password.c_str());
+        UnhideFile(o.carrier.c_str(), TextOf(out.filename()).c_str(), password.c_str());
         status = GetArchiveStatus();
         if (status != arBadPassword || !h.data_prompted || attempt >= kPasswordAttempts || !CanPrompt()) break;
         Say("Wrong password for " + o.carrier + ".");

@@ -41,27 +41,27 @@ std::string KeyDerivation(const HidFileInfo& info) {
 
 void PrintTable(const OpenedArchive& opened, const Entries& list) {
     if (opened.strong) {
-        std::printf("Strong archive: ChaCha20-Poly1305, key from the password by %s\n",
-                    KeyDerivation(opened.info).c_str());
+        Print(stdout, "Strong archive: ChaCha20-Poly1305, key from the password by %s\n",
+              KeyDerivation(opened.info).c_str());
     }
     const Totals totals = Sum(list);
     const int size_width = std::max<int>(8, static_cast<int>(std::to_string(totals.size).size()));
     const int packed_width = std::max<int>(8, static_cast<int>(std::to_string(totals.packed).size()));
-    std::printf("%-19s  %*s  %*s  %5s  %-4s  %-6s  %s\n", "Modified", size_width, "Size", packed_width, "Packed",
+    Print(stdout, "%-19s  %*s  %*s  %5s  %-4s  %-6s  %s\n", "Modified", size_width, "Size", packed_width, "Packed",
                 "Ratio", "Attr", "Cipher", "Name");
     const std::string rule = std::string(19, '-') + "  " + std::string(size_width, '-') + "  " +
                              std::string(packed_width, '-') + "  -----  ----  ------  ----";
-    std::printf("%s\n", rule.c_str());
+    Print(stdout, "%s\n", rule.c_str());
     for (const HidFileEntry* e : list) {
         const uint64_t size = EntrySize(*e);
         const uint64_t packed = EntryPackedSize(*e);
-        std::printf("%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
+        Print(stdout, "%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
                     static_cast<unsigned long long>(size), packed_width, static_cast<unsigned long long>(packed),
                     FormatRatio(packed, size).c_str(), AttributeLetters(e->attributes).c_str(),
                     CipherName(e->cipher_id), DisplayName(e->name).c_str());
     }
-    std::printf("%s\n", rule.c_str());
-    std::printf("%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %llu %s\n", "", size_width,
+    Print(stdout, "%s\n", rule.c_str());
+    Print(stdout, "%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %llu %s\n", "", size_width,
                 static_cast<unsigned long long>(totals.size), packed_width,
                 static_cast<unsigned long long>(totals.packed), FormatRatio(totals.packed, totals.size).c_str(), "",
                 "", static_cast<unsigned long long>(totals.files), totals.files == 1 ? "file" : "files");
@@ -100,7 +100,7 @@ void PrintJson(const std::string& archive, const OpenedArchive& opened, const En
         {"entries", entries},
         {"totals", {{"files", totals.files}, {"size", totals.size}, {"packed_size", totals.packed}}},
     };
-    std::printf("%s\n", document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    Print(stdout, "%s\n", document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
 }  // namespace

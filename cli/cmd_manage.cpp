@@ -23,7 +23,7 @@ int RunDelete(const Options& o) {
     DeleteFileMaskListHid(&selected.masks.list);
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && !o.quiet) {
-        for (const HidFileEntry* e : selected.selection.entries) std::printf("deleted %s\n", DisplayName(e->name).c_str());
+        for (const HidFileEntry* e : selected.selection.entries) Print(stdout, "deleted %s\n", DisplayName(e->name).c_str());
         std::fflush(stdout);
     }
     return Finish(o.archive, status);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,7 +89,7 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
         h.progress.Clear();
         // (standard output carries the entries' contents when they go there)
         std::FILE* to = h.to_stdout ? stderr : stdout;
-        std::fprintf(to, "%s\n", DisplayName(stored).c_str());
+        Print(to, "%s\n", DisplayName(stored).c_str());
         std::fflush(to);
     }
     return 0;
@@ -210,15 +211,31 @@ HostContext& Host() {
 
 void Say(const std::string& text) {
     Host().progress.Clear();
-    std::fprintf(stderr, "%s\n", Shown(text).c_str());
+    WriteText(stderr, Shown(text) + "\n");
     std::fflush(stderr);
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    if (length > 0) {
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();
+        WriteText(stream, text);
+    }
+    va_end(again);
 }
 
 void Complain(const std::string& subject, const std::string& text) { Say("hedgerow: " + subject + ": " + text); }
 
 int ObtainPassword(const PasswordSource& source, bool confirm, std::string& password, bool& prompted) {
     prompted = false;
-    const char* from_env = source.env_name ? std::getenv(source.env_name) : nullptr;
+    std::optional<std::string> from_env = source.env_name ? EnvironmentText(source.env_name) : std::nullopt;
     if (!source.file.empty()) {
         switch (ReadFirstLine(source.file, kPasswordLineLimit, password)) {
             case FirstLine::kRead: break;
@@ -241,8 +258,9 @@ int ObtainPassword(const PasswordSource& source, bool confirm, std::string& pass
             Complain(source.file, "the password file is empty");
             return ExitCodeFor(arNoPassword);
         }
-    } else if (from_env != nullptr && from_env[0] != '\0') {
-        password = from_env;
+    } else if (from_env && !from_env->empty()) {
+        password = *from_env;
+        WipeSecret(*from_env);
     } else if (CanPrompt()) {
         prompted = true;
         for (int attempt = 0;; ++attempt) {
@@ -385,8 +403,8 @@ OpenedArchive OpenArchive(const std::string& archive, Records records) {
 
 bool ArchiveExists(const std::string& archive) {
     std::error_code error;
-    if (std::filesystem::is_regular_file(archive, error)) return true;
-    Complain(archive, std::filesystem::is_directory(archive, error) ? "is a directory, not an archive" : "no such archive");
+    if (std::filesystem::is_regular_file(PathOf(archive), error)) return true;
+    Complain(archive, std::filesystem::is_directory(PathOf(archive), error) ? "is a directory, not an archive" : "no such archive");
     return false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ HostContext& Host();
 // A message for the user on standard error, after the progress line is cleared. Names in
 // it are shown with their control characters escaped (Shown), so the whole text is.
 void Say(const std::string& text);
+// printf into standard output or error, through WriteText (UTF-16 on a Windows console).
+[[gnu::format(printf, 2, 3)]] void Print(std::FILE* stream, const char* format, ...);
 // "hedgerow: <subject>: <text>" on standard error.
 void Complain(const std::string& subject, const std::string& text);
 

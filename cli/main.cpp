@@ -5,6 +5,9 @@
 #include <array>
 #include <cstdio>
 #include <exception>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "host.h"
@@ -226,10 +229,20 @@ int Main(int argc, char** argv) {
         parsers[i]->fallthrough();
         kSubcommands[i].set_up(*parsers[i], o);
     }
+    // (in UTF-8, whatever code page the system handed them over in)
+    const std::vector<std::string> arguments = CommandArguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& a : arguments) pointers.push_back(a.c_str());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+        // (help and usage errors go through WriteText too: they may quote an argument)
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = app.exit(e, out, err);
+        WriteText(stdout, out.str());
+        WriteText(stderr, err.str());
+        return code == 0 ? kExitOk : kExitUsage;
     }
     HostContext& h = Host();
     h.quiet = o.quiet;
@@ -255,7 +268,7 @@ int main(int argc, char** argv) {
     try {
         return hedgerow::cli::Main(argc, argv);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "hedgerow: %s\n", e.what());
+        hedgerow::cli::WriteText(stderr, std::string("hedgerow: ") + e.what() + "\n");
         return hedgerow::cli::kExitHostError;
     }
 }

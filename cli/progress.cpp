@@ -52,7 +52,7 @@ void ProgressLine::Update(int32_t percent, int32_t count) {
 
 void ProgressLine::Clear() {
     if (!shown_) return;
-    std::fputs("\r\x1b[K", stderr);
+    WriteText(stderr, "\r\x1b[K");
     std::fflush(stderr);
     shown_ = false;
 }
@@ -78,7 +78,7 @@ void ProgressLine::Draw(bool force) {
         while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0u) == 0x80u) ++cut;
         name = room > 3 ? "..." + name.substr(cut) : std::string();
     }
-    std::fprintf(stderr, "\r\x1b[K%s%s", name.c_str(), figures.c_str());
+    WriteText(stderr, "\r\x1b[K" + name + figures);
     std::fflush(stderr);
     shown_ = true;
 }

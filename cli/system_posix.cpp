@@ -1,4 +1,5 @@
-// system_posix.cpp -- terminal, interrupts and scratch directories on POSIX systems.
+// system_posix.cpp -- arguments, terminal, interrupts and scratch directories on POSIX
+// systems, where arguments and the terminal are UTF-8 already.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -83,6 +84,15 @@ std::optional<std::string> Prompt(const std::string& prompt, bool hidden) {
 
 }  // namespace
 
+std::vector<std::string> CommandArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+std::optional<std::string> EnvironmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void WriteText(std::FILE* stream, std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stream); }
+
 bool CanPrompt() {
     if (!::isatty(STDIN_FILENO)) return false;
     Tty tty;
@@ -157,12 +167,7 @@ FirstLine ReadFirstLine(const std::string& path, size_t limit, std::string& line
         }
         if (end != std::string_view::npos || n == 0) break;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find('\0') != std::string::npos) {
-        WipeSecret(line);
-        return FirstLine::kHasNul;
-    }
-    return FirstLine::kRead;
+    return CompleteFirstLine(line);
 }
 
 std::string MakeScratchDirectory() {
@@ -181,21 +186,8 @@ std::string NativePath(const std::string& library_path) {
     return path;
 }
 
-std::string WhyCannotCreate(const std::string& path) {
-    namespace fs = std::filesystem;
-    fs::path parent = fs::path(path).parent_path();
-    if (parent.empty()) parent = ".";
-    for (;;) {
-        std::error_code error;
-        const fs::file_status status = fs::status(parent, error);
-        if (fs::exists(status)) {
-            if (!fs::is_directory(status)) return std::strerror(ENOTDIR);
-            if (::access(parent.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
-            return {};
-        }
-        if (!parent.has_parent_path() || parent.parent_path() == parent) return {};
-        parent = parent.parent_path();
-    }
+std::string WhyCannotWriteInto(const std::filesystem::path& directory) {
+    return ::access(directory.c_str(), W_OK | X_OK) != 0 ? std::strerror(errno) : std::string();
 }
 
 void WipeSecret(std::string& secret) {

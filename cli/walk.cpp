@@ -6,6 +6,7 @@
 
 #include "host.h"
 #include "stored_names.h"
+#include "system.h"
 
 namespace hedgerow::cli {
 
@@ -79,7 +80,7 @@ struct Walker {
         std::sort(entries.begin(), entries.end(),
                   [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
         for (const fs::directory_entry& entry : entries) {
-            const std::string name = entry.path().filename().string();
+            const std::string name = TextOf(entry.path().filename());
             const std::string mask = mask_base.empty() ? name : mask_base + "/" + name;
             const fs::file_status link_status = entry.symlink_status(error);
             if (!error && fs::is_directory(link_status)) {
@@ -91,15 +92,15 @@ struct Walker {
     }
 
     void WalkArgument(const std::string& argument) {
-        fs::path given = fs::path(argument).lexically_normal();
+        fs::path given = PathOf(argument).lexically_normal();
         if (!request.input_dir.empty() && given.is_absolute()) {
             LeaveOut(argument, "an absolute path cannot be combined with an input directory");
             return;
         }
-        const fs::path full = request.input_dir.empty() ? given : fs::path(request.input_dir) / given;
+        const fs::path full = request.input_dir.empty() ? given : PathOf(request.input_dir) / given;
         // With --names-only the library takes masks as complete paths; otherwise they are
         // relative to the input directory.
-        std::string base = (request.names_only ? full.lexically_normal() : given).generic_string();
+        std::string base = GenericTextOf(request.names_only ? full.lexically_normal() : given);
         while (base.size() > 1 && base.back() == '/') base.pop_back();
         if (base == ".") base.clear();
         std::error_code error;

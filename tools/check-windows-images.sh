@@ -55,6 +55,15 @@ for image in "$dll" "$build"/src/HEDGE32.ZZL "$build"/sfx/*.exe "$build"/src/*.e
   while read -r name; do
     [[ "$image" == */hedgerow_dll_link.exe && "$name" == Hedgerow.dll ]] && continue
     [[ "$image" == */hedgerow_sfx_host.exe && "$name" == Hedgerow.dll ]] && continue
+    # The command: the kernel, the C run-time, SHELL32 (CommandLineToArgvW) and the DLL
+    # it is shipped with; its C++ run-time is inside it.
+    if [[ "$image" == */src/hedgerow.exe ]]; then
+      if ! grep -qiE '^(kernel32|msvcrt|shell32|Hedgerow)\.dll$' <<<"$name"; then
+        echo "FAIL: src/hedgerow.exe imports $name; the command may import KERNEL32, msvcrt.dll, SHELL32 and Hedgerow.dll only"
+        status=1
+      fi
+      continue
+    fi
     # The extractor program in front of every self-extracting .exe: the kernel and the C
     # run-time that every Windows has, nothing else.
     if [[ "$image" == */sfx/*.exe ]] && ! grep -qiE '^(kernel32|msvcrt)\.dll$' <<<"$name"; then

@@ -11,7 +11,8 @@ sudo=""
 
 packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
-          wine wine64 wine32:i386 googletest cmake ninja-build procps)
+          wine wine64 wine32:i386 googletest cmake ninja-build procps
+          libcli11-dev nlohmann-json3-dev)  # header-only, for hedgerow.exe
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

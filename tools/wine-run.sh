@@ -36,6 +36,9 @@ export WINEPATH="Z:${dlls//\//\\}${WINEPATH:+;$WINEPATH}"
 # The loader that Wine starts its own programs (services, wineboot) with.
 export WINELOADER=$loader
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine reads the command line and file names in the Unix locale's character set: UTF-8,
+# so that a name outside ASCII reaches a program, and the disk, unchanged.
+export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 unset DISPLAY WAYLAND_DISPLAY
 

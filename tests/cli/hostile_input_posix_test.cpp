@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "support/archive_builder.h"
-#include "support/cli_fixture_posix.h"
+#include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
 namespace {

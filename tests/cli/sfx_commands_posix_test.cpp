@@ -11,7 +11,7 @@
 
 #include "archive/records.h"
 #include "platform/platform.h"
-#include "support/cli_fixture_posix.h"
+#include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
 namespace {

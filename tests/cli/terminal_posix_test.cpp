@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "support/cli_fixture_posix.h"
+#include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
 namespace {

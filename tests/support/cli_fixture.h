@@ -1,10 +1,10 @@
-// cli_fixture_posix.h -- a scratch directory with a small tree of files, and short ways
-// to run the hedgerow command in it and read its JSON listing.
+// cli_fixture.h -- a scratch directory with a small tree of files, and short ways to run
+// the hedgerow command in it and read its JSON listing; on POSIX systems and on Windows.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -12,10 +12,20 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "support/command_win32.h"
+#else
 #include "support/command_posix.h"
+#endif
 #include "support/temp_dir.h"
 
 namespace hedgerow::testing {
+
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
 
 inline std::vector<uint8_t> NoiseBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -26,24 +36,24 @@ inline std::vector<uint8_t> NoiseBytes(size_t n, uint32_t seed) {
 
 // Seconds since 1970 (UTC) of a calendar time.
 inline time_t UtcTime(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
-    std::tm t {};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return ::timegm(&t);
+    using namespace std::chrono;
+    const sys_seconds when = sys_days {std::chrono::year {year} / month / day} + hours {hour} + minutes {minute} +
+                             seconds {second};
+    return static_cast<time_t>(when.time_since_epoch().count());
 }
 
 inline void SetModified(const std::string& path, time_t when) {
-    timespec times[2] = {{when, 0}, {when, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    using namespace std::chrono;
+    std::error_code ignored;
+    std::filesystem::last_write_time(path, file_clock::from_sys(sys_seconds {seconds {when}}), ignored);
 }
 
 inline time_t Modified(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : 0;
+    using namespace std::chrono;
+    std::error_code error;
+    const auto stamp = std::filesystem::last_write_time(path, error);
+    if (error) return 0;
+    return static_cast<time_t>(floor<seconds>(file_clock::to_sys(stamp)).time_since_epoch().count());
 }
 
 class CliTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-// hide_commands_posix_test.cpp -- `hedgerow hide` and `hedgerow unhide` end to end: the
+// hide_commands_test.cpp -- `hedgerow hide` and `hedgerow unhide` end to end: the
 // file comes back, a wrong password leaves no file, and an existing output file is
 // replaced only when the options say so.
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "support/carrier_builder.h"
-#include "support/cli_fixture_posix.h"
+#include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
 namespace {
