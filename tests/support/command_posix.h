@@ -16,20 +16,9 @@
 #include <string>
 #include <vector>
 
-#ifndef HEDGEROW_CLI_PATH
-#error "HEDGEROW_CLI_PATH names the hedgerow command under test"
-#endif
+#include "support/command_result.h"
 
 namespace hedgerow::testing {
-
-struct CommandResult {
-    int exit_code = -1;  // 128 + signal number when a signal ended it
-    bool timed_out = false;  // it ran past its time and was killed
-    std::string out;
-    std::string err;
-};
-
-using Environment = std::map<std::string, std::string>;
 
 namespace command_detail {
 
@@ -38,7 +27,7 @@ namespace command_detail {
 [[noreturn]] inline void ExecCommand(const std::string& cwd, const std::vector<std::string>& args,
                                      const Environment& env) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
-    for (const char* name : {"HEDGEROW_PASSWORD", "HEDGEROW_HEADER_PASSWORD", "HEDGEROW_NEW_HEADER_PASSWORD"}) {
+    for (const char* name : kPasswordVariables) {
         ::unsetenv(name);
     }
     ::setenv("TZ", "UTC", 1);

@@ -10,19 +10,9 @@
 #include <thread>
 #include <vector>
 
-#ifndef HEDGEROW_CLI_PATH
-#error "HEDGEROW_CLI_PATH names the hedgerow command under test"
-#endif
+#include "support/command_result.h"
 
 namespace hedgerow::testing {
-
-struct CommandResult {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-using Environment = std::map<std::string, std::string>;
 
 namespace command_detail {
 
@@ -75,9 +65,7 @@ inline std::wstring EnvironmentBlock(const Environment& env) {
         }
         ::FreeEnvironmentStringsW(own);
     }
-    for (const wchar_t* name : {L"HEDGEROW_PASSWORD", L"HEDGEROW_HEADER_PASSWORD", L"HEDGEROW_NEW_HEADER_PASSWORD"}) {
-        variables.erase(name);
-    }
+    for (const char* name : kPasswordVariables) variables.erase(Wide(name));
     variables[L"TZ"] = L"UTC";
     for (const auto& [name, value] : env) variables[Wide(name)] = Wide(value);
     std::wstring block;
