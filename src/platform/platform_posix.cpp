@@ -53,9 +53,16 @@ constexpr const char* kAttributeXattr = "user.hedgerow.attributes";
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochDifference = 116444736000000000LL;
 
+// Seconds outside what a file time holds as a signed count (before 1601, after the year
+// 30828) end at its first or last value: a file system may hold any 64-bit second, and a
+// hostile archive may have set one.
 uint64_t TimespecToFileTime(const struct timespec& ts) {
-    return static_cast<uint64_t>((static_cast<int64_t>(ts.tv_sec) * 10000000LL) + kEpochDifference +
-                                 ts.tv_nsec / 100);
+    constexpr int64_t kFirstSecond = -(kEpochDifference / 10000000LL);  // 1601-01-01 00:00:00
+    constexpr int64_t kLastSecond = (INT64_MAX - kEpochDifference) / 10000000LL - 1;
+    const int64_t seconds = ts.tv_sec < kFirstSecond  ? kFirstSecond
+                            : ts.tv_sec > kLastSecond ? kLastSecond
+                                                      : static_cast<int64_t>(ts.tv_sec);
+    return static_cast<uint64_t>(seconds * 10000000LL + kEpochDifference + ts.tv_nsec / 100);
 }
 
 struct timespec FileTimeToTimespec(uint64_t file_time) {
