@@ -75,7 +75,9 @@ int main(void) {
     failures += check("program read", size > 10000 && size < (long)sizeof program);
     long marker = -1;
     for (long i = 0; i + 10 <= size && marker < 0; ++i) {
-        if (memcmp(program + i, "Overgrown!", 10) == 0) marker = i;
+        /* the signature, the marker's magic and the record tag: the program holds the
+         * signature alone among its constants */
+        if (i + 18 <= size && memcmp(program + i, "Overgrown!\x4e\x52\x41\x15\x4d\0\0\0", 18) == 0) marker = i;
     }
     printf("marker at %ld\n", marker);
     failures += check("whole marker record within the first 61,440 bytes", marker > 0 && marker + 34 <= 61440);
