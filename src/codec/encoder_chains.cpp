@@ -1,10 +1,12 @@
-// encoder_chains.cpp -- the hash-chain match finders of levels 1 to 4 and 6 to 9: a
-// sliding window of up to 2 MiB, greedy or lazy parsing with the recent distances tried
-// first, and the symbols handed to the block coder.
+// encoder_chains.cpp -- the match finders of levels 1 to 4 and 6 to 9: a sliding window of
+// up to 2 MiB, greedy or lazy parsing over hash chains with the recent distances tried
+// first, an optimal parse over binary trees, and the symbols handed to the block coder.
 #include "codec/encoder_chains.h"
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
+#include <iterator>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -291,6 +293,344 @@ void ParseLazy(Pass& f) {
     }
 }
 
+
+// ---- Optimal parse ----------------------------------------------------------------------
+//
+// Levels with `optimal` set find the matches of every position of a piece through a binary
+// tree per hash (bounded work per position: at most chain_limit nodes walked, copies of
+// nice_length or more end the walk and pass the positions inside them), then choose the
+// cheapest path of literals and copies through the piece by dynamic programming over
+// prices in 1/16 bits. The prices come from the symbols of the previous piece's path (the
+// file's first piece: from its bytes, then from a first path through it), and each step
+// is priced in the form the block coder will send it: copy again, a recent distance or a
+// long copy, after the copy state the path has reached.
+
+inline constexpr uint32_t kUnreached = 0xFFFFFFFFu;
+inline constexpr uint32_t kBit = 16;  // price units per bit
+
+// Slot of a repeat-length or long-copy length value (0..255).
+inline uint32_t LengthSlotOf(uint32_t v) {
+    if (v < 8) return v;
+    const uint32_t n = static_cast<uint32_t>(std::bit_width(v)) - 1;
+    return 4 * n - 4 + ((v >> (n - 2)) & 3u);
+}
+
+// Slot of a long copy's distance - 1.
+inline uint32_t DistanceSlotOf(uint32_t d) {
+    if (d < 4) return d;
+    if (d >= kDistanceBase[36]) return 36 + ((d - kDistanceBase[36]) >> 16);
+    const uint32_t n = static_cast<uint32_t>(std::bit_width(d)) - 1;
+    return 2 * n + ((d >> (n - 1)) & 1u);
+}
+
+inline uint32_t Bonuses(uint32_t distance) { return (distance >= kBonusDistance1) + (distance >= kBonusDistance2); }
+
+// Price of a symbol seen count times among total: its share in bits, between 1 and the
+// longest code.
+inline uint32_t Share(uint32_t count, uint32_t total) {
+    const double bits = std::log2((static_cast<double>(total) + 1.0) / (static_cast<double>(count) + 0.5));
+    return static_cast<uint32_t>(std::clamp(bits, 1.0, static_cast<double>(kMaxCodeLength)) * kBit + 0.5);
+}
+
+void FillLengthPrices(ParsePrices& pr, const uint32_t* repeat_slot) {
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint32_t slot = LengthSlotOf(v);
+        pr.repeat[v] = repeat_slot[slot] + kBit * kLengthExtra[slot];
+        pr.long_length[v] = pr.main[kSymLongFirst + slot] + kBit * kLengthExtra[slot];
+    }
+}
+
+// Prices before any path of the file: literals by their share of the piece's bytes, copies
+// by rough guesses (shorter lengths, nearer distances and newer recent ones cheaper).
+void StartPrices(ParsePrices& pr, const uint8_t* bytes, uint32_t count) {
+    uint32_t seen[256] = {};
+    for (uint32_t j = 0; j < count; ++j) ++seen[bytes[j]];
+    for (uint32_t b = 0; b < 256; ++b) pr.main[b] = Share(seen[b], count);
+    pr.main[kSymCopyAgain] = 6 * kBit;
+    for (uint32_t k = 0; k < 4; ++k) pr.main[kSymRecentFirst + k] = (4 + k) * kBit;
+    for (uint32_t k = kSymShortFirst; k <= kSymEndOfBlock; ++k) pr.main[k] = 8 * kBit;
+    uint32_t repeat_slot[kRepeatSymbols];
+    for (uint32_t slot = 0; slot < kRepeatSymbols; ++slot) {
+        pr.main[kSymLongFirst + slot] = (5 + slot / 4) * kBit;
+        repeat_slot[slot] = (3 + slot / 4) * kBit;
+    }
+    for (uint32_t slot = 0; slot < kDistanceSymbols; ++slot) pr.distance[slot] = 6 * kBit + kBit * kDistanceExtra[slot];
+    FillLengthPrices(pr, repeat_slot);
+}
+
+void PricesFromCounts(ParsePrices& pr, const ParseCounts& c) {
+    uint32_t total = 0;
+    for (uint32_t n : c.main) total += n;
+    for (int k = 0; k < kMainSymbols; ++k) pr.main[k] = Share(c.main[k], total);
+    total = 0;
+    for (uint32_t n : c.repeat) total += n;
+    uint32_t repeat_slot[kRepeatSymbols];
+    for (int k = 0; k < kRepeatSymbols; ++k) repeat_slot[k] = Share(c.repeat[k], total);
+    FillLengthPrices(pr, repeat_slot);
+    total = 0;
+    for (uint32_t n : c.distance) total += n;
+    for (int k = 0; k < kDistanceSymbols; ++k) pr.distance[k] = Share(c.distance[k], total) + kBit * kDistanceExtra[k];
+}
+
+// Finds the matches at window index j (record) and puts j at the root of its hash's
+// binary tree, which orders the earlier positions by the bytes that follow them up to
+// nice_length (positions equal that far count as one: the older leaves the tree). Writes
+// matches of growing length to out and returns their number.
+uint32_t TreeStep(Pass& f, uint32_t j, FoundMatch* out, bool record) {
+    ChainTables& t = f.t;
+    const uint32_t position = t.origin + j;
+    const uint8_t* const here = t.window + j;
+    const uint32_t h = Hash(f.p, here);
+    uint32_t candidate = t.head[h];
+    t.head[h] = position;
+    uint32_t* smaller = &t.prev[position & f.prev_mask];  // where the next smaller position goes
+    uint32_t* larger = &t.larger[position & f.prev_mask];
+    const uint32_t limit = std::min(f.p.nice_length, f.end - j);
+    const uint32_t longest = std::min(kLongestSentCopy, f.end - j);
+    // Distances stay below the tree's size, so a candidate's node is still its own.
+    const uint32_t reach = std::min(f.max_distance - 1, position - f.file_start);
+    uint32_t smaller_length = 0;  // bytes every position on each side shares with here
+    uint32_t larger_length = 0;
+    uint32_t best = 0;
+    uint32_t n = 0;
+    for (uint32_t depth = f.p.chain_limit; depth != 0; --depth) {
+        const uint32_t distance = position - candidate;
+        if (distance - 1 >= reach) break;
+        const uint8_t* const match = here - distance;
+        uint32_t length = std::min(smaller_length, larger_length);
+        length += MatchLength(match + length, here + length, limit - length);
+        const uint32_t slot = candidate & f.prev_mask;
+        if (record && length > best && Sendable(length, distance)) {
+            best = length;
+            const uint32_t full = length < limit ? length : length + MatchLength(match + length, here + length, longest - std::min(longest, length));
+            if (n == kMostMatches) --n;  // the longest are kept
+            out[n++] = {std::min(full, longest), distance};
+        }
+        if (length >= limit) {
+            *smaller = t.prev[slot];
+            *larger = t.larger[slot];
+            return n;
+        }
+        if (match[length] < here[length]) {
+            *smaller = candidate;
+            smaller = &t.larger[slot];
+            smaller_length = length;
+            candidate = *smaller;
+        } else {
+            *larger = candidate;
+            larger = &t.prev[slot];
+            larger_length = length;
+            candidate = *larger;
+        }
+    }
+    *smaller = 0;
+    *larger = 0;
+    return n;
+}
+
+// The copy state after node `from` and a step of length bytes from distance back.
+inline void StateAfter(ParseNode& to, const ParseNode& from) {
+    if (to.length == 1) {
+        std::copy(std::begin(from.ring), std::end(from.ring), std::begin(to.ring));
+        to.last_length = from.last_length;
+        to.last_distance = from.last_distance;
+        return;
+    }
+    to.ring[0] = to.distance;
+    to.ring[1] = from.ring[0];
+    to.ring[2] = from.ring[1];
+    to.ring[3] = from.ring[2];
+    to.last_length = to.length - Bonuses(to.distance);
+    to.last_distance = to.distance;
+}
+
+// Index of distance among the recent distances after node at (0 newest), 4 when absent.
+inline uint32_t RecentIndex(const ParseNode& at, uint32_t distance) {
+    uint32_t k = 0;
+    while (k < 4 && at.ring[k] != distance) ++k;
+    return k;
+}
+
+// Relaxes the nodes a copy from distance back reaches with lengths first..last (and only
+// `last` past the level's nice length), priced in the form the block coder chooses.
+inline void RelaxCopy(ParseTables& q, uint32_t j, uint32_t first, uint32_t last, uint32_t distance, uint32_t nice) {
+    const ParseNode& at = q.nodes[j];
+    const ParsePrices& pr = q.prices;
+    const uint32_t k = RecentIndex(at, distance);
+    const uint32_t bonus = Bonuses(distance);
+    uint32_t base;
+    const uint32_t* by_length;
+    uint32_t offset;
+    if (k < 4) {
+        base = pr.main[kSymRecentFirst + k];
+        by_length = pr.repeat;
+        offset = bonus + 2 + (distance >= kRecentBonusDistance);
+    } else {
+        base = pr.distance[DistanceSlotOf(distance - 1)];
+        by_length = pr.long_length;
+        offset = bonus + 3;
+    }
+    base += at.cost;
+    const uint32_t again = distance == at.last_distance ? at.last_length + bonus : 0;
+    const auto relax = [&](uint32_t length) {
+        const uint32_t cost = length == again ? at.cost + pr.main[kSymCopyAgain] : base + by_length[length - offset];
+        ParseNode& to = q.nodes[j + length];
+        if (cost < to.cost) {
+            to.cost = cost;
+            to.length = length;
+            to.distance = distance;
+        }
+    };
+    const uint32_t stop = std::min(last, nice);
+    for (uint32_t length = first; length <= stop; ++length) relax(length);
+    if (last > stop) relax(last);
+}
+
+// The cheapest path through the count positions at window index start, back to front in
+// q.steps; returns the number of steps.
+uint32_t CheapestPath(Pass& f, uint32_t start, uint32_t count) {
+    ChainTables& t = f.t;
+    ParseTables& q = t.parse;
+    const uint32_t nice = f.p.nice_length;
+    for (uint32_t j = 1; j <= count; ++j) q.nodes[j].cost = kUnreached;
+    for (uint32_t j = 0; j < count; ++j) {
+        ParseNode& at = q.nodes[j];
+        if (j != 0) StateAfter(at, q.nodes[j - at.length]);
+        const uint8_t* const here = t.window + start + j;
+        ParseNode& next = q.nodes[j + 1];
+        const uint32_t literal = at.cost + q.prices.main[*here];
+        if (literal < next.cost) {
+            next.cost = literal;
+            next.length = 1;
+            next.distance = 0;
+        }
+        const uint32_t room = std::min(kLongestSentCopy, count - j);
+        if (room < 2) continue;
+        uint32_t reached = 0;  // longest copy relaxed from here
+        const uint32_t position = t.origin + start + j;
+        const uint32_t reach = std::min(f.max_distance, position - f.file_start);
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t d = at.ring[k];
+            if (d == 0 || d > reach) continue;
+            if ((k > 0 && d == at.ring[0]) || (k > 1 && d == at.ring[1]) || (k > 2 && d == at.ring[2])) continue;
+            const uint32_t shortest = 2 + (d >= kRecentBonusDistance) + Bonuses(d);
+            if (shortest > room || Load16Le(here - d) != Load16Le(here)) continue;
+            const uint32_t length = MatchLength(here - d, here, room);
+            if (length >= shortest) RelaxCopy(q, j, shortest, length, d, nice);
+            reached = std::max(reached, length);
+        }
+        uint32_t covered = 0;  // lengths up to this have a nearer match
+        for (uint32_t m = q.first[j]; m < q.first[j + 1]; ++m) {
+            const FoundMatch& found = q.found[m];
+            const uint32_t length = std::min(found.length, room);
+            const uint32_t shortest = std::max(covered + 1, ShortestLongCopy(found.distance));
+            if (length >= shortest) RelaxCopy(q, j, shortest, length, found.distance, nice);
+            covered = std::max(covered, length);
+        }
+        // A copy of the nice length or more is taken: the positions inside it are passed
+        // (the finder gave them no matches either).
+        reached = std::max(reached, covered);
+        if (reached >= nice) j += reached - 1;
+    }
+    uint32_t n = 0;
+    for (uint32_t j = count; j != 0; j -= q.nodes[j].length) q.steps[n++] = j;
+    return n;
+}
+
+// Counts the symbols of the path in q.steps (n steps) as the block coder will send them.
+void CountPath(ParseTables& q, const uint8_t* bytes, uint32_t n) {
+    ParseCounts& c = q.counts;
+    std::fill(std::begin(c.main), std::end(c.main), 0u);
+    std::fill(std::begin(c.repeat), std::end(c.repeat), 0u);
+    std::fill(std::begin(c.distance), std::end(c.distance), 0u);
+    for (uint32_t s = n; s != 0; --s) {
+        const ParseNode& to = q.nodes[q.steps[s - 1]];
+        const uint32_t j = q.steps[s - 1] - to.length;
+        if (to.length == 1) {
+            ++c.main[bytes[j]];
+            continue;
+        }
+        const ParseNode& at = q.nodes[j];
+        const uint32_t d = to.distance;
+        const uint32_t adjusted = to.length - Bonuses(d);
+        if (d == at.last_distance && adjusted == at.last_length) {
+            ++c.main[kSymCopyAgain];
+        } else if (const uint32_t k = RecentIndex(at, d); k < 4) {
+            ++c.main[kSymRecentFirst + k];
+            ++c.repeat[LengthSlotOf(adjusted - 2 - (d >= kRecentBonusDistance))];
+        } else {
+            ++c.main[kSymLongFirst + LengthSlotOf(adjusted - 3)];
+            ++c.distance[DistanceSlotOf(d - 1)];
+        }
+    }
+}
+
+void ParseOptimal(Pass& f) {
+    ChainTables& t = f.t;
+    ParseTables& q = t.parse;
+    BlockCoder& c = t.coder;
+    bool priced = false;  // prices from a path of this file
+    uint32_t i = 0;
+    while (i < f.end) {
+        if (f.end - i < kParsePiece + kChainMinLookahead && !f.at_end) {
+            if (!Refill(f, i)) return;
+        } else {
+            if (!KeepGoing(f.s) || f.s.not_worth_it) return;
+            f.s.progress_count = static_cast<int32_t>(t.origin + i - f.file_start);
+        }
+        const uint32_t count = std::min(kParsePiece, f.end - i);
+        // Matches of every position; positions inside a copy of the nice length or more
+        // only go into the tree.
+        uint32_t n = 0;
+        for (uint32_t j = 0; j < count;) {
+            q.first[j] = n;
+            if (f.end - (i + j) < 4) {
+                ++j;
+                continue;
+            }
+            const uint32_t m = TreeStep(f, i + j, q.found + n, true);
+            n += m;
+            ++j;
+            if (m == 0 || q.found[n - 1].length < f.p.nice_length) continue;
+            const uint32_t stop = std::min(count, j - 1 + q.found[n - 1].length);
+            for (; j < stop; ++j) {
+                q.first[j] = n;
+                (void)TreeStep(f, i + j, nullptr, false);
+            }
+        }
+        q.first[count] = n;
+
+        ParseNode& origin = q.nodes[0];
+        origin.cost = 0;
+        for (uint32_t k = 0; k < 4; ++k) origin.ring[k] = c.ring[(c.ring_pointer - 1 - k) & 3u];
+        origin.last_length = c.last_length;
+        origin.last_distance = c.last_distance;
+        const uint8_t* const bytes = t.window + i;
+        uint32_t passes = f.p.optimal;
+        if (!priced) {
+            StartPrices(q.prices, bytes, count);
+            passes = std::max(passes, 2u);
+            priced = true;
+        }
+        uint32_t steps = 0;
+        for (uint32_t pass = 0; pass < passes; ++pass) {
+            if (pass != 0) PricesFromCounts(q.prices, q.counts);
+            steps = CheapestPath(f, i, count);
+            CountPath(q, bytes, steps);
+        }
+        for (uint32_t s = steps; s != 0; --s) {
+            const ParseNode& to = q.nodes[q.steps[s - 1]];
+            if (to.length == 1) {
+                AddLiteral(f.s, c, bytes[q.steps[s - 1] - 1]);
+            } else {
+                EmitCopy(f.s, c, to.length, to.distance);
+            }
+        }
+        PricesFromCounts(q.prices, q.counts);
+        i += count;
+    }
+}
+
 }  // namespace
 
 bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
@@ -310,7 +650,9 @@ bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
     s.progress_count = 0;
     uint32_t i = 0;
     Fill(f, i);
-    if (p.chain_limit == 0) {
+    if (p.optimal != 0) {
+        ParseOptimal(f);
+    } else if (p.chain_limit == 0) {
         ParseSingleProbe(f);
     } else if (p.lazy == 0) {
         ParseGreedy(f);
@@ -328,7 +670,8 @@ bool EncodeWithChains(ChainTables& t, StreamState& s, int level) {
 size_t ChainTablesFootprint(int level) {
     const ChainParameters& p = kChainLevels[static_cast<size_t>(level)];
     const size_t chains = p.chain_limit == 0 ? 0 : sizeof(uint32_t) << p.window_bits;
-    return sizeof(ChainTables::window) + (sizeof(uint32_t) << p.hash_bits) + chains + sizeof(BlockCoder);
+    const size_t tree = p.optimal == 0 ? 0 : (sizeof(uint32_t) << p.window_bits) + sizeof(ParseTables);
+    return sizeof(ChainTables::window) + (sizeof(uint32_t) << p.hash_bits) + chains + tree + sizeof(BlockCoder);
 }
 
 }  // namespace hedgerow::codec

@@ -1,8 +1,10 @@
 // encoder_chains.h -- the match finders of every level but 5, over a window of up to the
 // decoder's 1 MiB: level 1 probes one position per step (the newest with the same five
 // bytes, after the last distance) and keeps no chains; the others search hash chains,
-// greedily (level 2) or lazily over one or two steps (3, 4 and 6 to 9), with the recent
+// greedily (level 2) or lazily over one or two steps (3, 4, 6 and 7), with the recent
 // distances tried first. Levels 1 and 2 also skip ahead through data that does not match.
+// Levels 8 and 9 parse optimally: every position's matches from a binary tree per hash,
+// then the cheapest path through a piece under prices from the symbols already chosen.
 // Their symbols go to the shared block coder, so the stream is the one the decoder reads;
 // the limits per level are in kChainLevels.
 #pragma once
@@ -33,21 +35,23 @@ struct ChainParameters {
     uint32_t nice_length;     // a copy this long ends the search
     uint32_t insert_limit;    // positions inside copies longer than this are not hashed (0: all are)
     uint32_t window_bits;     // farthest distance searched: 2^window_bits (at most 20)
+    uint8_t optimal;          // 0: parse as above; 1 or 2: optimal parse over a binary tree, priced
+                              // passes per piece (chain_limit then caps the tree's depth)
 };
 
 // Rows 0..9 by level; rows 0 and 5 are not searched with (store, and encoder.h).
-//                              hash bytes lazy skip recent chain nice insert window
+//                              hash bytes lazy skip recent chain nice insert window optimal
 inline constexpr std::array<ChainParameters, 10> kChainLevels = {{
-    {0, 0, 0, 0, 0, 0, 0, 0, 0},
-    {15, 5, 0, 5, 0, 0, 0, 0, 18},
-    {16, 4, 0, 6, 0, 4, 64, 32, 18},
-    {16, 4, 1, 0, 1, 8, 64, 0, 18},
-    {17, 4, 1, 0, 4, 24, 128, 0, 19},
-    {0, 0, 0, 0, 0, 0, 0, 0, 0},
-    {17, 3, 1, 0, 4, 48, 128, 0, 20},
-    {18, 3, 2, 0, 4, 96, 160, 0, 20},
-    {18, 3, 2, 0, 4, 192, 258, 0, 20},
-    {18, 3, 2, 0, 4, 384, 258, 0, 20},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {15, 5, 0, 5, 0, 0, 0, 0, 18, 0},
+    {16, 4, 0, 6, 0, 4, 64, 32, 18, 0},
+    {16, 4, 1, 0, 1, 8, 64, 0, 18, 0},
+    {17, 4, 1, 0, 4, 24, 128, 0, 19, 0},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {17, 3, 1, 0, 4, 48, 128, 0, 20, 0},
+    {18, 3, 2, 0, 4, 96, 160, 0, 20, 0},
+    {18, 3, 0, 0, 4, 12, 32, 0, 20, 1},
+    {18, 3, 0, 0, 4, 24, 64, 0, 20, 1},
 }};
 
 inline constexpr uint32_t kChainMaxWindowBits = 20;
@@ -56,6 +60,55 @@ inline constexpr uint32_t kChainMaxHashBits = 18;
 inline constexpr uint32_t kChainWindow = 2u << kChainMaxWindowBits;
 inline constexpr uint32_t kChainSlack = 64;  // zero bytes behind the data: hashes and wide loads
 inline constexpr uint32_t kChainMinLookahead = 262 + 8;
+
+// The optimal parse works on pieces of this many positions: the matches of every position
+// are found first (at most kMostMatches per position, of growing length), then the cheapest
+// path of literals and copies through the piece is chosen under prices from symbol counts.
+inline constexpr uint32_t kParsePiece = 16384;
+inline constexpr uint32_t kMostMatches = 16;
+
+// One step of a path: cost from the piece's start (1/16 bits), the step that reached it
+// (length 1 with distance 0: a literal), and the copy state after it (recent distances
+// newest first, the last copy's length less its bonuses and its distance), the same as
+// the block coder's would be after sending the path.
+struct ParseNode {
+    uint32_t cost;
+    uint32_t length;
+    uint32_t distance;
+    uint32_t ring[4];
+    uint32_t last_length;
+    uint32_t last_distance;
+};
+
+struct FoundMatch {
+    uint32_t length;
+    uint32_t distance;
+};
+
+// Prices in 1/16 bits of the main symbols, of every repeat-length value and long-copy
+// length (code and extra bits together) and of the distance slots (with their extra bits).
+struct ParsePrices {
+    uint32_t main[kMainSymbols];
+    uint32_t repeat[256];
+    uint32_t long_length[256];
+    uint32_t distance[kDistanceSymbols];
+};
+
+// Symbol counts of a path, the source of the next prices.
+struct ParseCounts {
+    uint32_t main[kMainSymbols];
+    uint32_t repeat[kRepeatSymbols];
+    uint32_t distance[kDistanceSymbols];
+};
+
+struct ParseTables {
+    ParseNode nodes[kParsePiece + 1];
+    uint32_t first[kParsePiece + 1];                  // matches of position j: first[j] .. first[j + 1]
+    FoundMatch found[kParsePiece * kMostMatches];
+    uint32_t steps[kParsePiece];                      // the chosen path, back to front (node indexes)
+    ParsePrices prices;
+    ParseCounts counts;
+};
 
 // One level's match finder state. Positions in head and prev are counted from the first
 // byte this state ever saw (plus one), across files, and only grow: anything below the
@@ -66,6 +119,9 @@ struct ChainTables {
     uint8_t window[kChainWindow + kChainSlack];  // source bytes from `origin` on
     uint32_t head[1u << kChainMaxHashBits];      // newest position per hash
     uint32_t prev[1u << kChainMaxWindowBits];    // previous position with the same hash, by position mod size
+                                                 // (the binary tree's smaller child at the optimal levels)
+    uint32_t larger[1u << kChainMaxWindowBits];  // the binary tree's larger child, by position mod size
+    ParseTables parse;                           // the optimal levels' piece
     BlockCoder coder;                            // pending symbols, copy state and block writer
     uint32_t origin;                             // position of window[0]
     uint32_t next_start;                         // where the next file's positions begin

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/encoder_chains.h"
 #include "support/codec_harness.h"
 
 namespace hedgerow::codec {
@@ -72,6 +73,16 @@ std::vector<uint8_t> LongerThanTheWindow() {
     return out;
 }
 
+// Around the optimal parse's piece size: a piece of random bytes whose start comes back as a
+// copy across the piece's end, and text one byte short of a piece, a piece, one byte over.
+std::vector<uint8_t> CopyAcrossAPiece() {
+    std::vector<uint8_t> out = Random(kParsePiece - 100, 12);
+    out.insert(out.end(), out.begin(), out.begin() + 400);
+    const auto tail = Text(5000, 13);
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
 struct Input {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -84,6 +95,10 @@ const std::vector<Input>& Inputs() {
         {"incompressible", Random(70000, 3)},
         {"runs", Runs(400000)},
         {"longer than the window", LongerThanTheWindow()},
+        {"a copy across a piece", CopyAcrossAPiece()},
+        {"a piece less one byte", Text(kParsePiece - 1, 14)},
+        {"a piece", Text(kParsePiece, 14)},
+        {"a piece and one byte", Text(kParsePiece + 1, 14)},
         {"empty", {}},
         {"one byte", {0x41}},
         {"two bytes", {0x41, 0x41}},
