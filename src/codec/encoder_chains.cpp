@@ -436,12 +436,20 @@ inline void StateAfter(ParseNode& to, const ParseNode& from) {
         to.last_distance = from.last_distance;
         return;
     }
-    to.ring[0] = to.distance;
+    const uint32_t distance = to.distance & ~kShortCopy;
+    to.ring[0] = distance;
     to.ring[1] = from.ring[0];
     to.ring[2] = from.ring[1];
     to.ring[3] = from.ring[2];
-    to.last_length = to.length - Bonuses(to.distance);
-    to.last_distance = to.distance;
+    to.last_length = to.length - Bonuses(distance);
+    to.last_distance = distance;
+}
+
+// Short-copy slot of distance - 1 (below 256).
+inline uint32_t ShortSlotOf(uint32_t d) {
+    uint32_t k = 7;
+    while (kShortBase[k] > d) --k;
+    return k;
 }
 
 // Index of distance among the recent distances after node at (0 newest), 4 when absent.
@@ -519,6 +527,18 @@ uint32_t CheapestPath(Pass& f, uint32_t start, uint32_t count) {
             if (length >= shortest) RelaxCopy(q, j, shortest, length, d, nice);
             reached = std::max(reached, length);
         }
+        if (const uint32_t d = q.near[j]; d != 0 && d <= reach) {
+            const uint32_t slot = ShortSlotOf(d - 1);
+            const uint32_t cost = at.cost + (d == at.last_distance && at.last_length == 2
+                                                 ? q.prices.main[kSymCopyAgain]
+                                                 : q.prices.main[kSymShortFirst + slot] + kBit * kShortExtra[slot]);
+            ParseNode& to = q.nodes[j + 2];
+            if (cost < to.cost) {
+                to.cost = cost;
+                to.length = 2;
+                to.distance = d | kShortCopy;
+            }
+        }
         uint32_t covered = 0;  // lengths up to this have a nearer match
         for (uint32_t m = q.first[j]; m < q.first[j + 1]; ++m) {
             const FoundMatch& found = q.found[m];
@@ -551,10 +571,12 @@ void CountPath(ParseTables& q, const uint8_t* bytes, uint32_t n) {
             continue;
         }
         const ParseNode& at = q.nodes[j];
-        const uint32_t d = to.distance;
+        const uint32_t d = to.distance & ~kShortCopy;
         const uint32_t adjusted = to.length - Bonuses(d);
         if (d == at.last_distance && adjusted == at.last_length) {
             ++c.main[kSymCopyAgain];
+        } else if (to.distance != d) {
+            ++c.main[kSymShortFirst + ShortSlotOf(d - 1)];
         } else if (const uint32_t k = RecentIndex(at, d); k < 4) {
             ++c.main[kSymRecentFirst + k];
             ++c.repeat[LengthSlotOf(adjusted - 2 - (d >= kRecentBonusDistance))];
@@ -581,6 +603,13 @@ void ParseOptimal(Pass& f) {
         const uint32_t count = std::min(kParsePiece, f.end - i);
         // Matches of every position; positions inside a copy of the nice length or more
         // only go into the tree.
+        for (uint32_t j = 0; j < count; ++j) {
+            const uint32_t position = t.origin + i + j;
+            uint32_t& newest = q.pairs[Load16Le(t.window + i + j)];
+            const uint32_t distance = position - newest;
+            q.near[j] = static_cast<uint16_t>(distance <= 256 && newest >= f.file_start && j + 2 <= count ? distance : 0);
+            newest = position;
+        }
         uint32_t n = 0;
         for (uint32_t j = 0; j < count;) {
             q.first[j] = n;
@@ -622,6 +651,8 @@ void ParseOptimal(Pass& f) {
             const ParseNode& to = q.nodes[q.steps[s - 1]];
             if (to.length == 1) {
                 AddLiteral(f.s, c, bytes[q.steps[s - 1] - 1]);
+            } else if ((to.distance & kShortCopy) != 0) {
+                EmitShortCopy(f.s, c, to.distance & ~kShortCopy);
             } else {
                 EmitCopy(f.s, c, to.length, to.distance);
             }

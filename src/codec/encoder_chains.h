@@ -68,9 +68,12 @@ inline constexpr uint32_t kParsePiece = 16384;
 inline constexpr uint32_t kMostMatches = 16;
 
 // One step of a path: cost from the piece's start (1/16 bits), the step that reached it
-// (length 1 with distance 0: a literal), and the copy state after it (recent distances
+// (length 1 with distance 0: a literal; kShortCopy in the distance: a short copy), and the
+// copy state after it (recent distances
 // newest first, the last copy's length less its bonuses and its distance), the same as
 // the block coder's would be after sending the path.
+inline constexpr uint32_t kShortCopy = 0x80000000u;
+
 struct ParseNode {
     uint32_t cost;
     uint32_t length;
@@ -104,6 +107,8 @@ struct ParseCounts {
 struct ParseTables {
     ParseNode nodes[kParsePiece + 1];
     uint32_t first[kParsePiece + 1];                  // matches of position j: first[j] .. first[j + 1]
+    uint16_t near[kParsePiece];                       // distance of the nearest same two bytes within 256, or 0
+    uint32_t pairs[1u << 16];                         // newest position of every two bytes
     FoundMatch found[kParsePiece * kMostMatches];
     uint32_t steps[kParsePiece];                      // the chosen path, back to front (node indexes)
     ParsePrices prices;
