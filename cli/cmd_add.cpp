@@ -139,7 +139,8 @@ std::optional<int> RefuseArchivePath(const Options& o, bool exists) {
 // The files named on the command line, directories walked; what cannot be stored is
 // counted as left out. An existing archive is not added to itself.
 WalkResult GatherInputs(const Options& o, const std::string& prefix, bool exists) {
-    const WalkRequest request {o.names, o.input_dir, o.names_only, prefix, exists ? PathOf(o.archive) : fs::path()};
+    const WalkRequest request {o.names,  o.input_dir, o.names_only, o.no_links,
+                               prefix,   exists ? PathOf(o.archive) : fs::path()};
     WalkResult walk = WalkInputs(request);
     Host().left_out = walk.left_out;
     return walk;
@@ -288,6 +289,9 @@ uint16_t SetPaths(const Options& o, const std::string& prefix) {
         SetInputPath(input_dir.c_str());
     }
     SetRelativePath(prefix.c_str());
+    // Empty directories are stored as such; symbolic links as links unless left out (the
+    // walk leaves them out then).
+    arOptionsOn(arOptStoreDirectories | arOptStoreLinks);
     return GetArchiveStatus();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "commands.h"
 #include "entry_text.h"
@@ -13,6 +14,8 @@
 #include "system.h"
 
 namespace hedgerow::cli {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -45,6 +48,25 @@ std::optional<int> OpenAndSelect(const Options& o, bool partial_ok, SelectedEntr
     return ReopenWithDataPassword(o.archive, cipher, data, opened.settings);
 }
 
+// Symbolic links that were not made because their target leads outside the output
+// directory (the library leaves nothing in their place): named, and counted as left out.
+void ReportLinksLeftOut(const SelectedEntries& selected) {
+    HostContext& h = Host();
+    std::set<std::string> links;
+    for (const HidFileEntry* e : selected.selection.entries) {
+        if (e->entry_kind == HEDGEROW_ENTRY_SYMLINK) links.insert(e->name);
+    }
+    if (links.empty()) return;
+    for (const auto& [stored, path] : h.written) {
+        std::error_code ignored;
+        if (links.count(stored) == 0 || fs::symlink_status(PathOf(path), ignored).type() != fs::file_type::not_found) {
+            continue;
+        }
+        Complain(DisplayName(stored), "a symbolic link whose target leads outside the output directory; not restored");
+        ++h.left_out;
+    }
+}
+
 int Extract(const Options& o, bool with_paths) {
     HostContext& h = Host();
     h.adding = false;
@@ -68,11 +90,18 @@ int Extract(const Options& o, bool with_paths) {
     } else {
         arOptionsOff(arOptRestorePaths);
     }
+    if (o.keep_setid) {
+        arOptionsOn(arOptKeepSetId);
+    } else {
+        arOptionsOff(arOptKeepSetId);
+    }
     SetRelativePath(prefix.c_str());
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
+    h.written.clear();
     ExtractFileMaskListHid(&selected.masks.list);
     const uint16_t status = GetArchiveStatus();
+    ReportLinksLeftOut(selected);
     if ((status == arIoError || status == arWriteError) && !h.current_output.empty()) {
         // The library tells the kind of failure; the file it was writing and the
         // system's reason come from here.

@@ -21,6 +21,7 @@ struct Options {
     std::string cipher;                   // empty: the archive's own, or chacha (strong) for a new one
     bool lock = false;
     bool names_only = false;
+    bool no_links = false;                // symbolic links are not stored at all
     std::string input_dir;
     int level = -2;                       // -0 .. -9 or --level; -2: not given (the library's default)
 
@@ -38,6 +39,7 @@ struct Options {
     bool overwrite = false;
     bool skip_existing = false;
     bool update = false;
+    bool keep_setid = false;              // x, e: restore set-user-id and set-group-id bits
     bool sfx = false;                     // a: make a self-extracting archive
     std::string split;                    // a --sfx: disk size of the pieces, empty: one file
 

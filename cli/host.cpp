@@ -78,7 +78,10 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
     HostContext& h = Host();
     std::string stored = (h.adding ? second : first) ? (h.adding ? second : first) : "";
     while (!stored.empty() && stored[0] == '\\') stored.erase(0, 1);
-    if (!h.adding && second != nullptr) h.current_output = NativePath(second);
+    if (!h.adding && second != nullptr) {
+        h.current_output = NativePath(second);
+        h.written.emplace_back(stored, h.current_output);
+    }
     if (h.to_stdout) {
         // The entry before this one is finished: its file goes out first.
         (void)StreamPendingOutput();

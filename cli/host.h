@@ -64,6 +64,7 @@ struct HostContext {
     bool to_stdout = false;        // `x -c`, `p`: entries go through a scratch directory to standard output
     std::string pending_output;    //   the file being extracted; streamed out when the next one begins
     std::string current_output;    // the file the library writes now (extraction), as the system names it
+    std::vector<std::pair<std::string, std::string>> written;  // extraction: each entry's stored name and output path
     std::string stdout_failure;    //   what failed on the way out (the run is then cancelled); empty while it works
     int damaged = 0;               // `t`: entries found damaged
     bool cancelled_by_user = false;

@@ -76,6 +76,8 @@ void SetUpAdd(CLI::App& app, Options& o) {
     KdfOptions(app, o);
     app.add_flag("--lock", o.lock, "Encipher the entry headers with a header password (names become unreadable)");
     app.add_flag("--names-only", o.names_only, "Store bare file names, without directories");
+    app.add_flag("--no-links", o.no_links,
+                 "Store nothing for symbolic links (by default a link is stored as a link, its target as text)");
     app.add_option("-C,--input-dir", o.input_dir, "Take the files relative to DIR")->type_name("DIR");
     app.add_option("--prefix", o.prefix, "Put PREFIX in front of every stored name")->type_name("PREFIX");
     auto* update = app.add_flag("-u,--update", o.update, "Replace an entry only when the file is newer");
@@ -108,6 +110,8 @@ void SetUpExtractTo(CLI::App& app, Options& o, bool with_stdout) {
     auto* update = app.add_flag("-u,--update", o.update, "Replace existing files only with newer copies");
     overwrite->excludes(skip)->excludes(update);
     skip->excludes(update);
+    auto* keep_setid = app.add_flag("--keep-setid", o.keep_setid,
+                                    "Restore set-user-id and set-group-id bits (legacy archives that keep modes)");
     if (with_stdout) {
         app.add_flag("-c,--stdout", o.to_stdout,
                      "Write the entries' contents to standard output, in archive order (messages on standard error)")
@@ -115,7 +119,8 @@ void SetUpExtractTo(CLI::App& app, Options& o, bool with_stdout) {
             ->excludes(prefix)
             ->excludes(overwrite)
             ->excludes(skip)
-            ->excludes(update);
+            ->excludes(update)
+            ->excludes(keep_setid);
     }
     PasswordOptions(app, o);
 }

@@ -2,7 +2,7 @@
 #include "walk.h"
 
 #include <algorithm>
-#include <set>
+#include <map>
 
 #include "host.h"
 #include "stored_names.h"
@@ -17,7 +17,11 @@ namespace {
 struct Walker {
     const WalkRequest& request;
     WalkResult result;
-    std::set<std::string> stored_seen;  // upper-cased: the library compares names without case
+    struct Seen {
+        std::string mask;    // the file stored under the name
+        std::string stored;  // the name as stored
+    };
+    std::map<std::string, Seen> stored_seen;  // by the upper-cased stored name
 
     void LeaveOut(const std::string& shown, const std::string& why) {
         Complain(shown, why + "; left out");
@@ -31,8 +35,42 @@ struct Walker {
         return text;
     }
 
+    // Takes a file (or a link, or an empty directory) under its stored name, unless
+    // another one of this run has the same name once case is ignored.
+    void Take(const fs::path& full, const std::string& mask, bool directory) {
+        const std::string reason = UnstorableReason(mask);
+        if (!reason.empty()) {
+            LeaveOut(mask, reason);
+            return;
+        }
+        InputFile file;
+        file.mask = mask;
+        file.directory = directory;
+        file.stored = ExpectedStoredName(request.prefix, mask, request.names_only);
+        const auto [seen, inserted] = stored_seen.emplace(Upper(file.stored), Seen {mask, file.stored});
+        if (!inserted) {
+            // The archive compares names without case: both cannot live in it.
+            const Seen& first = seen->second;
+            LeaveOut(mask, first.stored == file.stored
+                               ? "another file is stored under the same name, " + DisplayName(file.stored) + " (" +
+                                     Shown(first.mask) + ")"
+                               : "its name differs only in case from " + Shown(first.mask) +
+                                     ", and an archive compares names without case");
+            return;
+        }
+        std::error_code error;
+        file.size = directory ? 0 : fs::is_symlink(fs::symlink_status(full, error)) ? 0 : fs::file_size(full, error);
+        result.files.push_back(std::move(file));
+    }
+
     void AddFile(const fs::path& full, const std::string& mask) {
         std::error_code error;
+        const fs::file_status own = fs::symlink_status(full, error);
+        if (!error && fs::is_symlink(own)) {
+            // A link is stored as a link (its target as text), or not at all.
+            if (!request.no_links) Take(full, mask, false);
+            return;
+        }
         const fs::file_status status = fs::status(full, error);
         if (status.type() == fs::file_type::not_found) {
             LeaveOut(mask, "no such file or directory");
@@ -42,29 +80,12 @@ struct Walker {
             LeaveOut(mask, error.message());
             return;
         }
-        if (fs::is_directory(status)) {
-            LeaveOut(mask, "symbolic link to a directory, not followed");
-            return;
-        }
         if (!fs::is_regular_file(status)) {
             LeaveOut(mask, "not a regular file");
             return;
         }
         if (!request.exclude.empty() && fs::equivalent(full, request.exclude, error)) return;
-        const std::string reason = UnstorableReason(mask);
-        if (!reason.empty()) {
-            LeaveOut(mask, reason);
-            return;
-        }
-        InputFile file;
-        file.mask = mask;
-        file.stored = ExpectedStoredName(request.prefix, mask, request.names_only);
-        if (!stored_seen.insert(Upper(file.stored)).second) {
-            LeaveOut(mask, "another file is stored under the same name, " + DisplayName(file.stored));
-            return;
-        }
-        file.size = fs::file_size(full, error);
-        result.files.push_back(std::move(file));
+        Take(full, mask, false);
     }
 
     void WalkDirectory(const fs::path& full, const std::string& mask_base) {
@@ -79,6 +100,8 @@ struct Walker {
         }
         std::sort(entries.begin(), entries.end(),
                   [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path() < b.path(); });
+        // An empty directory is kept as one (the walk's starting point aside).
+        if (entries.empty() && !mask_base.empty()) Take(full, mask_base, true);
         for (const fs::directory_entry& entry : entries) {
             const std::string name = TextOf(entry.path().filename());
             const std::string mask = mask_base.empty() ? name : mask_base + "/" + name;

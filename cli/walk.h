@@ -14,12 +14,14 @@ struct InputFile {
     std::string mask;    // handed to AppendFileMask ('/' between parts)
     std::string stored;  // the name the library will store it under ('\' between parts)
     uint64_t size = 0;
+    bool directory = false;  // an empty directory, stored as one
 };
 
 struct WalkRequest {
     std::vector<std::string> paths;  // as given on the command line
     std::string input_dir;           // -C; empty for the current directory
     bool names_only = false;         // masks become full paths, stored names bare file names
+    bool no_links = false;           // symbolic links are left out (else stored as links)
     std::string prefix;              // stored-name prefix, already normalised
     std::filesystem::path exclude;   // the archive itself, never stored into itself
 };

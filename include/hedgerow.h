@@ -90,6 +90,12 @@ extern "C" {
  * Option bits (the options word is 0x0800 at load).
  * ------------------------------------------------------------------------ */
 #define arOptRestorePaths       0x0001 /* extraction recreates the stored directories */
+#define arOptStoreLinks         0x0002 /* a symbolic link named by a mask is stored as a link (legacy
+                                          archives: its target text, marked in the metadata extension);
+                                          off: the file it points to is stored */
+#define arOptStoreDirectories   0x0004 /* a directory named by a mask is stored as an empty-directory
+                                          entry (legacy archives); off: it is skipped */
+#define arOptKeepSetId          0x0008 /* extraction restores set-user-id and set-group-id bits */
 #define arOptNamesOnly          0x0010 /* masks are full paths; names are stored without directories */
 #define arOptDefault            0x0800 /* on at load; not tested by the library */
 #define arOptLocked             0x8000 /* locked: can be neither set nor cleared */
@@ -263,15 +269,24 @@ typedef struct HidFileEntry {
     uint32_t reserved4;
     uint32_t name_length;        /* characters in the stored name */
     uint32_t record_tag;         /* 77; 0x4B525453 in a strong archive */
-    uint32_t unix_mode;          /* Unix mode bits, where the archive keeps them (strong archives); else 0 */
+    uint32_t unix_mode;          /* Unix mode bits, where the archive keeps them (HEDGEROW_META_KEPT); else 0 */
     uint32_t mtime_low;          /* modification time in seconds since 1970 (UTC), a signed 64-bit */
     uint32_t mtime_high;         /*   value in two halves, where the archive keeps it; else both 0 */
     uint8_t* record_copy;        /* the whole 432-byte record as read (deciphered); owned by the entry;
                                     NULL in a strong archive, whose records are sealed */
     uint32_t mtime_nanoseconds;  /* nanoseconds of the modification time, where kept; else 0 */
-    uint32_t reserved6[2];
+    uint32_t entry_kind;         /* HEDGEROW_ENTRY_FILE, _DIRECTORY (an empty directory) or _SYMLINK
+                                    (a symbolic link; its data is the target text) */
+    uint32_t metadata_flags;     /* HEDGEROW_META_* bits */
     struct HidFileEntry* next;   /* next entry, NULL at the end */
 } HidFileEntry;
+
+#define HEDGEROW_ENTRY_FILE      0
+#define HEDGEROW_ENTRY_DIRECTORY 1
+#define HEDGEROW_ENTRY_SYMLINK   2
+#define HEDGEROW_META_KEPT       0x0001 /* unix_mode and the mtime fields hold what the archive keeps */
+#define HEDGEROW_META_UTF8_NAME  0x0002 /* the record stores the name as UTF-8 (a legacy archive's
+                                           metadata extension); name is converted all the same */
 
 /* The entry list filled by BuildHidFileList, owned by the host. */
 typedef struct HidFileList {

@@ -194,8 +194,16 @@ bool ListEntriesWhere(Session& session, ArchiveState& a, HidFileList& list, Keep
         const NextRecord next = ReadNextEntryRecord(session, a, file.get(), &entry, stored, record);
         if (next == NextRecord::kFailed) return false;
         if (next == NextRecord::kEnd) return true;
-        // Names are kept in the OEM code page; the host sees them in its own.
-        (void)platform::OemToAnsi(stored, entry.name, sizeof entry.name);
+        // Names are kept in the OEM code page, or in UTF-8 where the metadata extension
+        // says so; the host sees them in its own.
+#ifndef HEDGEROW_COMPACT
+        if ((entry.metadata_flags & HEDGEROW_META_UTF8_NAME) != 0) {
+            (void)platform::Utf8ToAnsiName(stored, entry.name, sizeof entry.name);
+        } else
+#endif
+        {
+            (void)platform::OemToAnsi(stored, entry.name, sizeof entry.name);
+        }
         if (!keep(entry.name)) continue;
         void* block = nullptr;
         if (!names::AllocBlock(&block, sizeof(HidFileEntry))) return Fail(session, Status::kNoMemory);

@@ -28,10 +28,12 @@ bool BuildOutputPath(Session& session, const char* stored_name, char destination
     return Fail(session, Status::kNameTooLong);
 }
 
-bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out) {
-    const size_t length = std::strlen(path);
-    if (length >= sizeof out.target) return Fail(session, Status::kNameTooLong);
-    std::memcpy(out.target, path, length + 1);
+namespace {
+
+// Makes each directory that path (length bytes) names before a separator and that does not exist yet;
+// one at or after relative_start that is a symbolic link refuses the path (kUnsafeName),
+// one that is a file is kIoError.
+bool MakeDirectoriesOf(Session& session, const char* path, size_t length, size_t relative_start) {
     // Each directory of the path in turn, as the path's first i bytes.
     char directory[kOutputPathCapacity];
     // Leave a UNC server and share alone: they are not directories to create.
@@ -51,10 +53,31 @@ bool CreateOutputFile(Session& session, const char* path, size_t relative_start,
         }
         if (!platform::MakeDirectory(directory)) return Fail(session, Status::kIoError);
     }
+    return true;
+}
+
+}  // namespace
+
+bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out) {
+    const size_t length = std::strlen(path);
+    if (length >= sizeof out.target) return Fail(session, Status::kNameTooLong);
+    std::memcpy(out.target, path, length + 1);
+    if (!MakeDirectoriesOf(session, path, length, relative_start)) return false;
     if (platform::IsSymbolicLink(path)) return Fail(session, Status::kUnsafeName);
     if (platform::IsDirectory(path)) return Fail(session, Status::kIoError);
     if (!out.temp.Claim(path)) return Fail(session, Status::kIoError);
     return true;
+}
+
+bool MakeOutputDirectory(Session& session, const char* path, size_t relative_start) {
+    // The directory itself too: the path with a separator behind it.
+    char with_separator[kOutputPathCapacity + 1];
+    const size_t length = std::strlen(path);
+    if (length + 1 >= sizeof with_separator) return Fail(session, Status::kNameTooLong);
+    std::memcpy(with_separator, path, length);
+    with_separator[length] = '\\';
+    with_separator[length + 1] = '\0';
+    return MakeDirectoriesOf(session, with_separator, length + 1, relative_start);
 }
 
 bool OutputFile::Commit(Session& session) {

@@ -43,4 +43,9 @@ struct OutputFile {
 // kOutputPathCapacity bytes.
 [[nodiscard]] bool CreateOutputFile(Session& session, const char* path, size_t relative_start, OutputFile& out);
 
+// Makes the directory path and every directory on the way below relative_start that is
+// missing (an empty-directory entry), under the rules of CreateOutputFile: a part that is
+// a symbolic link is kUnsafeName, one that is a file kIoError.
+[[nodiscard]] bool MakeOutputDirectory(Session& session, const char* path, size_t relative_start);
+
 }  // namespace hedgerow::archive

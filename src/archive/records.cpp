@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "archive/metadata_extension.h"
 #include "archive/temp_names.h"
 #include "common/byte_order.h"
 #include "common/heap.h"
@@ -188,11 +189,21 @@ void FillEntryFromRecord(HidFileEntry* entry, const uint8_t record[kRecordSize],
     entry->reserved4 = 0;
     entry->name_length = static_cast<uint32_t>(strnlen(name, kNameFieldSize));
     entry->record_tag = Load32Le(record + kFieldTag);
-    entry->unix_mode = 0;
-    entry->mtime_low = 0;
-    entry->mtime_high = 0;
-    entry->mtime_nanoseconds = 0;
-    std::memset(entry->reserved6, 0, sizeof entry->reserved6);
+#ifdef HEDGEROW_COMPACT
+    // The self-extractor's compact build reads entries as a reader that ignores the
+    // extension does (its size is bounded by the marker's window).
+    const UnixMetadata meta {};
+#else
+    const UnixMetadata meta = ReadMetadata(record);
+#endif
+    entry->unix_mode = meta.mode;
+    entry->mtime_low = static_cast<uint32_t>(static_cast<uint64_t>(meta.seconds));
+    entry->mtime_high = static_cast<uint32_t>(static_cast<uint64_t>(meta.seconds) >> 32);
+    entry->mtime_nanoseconds = meta.nanoseconds;
+    entry->entry_kind = (meta.flags & kMetaDirectory)  ? HEDGEROW_ENTRY_DIRECTORY
+                        : (meta.flags & kMetaSymlink) ? HEDGEROW_ENTRY_SYMLINK
+                                                      : HEDGEROW_ENTRY_FILE;
+    entry->metadata_flags = (meta.present ? HEDGEROW_META_KEPT : 0u) | ((meta.flags & kMetaNameUtf8) ? HEDGEROW_META_UTF8_NAME : 0u);
 }
 
 NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
@@ -236,15 +247,41 @@ NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FIL
     return NextRecord::kEntry;
 }
 
-bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]) {
+bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize], bool* utf8) {
     const std::string n = names::StoredNameOf(session.relative_path, OptionOn(session, kOptNamesOnly), name ? name : "");
+    if (utf8 != nullptr) {
+        *utf8 = false;
+        // A name the OEM code page cannot hold exactly would lose characters (and could
+        // meet another name that lost others): it is stored as UTF-8, flagged in the
+        // metadata extension.
+        char oem[kNameFieldSize] = {};
+        char back[kNameFieldSize * 4] = {};
+        if (platform::AnsiToOem(n.c_str(), oem, sizeof oem) && platform::OemToAnsi(oem, back, sizeof back) &&
+            n == back) {
+            std::memcpy(stored, oem, std::strlen(oem) + 1);
+            return true;
+        }
+        const std::string text = platform::AnsiToUtf8(n.c_str());
+        if (text.size() >= kNameFieldSize) return false;
+        std::memcpy(stored, text.c_str(), text.size() + 1);
+        *utf8 = true;
+        return true;
+    }
     return platform::AnsiToOem(n.c_str(), stored, kNameFieldSize);
 }
 
 bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file, uint8_t record[kRecordSize],
-                      const char* name) {
+                      const char* name, const UnixMetadata* meta) {
     char stored[kNameFieldSize] = {};
-    if (!FormStoredName(session, name, stored)) return Fail(session, Status::kNameTooLong);
+    bool utf8 = false;
+    if (!FormStoredName(session, name, stored, meta != nullptr ? &utf8 : nullptr)) {
+        return Fail(session, Status::kNameTooLong);
+    }
+    if (meta != nullptr) {
+        UnixMetadata with_name = *meta;
+        with_name.flags = static_cast<uint16_t>((meta->flags & ~kMetaNameUtf8) | (utf8 ? kMetaNameUtf8 : 0));
+        WriteMetadata(record, with_name);
+    }
     Store32Le(record + kFieldCipherId, static_cast<uint32_t>(archive.cipher_id));
     Store32Le(record + kFieldTag, kRecordTag);
     Store32Le(record + kFieldRecordLength, kRecordSize);

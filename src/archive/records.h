@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "archive/archive_state.h"
+#include "archive/metadata_extension.h"
 #include "common/session.h"
 
 namespace hedgerow::archive {
@@ -86,16 +87,21 @@ enum class NextRecord { kEntry, kEnd, kFailed };
 NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
                                char name[kNameFieldSize], uint8_t record[kRecordSize]);
 
-// Forms the stored name from name (FormStoredName), fills the constant fields and the
-// header CRC, enciphers the record in a locked archive and writes it at the file's
+// Forms the stored name from name (FormStoredName), writes the metadata extension when
+// meta is given (with the UTF-8 flag set when the name is stored as UTF-8), fills the
+// constant fields and the header CRC, enciphers the record in a locked archive and writes it at the file's
 // current position. The caller fills the CRC, size, stamp and attribute fields. False: kWriteError on a short write,
 // kNameTooLong when the stored name would not fit its field.
 [[nodiscard]] bool WriteEntryRecord(Session& session, const ArchiveState& archive, std::FILE* file,
-                                    uint8_t record[kRecordSize], const char* name);
+                                    uint8_t record[kRecordSize], const char* name,
+                                    const UnixMetadata* meta = nullptr);
 
 // The stored name of WriteEntryRecord (names::StoredNameOf with the session's relative
 // path and names-only option) in the OEM code page: false when it would not fit 255 bytes.
-[[nodiscard]] bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize]);
+// With utf8 given, a name the OEM code page cannot hold exactly is stored as UTF-8
+// instead and *utf8 says so.
+[[nodiscard]] bool FormStoredName(const Session& session, const char* name, char stored[kNameFieldSize],
+                                  bool* utf8 = nullptr);
 
 // Enciphers source in place with the header password for enciphering (DES, ECB) and
 // copies it to destination.

@@ -15,6 +15,9 @@ inline constexpr uint16_t kOptionsAtLoad = 0x0800;
 inline constexpr uint16_t kLockedOptionBits = 0x8000;
 inline constexpr uint16_t kOptRestorePaths = 0x0001;
 inline constexpr uint16_t kOptNamesOnly = 0x0010;
+inline constexpr uint16_t kOptStoreLinks = 0x0002;
+inline constexpr uint16_t kOptStoreDirectories = 0x0004;
+inline constexpr uint16_t kOptKeepSetId = 0x0008;
 
 inline constexpr int kOutputPathCapacity = 256;   // bytes, terminator included
 inline constexpr int kInputPathCapacity = 261;

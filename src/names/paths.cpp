@@ -2,6 +2,8 @@
 // stored-name rule (see paths.h). Plain text work only: the command links this file alone.
 #include "names/paths.h"
 
+#include <algorithm>
+
 namespace hedgerow::names {
 
 namespace {
@@ -131,6 +133,31 @@ std::string StoredNameOf(std::string_view relative_path, bool names_only, std::s
         if (parts.extension.size() > 1) stored += parts.extension;
     }
     return stored;
+}
+
+bool LinkTargetStaysInside(std::string_view link_path, std::string_view target) {
+    if (target.empty() || IsSeparator(target[0]) || (target.size() >= 2 && target[1] == ':')) return false;
+    // How deep the link's directory lies below the output directory.
+    size_t depth = 0;
+    for (size_t start = 0; start < link_path.size();) {
+        const size_t end = std::min(link_path.size(), NextSeparator(link_path, start));
+        const std::string_view part(link_path.data() + start, end - start);
+        if (end < link_path.size() && !part.empty() && part != ".") ++depth;
+        start = end + 1;
+    }
+    bool plain_seen = false;
+    for (size_t start = 0; start <= target.size();) {
+        const size_t end = std::min(target.size(), NextSeparator(target, start));
+        const std::string_view part(target.data() + start, end - start);
+        if (part == "..") {
+            if (plain_seen || depth == 0) return false;
+            --depth;
+        } else if (!part.empty() && part != ".") {
+            plain_seen = true;
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 }  // namespace hedgerow::names

@@ -100,4 +100,22 @@ enum class OutputName { kWritten, kRefused, kTooLong };
 OutputName OutputPathOf(std::string_view stored_name, std::string_view relative_path, bool restore_paths, char* out,
                         size_t capacity);
 
+// Whether a symbolic link at link_path (its place below the output directory, parts
+// separated by either separator) with the given target text leads to a place inside the
+// output directory: the target is relative, and after any leading ".." parts (each one
+// step up from the link's directory, never above the output directory) holds only plain
+// names and "." parts. A ".." further in is refused as well: the part before it could be
+// a link itself, and ".." would then step out from wherever that leads.
+//   link_path        target              inside
+//   "a.txt"          "b.txt"             yes
+//   "d/l"            "../b.txt"          yes
+//   "d/e/l"          "../../d/x"         yes
+//   "l"              "../x"              no
+//   "d/l"            "../../x"           no
+//   "l"              "/etc/passwd"       no
+//   "l"              "d/../x"            no
+//   "l"              ""                  no
+//   "l"              "C:\x"             no
+bool LinkTargetStaysInside(std::string_view link_path, std::string_view target);
+
 }  // namespace hedgerow::names

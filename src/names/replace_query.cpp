@@ -9,12 +9,37 @@
 
 namespace hedgerow::names {
 
+namespace {
+
+constexpr uint64_t kUnixEpochInFileTime = 116444736000000000;
+constexpr uint32_t kFirstDosStamp = 0x00210000;  // 1 January 1980, 00:00:00
+constexpr uint32_t kLastDosStamp = 0xFF9FBF7D;   // 31 December 2107, 23:59:58
+
+// The DOS stamp of a file time, clamped to the years a stamp holds: a time before 1980
+// takes the first stamp, one after 2107 the last (the exact time lives elsewhere).
+uint32_t ClampedStamp(uint64_t utc) {
+    uint32_t dos = 0;
+    if (platform::UtcTimeToDosStamp(utc, &dos)) return dos;
+    constexpr uint64_t kYear2044 = kUnixEpochInFileTime + 2335219200ull * 10000000ull;  // the middle of the range
+    return utc < kYear2044 ? kFirstDosStamp : kLastDosStamp;
+}
+
+}  // namespace
+
 bool GetFileStamp(platform::NativeFile& file, uint32_t* stamp) {
     uint64_t utc = 0;
     uint32_t dos = 0;
     if (!platform::GetLastWriteTime(file, &utc) || !platform::UtcTimeToDosStamp(utc, &dos)) return false;
     *stamp = dos;
     return true;
+}
+
+uint32_t DosStampOf(int64_t seconds) {
+    // File times count from 1601 and are unsigned: earlier times take the first stamp.
+    constexpr int64_t kFileTimeStart = -11644473600;
+    if (seconds < kFileTimeStart) return kFirstDosStamp;
+    if (seconds > INT64_MAX / 10000000 - 11644473600) return kLastDosStamp;
+    return ClampedStamp(static_cast<uint64_t>(seconds + 11644473600) * 10000000ull);
 }
 
 bool SetFileStamp(platform::NativeFile& file, uint32_t stamp) {

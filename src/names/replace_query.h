@@ -13,6 +13,9 @@ namespace hedgerow::names {
 // Last-write time of an open file as a local DOS stamp; false (stamp untouched) when it
 // cannot be read or has no DOS form.
 [[nodiscard]] bool GetFileStamp(platform::NativeFile& file, uint32_t* stamp);
+// The local DOS stamp of a time in seconds since 1970 (UTC), clamped to the years a
+// stamp holds (1980 to 2107): earlier times take the first stamp, later ones the last.
+uint32_t DosStampOf(int64_t seconds);
 // Sets the last-write time from a local DOS stamp; false when that fails.
 [[nodiscard]] bool SetFileStamp(platform::NativeFile& file, uint32_t stamp);
 // Sets an existing file's attribute word to the archive attribute alone (0x20).

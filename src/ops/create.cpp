@@ -11,6 +11,7 @@
 #include "crypto/cipher.h"
 #include "names/masks.h"
 #include "names/replace_query.h"
+#include "archive/metadata_extension.h"
 #include "ops/data_key.h"
 #include "ops/pack_files.h"
 #include "ops/rewrite.h"
@@ -72,16 +73,73 @@ bool SourcePathOf(Context& cx, const std::string& mask_path, std::string* source
     return SourcePathFits(cx, mask_path, source_path) || Fail(cx.session, Status::kNameTooLong);
 }
 
-SourceOpen OpenSource(const char* source_path, SourceFile& out) {
+SourceKinds SourceKindsOf(const Session& session) {
+    return {OptionOn(session, kOptStoreLinks), OptionOn(session, kOptStoreDirectories)};
+}
+
+namespace {
+
+// Writers without Unix modes give these: what a new file gets under the usual umask.
+constexpr uint32_t kPlainMode = 0644;
+constexpr uint32_t kReadOnlyMode = 0444;
+constexpr uint32_t kDirectoryMode = 0755;
+constexpr uint32_t kLinkMode = 0777;
+
+uint32_t ModeOf(const char* path, uint32_t attributes, uint32_t otherwise) {
+    uint32_t mode = 0;
+    if (platform::GetPermissions(path, &mode)) return mode;
+    return (attributes & platform::kAttrReadOnly) != 0 ? kReadOnlyMode & otherwise : otherwise;
+}
+
+// A symbolic link as an entry: its target text is the data, in a scratch file.
+SourceOpen OpenLink(const char* source_path, SourceFile& out) {
+    std::string target;
+    archive::UnixMetadata& meta = out.meta;
+    out.failure = Status::kIoError;
+    if (!platform::ReadSymbolicLink(source_path, &target, &meta.seconds, &meta.nanoseconds)) return SourceOpen::kSkip;
+    meta.present = true;
+    meta.flags = archive::kMetaSymlink;
+    meta.mode = kLinkMode;
+    out.attributes = platform::kAttrArchive;
+    out.stamp = names::DosStampOf(meta.seconds);
+    out.size = static_cast<uint32_t>(target.size());
+    out.file = platform::OpenScratchFile();
+    if (!out.file || platform::WriteBytes(out.file.get(), target.data(), target.size()) != target.size() ||
+        !platform::SeekTo(out.file.get(), 0)) {
+        return SourceOpen::kFailed;
+    }
+    return SourceOpen::kOpen;
+}
+
+}  // namespace
+
+SourceOpen OpenSource(const char* source_path, SourceKinds kinds, SourceFile& out) {
     out.attributes = 0;
+    if (kinds.links && platform::IsSymbolicLink(source_path)) return OpenLink(source_path, out);
     (void)platform::GetAttributes(source_path, &out.attributes);
-    if (platform::IsDirectory(source_path)) return SourceOpen::kSkip;
+    archive::UnixMetadata& meta = out.meta;
+    if (platform::IsDirectory(source_path)) {
+        if (!kinds.directories) return SourceOpen::kSkip;
+        out.failure = Status::kIoError;
+        if (!platform::GetModificationTime(source_path, &meta.seconds, &meta.nanoseconds)) return SourceOpen::kSkip;
+        meta.present = true;
+        meta.flags = archive::kMetaDirectory;
+        meta.mode = ModeOf(source_path, out.attributes, kDirectoryMode);
+        out.attributes = platform::kAttrDirectory | (out.attributes & ~platform::kAttrArchive);
+        out.stamp = names::DosStampOf(meta.seconds);
+        out.size = 0;
+        return SourceOpen::kOpen;
+    }
     platform::NativeFile handle = platform::OpenNativeForReading(source_path);
     if (!handle.IsOpen()) return SourceOpen::kSkip;
     const bool stamped = names::GetFileStamp(handle, &out.stamp);
     platform::CloseNative(handle);
     out.failure = Status::kIoError;
-    if (!stamped) return SourceOpen::kFailed;
+    meta.present = platform::GetModificationTime(source_path, &meta.seconds, &meta.nanoseconds);
+    // A time before 1980 or after 2107 has no DOS stamp: the stamp is clamped, the
+    // extension keeps the time itself.
+    if (!stamped && !meta.present) return SourceOpen::kFailed;
+    if (!stamped) out.stamp = names::DosStampOf(meta.seconds);
     out.file = platform::OpenFile(source_path, "rb");
     if (!out.file) return SourceOpen::kFailed;
     const int64_t length = platform::Length(out.file.get());
@@ -90,6 +148,7 @@ SourceOpen OpenSource(const char* source_path, SourceFile& out) {
     out.failure = Status::kUnsupported;
     if (length > INT32_MAX) return SourceOpen::kFailed;
     out.size = static_cast<uint32_t>(length);
+    meta.mode = ModeOf(source_path, out.attributes, kPlainMode);
     return SourceOpen::kOpen;
 }
 
@@ -99,6 +158,10 @@ bool SkipOrFail(Context& cx, const char* source_path) {
     const int32_t answer = slot.proc(slot.user, source_path);
     if (answer == 1) return true;
     return Fail(cx.session, answer == 2 ? Status::kCancelled : Status::kIoError);
+}
+
+const archive::UnixMetadata* MetaOf(const SourceFile& source) {
+    return source.meta.present ? &source.meta : nullptr;
 }
 
 void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,
@@ -113,7 +176,7 @@ void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_
 
 bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_path, const char* name) {
     SourceFile opened;
-    switch (OpenSource(source_path, opened)) {
+    switch (OpenSource(source_path, SourceKindsOf(cx.session), opened)) {
         case SourceOpen::kOpen: break;
         case SourceOpen::kSkip: return SkipOrFail(cx, source_path);
         case SourceOpen::kFailed: return Fail(cx.session, opened.failure);
@@ -126,12 +189,12 @@ bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_pa
     uint8_t record[archive::kRecordSize];
     if (size == 0) {
         FillRecord(record, 0, 0, 0, stamp, attributes);
-        return archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name);
+        return archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name, MetaOf(opened));
     }
     const int64_t record_position = platform::Tell(archive_file);
     FillRecord(record, 0, 0, size, stamp, attributes);
     if (record_position < 0) return Fail(cx.session, Status::kIoError);
-    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name)) return false;
+    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name, MetaOf(opened))) return false;
     const auto data_position = static_cast<uint64_t>(record_position) + archive::kRecordSize;
 
     codec::StreamState& stream = cx.stream;
@@ -146,7 +209,7 @@ bool CompressOneFile(Context& cx, std::FILE* archive_file, const char* source_pa
     if (!platform::SeekTo(archive_file, static_cast<uint64_t>(record_position))) {
         return Fail(cx.session, Status::kIoError);
     }
-    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name)) return false;
+    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, name, MetaOf(opened))) return false;
     // Nothing of a longer compressed attempt may stay behind a stored copy.
     const uint64_t end = data_position + packed;
     if (!platform::SeekTo(archive_file, end) || !platform::TruncateAt(archive_file, end)) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive/archive_state.h"
+#include "archive/metadata_extension.h"
 #include "hedgerow.h"
 #include "ops/context.h"
 #include "platform/platform.h"
@@ -37,24 +38,37 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
 // A source file as a writer of entries finds it: open at its start, with its stamp,
 // attribute word and size.
 struct SourceFile {
-    platform::File file;
+    platform::File file;            // null for an empty directory
     uint32_t stamp = 0;
     uint32_t attributes = 0;
     uint32_t size = 0;
+    archive::UnixMetadata meta;     // mode, exact time and kind, for the metadata extension
     Status failure = Status::kOk;   // why it failed (kFailed)
 };
+// What a source may be besides a regular file (the session's arOptStoreLinks and
+// arOptStoreDirectories): a symbolic link stored as one (its target text as the data),
+// a directory stored as an empty-directory entry. Without them a link is followed and a
+// directory is skipped.
+struct SourceKinds {
+    bool links = false;
+    bool directories = false;
+};
+SourceKinds SourceKindsOf(const Session& session);
 enum class SourceOpen {
     kOpen,
     kSkip,    // a directory, or it cannot be opened: the host may let it be skipped (SkipOrFail)
     kFailed,  // its stamp or length cannot be read (kIoError), or it is 2 GiB or more (kUnsupported)
 };
 // Opens a source file; touches no state and calls no host, so workers may call it.
-SourceOpen OpenSource(const char* source_path, SourceFile& out);
+SourceOpen OpenSource(const char* source_path, SourceKinds kinds, SourceFile& out);
 
 // Asks the host through SkipFileProc whether a source that cannot be read may be left
 // out: true when it may; else false with kIoError (no procedure, or the answer 0) or
 // kCancelled (answer 2).
 [[nodiscard]] bool SkipOrFail(Context& cx, const char* source_path);
+
+// The metadata extension to write for a source, or null when there is none to write.
+const archive::UnixMetadata* MetaOf(const SourceFile& source);
 
 // Fills an entry record's fields (the rest zero) for WriteEntryRecord.
 void FillRecord(uint8_t record[archive::kRecordSize], uint32_t data_crc, uint32_t packed, uint32_t unpacked,

@@ -18,6 +18,7 @@
 #include "names/replace_query.h"
 #include "ops/data_key.h"
 #include "ops/strong_archive.h"
+#include "ops/unix_entries.h"
 #include "ops/workers.h"
 #include "platform/platform.h"
 
@@ -60,6 +61,7 @@ bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const cha
     platform::CloseNative(handle);
     if (!stamped) return Fail(cx.session, Status::kIoError);
     (void)platform::SetAttributes(path, entry.attributes);
+    RestoreUnixMetadata(cx, entry, path);
     return true;
 }
 
@@ -94,6 +96,9 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         char shown[sizeof entry.name + 1] = "\\";
         std::memcpy(shown + 1, entry.name, strnlen(entry.name, sizeof entry.name - 1));
         name_slot.proc(name_slot.user, shown, path);
+    }
+    if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_DIRECTORY) {
+        return MakeDirectoryEntry(cx, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
     }
     if (!*replace_agreed) {
         const int32_t answer = names::AskReplaceOnExtract(cx.session, entry, path);
@@ -135,6 +140,9 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         }
     }
     if (!out.Commit(cx.session)) return Outcome::kStop;
+    if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK) {
+        return MakeLinkEntry(cx, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
+    }
     if (!RestoreStampAndAttributes(cx, entry, path)) return Outcome::kStop;
     return Outcome::kDone;
 }

@@ -26,6 +26,7 @@ struct PackedJob {
     uint32_t stamp = 0;
     uint32_t attributes = 0;
     uint32_t size = 0;
+    archive::UnixMetadata meta;
     uint32_t data_crc = 0;          // the finished CRC
     uint32_t packed = 0;            // payload bytes at the start of the spill
     Spill spill;                    // the job slot's spill, kept from job to job
@@ -36,9 +37,10 @@ struct PackedJob {
 struct PackSettings {
     int level = 5;
     int32_t cipher_id = 0;
+    SourceKinds kinds;
     std::string password;
-    explicit PackSettings(const archive::ArchiveState& a)
-        : level(a.level), cipher_id(a.cipher_id), password(a.data_password) {}
+    PackSettings(const archive::ArchiveState& a, SourceKinds k)
+        : level(a.level), cipher_id(a.cipher_id), kinds(k), password(a.data_password) {}
     ~PackSettings() { crypto::SecureWipe(password.data(), password.size()); }
     PackSettings(const PackSettings&) = delete;
     PackSettings& operator=(const PackSettings&) = delete;
@@ -61,10 +63,11 @@ void PackJob(Worker& w, PackedJob& job, const FileToPack& file, const PackSettin
     job.failure = Status::kOk;
     job.packed = 0;
     SourceFile source;
-    job.opened = OpenSource(file.source_path.c_str(), source);
+    job.opened = OpenSource(file.source_path.c_str(), a.kinds, source);
     job.stamp = source.stamp;
     job.attributes = source.attributes;
     job.size = source.size;
+    job.meta = source.meta;
     if (job.opened != SourceOpen::kOpen) {
         job.failure = source.failure;
         return;
@@ -100,7 +103,8 @@ bool TakePacked(Context& cx, std::FILE* archive_file, const FileToPack& file, Pa
     if (job.failure != Status::kOk) return Fail(cx.session, job.failure);
     uint8_t record[archive::kRecordSize];
     FillRecord(record, job.data_crc, job.packed, job.size, job.stamp, job.attributes);
-    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, file.name.c_str())) return false;
+    const archive::UnixMetadata* meta = job.meta.present ? &job.meta : nullptr;
+    if (!archive::WriteEntryRecord(cx.session, cx.archive, archive_file, record, file.name.c_str(), meta)) return false;
     if (job.size == 0) return true;
     return CopySpillOut(cx, job.spill, archive_file, job.packed, job.size);
 }
@@ -124,7 +128,7 @@ bool PackFiles(Context& cx, std::FILE* archive_file, const std::vector<FileToPac
     for (int w = 0; w < workers; ++w) pool.push_back(std::make_unique<Worker>(stop));
     const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
     std::vector<PackedJob> slots(ahead);
-    const PackSettings settings(cx.archive);
+    const PackSettings settings(cx.archive, SourceKindsOf(cx.session));
     const auto run = [&](int worker, size_t job) {
         PackJob(*pool[static_cast<size_t>(worker)], slots[job % ahead], files[job], settings);
     };

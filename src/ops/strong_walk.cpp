@@ -7,6 +7,7 @@
 
 #include "codec/stream.h"
 #include "crypto/wipe.h"
+#include "names/replace_query.h"
 
 namespace hedgerow::ops {
 
@@ -147,12 +148,9 @@ void FillStrongEntry(const strong::Record& record, uint64_t frame_offset, HidFil
     entry->mtime_low = static_cast<uint32_t>(static_cast<uint64_t>(record.mtime_seconds));
     entry->mtime_high = static_cast<uint32_t>(static_cast<uint64_t>(record.mtime_seconds) >> 32);
     entry->mtime_nanoseconds = record.mtime_nanoseconds;
+    entry->metadata_flags = HEDGEROW_META_KEPT;
     // The DOS stamp: local time, within the years a DOS stamp can hold.
-    constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
-    const int64_t seconds = std::clamp<int64_t>(record.mtime_seconds, 315532800, 4354819198);  // 1980..2107
-    const auto utc = static_cast<uint64_t>(seconds * 10000000 + kUnixEpochInFileTime);
-    uint32_t stamp = 0;
-    if (platform::UtcTimeToDosStamp(utc, &stamp)) entry->date_time = stamp;
+    entry->date_time = names::DosStampOf(record.mtime_seconds);
 }
 
 bool StrongKeysForNewHeader(Context& cx, const strong::Header& header, const char* password, strong::KeySchedule* keys) {

@@ -103,6 +103,15 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time);
 // Sets them; true without a change where there are none (Windows).
 [[nodiscard]] bool SetPermissions(const char* path, uint32_t mode);
 
+// ---- Symbolic links ------------------------------------------------------------
+
+// The target text of a symbolic link and the link's own last-write time; false when path
+// is no symbolic link or cannot be read (always on Windows, whose links are not kept).
+[[nodiscard]] bool ReadSymbolicLink(const char* path, std::string* target, int64_t* seconds, uint32_t* nanoseconds);
+// Makes a symbolic link at path with the given target text (path must not exist);
+// false when it cannot be made (always on Windows).
+[[nodiscard]] bool MakeSymbolicLink(const char* target, const char* path);
+
 // DOS stamps: time in the low 16 bits, date in the high 16 bits, local time.
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp);
 bool DosStampToUtcTime(uint32_t stamp, uint64_t* utc_time);
@@ -169,6 +178,10 @@ bool OemToAnsi(const char* text, char* out, size_t capacity);
 // character the API's code page cannot hold becomes '?'.
 std::string AnsiToUtf8(const char* text);
 std::string Utf8ToAnsi(const char* text);
+// A stored UTF-8 name (at most 255 bytes) to an API string in the caller's buffer, with
+// no allocation: cut at a character boundary to fit (false then); a character the API's
+// code page cannot hold becomes '?'.
+bool Utf8ToAnsiName(const char* text, char* out, size_t capacity);
 
 // ---- Fault injection (test builds) -----------------------------------------------
 

@@ -415,6 +415,24 @@ bool SetPermissions(const char* path, uint32_t mode) {
     return ::chmod(NativePath(path).c_str(), static_cast<mode_t>(mode & 07777)) == 0;
 }
 
+bool ReadSymbolicLink(const char* path, std::string* target, int64_t* seconds, uint32_t* nanoseconds) {
+    const NativeText native = NativePath(path);
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    std::string text(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(native.c_str(), text.data(), text.size());
+    if (n < 0 || static_cast<size_t>(n) >= text.size()) return false;  // changed while read
+    text.resize(static_cast<size_t>(n));
+    *target = std::move(text);
+    *seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    *nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+    return true;
+}
+
+bool MakeSymbolicLink(const char* target, const char* path) {
+    return ::symlink(target, NativePath(path).c_str()) == 0;
+}
+
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
     const struct timespec ts = FileTimeToTimespec(utc_time);
     struct tm local {};
@@ -614,6 +632,20 @@ bool AnsiIsUtf8() { return true; }
 
 std::string AnsiToUtf8(const char* text) { return text ? text : ""; }
 std::string Utf8ToAnsi(const char* text) { return text ? text : ""; }
+
+bool Utf8ToAnsiName(const char* text, char* out, size_t capacity) {
+    if (capacity == 0) return false;
+    const char* in = text ? text : "";
+    size_t n = std::strlen(in);
+    const bool whole = n < capacity;
+    if (!whole) {
+        n = capacity - 1;
+        while (n > 0 && (static_cast<unsigned char>(in[n]) & 0xC0u) == 0x80u) --n;
+    }
+    std::memcpy(out, in, n);
+    out[n] = '\0';
+    return whole;
+}
 
 bool AnsiToOem(const char* text, char* out, size_t capacity) {
     if (capacity == 0) return false;

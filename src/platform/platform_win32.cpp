@@ -400,6 +400,10 @@ bool GetPermissions(const char*, uint32_t*) { return false; }
 
 bool SetPermissions(const char*, uint32_t) { return true; }
 
+bool ReadSymbolicLink(const char*, std::string*, int64_t*, uint32_t*) { return false; }
+
+bool MakeSymbolicLink(const char*, const char*) { return false; }
+
 bool UtcTimeToDosStamp(uint64_t utc_time, uint32_t* stamp) {
     const FILETIME utc = ToFileTime(utc_time);
     FILETIME local;
@@ -584,6 +588,25 @@ std::string Convert(const char* text, UINT from, UINT to) {
 
 std::string AnsiToUtf8(const char* text) { return Convert(text, CP_ACP, CP_UTF8); }
 std::string Utf8ToAnsi(const char* text) { return Convert(text, CP_UTF8, CP_ACP); }
+
+bool Utf8ToAnsiName(const char* text, char* out, size_t capacity) {
+    if (capacity == 0) return false;
+    out[0] = '\0';
+    if (text == nullptr || *text == '\0') return true;
+    wchar_t wide[512];
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 512);
+    if (units <= 0) return false;
+    // Whole characters only: drop trailing UTF-16 units until the rest fits.
+    for (int keep = units - 1; keep >= 0; --keep) {
+        if (keep > 0 && wide[keep - 1] >= 0xD800 && wide[keep - 1] <= 0xDBFF) continue;
+        const int written = ::WideCharToMultiByte(CP_ACP, 0, wide, keep, out, static_cast<int>(capacity - 1), "?", nullptr);
+        if (written > 0 || keep == 0) {
+            out[written > 0 ? written : 0] = '\0';
+            return keep == units - 1;
+        }
+    }
+    return false;
+}
 
 bool AnsiToOem(const char* text, char* out, size_t capacity) {
     return ConvertName(text, out, capacity, ::GetACP(), ::GetOEMCP());
