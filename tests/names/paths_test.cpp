@@ -56,6 +56,9 @@ TEST(PathsTest, StoredNameRule) {
         {"dir\\..hidden", "dir\\..hidden"},
         {"..hidden\\x", "..hidden\\x"},
         {"a\\..\\b", "a\\..\\b"},
+        // Input paths from below another directory and from beside it are one name.
+        {"../../proj/README.md", "proj\\README.md"},
+        {"./proj/README.md", "proj\\README.md"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -119,6 +122,24 @@ TEST(PathsTest, OutputPathOf) {
         if (c.result == kOk) {
             EXPECT_STREQ(out, c.path);
         }
+    }
+}
+
+TEST(PathsTest, LinkTargetStaysInside) {
+    struct Case {
+        const char* link;
+        const char* target;
+        bool inside;
+    };
+    const Case cases[] = {
+        {"a.txt", "b.txt", true},       {"d/l", "../b.txt", true},     {"d\\e\\l", "..\\..\\d\\x", true},
+        {"d/l", "./x/./y", true},       {"l", "../x", false},          {"d/l", "../../x", false},
+        {"l", "/etc/passwd", false},    {"l", "d/../x", false},        {"l", "", false},
+        {"l", "C:\\x", false},          {"d/l", "..//../x", false},    {"./d/l", "../x", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.link) + " -> " + c.target);
+        EXPECT_EQ(LinkTargetStaysInside(c.link, c.target), c.inside);
     }
 }
 
