@@ -72,6 +72,12 @@ void PrintJson(const std::string& archive, const OpenedArchive& opened, const En
     for (const HidFileEntry* e : list) {
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08x", e->data_crc);
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(e->unix_mode & 07777));
+        const bool kept = (e->metadata_flags & HEDGEROW_META_KEPT) != 0;
+        const char* kind = e->entry_kind == HEDGEROW_ENTRY_DIRECTORY ? "directory"
+                           : e->entry_kind == HEDGEROW_ENTRY_SYMLINK ? "symlink"
+                                                                     : "file";
         entries.push_back({
             {"name", SlashedName(e->name)},
             {"size", EntrySize(*e)},
@@ -81,6 +87,8 @@ void PrintJson(const std::string& archive, const OpenedArchive& opened, const En
             {"attribute_bits", e->attributes},
             {"cipher", CipherName(e->cipher_id)},
             {"crc32", crc},
+            {"kind", kind},
+            {"mode", kept ? nlohmann::ordered_json(mode) : nlohmann::ordered_json(nullptr)},
         });
     }
     const Totals totals = Sum(list);

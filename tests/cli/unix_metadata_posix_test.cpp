@@ -60,6 +60,14 @@ TEST_F(UnixMetadataTest, ModesComeBackAndSetIdBitsOnlyWhenAsked) {
         const std::string archive = std::string("m-") + cipher + ".hdg";
         ASSERT_EQ(Run({"a", "-c", cipher, archive, "in"}).exit_code, 0);
         const nlohmann::json listing = List(archive);
+        size_t moded = 0;
+        for (const auto& entry : listing["entries"]) {
+            if (entry["name"] == "in/script.sh") {
+                EXPECT_EQ(entry["mode"], "0755");
+                ++moded;
+            }
+        }
+        EXPECT_EQ(moded, 1u);
         ASSERT_EQ(Run({"x", archive, "-o", std::string("plain-") + cipher}).exit_code, 0);
         ASSERT_EQ(Run({"x", "--keep-setid", archive, "-o", std::string("setid-") + cipher}).exit_code, 0);
         for (const Case& c : cases) {
@@ -148,7 +156,12 @@ TEST_F(UnixMetadataTest, EmptyDirectoriesAndLinksAreKept) {
     fs::create_symlink("missing", At("in/dangling"));
     const CommandResult added = Run({"a", "-c", "none", "k.hdg", "in"});
     ASSERT_EQ(added.exit_code, 0) << added.err;
+    std::map<std::string, std::string> kinds;
     const nlohmann::json listing = List("k.hdg");
+    for (const auto& entry : listing["entries"]) kinds[entry["name"].get<std::string>()] = entry["kind"].get<std::string>();
+    EXPECT_EQ(kinds["in/empty/deeper"], "directory");
+    EXPECT_EQ(kinds["in/inside"], "symlink");
+    EXPECT_EQ(kinds["in/file.txt"], "file");
 
     const CommandResult extracted = Run({"x", "k.hdg", "-o", "out"});
     EXPECT_EQ(extracted.exit_code, 3) << extracted.err;  // two links left out
