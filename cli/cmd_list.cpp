@@ -55,7 +55,7 @@ void PrintTable(const OpenedArchive& opened, const Entries& list) {
     for (const HidFileEntry* e : list) {
         const uint64_t size = EntrySize(*e);
         const uint64_t packed = EntryPackedSize(*e);
-        Print(stdout, "%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatDosStamp(e->date_time).c_str(), size_width,
+        Print(stdout, "%-19s  %*llu  %*llu  %5s  %-4s  %-6s  %s\n", FormatEntryTime(*e).c_str(), size_width,
                     static_cast<unsigned long long>(size), packed_width, static_cast<unsigned long long>(packed),
                     FormatRatio(packed, size).c_str(), AttributeLetters(e->attributes).c_str(),
                     CipherName(e->cipher_id), DisplayName(e->name).c_str());
@@ -82,7 +82,7 @@ void PrintJson(const std::string& archive, const OpenedArchive& opened, const En
             {"name", SlashedName(e->name)},
             {"size", EntrySize(*e)},
             {"packed_size", EntryPackedSize(*e)},
-            {"modified", FormatDosStamp(e->date_time, true)},
+            {"modified", FormatEntryTime(*e, true)},
             {"attributes", AttributeLetters(e->attributes)},
             {"attribute_bits", e->attributes},
             {"cipher", CipherName(e->cipher_id)},

@@ -2,6 +2,7 @@
 #include "entry_text.h"
 
 #include <array>
+#include <ctime>
 #include <cstdio>
 
 namespace hedgerow::cli {
@@ -51,6 +52,20 @@ std::string FormatDosStamp(uint32_t date_time, bool iso) {
     char text[32];
     std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u", 1980 + (date >> 9), (date >> 5) & 15u,
                   date & 31u, iso ? 'T' : ' ', time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
+    return text;
+}
+
+std::string FormatEntryTime(const HidFileEntry& entry, bool iso) {
+    if ((entry.metadata_flags & HEDGEROW_META_KEPT) == 0) return FormatDosStamp(entry.date_time, iso);
+    const auto seconds = static_cast<int64_t>(static_cast<uint64_t>(entry.mtime_low) |
+                                              (static_cast<uint64_t>(entry.mtime_high) << 32));
+    const auto t = static_cast<std::time_t>(seconds);
+    // (the command's one thread: the shared buffer of localtime is safe here)
+    const std::tm* local = static_cast<int64_t>(t) == seconds ? std::localtime(&t) : nullptr;
+    char text[40];
+    if (local == nullptr || std::strftime(text, sizeof text, iso ? "%Y-%m-%dT%H:%M:%S" : "%Y-%m-%d %H:%M:%S", local) == 0) {
+        return FormatDosStamp(entry.date_time, iso);
+    }
     return text;
 }
 

@@ -37,6 +37,9 @@ inline uint64_t EntryPackedSize(const HidFileEntry& e) {
 // A DOS date and time (time in the low half, date in the high half) as
 // "YYYY-MM-DD HH:MM:SS", or with a 'T' between date and time when iso is set.
 std::string FormatDosStamp(uint32_t date_time, bool iso = false);
+// The entry's modification time in local time: the exact one where the archive keeps it
+// (strong archives, legacy entries with the metadata extension), else its DOS stamp.
+std::string FormatEntryTime(const HidFileEntry& entry, bool iso = false);
 
 // The four attribute bits a user cares about as letters, '-' where a bit is off:
 // read-only, hidden, system, archive ("R--A").

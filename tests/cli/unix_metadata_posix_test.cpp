@@ -89,12 +89,12 @@ TEST_F(UnixMetadataTest, DatesOutsideTheDosYearsNeverStopAnArchiveAndComeBackExa
         const char* name;
         time_t seconds;
         long nanoseconds;
-        const char* listed;  // the date the listing shows (the DOS field, clamped)
+        const char* listed;  // the date the listing shows (the exact one, not the clamped DOS field)
     };
     const Case cases[] = {
-        {"epoch", UtcTime(1970, 1, 1, 0, 0, 7), 0, "1980-01-01"},
-        {"seventy-nine", UtcTime(1979, 6, 30), 250000000, "1980-01-01"},
-        {"far", UtcTime(2108, 3, 1), 0, "2107-12-31"},
+        {"epoch", UtcTime(1970, 1, 1, 12, 0, 7), 0, "1970-01-01"},
+        {"seventy-nine", UtcTime(1979, 6, 30), 250000000, "1979-06-30"},
+        {"far", UtcTime(2108, 3, 1), 0, "2108-03-01"},
         {"fine", UtcTime(2021, 5, 4, 12, 0, 1), 123456789, "2021-05-04"},
     };
     for (const Case& c : cases) {
@@ -112,6 +112,18 @@ TEST_F(UnixMetadataTest, DatesOutsideTheDosYearsNeverStopAnArchiveAndComeBackExa
         EXPECT_EQ(t.tv_sec, c.seconds);
         EXPECT_EQ(t.tv_nsec, c.nanoseconds);
     }
+    // The DOS field, all that older readers see, holds the nearest time it can.
+    const std::vector<uint8_t> bytes = ReadFile(At("d.hdg"));
+    std::map<std::string, uint32_t> stamps;
+    const auto word = [&](size_t at) {
+        return static_cast<uint32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | bytes[at + 3] << 24);
+    };
+    for (size_t at = 34; at + 432 <= bytes.size(); at += 432 + word(at + 348)) {
+        stamps[reinterpret_cast<const char*>(&bytes[at + 76])] = word(at + 356);
+    }
+    EXPECT_EQ(stamps["in\\epoch"], 0x00210000u);
+    EXPECT_EQ(stamps["in\\seventy-nine"], 0x00210000u);
+    EXPECT_EQ(stamps["in\\far"], 0xFF9FBF7Du);
     // An update keeps the other entries' extensions as they were.
     WriteFile(At("in/new"), "new\n");
     ASSERT_EQ(Run({"a", "d.hdg", "in/new"}).exit_code, 0);
