@@ -19,6 +19,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Ends a command whose selection was made from a listing cut short (status arBadFormat).
+int FinishCutShort(const Options& o, const SelectedEntries& selected, const char* done) {
+    HostContext& h = Host();
+    h.progress.Finish();
+    Complain(o.archive, WhereCutShort(selected.listing.list) + "; " + done);
+    return ExitCodeFor(arBadFormat);
+}
+
 // Opens the archive, selects the entries and opens it again with the data password (a
 // strong archive's proven one). Nothing when the command goes on, else its exit code.
 std::optional<int> OpenAndSelect(const Options& o, bool partial_ok, SelectedEntries& selected) {
@@ -82,7 +90,7 @@ int Extract(const Options& o, bool with_paths) {
     if (!ReadPrefix(o.prefix, prefix)) return kExitUsage;
     ArchiveGuard guard;
     SelectedEntries selected;
-    if (const std::optional<int> failed = OpenAndSelect(o, false, selected)) return *failed;
+    if (const std::optional<int> failed = OpenAndSelect(o, true, selected)) return *failed;
 
     SetOutputPath(o.output_dir.c_str());
     if (with_paths) {
@@ -113,6 +121,16 @@ int Extract(const Options& o, bool with_paths) {
             return ExitCodeFor(status);
         }
     }
+    if (status == arBadFormat && selected.status == arBadFormat) {
+        return FinishCutShort(o, selected, "the entries before it were extracted, except any named above");
+    }
+    if (status == arDamagedEntries) {
+        h.progress.Finish();
+        const size_t n = selected.selection.entries.size();
+        Complain(o.archive, std::to_string(h.left_out) + " of " + std::to_string(n) + (n == 1 ? " entry" : " entries") +
+                                " damaged and left out; every other entry was extracted");
+        return ExitCodeFor(status);
+    }
     return Finish(o.archive, status);
 }
 
@@ -136,7 +154,7 @@ int ExtractToStdout(const Options& o) {
     h.overwrite = Overwrite::kAlways;  // (the scratch directory starts empty)
     ArchiveGuard guard;
     SelectedEntries selected;
-    if (const std::optional<int> failed = OpenAndSelect(o, false, selected)) return *failed;
+    if (const std::optional<int> failed = OpenAndSelect(o, true, selected)) return *failed;
     ScratchGuard scratch {MakeScratchDirectory()};
     if (scratch.path.empty()) return Finish(o.archive, arNoTempPath);
     h.to_stdout = true;
@@ -152,6 +170,9 @@ int ExtractToStdout(const Options& o) {
         h.progress.Finish();
         Complain(o.archive, h.stdout_failure);
         return kExitHostError;
+    }
+    if (status == arBadFormat && selected.status == arBadFormat) {
+        return FinishCutShort(o, selected, "the entries before it were written out, except any named above");
     }
     return Finish(o.archive, status);
 }
@@ -188,6 +209,9 @@ int RunTest(const Options& o) {
         return ExitCodeFor(status);
     }
     if (h.damaged > 0) Complain(o.archive, std::to_string(h.damaged) + " of " + entries + " damaged");
+    if (status == arBadFormat && selected.status == arBadFormat) {
+        return FinishCutShort(o, selected, "the entries before it were checked");
+    }
     return Finish(o.archive, status);
 }
 

@@ -129,6 +129,10 @@ int RunList(const Options& o) {
     std::fflush(stdout);
     uint16_t status = selected.status == arNoEntries ? arOk : selected.status;
     if (ReportUnknownCiphers(o.archive, selected.selection.entries) && status == arOk) status = arBadFormat;
+    if (selected.status == arBadFormat) {
+        Complain(o.archive, WhereCutShort(selected.listing.list) + "; the entries before it are listed");
+        return ExitCodeFor(arBadFormat);
+    }
     return Finish(o.archive, status);
 }
 

@@ -108,7 +108,10 @@ int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
         ++h.damaged;
         return Interrupted() ? 2 : 1;
     }
-    Complain(h.adding ? name : DisplayName(name), h.adding ? "cannot be read; left out" : "is damaged; left out");
+    Complain(h.adding ? name : DisplayName(name),
+             h.adding   ? "cannot be read; left out"
+             : h.strong ? "is damaged; left out"
+                        : "is damaged (CRC mismatch); left out");
     ++h.left_out;
     return Interrupted() ? 2 : 1;
 }
@@ -529,6 +532,13 @@ bool StreamPendingOutput() {
     if (h.stdout_failure.empty() && std::fflush(stdout) != 0) h.stdout_failure = WriteFailure(errno);
     std::remove(path.c_str());
     return h.stdout_failure.empty();
+}
+
+std::string WhereCutShort(const HidFileList& listing) {
+    const HidFileEntry* last = nullptr;
+    for (const HidFileEntry* e = listing.first; e; e = e->next) last = e;
+    const std::string where = last ? "the record after " + DisplayName(last->name) : "the first record";
+    return where + " is damaged or the archive is cut short there, and nothing after it can be read";
 }
 
 void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected) {

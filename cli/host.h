@@ -192,6 +192,10 @@ std::optional<int> SelectEntries(const std::string& archive, const std::vector<s
 // is passed over. False after standard output failed (stdout_failure set).
 bool StreamPendingOutput();
 
+// Where a listing cut short by a damaged record ended: "the record after a/b.txt is
+// damaged or the archive is cut short there, ...", for the closing message.
+std::string WhereCutShort(const HidFileList& listing);
+
 // "selected 3 of 10 entries (in/*.txt, docs)" on standard error, for -v.
 void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries& selected);
 

@@ -450,10 +450,17 @@ HEDGEROW_API void HEDGEROW_CALL CompressFileMaskListHid(const FileMaskList* mask
  * existing one. A stored name that would lead outside the output path (a ".."
  * part), or a symbolic link below the output path, stops the extraction with
  * arUnsafeName; drive letters, server names and leading separators are dropped.
- * arNoEntries, arBadPassword, arCrcError, arCancelled, arIoError, ...
- * In a strong archive a damaged entry is left out (SkipFileProc is told its
- * name), the others are still extracted, and the status is then
- * arDamagedEntries. */
+ * arNoEntries, arBadPassword, arCancelled, arIoError, ...
+ * A damaged entry is left out (SkipFileProc is told its name; an answer of 2
+ * cancels), the others are still extracted, and the status is then
+ * arDamagedEntries. In a legacy archive an entry that fails its CRC is damaged
+ * when it is not enciphered, or once the data password is proven: by another
+ * enciphered entry whole under it in this call, or by a locked archive's records
+ * when the header password is the same. Before that, CryptKeyProc is asked for
+ * another password; when it has none (answer 0), the entry waits for a later
+ * one to prove the password, and the call ends with arBadPassword when none
+ * does. A damaged record ends the listing: the entries before it are extracted
+ * and the status is arBadFormat. */
 HEDGEROW_API void HEDGEROW_CALL ExtractFileMaskListHid(const FileMaskList* masks);
 /* Checks the entries the masks select (every entry for an empty list; nothing
  * for a NULL pointer) as extraction would, decoding each one and comparing its

@@ -226,8 +226,18 @@ NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FIL
         return failed(Status::kIoError);
     }
     if (archive.locked) {
-        const HeaderKey key = DecipherEntryHeader(session, archive, record, raw);
-        if (key == HeaderKey::kRefused) return failed(Status::kBadPassword);
+        // The first record's check proved the header password when the archive was
+        // opened: a later record that fails its check is damaged, and no other password
+        // would mend it.
+#ifndef HEDGEROW_COMPACT
+        const bool proven = offset != archive.first_entry_offset;
+#else
+        // (the self-extractor program checks every record and entry before it writes,
+        // and its window has no room for the distinction)
+        const bool proven = false;
+#endif
+        const HeaderKey key = DecipherEntryHeader(session, archive, record, raw, proven);
+        if (key == HeaderKey::kRefused) return failed(proven ? Status::kBadFormat : Status::kBadPassword);
         if (key == HeaderKey::kNoProcedure) return NextRecord::kEnd;
     } else {
         std::memcpy(record, raw, kRecordSize);
@@ -310,7 +320,7 @@ void EncipherEntryHeader(const ArchiveState& archive, uint8_t destination[kRecor
 }
 
 HeaderKey DecipherEntryHeader(Session& session, ArchiveState& archive, uint8_t destination[kRecordSize],
-                              const uint8_t source[kRecordSize]) {
+                              const uint8_t source[kRecordSize], bool proven) {
     crypto::CipherState cipher;
     for (;;) {
         uint8_t work[kRecordSize];
@@ -319,6 +329,7 @@ HeaderKey DecipherEntryHeader(Session& session, ArchiveState& archive, uint8_t d
         crypto::DecipherBuffer(cipher, work, static_cast<int32_t>(kRecordSize), crypto::kCipherDes);
         std::memcpy(destination, work, kRecordSize);
         if (CheckEntryHeaderCrc(work)) return HeaderKey::kDeciphered;
+        if (proven) return HeaderKey::kRefused;
         const auto& slot = session.callbacks.head_crypt_key;
         if (slot.proc == nullptr) return HeaderKey::kNoProcedure;
         char* password = archive.header_password_decipher;

@@ -112,9 +112,10 @@ enum class HeaderKey { kDeciphered, kNoProcedure, kRefused };
 // Deciphers with the header password for deciphering until the header CRC holds, asking
 // HeadCryptKeyProc for another password each time it fails (the answer becomes the
 // header password for deciphering). kNoProcedure when none is registered, kRefused when
-// it answers 0. Sets no status.
+// it answers 0. When the password is proven (by an earlier record of the walk), a record
+// that fails is kRefused at once, without a question. Sets no status.
 HeaderKey DecipherEntryHeader(Session& session, ArchiveState& archive, uint8_t destination[kRecordSize],
-                              const uint8_t source[kRecordSize]);
+                              const uint8_t source[kRecordSize], bool proven = false);
 
 // True when the record's header CRC field matches bytes 8 to 431.
 bool CheckEntryHeaderCrc(const uint8_t record[kRecordSize]);

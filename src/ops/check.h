@@ -12,8 +12,8 @@ namespace hedgerow::ops {
 // data fails its check is damaged: SkipFileProc is told its name (answer 2 cancels) and
 // the next entries are still checked; the call ends with kDamagedEntries when there was
 // one, with kOk when every entry is whole. In a legacy archive, an enciphered entry that
-// fails its CRC is damaged once the data password is proven (another enciphered entry
-// whole under it in this call); when none proves it, the call ends with kBadPassword.
+// fails its CRC is damaged once the data password is proven (see damage.h); when nothing
+// proves it, the call ends with kBadPassword.
 // kNoEntries when nothing is selected; kBadFormat when a damaged record ends the listing
 // (the entries before it are checked); kIoError, kNoMemory, kCancelled.
 void TestFileMaskListHid(Context& cx, const FileMaskList& masks);

@@ -39,13 +39,19 @@ bool BeginDeciphering(Context& cx, int32_t cipher_id, const char* entry_name) {
     return true;
 }
 
-BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry) {
+namespace {
+
+// AskAgainAfterBadData and AskAgainOrHearNoOther, apart so that a program that needs
+// only the first (the self-extractor's) links nothing of the second.
+template <bool kNoOtherIsAnswer>
+BadData AskAgain(Context& cx, const HidFileEntry& entry) {
     if (entry.cipher_id == crypto::kCipherNone) {
         Fail(cx.session, Status::kCrcError);
         return BadData::kStop;
     }
     const auto& slot = cx.session.callbacks.crypt_key;
     if (slot.proc == nullptr) {
+        if constexpr (kNoOtherIsAnswer) return BadData::kNoOther;
         Fail(cx.session, Status::kBadPassword);
         return BadData::kStop;
     }
@@ -54,6 +60,7 @@ BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry) {
     std::memcpy(name, entry.name, sizeof name - 1);
     const int32_t answer = slot.proc(slot.user, password, name);
     if (answer == 0) {
+        if constexpr (kNoOtherIsAnswer) return BadData::kNoOther;
         Fail(cx.session, Status::kBadPassword);
         return BadData::kStop;
     }
@@ -63,5 +70,11 @@ BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry) {
     }
     return BadData::kAccept;
 }
+
+}  // namespace
+
+BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry) { return AskAgain<false>(cx, entry); }
+
+BadData AskAgainOrHearNoOther(Context& cx, const HidFileEntry& entry) { return AskAgain<true>(cx, entry); }
 
 }  // namespace hedgerow::ops

@@ -23,9 +23,14 @@ enum class BadData {
     kRetry,   // the host gave another data password: try the entry again with it
     kAccept,  // the host accepts the file as it came out
     kStop,    // stop the operation (status set: kCrcError or kBadPassword)
+    kNoOther, // the host has no other password (AskAgainOrHearNoOther only; no status set)
 };
 // Asks the host for another data password after an enciphered entry failed its check; a
-// plain entry (cipher -1) that fails is damaged (kCrcError), without a question.
+// plain entry (cipher -1) that fails is damaged (kCrcError), without a question. When the
+// host has no other password: kStop with kBadPassword.
 BadData AskAgainAfterBadData(Context& cx, const HidFileEntry& entry);
+// The same, but a host without another password is an answer: kNoOther, and the caller
+// goes on and decides later whether the password was wrong.
+BadData AskAgainOrHearNoOther(Context& cx, const HidFileEntry& entry);
 
 }  // namespace hedgerow::ops

@@ -16,6 +16,7 @@
 #include "crypto/cipher.h"
 #include "crypto/wipe.h"
 #include "names/replace_query.h"
+#include "ops/damage.h"
 #include "ops/data_key.h"
 #include "ops/strong_archive.h"
 #include "ops/unix_entries.h"
@@ -45,7 +46,14 @@ struct DecoderGuard {
     ~DecoderGuard() { codec::FreeDecoder(decoder); }
 };
 
-enum class Outcome { kDone, kSkipped, kRetry, kStop };
+enum class Outcome {
+    kDone,     // written whole
+    kAccepted, // written as it came out, its check failed: the host accepted it
+    kSkipped,  // not written: the host kept the existing file
+    kRetry,    // the host gave another data password: try again
+    kBad,      // not written: its check failed (damage, or a wrong password when unproven)
+    kStop,     // the call ends (status set)
+};
 
 // An entry a worker has expanded ahead into a spill, with a data check that held.
 struct DecodedEntry {
@@ -65,10 +73,34 @@ bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const cha
     return true;
 }
 
+// The data of one entry into out, in a walk that tells damage from a wrong password: once
+// the password is proven (or the host has no other), an entry whose check fails is left
+// out (kBad) without a question.
+Outcome ExpandWithLedger(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, std::FILE* out,
+                         DamageLedger& ledger, bool* accepted) {
+    switch (ExpandAndCheck(cx, archive_file, entry, out)) {
+        case Checked::kStop: return Outcome::kStop;
+        case Checked::kWhole: return Outcome::kDone;
+        case Checked::kBad: break;
+    }
+    if (FailureIsDamage(ledger, entry) || ledger.declined) return Outcome::kBad;
+    switch (AskAgainOrHearNoOther(cx, entry)) {
+        case BadData::kRetry: return Outcome::kRetry;
+        case BadData::kNoOther:
+            ledger.declined = true;  // asked once in a call, not for every entry
+            return Outcome::kBad;
+        case BadData::kAccept: *accepted = true; return Outcome::kDone;
+        default: return Outcome::kStop;
+    }
+}
+
 // One attempt at one entry. After the host has agreed to replace an existing file, a
-// retry with another password does not ask again.
+// retry with another password does not ask again. A ledger (kWithLedger) tells damage
+// from a wrong password; the variant without one is all the self-extractor program
+// links, which has no room for the other.
+template <bool kWithLedger>
 Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed,
-                     DecodedEntry* decoded) {
+                     DecodedEntry* decoded, DamageLedger* ledger) {
     // Sizes of 2 GiB or more are beyond the stream's signed arithmetic; our writer never
     // makes them, and taking one would let a record claim data it does not hold.
     if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
@@ -116,47 +148,66 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         if (!CopySpillOut(cx, decoded->spill, out.get(), entry.unpacked_size, entry.unpacked_size)) return Outcome::kStop;
         stream.unpacked_left = 0;
         stream.data_crc = ~entry.data_crc;
-    } else {
-        if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
-            Fail(cx.session, Status::kIoError);
-            return Outcome::kStop;
-        }
-        stream.packed_in = archive_file;
-        stream.packed_left = entry.packed_size;
-        stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
-        stream.output = out.get();
-        const bool expanded = codec::ExpandEntry(cx.decoder, cx.stream);
-        stream.output = nullptr;
-        if (!expanded || !StatusIsOk(cx.session)) return Outcome::kStop;
     }
-    // Data that ran out before the recorded size is damaged however its CRC comes out
-    // (the CRC of nothing is the 0 that an empty entry records).
-    if (stream.unpacked_left != 0 || ~stream.data_crc != entry.data_crc) {
-        // The partial file goes with `out` unless the host accepts it.
-        switch (AskAgainAfterBadData(cx, entry)) {
-            case BadData::kRetry: return Outcome::kRetry;
-            case BadData::kStop: return Outcome::kStop;
-            case BadData::kAccept: break;
+    bool accepted = false;
+    if (decoded == nullptr) {
+        // A partial file goes with `out` unless the host accepts it.
+        Outcome data;
+        if constexpr (kWithLedger) {
+            data = ExpandWithLedger(cx, archive_file, entry, out.get(), *ledger, &accepted);
+        } else {
+            // Hosts that choose the entries themselves: the stream fails into the call's
+            // status word, and every failed check goes to the host's question.
+            (void)ledger;
+            if (!platform::SeekTo(archive_file, static_cast<uint64_t>(entry.record_offset) + entry.record_length)) {
+                Fail(cx.session, Status::kIoError);
+                return Outcome::kStop;
+            }
+            stream.packed_in = archive_file;
+            stream.packed_left = entry.packed_size;
+            stream.unpacked_left = static_cast<int32_t>(entry.unpacked_size);
+            stream.output = out.get();
+            const bool expanded = codec::ExpandEntry(cx.decoder, cx.stream);
+            stream.output = nullptr;
+            if (!expanded || !StatusIsOk(cx.session)) return Outcome::kStop;
+            data = Outcome::kDone;
+            // Data that ran out before the recorded size is damaged however its CRC comes
+            // out (the CRC of nothing is the 0 that an empty entry records).
+            if (stream.unpacked_left != 0 || ~stream.data_crc != entry.data_crc) {
+                switch (AskAgainAfterBadData(cx, entry)) {
+                    case BadData::kRetry: return Outcome::kRetry;
+                    case BadData::kAccept: accepted = true; break;
+                    default: return Outcome::kStop;
+                }
+            }
         }
+        if (data != Outcome::kDone) return data;
     }
     if (!out.Commit(cx.session)) return Outcome::kStop;
     if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK) {
         return MakeLinkEntry(cx, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
     }
     if (!RestoreStampAndAttributes(cx, entry, path)) return Outcome::kStop;
-    return Outcome::kDone;
+    return accepted ? Outcome::kAccepted : Outcome::kDone;
 }
 
 // Extracts one entry on the calling thread, with its retries after a bad data check; the
-// first attempt takes what a worker expanded, when it is ready.
-bool ExtractInOrder(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, DecodedEntry* decoded) {
+// first attempt takes what a worker expanded, when it is ready. The ledger learns how it
+// came out.
+bool ExtractInOrder(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, DecodedEntry* decoded,
+                    DamageLedger& ledger) {
     Outcome outcome;
     bool replace_agreed = false;
     do {
-        outcome = ExtractEntry(cx, archive_file, entry, &replace_agreed, decoded);
+        outcome = ExtractEntry<true>(cx, archive_file, entry, &replace_agreed, decoded, &ledger);
         decoded = nullptr;
     } while (outcome == Outcome::kRetry);
-    return outcome != Outcome::kStop;
+    switch (outcome) {
+        case Outcome::kStop: return false;
+        case Outcome::kDone: return NoteWhole(cx, ledger, entry);
+        case Outcome::kBad: return NoteBad(cx, ledger, entry);
+        default: return true;
+    }
 }
 
 // What the workers read of the archive state: their own copy, wiped when the run ends.
@@ -209,10 +260,12 @@ void ExtractList(Context& cx, const HidFileList& list) {
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
+    DamageLedger ledger = StartLedger(cx.archive);
     if (!kWorkersBuilt || workers <= 1) {
         for (const HidFileEntry* entry : entries) {
-            if (!ExtractInOrder(cx, archive_file.get(), *entry, nullptr)) return;
+            if (!ExtractInOrder(cx, archive_file.get(), *entry, nullptr, ledger)) return;
         }
+        CloseLedger(cx, ledger);
         return;
     }
     std::atomic<bool> stop {false};
@@ -228,11 +281,12 @@ void ExtractList(Context& cx, const HidFileList& list) {
         DecodedEntry& decoded = slots[job % ahead];
         // A password given since the workers started makes their work on enciphered entries void.
         const bool usable = decoded.ready && settings.password == cx.archive.data_password;
-        return ExtractInOrder(cx, archive_file.get(), *entries[job], usable ? &decoded : nullptr);
+        return ExtractInOrder(cx, archive_file.get(), *entries[job], usable ? &decoded : nullptr, ledger);
     };
     if (RunInOrder(entries.size(), workers, ahead, stop, run, take) == RunOutcome::kOutOfMemory) {
         Fail(cx.session, Status::kNoMemory);
     }
+    if (StatusIsOk(cx.session)) CloseLedger(cx, ledger);
 }
 
 }  // namespace
@@ -251,7 +305,7 @@ void ExtractEntries(Context& cx, const HidFileList& list, uint32_t* kept) {
         Outcome outcome;
         bool replace_agreed = false;
         do {
-            outcome = ExtractEntry(cx, archive_file.get(), *entry, &replace_agreed, nullptr);
+            outcome = ExtractEntry<false>(cx, archive_file.get(), *entry, &replace_agreed, nullptr, nullptr);
         } while (outcome == Outcome::kRetry);
         if (outcome == Outcome::kStop) return;
         if (outcome == Outcome::kSkipped && kept) ++*kept;
@@ -309,8 +363,16 @@ void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
     }
     EntryList entries;
     archive::BuildHidFileList(cx.session, cx.archive, entries.list, masks);
-    if (!StatusIsOk(cx.session)) return;
+    // A damaged record (or the end of a cut archive) ends the listing; the entries before
+    // it are still extracted.
+    const uint16_t listing = cx.session.status;
+    if (listing != arOk && !(listing == arBadFormat && entries.list.first != nullptr)) return;
+    cx.session.status = 0;
     ExtractList(cx, entries.list);
+    // A walk cut short outweighs damaged entries: entries behind the cut were not seen.
+    if (listing != arOk && (StatusIsOk(cx.session) || cx.session.status == arDamagedEntries)) {
+        cx.session.status = listing;
+    }
 }
 
 }  // namespace hedgerow::ops

@@ -7,11 +7,13 @@
 
 namespace hedgerow::ops {
 
-// Extracts every selected entry below the output path. The first failure stops the
-// operation (entries extracted before it stay): kNoEntries nothing selected; kIoError,
-// kNoMemory, kWriteError, kCancelled; kBadPassword (no or wrong data password);
-// kCrcError (damaged data); kNameTooLong (a path too long); kUnsafeName (a stored name
-// that would leave the output directory).
+// Extracts every selected entry below the output path. A damaged entry is left out (told
+// to SkipFileProc) and the walk goes on (kDamagedEntries at the end; see damage.h for when
+// a failed check is damage in a legacy archive); a damaged record ends the listing, the
+// entries before it are extracted (kBadFormat). Any other failure stops the operation
+// (entries extracted before it stay): kNoEntries nothing selected; kIoError, kNoMemory,
+// kWriteError, kCancelled; kBadPassword (no or wrong data password); kNameTooLong (a path
+// too long); kUnsafeName (a stored name that would leave the output directory).
 void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks);
 
 // Extracts the entries of list (as the archive's listing made it) as

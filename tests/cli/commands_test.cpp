@@ -328,6 +328,96 @@ TEST_F(CommandsTest, TestChecksEveryEntryAndNamesTheDamagedOnes) {
                                                                  "s-damaged.hdg", "s.hdg"}));
 }
 
+TEST_F(CommandsTest, LegacyExtractionLeavesOutDamageAndGivesBackTheRest) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; ++i) {
+        names.push_back("f" + std::to_string(i) + ".bin");
+        WriteFile(At(names.back()), NoiseBytes(2000, 40 + i));
+    }
+    std::vector<std::string> add = {"a", "-c", "idea", "idea.hdg"};
+    add.insert(add.end(), names.begin(), names.end());
+    ASSERT_EQ(Run(add).exit_code, 0);
+    add[2] = "none";
+    add[3] = "plain.hdg";
+    ASSERT_EQ(Run(add).exit_code, 0);
+    add[2] = "idea";
+    add[3] = "locked.hdg";
+    ASSERT_EQ(Run(add).exit_code, 0);
+    const Environment both {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "hedge pass"}};
+    ASSERT_EQ(Run({"lock", "locked.hdg"}, both).exit_code, 0);
+    // Where entry i's record begins: behind the 34-byte marker, each record (432 bytes)
+    // followed by its packed data.
+    const nlohmann::json listing = List("idea.hdg");
+    const auto record_at = [&](size_t i) {
+        size_t offset = 34;
+        for (size_t k = 0; k < i; ++k) offset += 432 + listing["entries"][k]["packed_size"].get<size_t>();
+        return offset;
+    };
+    const auto damaged = [&](const std::string& from, const std::string& to, size_t at, bool cut) {
+        std::vector<uint8_t> bytes = ReadFile(At(from));
+        if (cut) {
+            bytes.resize(at);
+        } else {
+            bytes[at] ^= 0x10;
+        }
+        WriteFile(At(to), bytes);
+    };
+    damaged("idea.hdg", "middle.hdg", record_at(3) + 432 + 1000, false);
+    damaged("idea.hdg", "first.hdg", record_at(0) + 432 + 1000, false);
+    damaged("plain.hdg", "plain-bad.hdg", record_at(2) + 432 + 1000, false);
+    damaged("idea.hdg", "cut.hdg", record_at(4) + 432 + 1000, true);
+    damaged("locked.hdg", "record.hdg", record_at(3) + 100, false);
+    const auto all_but = [&](std::vector<std::string> left_out) {
+        std::vector<std::string> kept;
+        for (const std::string& n : names) {
+            if (std::find(left_out.begin(), left_out.end(), n) == left_out.end()) kept.push_back(n);
+        }
+        return kept;
+    };
+    const std::vector<std::string> first_three(names.begin(), names.begin() + 3);
+    const std::vector<std::string> first_four(names.begin(), names.begin() + 4);
+    const Environment wrong {{"HEDGEROW_PASSWORD", "not it"}};
+    struct Case {
+        std::string archive;
+        const Environment* env;
+        int exit_code;
+        std::vector<std::string> extracted;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        // The entries before the damaged one prove the password: damage, not a wrong password.
+        {"middle.hdg", &password, 38, all_but({"f3.bin"}),
+         "hedgerow: f3.bin: is damaged (CRC mismatch); left out\n"
+         "hedgerow: middle.hdg: 1 of 6 entries damaged and left out; every other entry was extracted\n"},
+        // The entries after it prove it.
+        {"first.hdg", &password, 38, all_but({"f0.bin"}), "f0.bin: is damaged (CRC mismatch); left out\n"},
+        {"plain-bad.hdg", &password, 38, all_but({"f2.bin"}), "f2.bin: is damaged (CRC mismatch); left out\n"},
+        // A cut archive gives back every entry that is whole; the one the cut runs through
+        // is not listed either.
+        {"cut.hdg", &password, 30, first_four,
+         "hedgerow: cut.hdg: the record after f3.bin is damaged or the archive is cut short there, and nothing "
+         "after it can be read; the entries before it were extracted, except any named above\n"},
+        // A locked archive: the first record proved the header password, so a later one
+        // that fails its check is damage.
+        {"record.hdg", &both, 30, first_three, "the record after f2.bin is damaged or the archive is cut short there"},
+        {"idea.hdg", &wrong, 27, {}, "hedgerow: idea.hdg: The password is wrong.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive);
+        fs::remove_all(At("out"));
+        const CommandResult r = Run({"x", "-o", "out", c.archive}, *c.env);
+        EXPECT_EQ(r.exit_code, c.exit_code);
+        EXPECT_TRUE(Contains(r.err, c.err)) << r.err;
+        EXPECT_EQ(FilesBelow(At("out")), c.extracted);
+        for (const std::string& n : c.extracted) EXPECT_EQ(ReadFile(At("out/" + n)), ReadFile(At(n))) << n;
+    }
+    // Listing and checking say the same of the cut and the damaged record.
+    EXPECT_EQ(Run({"l", "cut.hdg"}).exit_code, 30);
+    const CommandResult checked = Run({"t", "record.hdg"}, both);
+    EXPECT_EQ(checked.exit_code, 30);
+    EXPECT_TRUE(Contains(checked.err, "the record after f2.bin is damaged")) << checked.err;
+}
+
 TEST_F(CommandsTest, PipeOutputCarriesOnlyWholeEntriesInArchiveOrder) {
     const std::vector<uint8_t> noise = NoiseBytes(300000, 9);
     WriteFile(At("b/noise.bin"), noise);
