@@ -1,4 +1,5 @@
 // cmd_add.cpp -- `hedgerow a`: creates an archive, or adds files to an existing one.
+#include <cerrno>
 #include <filesystem>
 #include <set>
 
@@ -71,9 +72,9 @@ void ReportChangedNames(const std::string& archive, const HidFileSettings& setti
     std::set<std::string> stored;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) stored.insert(e->name);
     for (const InputFile& file : files) {
-        if (stored.count(file.stored) == 0) {
+        if (stored.count(file.stored) == 0 && Host().unreadable.count(file.mask) == 0) {
             Complain(file.mask, "its name has characters that archives cannot hold, so it was stored under another name");
-            ++Host().left_out;
+            ++Host().renamed;
         }
     }
     SetArchiveStatus(arOk);
@@ -305,11 +306,14 @@ std::optional<int> NameFiles(const WalkResult& walk, MaskList& masks) {
     return std::nullopt;
 }
 
-// Compresses the named files into the archive. Returns the status.
-uint16_t Compress(const Options& o, const MaskList& masks) {
+// Compresses the named files into the archive. Returns the status; *error is errno as
+// the library left it.
+uint16_t Compress(const Options& o, const MaskList& masks, int* error) {
     HostContext& h = Host();
     h.progress.Enable(!o.quiet && StderrIsTerminal());
+    errno = 0;
     CompressFileMaskListHid(&masks.list);
+    *error = errno;
     const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     if (o.sfx && status == arNotFound) {
@@ -345,7 +349,9 @@ int RunAdd(const Options& o) {
     if (const uint16_t status = SetPaths(o, prefix); status != arOk) return Finish(o.archive, status);
     MaskList masks;
     if (const std::optional<int> refused = NameFiles(walk, masks)) return *refused;
-    uint16_t status = Compress(o, masks);
+    int error = 0;
+    uint16_t status = Compress(o, masks, &error);
+    if (status == arWriteError) return FinishRewrite(o.archive, status, error, exists);
     // (The pieces of a split file are read only once they are joined again.)
     if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, target.settings, walk.files);
     if (status == arOk && !target.lock_password.empty()) status = LockAfterAdding(o.archive, target);

@@ -1,5 +1,6 @@
 // cmd_manage.cpp -- `hedgerow d`, `lock`, `unlock` and `rekey`: rewrites of an archive
 // that keep every entry's data as it is.
+#include <cerrno>
 #include <cstdio>
 
 #include "commands.h"
@@ -20,13 +21,15 @@ int RunDelete(const Options& o) {
     if (const std::optional<int> failed = SelectEntries(o.archive, o.names, true, false, selected)) return *failed;
     // The removed entries are listed once, after the archive is rewritten.
     Host().verbose = false;
+    errno = 0;
     DeleteFileMaskListHid(&selected.masks.list);
+    const int error = errno;
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && !o.quiet) {
         for (const HidFileEntry* e : selected.selection.entries) Print(stdout, "deleted %s\n", DisplayName(e->name).c_str());
         std::fflush(stdout);
     }
-    return Finish(o.archive, status);
+    return FinishRewrite(o.archive, status, error, true);
 }
 
 int RunLock(const Options& o) {

@@ -98,8 +98,8 @@ int32_t HEDGEROW_CALL OnFileName(uint32_t, const char* first, const char* second
     return 0;
 }
 
-// Adding: a file that cannot be read. Extracting: an entry of a strong archive whose data
-// fails its check; what was written of it is gone. Checking: a damaged entry.
+// Adding: a file that cannot be read. Extracting: an entry whose data fails its check;
+// what was written of it is gone. Checking: a damaged entry.
 int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
     HostContext& h = Host();
     const std::string name = file_name ? file_name : "?";
@@ -108,10 +108,15 @@ int32_t HEDGEROW_CALL OnSkipFile(uint32_t, const char* file_name) {
         ++h.damaged;
         return Interrupted() ? 2 : 1;
     }
-    Complain(h.adding ? name : DisplayName(name),
-             h.adding   ? "cannot be read; left out"
-             : h.strong ? "is damaged; left out"
-                        : "is damaged (CRC mismatch); left out");
+    if (h.adding) {
+        std::string shown = name;
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        Complain(shown, "cannot be read; left out");
+        h.unreadable.insert(shown);
+        ++h.left_out;
+        return Interrupted() ? 2 : 1;
+    }
+    Complain(DisplayName(name), h.strong ? "is damaged; left out" : "is damaged (CRC mismatch); left out");
     ++h.left_out;
     return Interrupted() ? 2 : 1;
 }
@@ -566,6 +571,34 @@ bool ReportUnknownCiphers(const std::string& archive, const std::vector<const Hi
     return any;
 }
 
+std::string WriteFailureReason(const std::string& path, int error) {
+    switch (error) {
+        case ENOSPC:
+        case EFBIG:
+        case EIO:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+            return std::strerror(error);
+        default: break;
+    }
+    // The error number did not survive the library's cleaning up: the disk tells.
+    std::error_code failed;
+    std::filesystem::path directory = PathOf(path).parent_path();
+    if (directory.empty()) directory = ".";
+    const std::filesystem::space_info space = std::filesystem::space(directory, failed);
+    if (!failed && space.available < 64 * 1024) return std::strerror(ENOSPC);
+    return "a write was cut short";
+}
+
+int FinishRewrite(const std::string& archive, uint16_t status, int error, bool existed) {
+    if (status != arWriteError) return Finish(archive, status);
+    Host().progress.Finish();
+    Say("hedgerow: " + WriteFailureReason(archive, error) + " while writing " + archive +
+        (existed ? " (the archive is unchanged)" : " (no archive was made)"));
+    return ExitCodeFor(status);
+}
+
 int Finish(const std::string& subject, uint16_t status) {
     HostContext& h = Host();
     h.progress.Finish();
@@ -573,11 +606,15 @@ int Finish(const std::string& subject, uint16_t status) {
         status = arCancelled;
     }
     if (status == arOk) {
+        // Files stored under another name are in the archive: told, but nothing is missing.
+        const std::string renamed = std::to_string(h.renamed) + (h.renamed == 1 ? " file was" : " files were") +
+                                    " stored under another name";
         if (h.left_out > 0) {
             Complain(subject, std::to_string(h.left_out) + (h.left_out == 1 ? " file was" : " files were") +
-                                  " left out (see above)");
+                                  " left out" + (h.renamed > 0 ? " and " + renamed : "") + " (see above)");
             return kExitIncomplete;
         }
+        if (h.renamed > 0) Complain(subject, renamed + " (see above)");
         return kExitOk;
     }
     Complain(subject, StatusSentence(status));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,6 +61,8 @@ struct HostContext {
 
     ProgressLine progress;
     int left_out = 0;              // files named but not stored or not extracted
+    int renamed = 0;               // files stored under another name than their own
+    std::set<std::string> unreadable;  // adding: files the library could not read ('/' between parts)
     bool checking = false;         // `t`: damaged entries are found, not left out
     bool to_stdout = false;        // `x -c`, `p`: entries go through a scratch directory to standard output
     std::string pending_output;    //   the file being extracted; streamed out when the next one begins
@@ -205,5 +208,15 @@ bool ReportUnknownCiphers(const std::string& archive, const std::vector<const Hi
 
 // Ends a command: the exit code for the status, after saying what went wrong.
 int Finish(const std::string& subject, uint16_t status);
+
+// The system's reason for a write that failed (error: errno as the library left it),
+// "No space left on device" when the disk of path is all but full although errno no
+// longer says so.
+std::string WriteFailureReason(const std::string& path, int error);
+
+// Ends a command that writes the archive anew, as Finish does; a write that failed is told
+// with the system's reason and what became of the archive: "No space left on device
+// while writing arc.hdg (the archive is unchanged)".
+int FinishRewrite(const std::string& archive, uint16_t status, int error, bool existed);
 
 }  // namespace hedgerow::cli
