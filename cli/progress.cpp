@@ -29,8 +29,12 @@ void ProgressLine::Expect(const std::string& stored_name, uint64_t size) {
 
 void ProgressLine::StartFile(const std::string& name) {
     if (!enabled_) return;
-    finished_ += std::max(file_done_, file_size_);
-    name_ = Key(name);
+    // The same entry again is another try at it (another password): what the failed try
+    // did is not done work.
+    const std::string key = Key(name);
+    if (!(shown_name_ && key == name_)) finished_ += std::max(file_done_, file_size_);
+    shown_name_ = true;
+    name_ = key;
     const auto found = sizes_.find(name_);
     file_size_ = found == sizes_.end() ? 0 : found->second;
     file_done_ = 0;
@@ -62,7 +66,8 @@ void ProgressLine::Draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - drawn_ < std::chrono::milliseconds(100)) return;
     drawn_ = now;
-    const uint64_t done = finished_ + file_done_;
+    // (entries of no announced size, or sizes that were wrong, never take it past the end)
+    const uint64_t done = total_ > 0 ? std::min(total_, finished_ + file_done_) : finished_ + file_done_;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const uint64_t rate = seconds > 0.05 ? static_cast<uint64_t>(static_cast<double>(done) / seconds) : 0;
     const int percent = total_ > 0 ? static_cast<int>(std::min<uint64_t>(100, done * 100 / total_)) : percent_;

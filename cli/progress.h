@@ -38,6 +38,7 @@ private:
     uint64_t file_size_ = 0;   // size of the current file, 0 when unknown
     uint64_t file_done_ = 0;   // bytes of the current file done
     uint64_t file_counted_ = 0;
+    bool shown_name_ = false;  // a file has been started
     int32_t percent_ = 0;
     std::string name_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

@@ -106,6 +106,25 @@ TEST_F(TerminalTest, OverwriteQuestionTakesEveryAnswer) {
     }
 }
 
+// A try with a wrong password is no work done: the entry starts again from nothing, and
+// the line never shows more than there is.
+TEST_F(TerminalTest, ProgressDoesNotCountFailedPasswordTries) {
+    WriteFile(At("a.bin"), NoiseBytes(1 << 20, 12));
+    ASSERT_EQ(Run({"a", "-c", "idea", "t.hdg", "a.bin"}).exit_code, 0);
+    TerminalSession s({"x", "t.hdg", "-o", "out"}, dir.path(), kNoPasswords);
+    ASSERT_TRUE(s.Expect("Password: "));
+    s.Send("wrong\n");
+    ASSERT_TRUE(s.Expect("Password: ")) << s.transcript();
+    const size_t retry = s.transcript().size();
+    s.Send("hedge pass\n");
+    EXPECT_EQ(s.Wait(), 0) << s.transcript();
+    const std::string after = s.transcript().substr(retry);
+    const size_t first = after.find('%');
+    ASSERT_NE(first, std::string::npos) << after;
+    EXPECT_EQ(after.substr(first - 2, 3), " 0%") << after;
+    EXPECT_FALSE(Contains(s.transcript(), "1.0 MiB / 1.0 MiB") && Contains(s.transcript(), "2.0 MiB")) << s.transcript();
+}
+
 // Ctrl-C while the progress line runs: the operation stops at its next safe point, a new
 // archive is not left behind and an existing one is not touched.
 TEST_F(TerminalTest, CtrlCCancelsCleanly) {
