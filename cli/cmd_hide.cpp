@@ -2,9 +2,12 @@
 // PCX carrier, and recovered from it.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "carrier_kind.h"
 #include "commands.h"
 #include "host.h"
 #include "status_text.h"
@@ -22,6 +25,25 @@ bool IsFile(const std::string& path) {
     if (fs::is_regular_file(PathOf(path), ignored)) return true;
     Complain(path, "no such file");
     return false;
+}
+
+// Ends hide or unhide. A carrier the library refuses (unsupported, malformed, or too
+// small, which it can tell before it looks at the kind) is named by its kind when its
+// first bytes tell one.
+int FinishWithCarrier(const std::string& carrier, const std::string& subject, uint16_t status) {
+    if (status == arUnsupportedCarrier || status == arBadFormat || status == arCarrierTooSmall) {
+        std::vector<uint8_t> head(4096);
+        std::ifstream in(PathOf(carrier), std::ios::binary);
+        in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<size_t>(in.gcount()));
+        const std::string kind = UnsupportedCarrierKind(head);
+        if (!kind.empty()) {
+            Host().progress.Finish();
+            Complain(carrier, "not a supported carrier: " + kind + " (supported: " + kSupportedCarriers + ")");
+            return ExitCodeFor(arUnsupportedCarrier);
+        }
+    }
+    return Finish(subject, status);
 }
 
 }  // namespace
@@ -46,7 +68,7 @@ int RunHide(const Options& o) {
     WipeSecret(password);
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && o.verbose) Print(stdout, "%s\n", Shown(name).c_str());
-    return Finish(o.carrier, status);
+    return FinishWithCarrier(o.carrier, o.carrier, status);
 }
 
 int RunUnhide(const Options& o) {
@@ -99,7 +121,7 @@ int RunUnhide(const Options& o) {
     // What went wrong with the carrier is said of the carrier, the rest of the output.
     const bool about_carrier = status == arNothingHidden || status == arBadPassword || status == arBadFormat ||
                                status == arCompressedCarrier || status == arUnsupportedCarrier;
-    return Finish(about_carrier ? o.carrier : o.output_file, status);
+    return FinishWithCarrier(o.carrier, about_carrier ? o.carrier : o.output_file, status);
 }
 
 }  // namespace hedgerow::cli

@@ -498,7 +498,10 @@ HEDGEROW_API void HEDGEROW_CALL ChangeArchivePassword(const char* archive_name, 
 /* ------------------------------------------------------------------------
  * Hiding a file in a carrier: an uncompressed BMP picture of 8 or 24 bits per
  * pixel, a PCM WAV sound of 8 or 16 bits per sample (12 is taken as 16), or a
- * PCX picture of 256 or more colours. The file is compressed and enciphered
+ * PCX picture of 256 or more colours (BMP headers of 12, 40, 64, 108 and 124
+ * bytes; other depths and sample formats, and PNG, JPEG, GIF and TIFF pictures,
+ * recognised by their first bytes, are arUnsupportedCarrier; a file of no
+ * known kind is arBadFormat). The file is compressed and enciphered
  * with IDEA under the password, and its bits replace the lowest bit of pixel
  * bytes or samples (HideFileStrong: see there). None of these exports needs
  * an archive; all leave the data cipher set to IDEA, the archive unlocked and the password as the data

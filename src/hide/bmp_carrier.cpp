@@ -14,7 +14,7 @@ namespace {
 // Offsets in the file (the 14-byte file header comes first).
 constexpr uint32_t kPixelOffsetField = 10;
 constexpr uint32_t kHeaderSizeField = 14;
-constexpr uint32_t kImageSizeField = 34;        // 40- and 64-byte headers only
+constexpr uint32_t kImageSizeField = 34;        // every header but the 12-byte one
 constexpr uint32_t kXResolutionField = 38;
 constexpr uint32_t kColoursUsedField = 46;
 constexpr uint32_t kFileHeaderSize = 14;
@@ -48,13 +48,18 @@ bool ClearField(Session& s, CarrierState& c, uint32_t offset, const uint8_t* val
 
 bool ParseBmpHeader(Session& s, CarrierState& c) {
     // File header and the bitmap header up to its longest form, read in one go.
-    uint8_t head[kFileHeaderSize + 64] = {};
+    uint8_t head[kFileHeaderSize + 124] = {};
     head[0] = 'B';
     if (!ReadExactly(s, c.file.get(), head + 1, kHeaderSizeField + 4 - 1, Status::kBadFormat)) return false;
     if (head[1] != 'M' && head[1] != 'A') return Fail(s, Status::kBadFormat);
     const uint32_t pixel_offset = Load32Le(head + kPixelOffsetField);
     const uint32_t header_size = Load16Le(head + kHeaderSizeField);
-    if (header_size != 12 && header_size != 40 && header_size != 64) return Fail(s, Status::kBadFormat);
+    // 12: the core header; 40: the common one; 64: its OS/2 form; 108 and 124: its
+    // versions 4 and 5 (colour masks, colour space, profile), which begin as the 40-byte
+    // one does and add nothing that carrying bits changes.
+    if (header_size != 12 && header_size != 40 && header_size != 64 && header_size != 108 && header_size != 124) {
+        return Fail(s, Status::kBadFormat);
+    }
     if (!ReadExactly(s, c.file.get(), head + kHeaderSizeField + 4, header_size - 4, Status::kBadFormat)) return false;
     // Pixels that began inside the headers would carry hidden bits into the very fields
     // the reader needs to find them again.

@@ -99,8 +99,19 @@ bool ParseCarrierHeader(Session& s, CarrierState& c) {
         case 'R':
             c.kind = CarrierKind::kWav;
             return ParseWavHeader(s, c);
-        default:
-            return Fail(s, Status::kBadFormat);
+        default: {
+            // Pictures of kinds that carry nothing are unsupported, not malformed.
+            uint8_t next[3] = {};
+            const size_t got = platform::ReadBytes(c.file.get(), next, sizeof next);
+            const uint32_t magic = static_cast<uint32_t>(first) << 24 | static_cast<uint32_t>(next[0]) << 16 |
+                                   static_cast<uint32_t>(next[1]) << 8 | next[2];
+            const bool known = got == sizeof next &&
+                               (magic == 0x89504E47u ||               // PNG
+                                (magic >> 8) == 0xFFD8FFu ||          // JPEG
+                                magic == 0x47494638u ||               // GIF ("GIF8")
+                                magic == 0x49492A00u || magic == 0x4D4D002Au);  // TIFF
+            return Fail(s, known ? Status::kUnsupportedCarrier : Status::kBadFormat);
+        }
     }
 }
 

@@ -55,7 +55,9 @@ bool ParseWavHeader(Session& s, CarrierState& c) {
     uint8_t format[16];
     if (format_start < 0) return Fail(s, Status::kIoError);
     if (!ReadExactly(s, c.file.get(), format, sizeof format, Status::kIoError)) return false;
-    if (Load16Le(format) != kFormatPcm) return Fail(s, Status::kBadFormat);
+    // A sound in another sample format (floating point, compressed, extensible) is a
+    // well-formed file that cannot carry.
+    if (Load16Le(format) != kFormatPcm) return Fail(s, Status::kUnsupportedCarrier);
     uint16_t bits = Load16Le(format + kBitsField);
     // 12-bit samples are stored in 16-bit words, so they carry like 16-bit sound; the
     // field is rewritten so that the carrier reads as 16-bit from then on.
@@ -75,7 +77,7 @@ bool ParseWavHeader(Session& s, CarrierState& c) {
     } else if (bits == 16) {
         c.unit_size = 2;
     } else {
-        return Fail(s, Status::kBadFormat);
+        return Fail(s, Status::kUnsupportedCarrier);
     }
     return true;
 }

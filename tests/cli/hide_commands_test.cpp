@@ -68,5 +68,66 @@ TEST_F(HideCommandsTest, HideAndUnhideWithTheArchivePasswordHandling) {
     EXPECT_FALSE(std::filesystem::exists(At("x.bin")));
 }
 
+TEST_F(HideCommandsTest, CarriersOfOtherKindsAreNamedAndVersion5PicturesCarry) {
+    WriteFile(At("secret.txt"), "a secret\n");
+    const auto bmp = [](uint16_t bits) {
+        BmpShape shape;
+        shape.bits = bits;
+        shape.palette_entries = bits <= 8 ? (1u << bits) : 0;
+        shape.colours = bits < 8 ? (1u << bits) : 256;
+        return MakeBmp(shape).bytes;
+    };
+    const std::vector<uint8_t> samples(4000, 0x40);
+    const auto magic = [](std::string text) {
+        text.resize(64, '\0');
+        return std::vector<uint8_t>(text.begin(), text.end());
+    };
+    struct Case {
+        const char* file;
+        std::vector<uint8_t> bytes;
+        const char* kind;
+    };
+    const std::vector<Case> cases = {
+        {"a.png", magic("\x89PNG\r\n\x1a\n"), "PNG picture"},
+        {"a.jpg", magic("\xFF\xD8\xFF\xE0"), "JPEG picture"},
+        {"a.gif", magic("GIF89a"), "GIF picture"},
+        {"a.tif", magic(std::string("II*\0", 4)), "TIFF picture"},
+        {"four.bmp", bmp(4), "BMP picture of 4 bits"},
+        {"deep.bmp", bmp(32), "BMP picture of 32 bits"},
+        {"a24.wav", MakeWav({{FormatChunk(24), false}, {RiffChunk("data", samples), true}}).bytes,
+         "WAV sound of 24-bit samples"},
+        {"float.wav", MakeWav({{FormatChunk(32, 1, 3), false}, {RiffChunk("data", samples), true}}).bytes,
+         "WAV sound of 32-bit floating-point samples"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteFile(At(c.file), c.bytes);
+        for (const std::vector<std::string>& args : {std::vector<std::string> {"hide", "--legacy", c.file, "secret.txt"},
+                                                     std::vector<std::string> {"unhide", c.file, "-o", "out.txt"}}) {
+            const CommandResult r = Run(args);
+            EXPECT_EQ(r.exit_code, 26);
+            EXPECT_EQ(r.err, std::string("hedgerow: ") + c.file + ": not a supported carrier: " + c.kind +
+                                 " (supported: BMP 8 and 24 bits, WAV 8 and 16 bits PCM, PCX)\n");
+        }
+        EXPECT_EQ(ReadFile(At(c.file)), c.bytes);
+    }
+    // What a common image tool writes by default: the version 5 header.
+    for (const uint16_t bits : {8, 24}) {
+        SCOPED_TRACE(bits);
+        BmpShape shape;
+        shape.header_size = 124;
+        shape.bits = bits;
+        shape.width = 64;
+        shape.height = 48;
+        WriteFile(At("v5.bmp"), MakeBmp(shape).bytes);
+        std::filesystem::remove(At("out.txt"));
+        const CommandResult hidden = Run({"hide", "--legacy", "v5.bmp", "secret.txt"});
+        ASSERT_EQ(hidden.exit_code, 0) << hidden.err;
+        const CommandResult back = Run({"unhide", "v5.bmp", "-o", "out.txt"});
+        ASSERT_EQ(back.exit_code, 0) << back.err;
+        EXPECT_EQ(ReadFile(At("out.txt")), ReadFile(At("secret.txt")));
+    }
+}
+
 }  // namespace
 }  // namespace hedgerow::testing

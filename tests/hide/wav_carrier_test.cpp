@@ -45,10 +45,10 @@ TEST(WavCarrierTest, HeaderChecks) {
         {"RIFX", rifx, Status::kBadFormat, 0},
         {"form type AVE", avi, Status::kBadFormat, 0},
         {"format tag 3 (floating point)", MakeWav({{FormatChunk(32, 1, 3), false}, {data, true}}).bytes,
-         Status::kBadFormat, 0},
+         Status::kUnsupportedCarrier, 0},
         {"extensible format tag", MakeWav({{FormatChunk(16, 1, 0xFFFE), false}, {data, true}}).bytes,
-         Status::kBadFormat, 0},
-        {"24-bit", MakeWav({{FormatChunk(24), false}, {data, true}}).bytes, Status::kBadFormat, 0},
+         Status::kUnsupportedCarrier, 0},
+        {"24-bit", MakeWav({{FormatChunk(24), false}, {data, true}}).bytes, Status::kUnsupportedCarrier, 0},
         {"no format chunk", MakeWav({{data, true}}).bytes, Status::kIoError, 0},
         // The RIFF size ends before the format chunk.
         {"format chunk beyond the RIFF size", MakeWav({{data, true}, {FormatChunk(8), false}}, 1, 4 + 72).bytes,
@@ -81,7 +81,7 @@ TEST(WavCarrierTest, TwelveBitSoundIsHiddenIn16BitUnitsAndMarkedSixteen) {
     uint8_t header[kPreparedHeaderSize];
     // Recovering does not take 12 bits for 16.
     EXPECT_FALSE(ExtractFromCarrier(s, c, (dir / "c.wav").c_str(), (dir / "out").c_str(), header));
-    EXPECT_EQ(s.status, static_cast<uint16_t>(Status::kBadFormat));
+    EXPECT_EQ(s.status, static_cast<uint16_t>(Status::kUnsupportedCarrier));
     s = Session {};
     ASSERT_TRUE(EmbedIntoCarrier(s, c, (dir / "c.wav").c_str(), (dir / "p").c_str())) << s.status;
     const std::vector<uint8_t> after = ReadFile(dir / "c.wav");

@@ -46,7 +46,7 @@ struct Carrier {
 
 struct BmpShape {
     char second = 'M';
-    uint32_t header_size = 40;      // 12, 40 or 64
+    uint32_t header_size = 40;      // 12, 40, 64, 108 (version 4) or 124 (version 5)
     int32_t width = 8;
     int32_t height = 8;             // negative: rows stored top-down
     uint16_t planes = 1;
@@ -95,6 +95,11 @@ inline Carrier MakeBmp(const BmpShape& shape) {
         PutLe(b, 42, shape.x_resolution, 4);
         PutLe(b, 46, shape.colours_used, 4);
     }
+    // Versions 4 and 5 as a common image tool writes them: colour masks (zero for
+    // uncompressed pixels), the sRGB colour space, and version 5's rendering intent
+    // (pictures) with no profile.
+    if (shape.header_size >= 108) PutLe(b, 14 + 56, 0x73524742u, 4);  // 'sRGB'
+    if (shape.header_size >= 124) PutLe(b, 14 + 108, 4, 4);
     for (uint32_t i = 0; i < palette_bytes / entry_size; ++i) {
         uint8_t* e = b.data() + 14 + shape.header_size + i * entry_size;
         e[0] = static_cast<uint8_t>(i);
