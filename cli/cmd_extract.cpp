@@ -1,10 +1,12 @@
 // cmd_extract.cpp -- `hedgerow x` (with the stored directories), `hedgerow e` (every
 // file straight into the output directory) and `hedgerow t` (every entry checked,
 // nothing written).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "commands.h"
 #include "entry_text.h"
@@ -18,6 +20,34 @@ namespace hedgerow::cli {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The directories an extraction would make for the selected files (the output directory
+// and, with paths, those of the stored names) that do not exist yet, deepest first.
+// Directories that are entries of their own are not among them.
+std::vector<std::filesystem::path> DirectoriesToMake(const Options& o, const SelectedEntries& selected,
+                                                     bool with_paths) {
+    namespace fs = std::filesystem;
+    const fs::path root = PathOf(o.output_dir.empty() ? "." : o.output_dir);
+    std::set<fs::path> wanted {root};
+    std::set<fs::path> entries;
+    for (const HidFileEntry* e : selected.selection.entries) {
+        const fs::path name = PathOf(SlashedName(e->name));
+        if ((e->attributes & 0x10u) != 0) entries.insert(root / name);
+        if (!with_paths) continue;
+        for (fs::path parent = name.parent_path(); !parent.empty(); parent = parent.parent_path()) {
+            wanted.insert(root / parent);
+        }
+    }
+    std::vector<fs::path> missing;
+    std::error_code ignored;
+    for (const fs::path& dir : wanted) {
+        if (entries.count(dir) == 0 && !fs::exists(dir, ignored)) missing.push_back(dir);
+    }
+    std::sort(missing.begin(), missing.end(), [](const fs::path& a, const fs::path& b) {
+        return a.native().size() > b.native().size();
+    });
+    return missing;
+}
 
 // Ends a command whose selection was made from a listing cut short (status arBadFormat).
 int FinishCutShort(const Options& o, const SelectedEntries& selected, const char* done) {
@@ -107,8 +137,15 @@ int Extract(const Options& o, bool with_paths) {
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     h.written.clear();
+    const std::vector<std::filesystem::path> new_directories = DirectoriesToMake(o, selected, with_paths);
     ExtractFileMaskListHid(&selected.masks.list);
     const uint16_t status = GetArchiveStatus();
+    if (status == arBadPassword) {
+        // Nothing came out under a wrong password: the directories made for it go too
+        // (only when empty; deepest first, so that their parents empty in turn).
+        std::error_code ignored;
+        for (const std::filesystem::path& dir : new_directories) std::filesystem::remove(dir, ignored);
+    }
     ReportLinksLeftOut(selected);
     if ((status == arIoError || status == arWriteError) && !h.current_output.empty()) {
         // The library tells the kind of failure; the file it was writing and the

@@ -411,6 +411,13 @@ TEST_F(CommandsTest, LegacyExtractionLeavesOutDamageAndGivesBackTheRest) {
         EXPECT_EQ(FilesBelow(At("out")), c.extracted);
         for (const std::string& n : c.extracted) EXPECT_EQ(ReadFile(At("out/" + n)), ReadFile(At(n))) << n;
     }
+    // A wrong password leaves no directories made for files that never came out.
+    WriteFile(At("deep/er/f.txt"), "f\n");
+    ASSERT_EQ(Run({"a", "-c", "idea", "deep.hdg", "deep"}).exit_code, 0);
+    fs::create_directories(At("kept"));
+    EXPECT_EQ(Run({"x", "-o", "kept/new", "deep.hdg"}, wrong).exit_code, 27);
+    EXPECT_TRUE(fs::exists(At("kept")));
+    EXPECT_FALSE(fs::exists(At("kept/new")));
     // Listing and checking say the same of the cut and the damaged record.
     EXPECT_EQ(Run({"l", "cut.hdg"}).exit_code, 30);
     const CommandResult checked = Run({"t", "record.hdg"}, both);
