@@ -46,11 +46,44 @@ int FinishWithCarrier(const std::string& carrier, const std::string& subject, ui
     return Finish(subject, status);
 }
 
+// Whether the carrier holds a hidden file already: recovering it under a password that is
+// not the one tells (a wrong password is only said of a carrier that holds something).
+bool HoldsAFile(const std::string& carrier) {
+    const std::string scratch = MakeScratchDirectory();
+    if (scratch.empty()) return false;
+    SetOutputPath(scratch.c_str());
+    SetRelativePath("");
+    arOptionsOff(arOptRestorePaths);
+    SetArchiveStatus(arOk);
+    UnhideFile(carrier.c_str(), "probe", "\x01 not a password");
+    const uint16_t status = GetArchiveStatus();
+    std::error_code ignored;
+    fs::remove_all(PathOf(scratch), ignored);
+    SetArchiveStatus(arOk);
+    return status == arOk || status == arBadPassword || status == arCrcError;
+}
+
+// Nothing when hiding may go on; else the exit code after saying why not. A carrier that
+// holds a file already loses it: asked at a terminal, refused without one unless -y.
+std::optional<int> AgreeToReplaceHidden(const Options& o) {
+    if (o.overwrite || !HoldsAFile(o.carrier)) return std::nullopt;
+    if (!CanPrompt()) {
+        Complain(o.carrier, "holds a hidden file already; left as it was (-y replaces it)");
+        return kExitIncomplete;
+    }
+    const std::optional<std::string> answer =
+        PromptLine(o.carrier + " holds a hidden file already. Replace it? [y/N]: ");
+    if (answer && (*answer == "y" || *answer == "yes")) return std::nullopt;
+    Complain(o.carrier, "left as it was");
+    return kExitIncomplete;
+}
+
 }  // namespace
 
 int RunHide(const Options& o) {
     HostContext& h = Host();
     if (!IsFile(o.carrier) || !IsFile(o.hide_file)) return ExitCodeFor(arNotFound);
+    if (const std::optional<int> refused = AgreeToReplaceHidden(o)) return *refused;
     std::string password;
     if (const int rc = ObtainPassword(h.data_source, true, password, h.data_prompted); rc != kExitOk) return rc;
     RegisterCallbacks();

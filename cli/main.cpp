@@ -178,6 +178,7 @@ void SetUpHide(CLI::App& app, Options& o) {
     app.add_option("file", o.hide_file, "The file to hide")->required()->type_name("FILE");
     app.add_flag("--legacy", o.legacy,
                  "Hide in the legacy form (IDEA, a one-byte check) that older readers recover, instead of the strong one");
+    app.add_flag("-y,--overwrite", o.overwrite, "Replace a file the carrier holds already without asking");
     app.add_option("--password-file", o.password_file, "Read the password from the first line of FILE")
         ->type_name("FILE");
 }

@@ -111,6 +111,25 @@ TEST_F(HideCommandsTest, CarriersOfOtherKindsAreNamedAndVersion5PicturesCarry) {
         }
         EXPECT_EQ(ReadFile(At(c.file)), c.bytes);
     }
+    // A carrier that holds a file already keeps it unless -y says otherwise (without a
+    // terminal there is no one to ask).
+    for (const bool legacy : {false, true}) {
+        SCOPED_TRACE(legacy);
+        BmpShape shape;
+        shape.width = 64;
+        shape.height = 48;
+        WriteFile(At("full.bmp"), MakeBmp(shape).bytes);
+        std::vector<std::string> hide = {"hide", "full.bmp", "secret.txt"};
+        if (legacy) hide.insert(hide.begin() + 1, "--legacy");
+        ASSERT_EQ(Run(hide).exit_code, 0);
+        const std::vector<uint8_t> holding = ReadFile(At("full.bmp"));
+        const CommandResult again = Run(hide);
+        EXPECT_EQ(again.exit_code, 3);
+        EXPECT_EQ(again.err, "hedgerow: full.bmp: holds a hidden file already; left as it was (-y replaces it)\n");
+        EXPECT_EQ(ReadFile(At("full.bmp")), holding);
+        hide.push_back("-y");
+        EXPECT_EQ(Run(hide).exit_code, 0);
+    }
     // What a common image tool writes by default: the version 5 header.
     for (const uint16_t bits : {8, 24}) {
         SCOPED_TRACE(bits);
