@@ -527,7 +527,7 @@ uint32_t CheapestPath(Pass& f, uint32_t start, uint32_t count) {
             if (length >= shortest) RelaxCopy(q, j, shortest, length, d, nice);
             reached = std::max(reached, length);
         }
-        if (const uint32_t d = q.near[j]; d != 0 && d <= reach) {
+        if (const uint32_t d = q.near_pair[j]; d != 0 && d <= reach) {
             const uint32_t slot = ShortSlotOf(d - 1);
             const uint32_t cost = at.cost + (d == at.last_distance && at.last_length == 2
                                                  ? q.prices.main[kSymCopyAgain]
@@ -607,7 +607,7 @@ void ParseOptimal(Pass& f) {
             const uint32_t position = t.origin + i + j;
             uint32_t& newest = q.pairs[Load16Le(t.window + i + j)];
             const uint32_t distance = position - newest;
-            q.near[j] = static_cast<uint16_t>(distance <= 256 && newest >= f.file_start && j + 2 <= count ? distance : 0);
+            q.near_pair[j] = static_cast<uint16_t>(distance <= 256 && newest >= f.file_start && j + 2 <= count ? distance : 0);
             newest = position;
         }
         uint32_t n = 0;

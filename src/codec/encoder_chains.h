@@ -107,7 +107,7 @@ struct ParseCounts {
 struct ParseTables {
     ParseNode nodes[kParsePiece + 1];
     uint32_t first[kParsePiece + 1];                  // matches of position j: first[j] .. first[j + 1]
-    uint16_t near[kParsePiece];                       // distance of the nearest same two bytes within 256, or 0
+    uint16_t near_pair[kParsePiece];                  // distance of the nearest same two bytes within 256, or 0
     uint32_t pairs[1u << 16];                         // newest position of every two bytes
     FoundMatch found[kParsePiece * kMostMatches];
     uint32_t steps[kParsePiece];                      // the chosen path, back to front (node indexes)
