@@ -26,7 +26,7 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
     const std::string scratch = MakeScratchDirectory();
     if (scratch.empty()) return arNoTempPath;
     const HidFileSettings with_password = MakeSettings(opened.cipher_id, password, opened.header_password, false);
-    InitHidFile(archive.c_str(), &with_password);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &with_password); });
     uint16_t status = GetArchiveStatus();
     if (status == arOk) {
         RegisterCallbacks();
@@ -42,7 +42,7 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
         arOptionsOff(arOptRestorePaths);
         MaskList masks;
         if (masks.Add(entry)) {
-            ExtractFileMaskListHid(&masks.list);
+            WhenFree(archive, [&] { ExtractFileMaskListHid(&masks.list); });
             status = GetArchiveStatus();
         }
         h.verbose = saved_verbose;
@@ -60,14 +60,14 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
 // archive is opened again first: a new archive is only listed after opening it.
 void ReportChangedNames(const std::string& archive, const HidFileSettings& settings,
                         const std::vector<InputFile>& files) {
-    InitHidFile(archive.c_str(), &settings);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &settings); });
     if (GetArchiveStatus() != arOk) {
         SetArchiveStatus(arOk);
         return;
     }
     RegisterCallbacks();
     EntryList entries;
-    BuildHidFileList(&entries.list, nullptr);
+    WhenFree(archive, [&] { BuildHidFileList(&entries.list, nullptr); });
     std::set<std::string> stored;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) stored.insert(e->name);
     for (const InputFile& file : files) {
@@ -201,7 +201,7 @@ std::optional<int> CreateArchive(const Options& o, Target& target) {
 Survey SurveyEntries(const std::string& archive) {
     Survey survey;
     EntryList entries;
-    BuildHidFileList(&entries.list, nullptr);
+    WhenFree(archive, [&] { BuildHidFileList(&entries.list, nullptr); });
     survey.status = GetArchiveStatus();
     std::vector<const HidFileEntry*> all;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) all.push_back(e);
@@ -301,11 +301,16 @@ std::optional<int> NameFiles(const WalkResult& walk, MaskList& masks) {
     return std::nullopt;
 }
 
-// Compresses the named files into the archive. Returns the status.
-uint16_t Compress(const Options& o, const MaskList& masks) {
+// Compresses the named files into the archive (waiting for any other program that uses
+// an existing one). Returns the status.
+uint16_t Compress(const Options& o, const MaskList& masks, bool exists) {
     HostContext& h = Host();
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    CompressFileMaskListHid(&masks.list);
+    if (exists) {
+        WhenFree(o.archive, [&] { CompressFileMaskListHid(&masks.list); });
+    } else {
+        CompressFileMaskListHid(&masks.list);
+    }
     const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     if (o.sfx && status == arNotFound) {
@@ -318,8 +323,8 @@ uint16_t Compress(const Options& o, const MaskList& masks) {
 uint16_t LockAfterAdding(const std::string& archive, Target& target) {
     const HidFileSettings lock_settings = MakeSettings(target.settings.cipher_id, "", target.lock_password, false);
     WipeSecret(target.lock_password);
-    InitHidFile(archive.c_str(), &lock_settings);
-    if (GetArchiveStatus() == arOk) LockArchive(archive.c_str());
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &lock_settings); });
+    if (GetArchiveStatus() == arOk) WhenFree(archive, [&] { LockArchive(archive.c_str()); });
     return GetArchiveStatus();
 }
 
@@ -341,7 +346,15 @@ int RunAdd(const Options& o) {
     if (const uint16_t status = SetPaths(o, prefix); status != arOk) return Finish(o.archive, status);
     MaskList masks;
     if (const std::optional<int> refused = NameFiles(walk, masks)) return *refused;
-    uint16_t status = Compress(o, masks);
+    uint16_t status = Compress(o, masks, exists);
+    if (!exists && !o.sfx && status == arArchiveBusy && !Host().retried_as_update) {
+        // Another program made the archive while this one was being made (it was left as
+        // it is): the files go into it as into any existing archive.
+        Complain(o.archive, "was made by another program in the meantime; adding to it");
+        Host().retried_as_update = true;
+        Host().progress = ProgressLine();
+        return RunAdd(o);
+    }
     // (The pieces of a split file are read only once they are joined again.)
     if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, target.settings, walk.files);
     if (status == arOk && !target.lock_password.empty()) status = LockAfterAdding(o.archive, target);

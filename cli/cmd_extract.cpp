@@ -71,7 +71,7 @@ int Extract(const Options& o, bool with_paths) {
     SetRelativePath(prefix.c_str());
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    ExtractFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { ExtractFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     if ((status == arIoError || status == arWriteError) && !h.current_output.empty()) {
         // The library tells the kind of failure; the file it was writing and the
@@ -116,7 +116,7 @@ int ExtractToStdout(const Options& o) {
     SetRelativePath("");
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    ExtractFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { ExtractFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     (void)StreamPendingOutput();
     if (!h.stdout_failure.empty()) {
@@ -145,7 +145,7 @@ int RunTest(const Options& o) {
     SelectedEntries selected;
     if (const std::optional<int> failed = OpenAndSelect(o, true, selected)) return *failed;
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    TestFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { TestFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     const size_t checked = selected.selection.entries.size();

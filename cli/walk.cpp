@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uintmax_t kLargestEntry = 0x7FFFFFFF;
+
 struct Walker {
     const WalkRequest& request;
     WalkResult result;
@@ -58,12 +60,17 @@ struct Walker {
         }
         InputFile file;
         file.mask = mask;
+        file.size = fs::file_size(full, error);
+        // Entry sizes are kept in 31 bits.
+        if (!error && file.size > kLargestEntry) {
+            LeaveOut(mask, "it is 2 GiB or larger, and archives hold only smaller files");
+            return;
+        }
         file.stored = ExpectedStoredName(request.prefix, mask, request.names_only);
         if (!stored_seen.insert(Upper(file.stored)).second) {
             LeaveOut(mask, "another file is stored under the same name, " + DisplayName(file.stored));
             return;
         }
-        file.size = fs::file_size(full, error);
         result.files.push_back(std::move(file));
     }
 

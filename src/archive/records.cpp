@@ -215,9 +215,16 @@ NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FIL
         return failed(Status::kIoError);
     }
     if (archive.locked) {
-        const HeaderKey key = DecipherEntryHeader(session, archive, record, raw);
-        if (key == HeaderKey::kRefused) return failed(Status::kBadPassword);
-        if (key == HeaderKey::kNoProcedure) return NextRecord::kEnd;
+        // Opening found the first record with the header password, which proves it: a
+        // later record that does not decipher is damaged, whatever the host answers when
+        // asked for another password. Taking it for the end would let a rewrite drop
+        // every entry behind it.
+        const bool later = offset != archive.first_entry_offset;
+        switch (DecipherEntryHeader(session, archive, record, raw)) {
+            case HeaderKey::kDeciphered: break;
+            case HeaderKey::kRefused:
+            case HeaderKey::kNoProcedure: return failed(later ? Status::kBadFormat : Status::kBadPassword);
+        }
     } else {
         std::memcpy(record, raw, kRecordSize);
     }

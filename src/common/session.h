@@ -15,6 +15,7 @@ inline constexpr uint16_t kOptionsAtLoad = 0x0800;
 inline constexpr uint16_t kLockedOptionBits = 0x8000;
 inline constexpr uint16_t kOptRestorePaths = 0x0001;
 inline constexpr uint16_t kOptNamesOnly = 0x0010;
+inline constexpr uint16_t kOptNoWait = 0x4000;
 
 inline constexpr int kOutputPathCapacity = 256;   // bytes, terminator included
 inline constexpr int kInputPathCapacity = 261;

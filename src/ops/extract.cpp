@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/output_file.h"
 #include "codec/decoder.h"
@@ -52,25 +53,14 @@ struct DecodedEntry {
     Spill spill;                // kept by the job slot from job to job
 };
 
-// Restores the entry's time stamp and attributes on the finished file.
-bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const char* path) {
-    platform::NativeFile handle = platform::OpenNativeForWriting(path);
-    if (!handle.IsOpen()) return Fail(cx.session, Status::kIoError);
-    const bool stamped = names::SetFileStamp(handle, entry.date_time);
-    platform::CloseNative(handle);
-    if (!stamped) return Fail(cx.session, Status::kIoError);
-    (void)platform::SetAttributes(path, entry.attributes);
-    return true;
-}
-
 // One attempt at one entry. After the host has agreed to replace an existing file, a
 // retry with another password does not ask again.
-Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed,
-                     DecodedEntry* decoded) {
+Outcome ExtractEntry(Context& cx, std::FILE* archive_file, archive::OutputRoot& root, const HidFileEntry& entry,
+                     bool* replace_agreed, DecodedEntry* decoded) {
     // Sizes of 2 GiB or more are beyond the stream's signed arithmetic; our writer never
     // makes them, and taking one would let a record claim data it does not hold.
     if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
-        Fail(cx.session, Status::kUnsupported);
+        Fail(cx.session, Status::kTooLarge);
         return Outcome::kStop;
     }
     // An id that names no cipher is damage: its data cannot be read as the record says.
@@ -105,7 +95,7 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         *replace_agreed = true;
     }
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return Outcome::kStop;
+    if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out)) return Outcome::kStop;
     if (decoded != nullptr) {
         // Expanded and checked by a worker: the bytes only move.
         if (!CopySpillOut(cx, decoded->spill, out.get(), entry.unpacked_size, entry.unpacked_size)) return Outcome::kStop;
@@ -134,18 +124,24 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
             case BadData::kAccept: break;
         }
     }
-    if (!out.Commit(cx.session)) return Outcome::kStop;
-    if (!RestoreStampAndAttributes(cx, entry, path)) return Outcome::kStop;
+    // The time stamp and attributes go onto the file before it takes its name.
+    archive::OutputForm form;
+    if (!archive::FormOfStamp(entry.date_time, entry.attributes, &form)) {
+        Fail(cx.session, Status::kIoError);  // a stamp that is no time cannot be set
+        return Outcome::kStop;
+    }
+    if (!out.Commit(cx.session, form)) return Outcome::kStop;
     return Outcome::kDone;
 }
 
 // Extracts one entry on the calling thread, with its retries after a bad data check; the
 // first attempt takes what a worker expanded, when it is ready.
-bool ExtractInOrder(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, DecodedEntry* decoded) {
+bool ExtractInOrder(Context& cx, std::FILE* archive_file, archive::OutputRoot& root, const HidFileEntry& entry,
+                    DecodedEntry* decoded) {
     Outcome outcome;
     bool replace_agreed = false;
     do {
-        outcome = ExtractEntry(cx, archive_file, entry, &replace_agreed, decoded);
+        outcome = ExtractEntry(cx, archive_file, root, entry, &replace_agreed, decoded);
         decoded = nullptr;
     } while (outcome == Outcome::kRetry);
     return outcome != Outcome::kStop;
@@ -201,9 +197,10 @@ void ExtractList(Context& cx, const HidFileList& list) {
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
+    archive::OutputRoot root;  // opened when the first file is written, then kept
     if (!kWorkersBuilt || workers <= 1) {
         for (const HidFileEntry* entry : entries) {
-            if (!ExtractInOrder(cx, archive_file.get(), *entry, nullptr)) return;
+            if (!ExtractInOrder(cx, archive_file.get(), root, *entry, nullptr)) return;
         }
         return;
     }
@@ -220,7 +217,7 @@ void ExtractList(Context& cx, const HidFileList& list) {
         DecodedEntry& decoded = slots[job % ahead];
         // A password given since the workers started makes their work on enciphered entries void.
         const bool usable = decoded.ready && settings.password == cx.archive.data_password;
-        return ExtractInOrder(cx, archive_file.get(), *entries[job], usable ? &decoded : nullptr);
+        return ExtractInOrder(cx, archive_file.get(), root, *entries[job], usable ? &decoded : nullptr);
     };
     if (RunInOrder(entries.size(), workers, ahead, stop, run, take) == RunOutcome::kOutOfMemory) {
         Fail(cx.session, Status::kNoMemory);
@@ -239,11 +236,12 @@ void ExtractEntries(Context& cx, const HidFileList& list, uint32_t* kept) {
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
+    archive::OutputRoot root;  // opened when the first file is written, then kept
     for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
         Outcome outcome;
         bool replace_agreed = false;
         do {
-            outcome = ExtractEntry(cx, archive_file.get(), *entry, &replace_agreed, nullptr);
+            outcome = ExtractEntry(cx, archive_file.get(), root, *entry, &replace_agreed, nullptr);
         } while (outcome == Outcome::kRetry);
         if (outcome == Outcome::kStop) return;
         if (outcome == Outcome::kSkipped && kept) ++*kept;
@@ -263,7 +261,7 @@ const HidFileEntry* CheckEntries(Context& cx, const HidFileList& list) {
     for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
         for (;;) {
             if (entry->unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
-                Fail(cx.session, Status::kUnsupported);
+                Fail(cx.session, Status::kTooLarge);
                 return entry;
             }
             if (!BeginDeciphering(cx, entry->cipher_id, entry->name)) {
@@ -299,6 +297,8 @@ void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
         Fail(cx.session, Status::kNameTooLong);
         return;
     }
+    archive::ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kShared, lock)) return;
     EntryList entries;
     archive::BuildHidFileList(cx.session, cx.archive, entries.list, masks);
     if (!StatusIsOk(cx.session)) return;

@@ -63,6 +63,9 @@ DWORD AttributesOf(const NativeText& native) {
     return ::GetFileAttributesA(native.c_str());
 }
 
+// 100-nanosecond units from 1601 to 1970.
+constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
+
 uint64_t FromFileTime(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
@@ -277,6 +280,13 @@ bool RenamePath(const char* from, const char* to) {
     return ::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+Renamed RenameToFreeName(const char* from, const char* to) {
+    if (FaultPoint(FaultKind::kRename)) return Renamed::kFailed;
+    if (::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), 0)) return Renamed::kRenamed;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Renamed::kTaken : Renamed::kFailed;
+}
+
 bool RemoveFile(const char* path) {
     if (FaultPoint(FaultKind::kRemove)) return false;
     return ::DeleteFileA(NativePath(path).c_str()) != 0;
@@ -287,11 +297,295 @@ bool MakeDirectory(const char* path) {
     return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
-bool CopyAccessMode(const char* from, const char*) {
-    return ::GetFileAttributesA(NativePath(from).c_str()) != INVALID_FILE_ATTRIBUTES;
+bool CopyAccessMode(const char* from, std::FILE* to) {
+    return to && ::GetFileAttributesA(NativePath(from).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool MakeRunnable(const char*) { return true; }
+bool SetCreationMode(std::FILE* f, bool) { return f != nullptr; }
+
+bool MakeRunnable(std::FILE* f) { return f != nullptr; }
+
+bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
+    if (!f) return false;
+    FILE_BASIC_INFO basic {};  // times of 0 stay as they are
+    basic.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(HandleOf(f), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) {
+    // A FILETIME counts from 1601 in 100-nanosecond units: earlier or far later times
+    // cannot be set.
+    constexpr int64_t kLowest = -kUnixEpochInFileTime / 10000000;
+    if (!f || nanoseconds >= 1000000000u || seconds < kLowest ||
+        seconds > (INT64_MAX - kUnixEpochInFileTime) / 10000000 || std::fflush(f) != 0) {
+        return false;
+    }
+    const FILETIME write =
+        ToFileTime(static_cast<uint64_t>(seconds * 10000000 + kUnixEpochInFileTime + nanoseconds / 100));
+    return ::SetFileTime(HandleOf(f), nullptr, nullptr, &write) != 0;
+}
+
+bool SetPermissionsOf(std::FILE* f, uint32_t) { return f != nullptr; }
+
+bool LinkTarget(const char* path, std::string* target) {
+    if (!IsSymbolicLink(path)) return false;
+    const HANDLE handle = ::CreateFileA(NativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    char buffer[MAX_PATH + 8];
+    const DWORD length = ::GetFinalPathNameByHandleA(handle, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= sizeof buffer) return false;
+    std::string found(buffer, length);
+    // The answer comes in the long form "\\?\C:\..." or "\\?\UNC\server\...".
+    if (found.rfind("\\\\?\\UNC\\", 0) == 0) {
+        found = "\\" + found.substr(7);
+    } else if (found.rfind("\\\\?\\", 0) == 0) {
+        found = found.substr(4);
+    }
+    *target = found;
+    return true;
+}
+
+// ---- Directories by handle ---------------------------------------------------------
+
+namespace {
+
+// A directory opened so that nobody can rename or remove it while the handle is open
+// (no delete sharing); with own_links the handle is the link's, not its target's.
+HANDLE OpenDirectoryHandle(const std::string& native, bool own_links) {
+    return ::CreateFileA(native.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | (own_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+}
+
+// The path of name inside dir, through the path the system gives for the handle (in its
+// long form, "\\?\C:\..."): the directory cannot have moved since it was opened.
+std::string EntryPath(const Directory& dir, const char* name) {
+    char buffer[MAX_PATH + 8];
+    const DWORD length = ::GetFinalPathNameByHandleA(reinterpret_cast<HANDLE>(dir.value), buffer, sizeof buffer,
+                                                     FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof buffer) return std::string();
+    std::string path(buffer, length);
+    if (!IsSeparator(path.back())) path += '\\';
+    return path + NativePath(name);
+}
+
+bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
+
+}  // namespace
+
+Directory::Directory(Directory&& other) noexcept : value(other.value) { other.value = -1; }
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+Directory::~Directory() {
+    if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
+}
+
+bool OpenDirectory(const char* path, Directory* out) {
+    const std::string native = NativePath(path && *path ? path : ".");
+    const HANDLE handle = OpenDirectoryHandle(native, false);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    Directory opened;
+    opened.value = reinterpret_cast<intptr_t>(handle);
+    *out = std::move(opened);
+    return true;
+}
+
+EntryKind KindAt(const Directory& dir, const char* name) {
+    WIN32_FIND_DATAA data;
+    const std::string path = EntryPath(dir, name);
+    if (path.find_first_of("*?") != std::string::npos) return EntryKind::kNone;
+    const HANDLE search = ::FindFirstFileA(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return EntryKind::kNone;
+    ::FindClose(search);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(data.dwReserved0)) {
+        return EntryKind::kLink;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kDirectory;
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::kOther : EntryKind::kFile;
+}
+
+Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out) {
+    if (!parent.IsOpen()) return Opened::kFailed;
+    const std::string path = EntryPath(parent, name);
+    if (create && KindAt(parent, name) == EntryKind::kNone) {
+        if (FaultPoint(FaultKind::kCreate)) return Opened::kFailed;
+        if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return Opened::kFailed;
+        }
+    }
+    // The checks are made on the opened handle: what it holds cannot change any more.
+    const HANDLE handle = OpenDirectoryHandle(path, true);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const EntryKind kind = KindAt(parent, name);
+        if (kind == EntryKind::kLink) return Opened::kLink;
+        return kind == EntryKind::kFile || kind == EntryKind::kOther ? Opened::kNotDirectory : Opened::kFailed;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag {};
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = ::GetFileInformationByHandle(handle, &info) &&
+                       ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag);
+    Opened outcome = Opened::kOpened;
+    if (!known) {
+        outcome = Opened::kFailed;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(tag.ReparseTag)) {
+        outcome = Opened::kLink;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        outcome = Opened::kNotDirectory;
+    }
+    if (outcome != Opened::kOpened) {
+        ::CloseHandle(handle);
+        return outcome;
+    }
+    Directory opened;
+    opened.value = reinterpret_cast<intptr_t>(handle);
+    *out = std::move(opened);
+    return Opened::kOpened;
+}
+
+File CreateFileAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
+    const std::string path = EntryPath(dir, name);
+    // CREATE_NEW fails on anything of that name, a link included; the reparse flag makes
+    // sure that nothing is followed either way.
+    const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileA(path.c_str());
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "wb");
+    if (!f) {
+        ::_close(fd);
+        ::DeleteFileA(path.c_str());
+        return File();
+    }
+    return File(f);
+}
+
+bool RenameAt(const Directory& dir, const char* from, const char* to) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRename)) return false;
+    const std::string source = EntryPath(dir, from);
+    const std::string target = EntryPath(dir, to);
+    if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // A read-only file refuses to be replaced: clear that on the file itself (never on
+    // what a link leads to) and try once more.
+    const HANDLE existing = ::CreateFileA(target.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFO basic {};
+    bool cleared = false;
+    if (::GetFileInformationByHandleEx(existing, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes = (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) |
+                               FILE_ATTRIBUTE_ARCHIVE;
+        cleared = ::SetFileInformationByHandle(existing, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+    ::CloseHandle(existing);
+    return cleared && ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRemove)) return false;
+    return ::DeleteFileA(EntryPath(dir, name).c_str()) != 0;
+}
+
+// ---- Advisory locks --------------------------------------------------------------
+
+namespace {
+
+// The byte that is locked: far past any data, so that the lock, which Windows enforces on
+// reads and writes of its range, never stands in the way of reading the file.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+void ReleaseLock(intptr_t value) {
+    if (value == -1) return;
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    OVERLAPPED at {};
+    at.OffsetHigh = kLockOffsetHigh;
+    ::UnlockFileEx(handle, 0, 1, 0, &at);
+    ::CloseHandle(handle);
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x;
+    BY_HANDLE_FILE_INFORMATION y;
+    return ::GetFileInformationByHandle(a, &x) && ::GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+HANDLE OpenForLocking(const std::string& native) {
+    // Every kind of sharing, delete included: a writer renames its new file over this one.
+    return ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept : value(other.value) { other.value = -1; }
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        ReleaseLock(value);
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() { ReleaseLock(value); }
+
+Locked TryLockFile(const char* path, bool exclusive, FileLock* lock) {
+    const std::string native = NativePath(path);
+    for (;;) {
+        const HANDLE handle = OpenForLocking(native);
+        if (handle == INVALID_HANDLE_VALUE) return Locked::kNoFile;
+        OVERLAPPED at {};
+        at.OffsetHigh = kLockOffsetHigh;
+        const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+        if (!::LockFileEx(handle, flags, 0, 1, 0, &at)) {
+            const DWORD error = ::GetLastError();
+            ::CloseHandle(handle);
+            if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return Locked::kBusy;
+            *lock = FileLock();  // no locks on this file system: nothing to wait for
+            return Locked::kLocked;
+        }
+        FileLock held;
+        held.value = reinterpret_cast<intptr_t>(handle);
+        const HANDLE named = OpenForLocking(native);
+        if (named == INVALID_HANDLE_VALUE) return Locked::kNoFile;
+        const bool same = SameFile(handle, named);
+        ::CloseHandle(named);
+        if (same) {
+            *lock = std::move(held);
+            return Locked::kLocked;
+        }
+        // A writer renamed its new file over the one locked: lock that one instead.
+    }
+}
+
+void PauseMilliseconds(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 // ---- Attributes ----------------------------------------------------------------
 
@@ -357,12 +651,6 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     return ::SetFileTime(HandleOf(file), nullptr, nullptr, &write) != 0;
 }
 
-namespace {
-
-// 100-nanosecond units from 1601 to 1970.
-constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
-
-}  // namespace
 
 bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
     NativeFile file = OpenNativeForReading(path);

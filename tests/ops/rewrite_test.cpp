@@ -327,6 +327,44 @@ TEST(RewriteTest, AnUnknownCipherIdIsDamageThatNoOperationBuildsOn) {
     EXPECT_FALSE(std::filesystem::exists(h.archive));
 }
 
+int32_t HEDGEROW_CALL GiveUp(uint32_t, char*, const char*) { return 0; }
+
+TEST(RewriteTest, ADamagedRecordInALockedArchiveIsDamageNotTheEnd) {
+    // The first record proves the header password; a later one that does not decipher is
+    // damaged. Taken for the end of the archive, it would make a rewrite drop every entry
+    // behind it; taken for a wrong password, it would hide the entries before it.
+    std::vector<TestEntry> entries;
+    for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
+        TestEntry e;
+        e.name = name;
+        e.data = {'d', 'a', 't', 'a'};
+        e.data_crc = ReferenceCrc32(e.data.data(), e.data.size());
+        entries.push_back(e);
+    }
+    std::vector<uint8_t> bytes = MakeArchive(entries, "hp");
+    bytes[34 + 432 + 4 + 100] ^= 0x40;  // inside the second record
+    for (const bool with_procedure : {false, true}) {
+        SCOPED_TRACE(with_procedure);
+        Host h;
+        WriteFile(h.archive, bytes);
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        if (with_procedure) h.st.session.callbacks.head_crypt_key = {0, GiveUp};
+        HidFileList list {};
+        archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
+        EXPECT_EQ(h.st.session.status, arBadFormat);
+        ASSERT_EQ(list.count, 1u);
+        EXPECT_STREQ(list.first->name, "A.TXT");
+        archive::DoneHidFileList(list);
+        // (A host that gives up leaves the header password cleared: each step opens anew.)
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        EXPECT_EQ(h.Delete({"A.TXT"}), arBadFormat);
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        UnlockArchive(*OpCall(h.st), h.archive.c_str());
+        EXPECT_EQ(h.st.session.status, arBadFormat);
+        EXPECT_EQ(h.ArchiveBytes(), bytes);
+    }
+}
+
 TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
     using platform::FaultKind;
     enum Op { kUpdate, kDelete, kLock, kUnlock };
