@@ -183,6 +183,30 @@ struct timespec ProcessStart() {
 [[maybe_unused]] const struct timespec kStartAtLoad = ProcessStart();
 #endif
 
+// Creates name (relative to the directory at, or AT_FDCWD) for writing when nothing of
+// that name exists, a link included, dangling or not: private (0600) from the start.
+File CreateNewAt(int at, const char* name) {
+    const int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return File();
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        ::unlinkat(at, name, 0);
+        return File();
+    }
+    return File(f);
+}
+
+// The times to set for a new last-write time (the access time left as it is); false when
+// the system cannot hold it.
+bool ModificationTimes(int64_t seconds, uint32_t nanoseconds, struct timespec times[2]) {
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(nanoseconds);
+    return static_cast<int64_t>(times[1].tv_sec) == seconds && nanoseconds < 1000000000u;
+}
+
 // The process's file creation mask. /proc tells it without changing it; umask() can only
 // read it by setting it, and another thread creating a file in that moment would get the
 // wrong mode, so that is the fallback for systems without /proc.
@@ -224,16 +248,7 @@ File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
     const NativeText native = NativePath(path);
     if (native.empty()) return File();
-    // O_EXCL also refuses a link of that name, dangling or not.
-    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return File();
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (!f) {
-        ::close(fd);
-        ::unlink(native.c_str());
-        return File();
-    }
-    return File(f);
+    return CreateNewAt(AT_FDCWD, native.c_str());
 }
 
 File OpenScratchFile() {
@@ -354,13 +369,8 @@ bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
 }
 
 bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) {
-    if (!f || std::fflush(f) != 0) return false;
     struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(seconds);
-    times[1].tv_nsec = static_cast<long>(nanoseconds);
-    if (static_cast<int64_t>(times[1].tv_sec) != seconds || nanoseconds >= 1000000000u) return false;
+    if (!f || !ModificationTimes(seconds, nanoseconds, times) || std::fflush(f) != 0) return false;
     return ::futimens(::fileno(f), times) == 0;
 }
 
@@ -450,16 +460,7 @@ Opened OpenChildDirectory(const Directory& parent, const char* name, bool create
 
 File CreateFileAt(const Directory& dir, const char* name) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
-    const int fd = ::openat(static_cast<int>(dir.value), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            0600);
-    if (fd < 0) return File();
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (!f) {
-        ::close(fd);
-        ::unlinkat(static_cast<int>(dir.value), name, 0);
-        return File();
-    }
-    return File(f);
+    return CreateNewAt(static_cast<int>(dir.value), name);
 }
 
 bool RenameAt(const Directory& dir, const char* from, const char* to) {
@@ -616,11 +617,7 @@ bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanosecon
 
 bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds) {
     struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(seconds);
-    times[1].tv_nsec = static_cast<long>(nanoseconds);
-    if (static_cast<int64_t>(times[1].tv_sec) != seconds || nanoseconds >= 1000000000u) return false;
+    if (!ModificationTimes(seconds, nanoseconds, times)) return false;
     return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0;
 }
 

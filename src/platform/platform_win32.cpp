@@ -154,6 +154,28 @@ bool ConvertName(const char* text, char* out, size_t capacity, UINT from, UINT t
     return true;
 }
 
+// Creates a file for writing when nothing of that name exists: CREATE_NEW fails on a
+// file, a directory or a link, and the reparse flag makes sure that nothing is followed
+// either way.
+File CreateNew(const std::string& native) {
+    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileA(native.c_str());
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "wb");
+    if (!f) {
+        ::_close(fd);  // closes the handle too
+        ::DeleteFileA(native.c_str());
+        return File();
+    }
+    return File(f);
+}
+
 DWORD StartTick() {
     static const DWORD start = ::GetTickCount();
     return start;
@@ -178,23 +200,7 @@ File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
     const NativeText native = NativePath(path);
     if (native.empty()) return File();
-    // CREATE_NEW fails when a file or a directory of that name exists.
-    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return File();
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
-        ::DeleteFileA(native.c_str());
-        return File();
-    }
-    std::FILE* f = ::_fdopen(fd, "wb");
-    if (!f) {
-        ::_close(fd);  // closes the handle too
-        ::DeleteFileA(native.c_str());
-        return File();
-    }
-    return File(f);
+    return CreateNew(native);
 }
 
 File OpenScratchFile() {
@@ -461,24 +467,7 @@ Opened OpenChildDirectory(const Directory& parent, const char* name, bool create
 File CreateFileAt(const Directory& dir, const char* name) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
     const std::string path = EntryPath(dir, name);
-    // CREATE_NEW fails on anything of that name, a link included; the reparse flag makes
-    // sure that nothing is followed either way.
-    const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return File();
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
-        ::DeleteFileA(path.c_str());
-        return File();
-    }
-    std::FILE* f = ::_fdopen(fd, "wb");
-    if (!f) {
-        ::_close(fd);
-        ::DeleteFileA(path.c_str());
-        return File();
-    }
-    return File(f);
+    return path.empty() ? File() : CreateNew(path);
 }
 
 bool RenameAt(const Directory& dir, const char* from, const char* to) {
