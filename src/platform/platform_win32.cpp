@@ -154,23 +154,34 @@ bool ConvertName(const char* text, char* out, size_t capacity, UINT from, UINT t
     return true;
 }
 
+// An API string (ANSI code page) as the system's wide characters.
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
 // Creates a file for writing when nothing of that name exists: CREATE_NEW fails on a
 // file, a directory or a link, and the reparse flag makes sure that nothing is followed
 // either way.
-File CreateNew(const std::string& native) {
-    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+File CreateNew(const std::wstring& native) {
+    if (native.empty()) return File();
+    const HANDLE handle = ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return File();
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (fd < 0) {
         ::CloseHandle(handle);
-        ::DeleteFileA(native.c_str());
+        ::DeleteFileW(native.c_str());
         return File();
     }
     std::FILE* f = ::_fdopen(fd, "wb");
     if (!f) {
         ::_close(fd);  // closes the handle too
-        ::DeleteFileA(native.c_str());
+        ::DeleteFileW(native.c_str());
         return File();
     }
     return File(f);
@@ -200,7 +211,7 @@ File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
     const NativeText native = NativePath(path);
     if (native.empty()) return File();
-    return CreateNew(native);
+    return CreateNew(Wide(native));
 }
 
 File OpenScratchFile() {
@@ -283,7 +294,24 @@ bool IsSymbolicLink(const char* path) {
 
 bool RenamePath(const char* from, const char* to) {
     if (FaultPoint(FaultKind::kRename)) return false;
-    return ::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::string source = NativePath(from);
+    const std::string target = NativePath(to);
+    if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    // The file being replaced is still open, with delete sharing: the lock on an archive
+    // (see TryLockFile), which its rewriter holds until the new file is in place. Windows
+    // replaces no open file, but renames one: the old file moves aside, the new one takes
+    // the name, and the old one goes once its last handle is closed.
+    const std::string aside = target + "." + std::to_string(::GetCurrentProcessId()) + "-" +
+                              std::to_string(::GetTickCount()) + ".$HW";
+    if (!::MoveFileExA(target.c_str(), aside.c_str(), 0)) return false;
+    if (!::MoveFileExA(source.c_str(), target.c_str(), 0)) {
+        (void)::MoveFileExA(aside.c_str(), target.c_str(), 0);
+        return false;
+    }
+    (void)::DeleteFileA(aside.c_str());
+    return true;
 }
 
 Renamed RenameToFreeName(const char* from, const char* to) {
@@ -356,29 +384,57 @@ bool LinkTarget(const char* path, std::string* target) {
 
 // ---- Directories by handle ---------------------------------------------------------
 
+// Entries are reached through the path the system gives for a directory's handle, in
+// its long form ("\\?\C:\..."), and with the wide functions, which take such paths
+// beyond MAX_PATH: a stored name of 255 characters below a deep output directory still
+// has a place.
+
 namespace {
 
 // A directory opened so that nobody can rename or remove it while the handle is open
 // (no delete sharing); with own_links the handle is the link's, not its target's.
-HANDLE OpenDirectoryHandle(const std::string& native, bool own_links) {
-    return ::CreateFileA(native.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+HANDLE OpenDirectoryHandle(const std::wstring& native, bool own_links) {
+    return ::CreateFileW(native.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | (own_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
 }
 
-// The path of name inside dir, through the path the system gives for the handle (in its
-// long form, "\\?\C:\..."): the directory cannot have moved since it was opened.
-std::string EntryPath(const Directory& dir, const char* name) {
-    char buffer[MAX_PATH + 8];
-    const DWORD length = ::GetFinalPathNameByHandleA(reinterpret_cast<HANDLE>(dir.value), buffer, sizeof buffer,
-                                                     FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= sizeof buffer) return std::string();
-    std::string path(buffer, length);
-    if (!IsSeparator(path.back())) path += '\\';
-    return path + NativePath(name);
+// The path of name inside dir (empty when the handle's path cannot be had): the
+// directory cannot have moved since it was opened.
+std::wstring EntryPath(const Directory& dir, const char* name) {
+    const auto handle = reinterpret_cast<HANDLE>(dir.value);
+    const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (needed == 0) return std::wstring();
+    std::wstring path(needed, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), needed, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= needed) return std::wstring();
+    path.resize(length);
+    if (path.back() != L'\\') path += L'\\';
+    const std::wstring part = Wide(NativePath(name));
+    return part.empty() ? std::wstring() : path + part;
 }
 
 bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
+
+// Clears the read-only attribute of the file at path itself (never of what a link leads
+// to); true when it was set and is cleared now.
+bool ClearReadOnly(const std::wstring& path) {
+    const HANDLE existing = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFO basic {};
+    bool cleared = false;
+    if (::GetFileInformationByHandleEx(existing, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes = (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) |
+                               FILE_ATTRIBUTE_ARCHIVE;
+        cleared = ::SetFileInformationByHandle(existing, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+    ::CloseHandle(existing);
+    return cleared;
+}
 
 }  // namespace
 
@@ -398,8 +454,7 @@ Directory::~Directory() {
 }
 
 bool OpenDirectory(const char* path, Directory* out) {
-    const std::string native = NativePath(path && *path ? path : ".");
-    const HANDLE handle = OpenDirectoryHandle(native, false);
+    const HANDLE handle = OpenDirectoryHandle(Wide(NativePath(path && *path ? path : ".")), false);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -413,10 +468,10 @@ bool OpenDirectory(const char* path, Directory* out) {
 }
 
 EntryKind KindAt(const Directory& dir, const char* name) {
-    WIN32_FIND_DATAA data;
-    const std::string path = EntryPath(dir, name);
-    if (path.find_first_of("*?") != std::string::npos) return EntryKind::kNone;
-    const HANDLE search = ::FindFirstFileA(path.c_str(), &data);
+    const std::wstring path = EntryPath(dir, name);
+    if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) return EntryKind::kNone;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = ::FindFirstFileW(path.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return EntryKind::kNone;
     ::FindClose(search);
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(data.dwReserved0)) {
@@ -428,10 +483,11 @@ EntryKind KindAt(const Directory& dir, const char* name) {
 
 Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out) {
     if (!parent.IsOpen()) return Opened::kFailed;
-    const std::string path = EntryPath(parent, name);
+    const std::wstring path = EntryPath(parent, name);
+    if (path.empty()) return Opened::kFailed;
     if (create && KindAt(parent, name) == EntryKind::kNone) {
         if (FaultPoint(FaultKind::kCreate)) return Opened::kFailed;
-        if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
             return Opened::kFailed;
         }
     }
@@ -466,37 +522,23 @@ Opened OpenChildDirectory(const Directory& parent, const char* name, bool create
 
 File CreateFileAt(const Directory& dir, const char* name) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
-    const std::string path = EntryPath(dir, name);
-    return path.empty() ? File() : CreateNew(path);
+    return CreateNew(EntryPath(dir, name));
 }
 
 bool RenameAt(const Directory& dir, const char* from, const char* to) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kRename)) return false;
-    const std::string source = EntryPath(dir, from);
-    const std::string target = EntryPath(dir, to);
-    if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    // A read-only file refuses to be replaced: clear that on the file itself (never on
-    // what a link leads to) and try once more.
-    const HANDLE existing = ::CreateFileA(target.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr);
-    if (existing == INVALID_HANDLE_VALUE) return false;
-    FILE_BASIC_INFO basic {};
-    bool cleared = false;
-    if (::GetFileInformationByHandleEx(existing, FileBasicInfo, &basic, sizeof basic) &&
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        basic.FileAttributes = (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) |
-                               FILE_ATTRIBUTE_ARCHIVE;
-        cleared = ::SetFileInformationByHandle(existing, FileBasicInfo, &basic, sizeof basic) != 0;
-    }
-    ::CloseHandle(existing);
-    return cleared && ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring source = EntryPath(dir, from);
+    const std::wstring target = EntryPath(dir, to);
+    if (source.empty() || target.empty()) return false;
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // A read-only file refuses to be replaced: clear that and try once more.
+    return ClearReadOnly(target) && ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool RemoveAt(const Directory& dir, const char* name) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kRemove)) return false;
-    return ::DeleteFileA(EntryPath(dir, name).c_str()) != 0;
+    const std::wstring path = EntryPath(dir, name);
+    return !path.empty() && ::DeleteFileW(path.c_str()) != 0;
 }
 
 // ---- Advisory locks --------------------------------------------------------------
