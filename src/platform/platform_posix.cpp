@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
@@ -183,10 +184,33 @@ struct timespec ProcessStart() {
 [[maybe_unused]] const struct timespec kStartAtLoad = ProcessStart();
 #endif
 
+// Looking at and opening names relative to a directory, and the permissions and times of
+// open files. The compact build (the self-extractor program, linked statically against
+// musl for x86-64) asks the kernel directly: the C library's wrappers carry fallbacks for
+// old kernels and for descriptors opened by path that cost the program bytes it has not
+// got (it must end before the archive's marker, at most 61,440 bytes in).
+#ifdef HEDGEROW_COMPACT
+int StatAt(int at, const char* name, struct stat* st, int flags) {
+    return static_cast<int>(::syscall(SYS_newfstatat, at, name, st, flags));
+}
+int OpenAt(int at, const char* name, int flags, mode_t mode = 0) {
+    return static_cast<int>(::syscall(SYS_openat, at, name, flags, mode));
+}
+bool ChangeModeOf(int fd, mode_t mode) { return ::syscall(SYS_fchmod, fd, mode) == 0; }
+bool SetTimesOf(int fd, const struct timespec times[2]) {
+    return ::syscall(SYS_utimensat, fd, nullptr, times, 0) == 0;
+}
+#else
+int StatAt(int at, const char* name, struct stat* st, int flags) { return ::fstatat(at, name, st, flags); }
+int OpenAt(int at, const char* name, int flags, mode_t mode = 0) { return ::openat(at, name, flags, mode); }
+bool ChangeModeOf(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
+bool SetTimesOf(int fd, const struct timespec times[2]) { return ::futimens(fd, times) == 0; }
+#endif
+
 // Creates name (relative to the directory at, or AT_FDCWD) for writing when nothing of
 // that name exists, a link included, dangling or not: private (0600) from the start.
 File CreateNewAt(int at, const char* name) {
-    const int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = OpenAt(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return File();
     std::FILE* f = ::fdopen(fd, "wb");
     if (!f) {
@@ -302,17 +326,17 @@ bool SyncToDisk(std::FILE* f) {
 bool PathExists(const char* path) {
     if (!path || !*path) return false;
     struct stat st {};
-    return ::lstat(NativePath(path).c_str(), &st) == 0;
+    return StatAt(AT_FDCWD, NativePath(path).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool IsDirectory(const char* path) {
     struct stat st {};
-    return path && *path && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return path && *path && StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsSymbolicLink(const char* path) {
     struct stat st {};
-    return path && *path && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return path && *path && StatAt(AT_FDCWD, NativePath(path).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool RenamePath(const char* from, const char* to) {
@@ -324,11 +348,13 @@ Renamed RenameToFreeName(const char* from, const char* to) {
     if (FaultPoint(FaultKind::kRename)) return Renamed::kFailed;
     const NativeText source = NativePath(from);
     const NativeText target = NativePath(to);
+#ifdef RENAME_NOREPLACE
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Renamed::kRenamed;
     if (errno == EEXIST) return Renamed::kTaken;
     if (errno != EINVAL && errno != ENOSYS) return Renamed::kFailed;
-    // A file system without that kind of rename: a hard link is made only under a free
-    // name as well.
+#endif
+    // A C library or file system without that kind of rename: a hard link is made only
+    // under a free name as well.
     if (::link(source.c_str(), target.c_str()) != 0) return errno == EEXIST ? Renamed::kTaken : Renamed::kFailed;
     (void)::unlink(source.c_str());
     return Renamed::kRenamed;
@@ -346,18 +372,18 @@ bool MakeDirectory(const char* path) {
 
 bool CopyAccessMode(const char* from, std::FILE* to) {
     struct stat info {};
-    if (!to || ::stat(NativePath(from).c_str(), &info) != 0) return false;
+    if (!to || StatAt(AT_FDCWD, NativePath(from).c_str(), &info, 0) != 0) return false;
     const int fd = ::fileno(to);
     // Owner first: a change of owner clears the set-user and set-group bits.
     if (::geteuid() == 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) return false;
-    return ::fchmod(fd, info.st_mode & 07777) == 0;
+    return ChangeModeOf(fd, info.st_mode & 07777);
 }
 
 bool SetCreationMode(std::FILE* f, bool read_only) {
     if (!f) return false;
     mode_t mode = 0666 & ~CreationMask();
     if (read_only) mode &= static_cast<mode_t>(~0222);
-    return ::fchmod(::fileno(f), mode) == 0;
+    return ChangeModeOf(::fileno(f), mode);
 }
 
 bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
@@ -371,18 +397,18 @@ bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
 bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) {
     struct timespec times[2];
     if (!f || !ModificationTimes(seconds, nanoseconds, times) || std::fflush(f) != 0) return false;
-    return ::futimens(::fileno(f), times) == 0;
+    return SetTimesOf(::fileno(f), times);
 }
 
 bool SetPermissionsOf(std::FILE* f, uint32_t mode) {
-    return f && ::fchmod(::fileno(f), static_cast<mode_t>(mode & 07777)) == 0;
+    return f && ChangeModeOf(::fileno(f), static_cast<mode_t>(mode & 07777));
 }
 
 bool MakeRunnable(std::FILE* f) {
     struct stat info {};
-    if (!f || ::fstat(::fileno(f), &info) != 0) return false;
+    if (!f || StatAt(::fileno(f), "", &info, AT_EMPTY_PATH) != 0) return false;
     const mode_t readers = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    return ::fchmod(::fileno(f), (info.st_mode & 07777) | (readers >> 2)) == 0;
+    return ChangeModeOf(::fileno(f), (info.st_mode & 07777) | (readers >> 2));
 }
 
 bool LinkTarget(const char* path, std::string* target) {
@@ -424,7 +450,7 @@ bool OpenDirectory(const char* path, Directory* out) {
 
 EntryKind KindAt(const Directory& dir, const char* name) {
     struct stat st {};
-    if (!dir.IsOpen() || ::fstatat(static_cast<int>(dir.value), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!dir.IsOpen() || StatAt(static_cast<int>(dir.value), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return EntryKind::kNone;
     }
     if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
@@ -436,7 +462,7 @@ Opened OpenChildDirectory(const Directory& parent, const char* name, bool create
     if (!parent.IsOpen()) return Opened::kFailed;
     const int at = static_cast<int>(parent.value);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd = OpenAt(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0) {
             Directory opened;
             opened.value = fd;
@@ -506,8 +532,8 @@ Locked TryLockFile(const char* path, bool exclusive, FileLock* lock) {
         }
         struct stat locked {};
         struct stat named {};
-        if (::fstat(fd, &locked) != 0) return Locked::kNoFile;
-        if (::stat(native.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+        if (StatAt(fd, "", &locked, AT_EMPTY_PATH) != 0) return Locked::kNoFile;
+        if (StatAt(AT_FDCWD, native.c_str(), &named, 0) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
             *lock = std::move(held);
             return Locked::kLocked;
         }
@@ -529,7 +555,7 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
-    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
     uint32_t word = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     unsigned char stored[4];
     if (::getxattr(native.c_str(), kAttributeXattr, stored, sizeof stored) == 4) {
@@ -548,7 +574,7 @@ uint32_t SetAttributes(const char* path, uint32_t attributes) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
-    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttrReadOnly) {
         mode &= static_cast<mode_t>(~0222);
@@ -593,7 +619,7 @@ bool CloseNative(NativeFile& file) {
 
 bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time) {
     struct stat st {};
-    if (!file.IsOpen() || ::fstat(static_cast<int>(file.value), &st) != 0) return false;
+    if (!file.IsOpen() || StatAt(static_cast<int>(file.value), "", &st, AT_EMPTY_PATH) != 0) return false;
     *utc_time = TimespecToFileTime(st.st_mtim);
     return true;
 }
@@ -604,12 +630,12 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1] = FileTimeToTimespec(utc_time);
-    return ::futimens(static_cast<int>(file.value), times) == 0;
+    return SetTimesOf(static_cast<int>(file.value), times);
 }
 
 bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) != 0) return false;
     *seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     *nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     return true;
@@ -623,7 +649,7 @@ bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds
 
 bool GetPermissions(const char* path, uint32_t* mode) {
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) != 0) return false;
     *mode = static_cast<uint32_t>(st.st_mode & 07777);
     return true;
 }
@@ -676,7 +702,7 @@ bool FindOne(const char* path, HedgerowFindData* record) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty() || std::strpbrk(native.c_str(), "*?") != nullptr) return false;
-    if (::stat(native.c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return false;
     std::memset(record, 0, sizeof *record);
     uint32_t attributes = 0;
     if (GetAttributes(path, &attributes) != 0) attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;

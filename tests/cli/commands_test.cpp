@@ -566,7 +566,7 @@ TEST_F(CommandsTest, CasesThatOnceMisledSayWhatHappened) {
     // One damaged record in a locked archive: what comes before it is listed, and the
     // record is named as damaged, not the password as wrong.
     const Environment locked {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "names"}};
-    ASSERT_EQ(Run({"a", "--lock", "l.hdg", "small.txt", long_name}, locked).exit_code, 0);
+    ASSERT_EQ(Run({"a", "--lock", "-c", "idea", "l.hdg", "small.txt", long_name}, locked).exit_code, 0);
     const uint32_t second = List("l.hdg", locked)["entries"][0]["packed_size"].get<uint32_t>() + 34 + 432;
     std::vector<uint8_t> bytes = ReadFile(At("l.hdg"));
     bytes[second + 200] ^= 0x10;
