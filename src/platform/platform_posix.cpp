@@ -8,7 +8,9 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
+#if defined(__linux__)
+#  include <sys/syscall.h>
+#endif
 #include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
@@ -188,8 +190,10 @@ struct timespec ProcessStart() {
 // open files. The compact build (the self-extractor program, linked statically against
 // musl for x86-64) asks the kernel directly: the C library's wrappers carry fallbacks for
 // old kernels and for descriptors opened by path that cost the program bytes it has not
-// got (it must end before the archive's marker, at most 61,440 bytes in).
-#ifdef HEDGEROW_COMPACT
+// got (it must end before the archive's marker, at most 61,440 bytes in). The kernel's
+// calls and its struct stat are taken as they are on x86-64 Linux only; everywhere else
+// the C library's functions serve.
+#if defined(HEDGEROW_COMPACT) && defined(__linux__) && defined(__x86_64__)
 int StatAt(int at, const char* name, struct stat* st, int flags) {
     return static_cast<int>(::syscall(SYS_newfstatat, at, name, st, flags));
 }

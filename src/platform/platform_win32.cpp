@@ -58,6 +58,27 @@ void DropTrailingSeparators(NativeText& native, bool keep_drive_root) {
     }
 }
 
+// Appends text to native; false when it does not fit.
+[[maybe_unused]] bool AppendText(NativeText& native, const char* text) {
+    const size_t length = std::strlen(text);
+    if (native.length + length + 1 > sizeof native.text) return false;
+    std::memcpy(native.text + native.length, text, length + 1);
+    native.length += length;
+    return true;
+}
+
+// Appends a number in decimal; false when it does not fit.
+[[maybe_unused]] bool AppendNumber(NativeText& native, uint32_t number) {
+    char digits[11];
+    size_t at = sizeof digits;
+    digits[--at] = '\0';
+    do {
+        digits[--at] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    return AppendText(native, digits + at);
+}
+
 DWORD AttributesOf(const NativeText& native) {
     if (native.empty()) return INVALID_FILE_ATTRIBUTES;
     return ::GetFileAttributesA(native.c_str());
@@ -154,20 +175,48 @@ bool ConvertName(const char* text, char* out, size_t capacity, UINT from, UINT t
     return true;
 }
 
+// A path in the system's wide characters, kept on the stack as NativeText is (the
+// extraction path allocates nothing). Room for an output path of the longest kind
+// extraction makes (512 bytes) in its long form ("\\?\C:\...") below a working directory
+// as long as the system allows; a longer path becomes empty, which every call refuses.
+struct WideText {
+    wchar_t text[1024];
+    size_t length;
+    const wchar_t* c_str() const { return text; }
+    bool empty() const { return length == 0; }
+};
+
+// Appends an API string (ANSI code page) to wide; false, with wide made empty, when it
+// cannot be converted or does not fit.
+bool AppendWide(WideText& wide, const NativeText& native) {
+    const size_t room = sizeof wide.text / sizeof wide.text[0] - 1 - wide.length;
+    const int n = native.empty() || room == 0
+                      ? 0
+                      : ::MultiByteToWideChar(CP_ACP, 0, native.text, static_cast<int>(native.length),
+                                              wide.text + wide.length, static_cast<int>(room));
+    if (n <= 0) {
+        wide.length = 0;
+        wide.text[0] = L'\0';
+        return false;
+    }
+    wide.length += static_cast<size_t>(n);
+    wide.text[wide.length] = L'\0';
+    return true;
+}
+
 // An API string (ANSI code page) as the system's wide characters.
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), n);
+WideText Wide(const NativeText& native) {
+    WideText wide;
+    wide.length = 0;
+    wide.text[0] = L'\0';
+    (void)AppendWide(wide, native);
     return wide;
 }
 
 // Creates a file for writing when nothing of that name exists: CREATE_NEW fails on a
 // file, a directory or a link, and the reparse flag makes sure that nothing is followed
 // either way.
-File CreateNew(const std::wstring& native) {
+File CreateNew(const WideText& native) {
     if (native.empty()) return File();
     const HANDLE handle = ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -215,6 +264,11 @@ File CreateExclusive(const char* path) {
 }
 
 File OpenScratchFile() {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) extracts on one thread and needs no
+    // scratch file; every import it does without keeps it within its window.
+    return File();
+#else
     if (FaultPoint(FaultKind::kCreate)) return File();
     char directory[MAX_PATH + 1];
     const DWORD length = ::GetTempPathA(sizeof directory, directory);
@@ -236,6 +290,7 @@ File OpenScratchFile() {
     std::FILE* f = ::_fdopen(fd, "w+b");
     if (!f) ::_close(fd);  // closes the handle, and the file goes
     return File(f);
+#endif
 }
 
 // The runtime's long is 32 bits here; the 64-bit calls reach past 2 GiB.
@@ -293,9 +348,18 @@ bool IsSymbolicLink(const char* path) {
 }
 
 bool RenamePath(const char* from, const char* to) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) renames by name nothing: extracted
+    // files take their names inside their directory's handle (RenameAt), and it rewrites
+    // no archive.
+    (void)from;
+    (void)to;
+    return false;
+#else
     if (FaultPoint(FaultKind::kRename)) return false;
-    const std::string source = NativePath(from);
-    const std::string target = NativePath(to);
+    const NativeText source = NativePath(from);
+    const NativeText target = NativePath(to);
+    if (source.empty() || target.empty()) return false;
     if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     const DWORD error = ::GetLastError();
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
@@ -303,22 +367,33 @@ bool RenamePath(const char* from, const char* to) {
     // (see TryLockFile), which its rewriter holds until the new file is in place. Windows
     // replaces no open file, but renames one: the old file moves aside, the new one takes
     // the name, and the old one goes once its last handle is closed.
-    const std::string aside = target + "." + std::to_string(::GetCurrentProcessId()) + "-" +
-                              std::to_string(::GetTickCount()) + ".$HW";
-    if (!::MoveFileExA(target.c_str(), aside.c_str(), 0)) return false;
+    NativeText aside = target;
+    if (!AppendText(aside, ".") || !AppendNumber(aside, ::GetCurrentProcessId()) || !AppendText(aside, "-") ||
+        !AppendNumber(aside, ::GetTickCount()) || !AppendText(aside, ".$HW") ||
+        !::MoveFileExA(target.c_str(), aside.c_str(), 0)) {
+        return false;
+    }
     if (!::MoveFileExA(source.c_str(), target.c_str(), 0)) {
         (void)::MoveFileExA(aside.c_str(), target.c_str(), 0);
         return false;
     }
     (void)::DeleteFileA(aside.c_str());
     return true;
+#endif
 }
 
 Renamed RenameToFreeName(const char* from, const char* to) {
+#ifdef HEDGEROW_COMPACT
+    // (Nothing by name in the compact build: see RenamePath.)
+    (void)from;
+    (void)to;
+    return Renamed::kFailed;
+#else
     if (FaultPoint(FaultKind::kRename)) return Renamed::kFailed;
     if (::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), 0)) return Renamed::kRenamed;
     const DWORD error = ::GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Renamed::kTaken : Renamed::kFailed;
+#endif
 }
 
 bool RemoveFile(const char* path) {
@@ -363,6 +438,12 @@ bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) 
 bool SetPermissionsOf(std::FILE* f, uint32_t) { return f != nullptr; }
 
 bool LinkTarget(const char* path, std::string* target) {
+#ifdef HEDGEROW_COMPACT
+    // (The compact build, the self-extractor program, rewrites nothing that a link names.)
+    (void)path;
+    (void)target;
+    return false;
+#else
     if (!IsSymbolicLink(path)) return false;
     const HANDLE handle = ::CreateFileA(NativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -380,6 +461,7 @@ bool LinkTarget(const char* path, std::string* target) {
     }
     *target = found;
     return true;
+#endif
 }
 
 // ---- Directories by handle ---------------------------------------------------------
@@ -393,7 +475,8 @@ namespace {
 
 // A directory opened so that nobody can rename or remove it while the handle is open
 // (no delete sharing); with own_links the handle is the link's, not its target's.
-HANDLE OpenDirectoryHandle(const std::wstring& native, bool own_links) {
+HANDLE OpenDirectoryHandle(const WideText& native, bool own_links) {
+    if (native.empty()) return INVALID_HANDLE_VALUE;
     return ::CreateFileW(native.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | (own_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
@@ -401,24 +484,36 @@ HANDLE OpenDirectoryHandle(const std::wstring& native, bool own_links) {
 
 // The path of name inside dir (empty when the handle's path cannot be had): the
 // directory cannot have moved since it was opened.
-std::wstring EntryPath(const Directory& dir, const char* name) {
-    const auto handle = reinterpret_cast<HANDLE>(dir.value);
-    const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED);
-    if (needed == 0) return std::wstring();
-    std::wstring path(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), needed, FILE_NAME_NORMALIZED);
-    if (length == 0 || length >= needed) return std::wstring();
-    path.resize(length);
-    if (path.back() != L'\\') path += L'\\';
-    const std::wstring part = Wide(NativePath(name));
-    return part.empty() ? std::wstring() : path + part;
+WideText EntryPath(const Directory& dir, const char* name) {
+    WideText path;
+    constexpr DWORD kCapacity = sizeof path.text / sizeof path.text[0];
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(dir.value), path.text, kCapacity, FILE_NAME_NORMALIZED);
+    if (length == 0 || length + 1 >= kCapacity) {
+        path.length = 0;
+        path.text[0] = L'\0';
+        return path;
+    }
+    path.length = length;
+    if (path.text[length - 1] != L'\\') path.text[path.length++] = L'\\';
+    path.text[path.length] = L'\0';
+    (void)AppendWide(path, NativePath(name));
+    return path;
+}
+
+// True when the path holds a wildcard character, which the find functions would expand.
+bool HasWildcard(const WideText& path) {
+    for (size_t i = 0; i < path.length; ++i) {
+        if (path.text[i] == L'*' || path.text[i] == L'?') return true;
+    }
+    return false;
 }
 
 bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
 
 // Clears the read-only attribute of the file at path itself (never of what a link leads
 // to); true when it was set and is cleared now.
-bool ClearReadOnly(const std::wstring& path) {
+bool ClearReadOnly(const WideText& path) {
     const HANDLE existing = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
@@ -468,8 +563,8 @@ bool OpenDirectory(const char* path, Directory* out) {
 }
 
 EntryKind KindAt(const Directory& dir, const char* name) {
-    const std::wstring path = EntryPath(dir, name);
-    if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) return EntryKind::kNone;
+    const WideText path = EntryPath(dir, name);
+    if (path.empty() || HasWildcard(path)) return EntryKind::kNone;
     WIN32_FIND_DATAW data;
     const HANDLE search = ::FindFirstFileW(path.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return EntryKind::kNone;
@@ -483,7 +578,7 @@ EntryKind KindAt(const Directory& dir, const char* name) {
 
 Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out) {
     if (!parent.IsOpen()) return Opened::kFailed;
-    const std::wstring path = EntryPath(parent, name);
+    const WideText path = EntryPath(parent, name);
     if (path.empty()) return Opened::kFailed;
     if (create && KindAt(parent, name) == EntryKind::kNone) {
         if (FaultPoint(FaultKind::kCreate)) return Opened::kFailed;
@@ -527,8 +622,8 @@ File CreateFileAt(const Directory& dir, const char* name) {
 
 bool RenameAt(const Directory& dir, const char* from, const char* to) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kRename)) return false;
-    const std::wstring source = EntryPath(dir, from);
-    const std::wstring target = EntryPath(dir, to);
+    const WideText source = EntryPath(dir, from);
+    const WideText target = EntryPath(dir, to);
     if (source.empty() || target.empty()) return false;
     if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     // A read-only file refuses to be replaced: clear that and try once more.
@@ -537,7 +632,7 @@ bool RenameAt(const Directory& dir, const char* from, const char* to) {
 
 bool RemoveAt(const Directory& dir, const char* name) {
     if (!dir.IsOpen() || FaultPoint(FaultKind::kRemove)) return false;
-    const std::wstring path = EntryPath(dir, name);
+    const WideText path = EntryPath(dir, name);
     return !path.empty() && ::DeleteFileW(path.c_str()) != 0;
 }
 
@@ -566,7 +661,8 @@ bool SameFile(HANDLE a, HANDLE b) {
            x.nFileIndexLow == y.nFileIndexLow;
 }
 
-HANDLE OpenForLocking(const std::string& native) {
+HANDLE OpenForLocking(const NativeText& native) {
+    if (native.empty()) return INVALID_HANDLE_VALUE;
     // Every kind of sharing, delete included: a writer renames its new file over this one.
     return ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -588,7 +684,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 FileLock::~FileLock() { ReleaseLock(value); }
 
 Locked TryLockFile(const char* path, bool exclusive, FileLock* lock) {
-    const std::string native = NativePath(path);
+    const NativeText native = NativePath(path);
     for (;;) {
         const HANDLE handle = OpenForLocking(native);
         if (handle == INVALID_HANDLE_VALUE) return Locked::kNoFile;
@@ -787,6 +883,13 @@ size_t TempDirectory(char* buffer, size_t capacity) {
 }
 
 size_t OwnModulePath(char* buffer, size_t capacity) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) is a program, not a loaded library,
+    // and loads no modules (see LoadModule).
+    (void)buffer;
+    (void)capacity;
+    return 0;
+#else
     HMODULE module = nullptr;
     if (capacity == 0 || !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -797,6 +900,7 @@ size_t OwnModulePath(char* buffer, size_t capacity) {
     // A name that does not fit comes back cut, with the full capacity as its length.
     if (length == 0 || length >= capacity) return 0;
     return length;
+#endif
 }
 
 size_t OwnProgramPath(char* buffer, size_t capacity) {
@@ -864,6 +968,12 @@ char NativeSeparator() { return '\\'; }
 
 // ---- Run-time loading ------------------------------------------------------------
 
+#ifdef HEDGEROW_COMPACT
+// The compact build loads no modules (see OwnModulePath).
+void* LoadModule(const char*) { return nullptr; }
+void* FindSymbol(void*, const char*) { return nullptr; }
+void FreeModule(void*) {}
+#else
 void* LoadModule(const char* path) {
     const NativeText native = NativePath(path);
     if (native.empty()) return nullptr;
@@ -878,6 +988,7 @@ void* FindSymbol(void* module, const char* name) {
 void FreeModule(void* module) {
     if (module) ::FreeLibrary(static_cast<HMODULE>(module));
 }
+#endif
 
 // ---- Code pages ------------------------------------------------------------------
 
