@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "support/cli_fixture_posix.h"
+#include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
 namespace {
