@@ -18,7 +18,6 @@
 #include "api/control.h"
 #include "archive/archive_state.h"
 #include "archive/open_list.h"
-#include "common/byte_order.h"
 #include "common/status.h"
 #include "crypto/cipher.h"
 #include "hedgerow.h"
@@ -100,51 +99,6 @@ void SayStatus(const char* doing, uint16_t status, const char* after = "") {
     Say(after);
 }
 
-bool ReadAt(std::FILE* f, uint64_t at, void* out, size_t n) {
-    return platform::SeekTo(f, at) && platform::ReadBytes(f, out, n) == n;
-}
-
-// The length of the executable image that begins the file: everything the loader's
-// headers describe. The configuration blocks follow right behind it.
-uint64_t ImageLength(std::FILE* f) {
-    uint8_t h[64];
-    if (!ReadAt(f, 0, h, sizeof h)) return 0;
-    uint64_t end = 0;
-    if (std::memcmp(h, "\177ELF", 4) == 0) {
-        const bool wide = h[4] == 2;
-        const uint64_t ph = wide ? Load64Le(h + 32) : Load32Le(h + 28);
-        const uint64_t sh = wide ? Load64Le(h + 40) : Load32Le(h + 32);
-        const unsigned ph_size = wide ? (h[54] | h[55] << 8) : (h[42] | h[43] << 8);
-        const unsigned ph_count = wide ? (h[56] | h[57] << 8) : (h[44] | h[45] << 8);
-        const unsigned sh_size = wide ? (h[58] | h[59] << 8) : (h[46] | h[47] << 8);
-        const unsigned sh_count = wide ? (h[60] | h[61] << 8) : (h[48] | h[49] << 8);
-        end = sh + static_cast<uint64_t>(sh_size) * sh_count;
-        for (unsigned i = 0; i < ph_count && i < 64; ++i) {
-            uint8_t p[56];
-            if (ph_size > sizeof p || !ReadAt(f, ph + static_cast<uint64_t>(i) * ph_size, p, ph_size)) return 0;
-            const uint64_t off = wide ? Load64Le(p + 8) : Load32Le(p + 4);
-            const uint64_t size = wide ? Load64Le(p + 32) : Load32Le(p + 16);
-            if (off + size > end) end = off + size;
-        }
-        return end;
-    }
-    if (h[0] == 'M' && h[1] == 'Z') {
-        const uint32_t pe = Load32Le(h + 60);
-        uint8_t coff[24];
-        if (!ReadAt(f, pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
-        const unsigned sections = coff[6] | coff[7] << 8;
-        const unsigned optional = coff[20] | coff[21] << 8;
-        for (unsigned i = 0; i < sections && i < 96; ++i) {
-            uint8_t s[40];
-            if (!ReadAt(f, pe + 24 + optional + 40ull * i, s, sizeof s)) return 0;
-            const uint64_t last = static_cast<uint64_t>(Load32Le(s + 20)) + Load32Le(s + 16);
-            if (last > end) end = last;
-        }
-        return end;
-    }
-    return 0;
-}
-
 // Reads and checks the seal; prints why a file is refused.
 bool CheckSeal(const char* self, uint32_t* files) {
     platform::File file = platform::OpenFile(self, "rb");
@@ -152,37 +106,28 @@ bool CheckSeal(const char* self, uint32_t* files) {
         Say("cannot read the program's own file: ", self);
         return false;
     }
-    const int64_t length = platform::Length(file.get());
-    const uint64_t image = ImageLength(file.get());
-    uint8_t stored[kBlocksSize];
-    uint8_t plain[kBlocksSize];
-    if (length < 0 || image == 0 || image + kBlocksSize > static_cast<uint64_t>(length) ||
-        !ReadAt(file.get(), image, stored, sizeof stored)) {
-        Say("this file is damaged or truncated: its configuration blocks are missing");
-        return false;
-    }
-    uint8_t* const block2 = plain + kBlock1Size;
-    uint8_t* const block3 = block2 + kBlock2Size;
     uint32_t tail = 0;
-    if (!RevealSealedBlocks(stored, plain, &tail)) {
-        Say("this file is damaged: its configuration blocks do not read back");
-        return false;
+    switch (CheckSealedFile(file.get(), &tail, files)) {
+        case SealCheck::kSound:
+            return true;
+        case SealCheck::kUnreadable:
+            Say("cannot read the program's own file: ", self);
+            return false;
+        case SealCheck::kNoBlocks:
+            Say("this file is damaged or truncated: its configuration blocks are missing");
+            return false;
+        case SealCheck::kForeignBlocks:
+            Say("this file is damaged: its configuration blocks do not read back");
+            return false;
+        case SealCheck::kWrongLength:
+            Say("this file is truncated or damaged: its length is not the one it was made with",
+                tail ? " (were all its pieces joined?)" : "");
+            return false;
+        case SealCheck::kWrongChecksum:
+            break;
     }
-    const uint64_t end = static_cast<uint64_t>(length);
-    if (end < tail || end - tail != GetField(block2, kLengthField)) {
-        Say("this file is truncated or damaged: its length is not the one it was made with",
-            tail ? " (were all its pieces joined?)" : "");
-        return false;
-    }
-    const uint32_t expected = GetField(block2, kChecksumField);
-    uint32_t checksum = 0;
-    if (!SealChecksum(file.get(), image, image + kBlocksSize + tail, end, plain, block2, block3, &checksum) ||
-        checksum != expected) {
-        Say("this file is damaged: its checksum does not match");
-        return false;
-    }
-    *files = GetField(block2, kCountField);
-    return true;
+    Say("this file is damaged: its checksum does not match");
+    return false;
 }
 
 int32_t HEDGEROW_CALL AskDataPassword(uint32_t, char* password, const char* entry) {

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "common/byte_order.h"
+#include "common/compiler.h"
 #include "common/heap.h"
 #include "platform/platform.h"
 
@@ -21,7 +23,7 @@ uint32_t SignExtended(uint8_t byte) { return static_cast<uint32_t>(static_cast<i
 
 }  // namespace
 
-uint32_t FoldChecksum(const uint8_t* bytes, size_t count, uint32_t start) {
+HEDGEROW_NO_COVERAGE uint32_t FoldChecksum(const uint8_t* bytes, size_t count, uint32_t start) {
     uint32_t value = start;
     for (size_t i = 0; i + 4 <= count; i += 4) {
         value ^= SignExtended(bytes[i]) | SignExtended(bytes[i + 1]) << 8 | SignExtended(bytes[i + 2]) << 16 |
@@ -45,7 +47,7 @@ void MixKeyTables(SfxKeyTables& tables) {
     }
 }
 
-void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
+HEDGEROW_NO_COVERAGE void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
     for (size_t k = 0; k < count; ++k) {
         const size_t j = count - 1 - k;
         const auto masked = static_cast<uint8_t>(src[j] ^ static_cast<uint8_t>(j) ^ tables.a[k % 32]);
@@ -53,7 +55,7 @@ void ObscureBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTa
     }
 }
 
-void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
+HEDGEROW_NO_COVERAGE void RevealBlock(uint8_t* dst, const uint8_t* src, size_t count, const SfxKeyTables& tables) {
     for (size_t k = 0; k < count; ++k) {
         const size_t j = count - 1 - k;
         const auto masked = static_cast<uint8_t>(src[k] + tables.b[k % 32]);
@@ -120,6 +122,89 @@ ProgramRead ReadProgramBlocks(std::FILE* program, SealPlan* plan) {
         return ProgramRead::kUnreadable;
     }
     return ProgramRead::kRead;
+}
+
+namespace {
+
+bool ReadAt(std::FILE* f, uint64_t at, void* out, size_t n) {
+    return platform::SeekTo(f, at) && platform::ReadBytes(f, out, n) == n;
+}
+
+unsigned Load16(const uint8_t* p) { return p[0] | p[1] << 8; }
+
+// end = max(end, start + size), where a sum past 64 bits is no image at all.
+bool Reach(uint64_t& end, uint64_t start, uint64_t size) {
+    if (start > UINT64_MAX - size) return false;
+    if (start + size > end) end = start + size;
+    return true;
+}
+
+}  // namespace
+
+uint64_t ProgramImageLength(std::FILE* file) {
+    uint8_t h[64];
+    if (!ReadAt(file, 0, h, sizeof h)) return 0;
+    uint64_t end = 0;
+    if (std::memcmp(h, "\177ELF", 4) == 0) {
+        const bool wide = h[4] == 2;
+        const uint64_t ph = wide ? Load64Le(h + 32) : Load32Le(h + 28);
+        const uint64_t sh = wide ? Load64Le(h + 40) : Load32Le(h + 32);
+        const unsigned ph_size = Load16(h + (wide ? 54 : 42));
+        const unsigned ph_count = Load16(h + (wide ? 56 : 44));
+        const unsigned sh_size = Load16(h + (wide ? 58 : 46));
+        const unsigned sh_count = Load16(h + (wide ? 60 : 48));
+        if (!Reach(end, sh, static_cast<uint64_t>(sh_size) * sh_count)) return 0;
+        for (unsigned i = 0; i < ph_count && i < 64; ++i) {
+            uint8_t p[56];
+            const uint64_t step = static_cast<uint64_t>(i) * ph_size;
+            if (ph_size > sizeof p || ph > UINT64_MAX - step || !ReadAt(file, ph + step, p, ph_size)) return 0;
+            const uint64_t off = wide ? Load64Le(p + 8) : Load32Le(p + 4);
+            const uint64_t size = wide ? Load64Le(p + 32) : Load32Le(p + 16);
+            if (!Reach(end, off, size)) return 0;
+        }
+        return end;
+    }
+    if (h[0] == 'M' && h[1] == 'Z') {
+        const uint32_t pe = Load32Le(h + 60);
+        uint8_t coff[24];
+        if (!ReadAt(file, pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
+        const unsigned sections = Load16(coff + 6);
+        const unsigned optional = Load16(coff + 20);
+        for (unsigned i = 0; i < sections && i < 96; ++i) {
+            uint8_t s[40];
+            if (!ReadAt(file, uint64_t{pe} + 24 + optional + 40ull * i, s, sizeof s)) return 0;
+            (void)Reach(end, Load32Le(s + 20), Load32Le(s + 16));  // 32-bit values: no overflow
+        }
+        return end;
+    }
+    return 0;
+}
+
+SealCheck CheckSealedFile(std::FILE* file, uint32_t* tail, uint32_t* files) {
+    *tail = 0;
+    const int64_t length = platform::Length(file);
+    if (length < 0) return SealCheck::kUnreadable;
+    const uint64_t end = static_cast<uint64_t>(length);
+    const uint64_t image = ProgramImageLength(file);
+    uint8_t stored[kBlocksSize];
+    uint8_t plain[kBlocksSize];
+    if (image == 0 || image > end || end - image < kBlocksSize || !ReadAt(file, image, stored, sizeof stored)) {
+        return SealCheck::kNoBlocks;
+    }
+    uint8_t* const block2 = plain + kBlock1Size;
+    uint8_t* const block3 = block2 + kBlock2Size;
+    if (!RevealSealedBlocks(stored, plain, tail)) return SealCheck::kForeignBlocks;
+    if (end < *tail || end - *tail != GetField(block2, kLengthField) || end - image - kBlocksSize < *tail) {
+        return SealCheck::kWrongLength;
+    }
+    const uint32_t expected = GetField(block2, kChecksumField);
+    uint32_t checksum = 0;
+    if (!SealChecksum(file, image, image + kBlocksSize + *tail, end, plain, block2, block3, &checksum) ||
+        checksum != expected) {
+        return SealCheck::kWrongChecksum;
+    }
+    *files = GetField(block2, kCountField);
+    return SealCheck::kSound;
 }
 
 FoundBlocks FindSealedBlocks(std::FILE* file, uint64_t head, SealPlan* plan, uint32_t* count) {

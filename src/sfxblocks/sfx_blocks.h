@@ -69,6 +69,28 @@ uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
 [[nodiscard]] bool SealChecksum(std::FILE* file, uint64_t block_offset, uint64_t archive_offset, uint64_t file_end,
                   uint8_t* block1, uint8_t* block2, uint8_t* block3, uint32_t* checksum);
 
+// ---- Checking a self-extracting file -------------------------------------------------
+
+// The length of the executable image (ELF or PE) that begins file: everything its
+// loader's headers describe. A program's configuration blocks follow right behind it.
+// 0 when the file starts with neither or its headers cannot be read.
+uint64_t ProgramImageLength(std::FILE* file);
+
+// What the extractor program finds of its own seal.
+enum class SealCheck {
+    kSound,           // blocks ours, length and checksum as sealed
+    kUnreadable,      // the file's length cannot be had
+    kNoBlocks,        // no image, or no room for the blocks behind it
+    kForeignBlocks,   // the blocks do not reveal to ours
+    kWrongLength,     // the file is not as long as it was sealed (a piece missing?)
+    kWrongChecksum,   // the checksum does not match (or the file could not be read for it)
+};
+
+// Checks the seal of a self-extracting file: its blocks behind the image, the length
+// and the checksum. On kSound, *files is the file count it was sealed with; *tail is set
+// from the blocks as soon as they reveal (0 or kSpanTailSize).
+SealCheck CheckSealedFile(std::FILE* file, uint32_t* tail, uint32_t* files);
+
 // ---- Sealing a self-extracting file ---------------------------------------------------
 
 // What sealing needs to know of the program in front of an archive.
