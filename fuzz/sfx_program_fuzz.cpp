@@ -120,7 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         platform::File self = platform::OpenFile(path.c_str(), "rb");
         if (!self) __builtin_trap();
-        const sfxblocks::SealCheck seal = sfxblocks::CheckSealedFile(self.get(), &tail, &files);
+        // (either kind of image, whatever this system's own programs are)
+        uint64_t image = sfxblocks::ElfImageLength(self.get());
+        if (image == 0) image = sfxblocks::PeImageLength(self.get());
+        const sfxblocks::SealCheck seal = sfxblocks::CheckSealedFile(self.get(), image, &tail, &files);
         if ((mode & 1) && seal != sfxblocks::SealCheck::kSound) __builtin_trap();  // what we sealed must check
         if (seal != sfxblocks::SealCheck::kSound) return 0;
     }

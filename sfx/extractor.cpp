@@ -21,6 +21,7 @@
 #include "common/status.h"
 #include "crypto/cipher.h"
 #include "hedgerow.h"
+#include "names/shown_text.h"
 #include "ops/context.h"
 #include "ops/extract.h"
 #include "platform/platform.h"
@@ -36,6 +37,7 @@ constexpr int kExitFailed = 1;    // the archive could not be read or written as
 constexpr int kExitDamaged = 2;   // not a sound self-extracting file, or wrong usage
 constexpr int kExitKept = 3;      // finished, but existing files were kept
 constexpr int kPasswordTries = 3;
+constexpr char kDamaged[] = "this file is damaged: ";
 
 struct Options {
     const char* directory = nullptr;
@@ -73,20 +75,21 @@ void ShowNumber(std::FILE* to, uint64_t value, int width) {
     while (count > 0) std::fputc(digits[--count], to);
 }
 
-// A stored name as this system writes paths, with control characters shown as \xHH so
-// that a name cannot move the cursor or change the terminal.
+// A stored name as this system writes paths, escaped as the command shows names (see
+// names::ShownText), so that a name cannot move the cursor, change the terminal or
+// reorder the line.
 void ShowName(std::FILE* to, const char* name) {
-    const char separator = platform::NativeSeparator();
-    for (const char* p = name[0] == '\\' ? name + 1 : name; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c == '\\') {
-            std::fputc(separator, to);
-        } else if (c < 0x20 || c == 0x7F) {
-            const char shown[5] = {'\\', 'x', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15], '\0'};
-            std::fputs(shown, to);
-        } else {
-            std::fputc(c, to);
-        }
+    const auto put = [](const char* piece, size_t length, void* file) {
+        std::fwrite(piece, 1, length, static_cast<std::FILE*>(file));
+    };
+    const char* part = name[0] == '\\' ? name + 1 : name;
+    for (;;) {
+        size_t length = 0;
+        while (part[length] != '\0' && part[length] != '\\') ++length;
+        names::PutShownText(std::string_view(part, length), put, to);
+        if (part[length] == '\0') return;
+        std::fputc(platform::NativeSeparator(), to);
+        part += length + 1;
     }
 }
 
@@ -107,7 +110,8 @@ bool CheckSeal(const char* self, uint32_t* files) {
         return false;
     }
     uint32_t tail = 0;
-    switch (CheckSealedFile(file.get(), &tail, files)) {
+    const uint64_t image = platform::kPeExecutables ? PeImageLength(file.get()) : ElfImageLength(file.get());
+    switch (CheckSealedFile(file.get(), image, &tail, files)) {
         case SealCheck::kSound:
             return true;
         case SealCheck::kUnreadable:
@@ -117,7 +121,7 @@ bool CheckSeal(const char* self, uint32_t* files) {
             Say("this file is damaged or truncated: its configuration blocks are missing");
             return false;
         case SealCheck::kForeignBlocks:
-            Say("this file is damaged: its configuration blocks do not read back");
+            Say(kDamaged, "its configuration blocks do not read back");
             return false;
         case SealCheck::kWrongLength:
             Say("this file is truncated or damaged: its length is not the one it was made with",
@@ -126,7 +130,7 @@ bool CheckSeal(const char* self, uint32_t* files) {
         case SealCheck::kWrongChecksum:
             break;
     }
-    Say("this file is damaged: its checksum does not match");
+    Say(kDamaged, "its checksum does not match");
     return false;
 }
 
@@ -247,7 +251,7 @@ int main(int argc, char** argv) {
     session.callbacks.head_crypt_key = {0, AskHeaderPassword};
     archive::InitHidFile(session, archive, self, &settings);
     if (StatusIs(session, Status::kNotAnArchive)) {
-        Say("this file is damaged: no archive follows the program");
+        Say(kDamaged, "no archive follows the program");
         return kExitDamaged;
     }
     if (StatusIs(session, Status::kBadPassword)) {
@@ -266,7 +270,7 @@ int main(int argc, char** argv) {
     const HidFileList& list = entries.list;
     // The count covers every file named when it was made, those then left out included.
     if (list.count > files) {
-        Say("this file is damaged: it holds more entries than it was made with");
+        Say(kDamaged, "it holds more entries than it was made with");
         return kExitDamaged;
     }
     if (options.list_only) return List(list);
@@ -280,7 +284,7 @@ int main(int argc, char** argv) {
     // is written, so that a damaged file writes nothing.
     if (const HidFileEntry* failed = ops::CheckEntries(cx, list)) {
         if (StatusIs(session, Status::kCrcError) || StatusIs(session, Status::kBadFormat)) {
-            std::fputs("this file is damaged: ", stderr);
+            std::fputs(kDamaged, stderr);
             ShowName(stderr, failed->name);
             std::fputs(" does not pass its check; nothing was written\n", stderr);
             return kExitDamaged;

@@ -81,9 +81,9 @@ bool SearchMarker(const uint8_t* buffer, size_t window, uint32_t* offset, bool* 
     const size_t last = window - 24;  // one past the last place a marker can begin
     for (size_t p = 0; p < last; ++p) {
         // (straight to the next byte that can begin the signature)
-        const void* next = std::memchr(buffer + p, kSignature[0], last - p);
-        if (next == nullptr) return false;
-        p = static_cast<size_t>(static_cast<const uint8_t*>(next) - buffer);
+        while (buffer[p] != kSignature[0]) {
+            if (++p == last) return false;
+        }
         const uint8_t* at = buffer + p;
         if (CompareBytes(at, kSignature, 10) && Load32Le(at + 14) == kRecordTag && Load32Le(at + 10) == kMarkerMagic) {
             *offset = static_cast<uint32_t>(p);

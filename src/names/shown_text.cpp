@@ -9,17 +9,6 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-void AppendByteEscape(std::string& out, unsigned char byte) {
-    out += "\\x";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-}
-
-void AppendCodePointEscape(std::string& out, uint32_t code_point) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code_point >> shift) & 0x0F];
-}
-
 // Characters above U+007F that a terminal or a line of text acts upon.
 bool IsActingCodePoint(uint32_t c) {
     return (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
@@ -28,7 +17,7 @@ bool IsActingCodePoint(uint32_t c) {
 
 // The length (2 to 4) and code point of the valid UTF-8 sequence at the start of text, or
 // 0 when it does not start with one.
-size_t DecodeSequence(std::string_view text, uint32_t* code_point) {
+size_t DecodeSequence(const char* text, size_t size, uint32_t* code_point) {
     const auto lead = static_cast<unsigned char>(text[0]);
     size_t length = 0;
     uint32_t value = 0;
@@ -48,7 +37,7 @@ size_t DecodeSequence(std::string_view text, uint32_t* code_point) {
     } else {
         return 0;
     }
-    if (text.size() < length) return 0;
+    if (size < length) return 0;
     for (size_t i = 1; i < length; ++i) {
         const auto next = static_cast<unsigned char>(text[i]);
         if ((next & 0xC0u) != 0x80u) return 0;
@@ -61,40 +50,41 @@ size_t DecodeSequence(std::string_view text, uint32_t* code_point) {
 
 }  // namespace
 
-std::string ShownText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+void PutShownText(std::string_view text, ShownPiece put, void* to) {
     size_t i = 0;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x20 && byte < 0x7F) {
-            out += static_cast<char>(byte);
-            ++i;
-            continue;
-        }
-        if (byte < 0x80) {
-            switch (byte) {
-                case '\t': out += "\\t"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                default: AppendByteEscape(out, byte); break;
-            }
-            ++i;
-            continue;
-        }
-        uint32_t code_point = 0;
-        const size_t length = DecodeSequence(text.substr(i), &code_point);
-        if (length == 0) {
-            AppendByteEscape(out, byte);
-            ++i;
-        } else if (IsActingCodePoint(code_point)) {
-            AppendCodePointEscape(out, code_point);
-            i += length;
+        uint32_t code_point = byte;
+        size_t length = 1;  // of the character at i; 0 for a byte that begins none
+        if (byte >= 0x80) length = DecodeSequence(text.data() + i, text.size() - i, &code_point);
+        const bool plain = byte >= 0x80 ? length != 0 && !IsActingCodePoint(code_point) : byte >= 0x20 && byte < 0x7F;
+        if (plain) {
+            put(text.data() + i, length, to);
         } else {
-            out.append(text.substr(i, length));
-            i += length;
+            char escape[6] = {'\\', 'x'};
+            size_t size = 4;
+            int digits = 2;
+            if (length > 1) {
+                escape[1] = 'u';
+                size = 6;
+                digits = 4;
+            } else if (byte == '\t' || byte == '\n' || byte == '\r') {
+                escape[1] = byte == '\t' ? 't' : byte == '\n' ? 'n' : 'r';
+                size = 2;
+            }
+            for (int d = 0; d < digits; ++d) escape[2 + d] = kHex[(code_point >> (4 * (digits - 1 - d))) & 0x0F];
+            put(escape, size, to);
         }
+        i += length == 0 ? 1 : length;
     }
+}
+
+std::string ShownText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    PutShownText(
+        text, [](const char* piece, size_t length, void* to) { static_cast<std::string*>(to)->append(piece, length); },
+        &out);
     return out;
 }
 

@@ -26,4 +26,9 @@ namespace hedgerow::names {
 // escaping it again changes nothing.
 std::string ShownText(std::string_view text);
 
+// The same escaping handed out in pieces (characters as they are, escapes) to put, with
+// no allocation: for the self-extracting program, which has no C++ strings.
+using ShownPiece = void (*)(const char* piece, size_t length, void* to);
+void PutShownText(std::string_view text, ShownPiece put, void* to);
+
 }  // namespace hedgerow::names

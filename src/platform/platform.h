@@ -22,6 +22,13 @@
 
 namespace hedgerow::platform {
 
+// This system's programs are PE images (Windows), not ELF ones.
+#if defined(_WIN32)
+inline constexpr bool kPeExecutables = true;
+#else
+inline constexpr bool kPeExecutables = false;
+#endif
+
 // ---- Buffered files -------------------------------------------------------------
 
 struct FileCloser {

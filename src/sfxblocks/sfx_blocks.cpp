@@ -141,51 +141,51 @@ bool Reach(uint64_t& end, uint64_t start, uint64_t size) {
 
 }  // namespace
 
-uint64_t ProgramImageLength(std::FILE* file) {
+uint64_t ElfImageLength(std::FILE* file) {
     uint8_t h[64];
-    if (!ReadAt(file, 0, h, sizeof h)) return 0;
+    if (!ReadAt(file, 0, h, sizeof h) || std::memcmp(h, "\177ELF", 4) != 0) return 0;
+    const bool wide = h[4] == 2;
+    const uint64_t ph = wide ? Load64Le(h + 32) : Load32Le(h + 28);
+    const uint64_t sh = wide ? Load64Le(h + 40) : Load32Le(h + 32);
+    const unsigned ph_size = Load16(h + (wide ? 54 : 42));
+    const unsigned ph_count = Load16(h + (wide ? 56 : 44));
+    const unsigned sh_size = Load16(h + (wide ? 58 : 46));
+    const unsigned sh_count = Load16(h + (wide ? 60 : 48));
     uint64_t end = 0;
-    if (std::memcmp(h, "\177ELF", 4) == 0) {
-        const bool wide = h[4] == 2;
-        const uint64_t ph = wide ? Load64Le(h + 32) : Load32Le(h + 28);
-        const uint64_t sh = wide ? Load64Le(h + 40) : Load32Le(h + 32);
-        const unsigned ph_size = Load16(h + (wide ? 54 : 42));
-        const unsigned ph_count = Load16(h + (wide ? 56 : 44));
-        const unsigned sh_size = Load16(h + (wide ? 58 : 46));
-        const unsigned sh_count = Load16(h + (wide ? 60 : 48));
-        if (!Reach(end, sh, static_cast<uint64_t>(sh_size) * sh_count)) return 0;
-        for (unsigned i = 0; i < ph_count && i < 64; ++i) {
-            uint8_t p[56];
-            const uint64_t step = static_cast<uint64_t>(i) * ph_size;
-            if (ph_size > sizeof p || ph > UINT64_MAX - step || !ReadAt(file, ph + step, p, ph_size)) return 0;
-            const uint64_t off = wide ? Load64Le(p + 8) : Load32Le(p + 4);
-            const uint64_t size = wide ? Load64Le(p + 32) : Load32Le(p + 16);
-            if (!Reach(end, off, size)) return 0;
-        }
-        return end;
+    if (!Reach(end, sh, static_cast<uint64_t>(sh_size) * sh_count)) return 0;
+    for (unsigned i = 0; i < ph_count && i < 64; ++i) {
+        uint8_t p[56];
+        const uint64_t step = static_cast<uint64_t>(i) * ph_size;
+        if (ph_size > sizeof p || ph > UINT64_MAX - step || !ReadAt(file, ph + step, p, ph_size)) return 0;
+        const uint64_t off = wide ? Load64Le(p + 8) : Load32Le(p + 4);
+        const uint64_t size = wide ? Load64Le(p + 32) : Load32Le(p + 16);
+        if (!Reach(end, off, size)) return 0;
     }
-    if (h[0] == 'M' && h[1] == 'Z') {
-        const uint32_t pe = Load32Le(h + 60);
-        uint8_t coff[24];
-        if (!ReadAt(file, pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
-        const unsigned sections = Load16(coff + 6);
-        const unsigned optional = Load16(coff + 20);
-        for (unsigned i = 0; i < sections && i < 96; ++i) {
-            uint8_t s[40];
-            if (!ReadAt(file, uint64_t{pe} + 24 + optional + 40ull * i, s, sizeof s)) return 0;
-            (void)Reach(end, Load32Le(s + 20), Load32Le(s + 16));  // 32-bit values: no overflow
-        }
-        return end;
-    }
-    return 0;
+    return end;
 }
 
-SealCheck CheckSealedFile(std::FILE* file, uint32_t* tail, uint32_t* files) {
+uint64_t PeImageLength(std::FILE* file) {
+    uint8_t h[64];
+    if (!ReadAt(file, 0, h, sizeof h) || h[0] != 'M' || h[1] != 'Z') return 0;
+    const uint32_t pe = Load32Le(h + 60);
+    uint8_t coff[24];
+    if (!ReadAt(file, pe, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
+    const unsigned sections = Load16(coff + 6);
+    const unsigned optional = Load16(coff + 20);
+    uint64_t end = 0;
+    for (unsigned i = 0; i < sections && i < 96; ++i) {
+        uint8_t s[40];
+        if (!ReadAt(file, uint64_t{pe} + 24 + optional + 40ull * i, s, sizeof s)) return 0;
+        (void)Reach(end, Load32Le(s + 20), Load32Le(s + 16));  // 32-bit values: no overflow
+    }
+    return end;
+}
+
+SealCheck CheckSealedFile(std::FILE* file, uint64_t image, uint32_t* tail, uint32_t* files) {
     *tail = 0;
     const int64_t length = platform::Length(file);
     if (length < 0) return SealCheck::kUnreadable;
     const uint64_t end = static_cast<uint64_t>(length);
-    const uint64_t image = ProgramImageLength(file);
     uint8_t stored[kBlocksSize];
     uint8_t plain[kBlocksSize];
     if (image == 0 || image > end || end - image < kBlocksSize || !ReadAt(file, image, stored, sizeof stored)) {

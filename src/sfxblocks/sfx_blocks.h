@@ -71,10 +71,12 @@ uint32_t GetField(const uint8_t* block2, const size_t (&field)[4]);
 
 // ---- Checking a self-extracting file -------------------------------------------------
 
-// The length of the executable image (ELF or PE) that begins file: everything its
-// loader's headers describe. A program's configuration blocks follow right behind it.
-// 0 when the file starts with neither or its headers cannot be read.
-uint64_t ProgramImageLength(std::FILE* file);
+// The length of the executable image that begins file: everything its loader's headers
+// describe (an ELF image's segments and section table, a PE image's sections). A
+// program's configuration blocks follow right behind it. 0 when the file does not begin
+// with such an image or its headers cannot be read.
+uint64_t ElfImageLength(std::FILE* file);
+uint64_t PeImageLength(std::FILE* file);
 
 // What the extractor program finds of its own seal.
 enum class SealCheck {
@@ -86,10 +88,10 @@ enum class SealCheck {
     kWrongChecksum,   // the checksum does not match (or the file could not be read for it)
 };
 
-// Checks the seal of a self-extracting file: its blocks behind the image, the length
-// and the checksum. On kSound, *files is the file count it was sealed with; *tail is set
+// Checks the seal of a self-extracting file whose image is image bytes long: the blocks
+// behind it, the length and the checksum. On kSound, *files is the file count it was sealed with; *tail is set
 // from the blocks as soon as they reveal (0 or kSpanTailSize).
-SealCheck CheckSealedFile(std::FILE* file, uint32_t* tail, uint32_t* files);
+SealCheck CheckSealedFile(std::FILE* file, uint64_t image, uint32_t* tail, uint32_t* files);
 
 // ---- Sealing a self-extracting file ---------------------------------------------------
 

@@ -578,7 +578,8 @@ TEST_F(CommandsTest, CasesThatOnceMisledSayWhatHappened) {
         << damaged.err;
 
     // A carrier named through a link is the picture it leads to; an output that is a link
-    // is refused as what it is.
+    // is refused as what it is. (Wine makes no symbolic links.)
+    if (kWindows) return;
     BmpShape shape;
     shape.width = 120;
     shape.height = 90;
