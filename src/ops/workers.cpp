@@ -11,6 +11,14 @@
 
 namespace hedgerow::ops {
 
+#ifdef HEDGEROW_COMPACT
+
+// The compact build runs every call on the calling thread (kWorkersBuilt): none of the
+// pool below is reached, and its threads and locks would only take room.
+int WorkerCount(const archive::ArchiveState&) { return 1; }
+
+#else
+
 int WorkerCount(const archive::ArchiveState& a) {
     if (a.workers > 0) return a.workers;
     const unsigned cores = std::thread::hardware_concurrency();
@@ -162,5 +170,7 @@ RunOutcome RunInOrder(size_t count, int workers, size_t ahead, std::atomic<bool>
     }
     return RunOutcome::kCompleted;
 }
+
+#endif  // HEDGEROW_COMPACT
 
 }  // namespace hedgerow::ops
