@@ -27,7 +27,7 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
     const std::string scratch = MakeScratchDirectory();
     if (scratch.empty()) return arNoTempPath;
     const HidFileSettings with_password = MakeSettings(opened.cipher_id, password, opened.header_password, false);
-    InitHidFile(archive.c_str(), &with_password);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &with_password); });
     uint16_t status = GetArchiveStatus();
     if (status == arOk) {
         RegisterCallbacks();
@@ -43,7 +43,7 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
         arOptionsOff(arOptRestorePaths);
         MaskList masks;
         if (masks.Add(entry)) {
-            ExtractFileMaskListHid(&masks.list);
+            WhenFree(archive, [&] { ExtractFileMaskListHid(&masks.list); });
             status = GetArchiveStatus();
         }
         h.verbose = saved_verbose;
@@ -61,14 +61,14 @@ uint16_t CheckDataPassword(const std::string& archive, const HidFileSettings& op
 // archive is opened again first: a new archive is only listed after opening it.
 void ReportChangedNames(const std::string& archive, const HidFileSettings& settings,
                         const std::vector<InputFile>& files) {
-    InitHidFile(archive.c_str(), &settings);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &settings); });
     if (GetArchiveStatus() != arOk) {
         SetArchiveStatus(arOk);
         return;
     }
     RegisterCallbacks();
     EntryList entries;
-    BuildHidFileList(&entries.list, nullptr);
+    WhenFree(archive, [&] { BuildHidFileList(&entries.list, nullptr); });
     std::set<std::string> stored;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) stored.insert(e->name);
     for (const InputFile& file : files) {
@@ -147,6 +147,18 @@ WalkResult GatherInputs(const Options& o, const std::string& prefix, bool exists
     return walk;
 }
 
+// A legacy archive keeps entry sizes in 31 bits: larger files are named and left out
+// before anything is written (a strong archive takes them).
+void LeaveOutTooLarge(WalkResult& walk) {
+    constexpr uint64_t kLargestLegacyEntry = 0x7FFFFFFF;
+    std::erase_if(walk.files, [](const InputFile& file) {
+        if (file.size <= kLargestLegacyEntry) return false;
+        Complain(file.mask, "it is 2 GiB or larger, and legacy archives hold only smaller files; left out");
+        ++Host().left_out;
+        return true;
+    });
+}
+
 int32_t CipherForNewEntries(const Options& o, int32_t otherwise) {
     return o.cipher.empty() ? otherwise : CipherIdFromName(o.cipher).value_or(kCipherChacha);
 }
@@ -203,7 +215,7 @@ std::optional<int> CreateArchive(const Options& o, Target& target) {
 Survey SurveyEntries(const std::string& archive) {
     Survey survey;
     EntryList entries;
-    BuildHidFileList(&entries.list, nullptr);
+    WhenFree(archive, [&] { BuildHidFileList(&entries.list, nullptr); });
     survey.status = GetArchiveStatus();
     std::vector<const HidFileEntry*> all;
     for (const HidFileEntry* e = entries.list.first; e; e = e->next) all.push_back(e);
@@ -306,14 +318,21 @@ std::optional<int> NameFiles(const WalkResult& walk, MaskList& masks) {
     return std::nullopt;
 }
 
-// Compresses the named files into the archive. Returns the status; *error is errno as
-// the library left it.
-uint16_t Compress(const Options& o, const MaskList& masks, int* error) {
+// Compresses the named files into the archive (waiting for any other program that uses
+// an existing one). Returns the status; *error is errno as the library left it.
+uint16_t Compress(const Options& o, const MaskList& masks, bool exists, int* error) {
     HostContext& h = Host();
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    errno = 0;
-    CompressFileMaskListHid(&masks.list);
-    *error = errno;
+    const auto call = [&] {
+        errno = 0;
+        CompressFileMaskListHid(&masks.list);
+        *error = errno;
+    };
+    if (exists) {
+        WhenFree(o.archive, call);
+    } else {
+        call();
+    }
     const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     if (o.sfx && status == arNotFound) {
@@ -326,8 +345,8 @@ uint16_t Compress(const Options& o, const MaskList& masks, int* error) {
 uint16_t LockAfterAdding(const std::string& archive, Target& target) {
     const HidFileSettings lock_settings = MakeSettings(target.settings.cipher_id, "", target.lock_password, false);
     WipeSecret(target.lock_password);
-    InitHidFile(archive.c_str(), &lock_settings);
-    if (GetArchiveStatus() == arOk) LockArchive(archive.c_str());
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &lock_settings); });
+    if (GetArchiveStatus() == arOk) WhenFree(archive, [&] { LockArchive(archive.c_str()); });
     return GetArchiveStatus();
 }
 
@@ -340,17 +359,29 @@ int RunAdd(const Options& o) {
     std::error_code ignored;
     const bool exists = fs::exists(PathOf(o.archive), ignored);
     if (const std::optional<int> refused = RefuseArchivePath(o, exists)) return *refused;
-    const WalkResult walk = GatherInputs(o, prefix, exists);
+    WalkResult walk = GatherInputs(o, prefix, exists);
     if (walk.files.empty()) return Finish(o.archive, arNothingToDo);
 
     ArchiveGuard guard;
     Target target;
     if (const std::optional<int> failed = exists ? OpenForAdding(o, target) : CreateArchive(o, target)) return *failed;
+    if (target.settings.cipher_id != kCipherChacha) {
+        LeaveOutTooLarge(walk);
+        if (walk.files.empty()) return Finish(o.archive, arNothingToDo);
+    }
     if (const uint16_t status = SetPaths(o, prefix); status != arOk) return Finish(o.archive, status);
     MaskList masks;
     if (const std::optional<int> refused = NameFiles(walk, masks)) return *refused;
     int error = 0;
-    uint16_t status = Compress(o, masks, &error);
+    uint16_t status = Compress(o, masks, exists, &error);
+    if (!exists && !o.sfx && status == arArchiveBusy && !Host().retried_as_update) {
+        // Another program made the archive while this one was being made (it was left as
+        // it is): the files go into it as into any existing archive.
+        Complain(o.archive, "was made by another program in the meantime; adding to it");
+        Host().retried_as_update = true;
+        Host().progress = ProgressLine();
+        return RunAdd(o);
+    }
     if (status == arWriteError) return FinishRewrite(o.archive, status, error, exists);
     // (The pieces of a split file are read only once they are joined again.)
     if (status == arOk && o.split.empty()) ReportChangedNames(o.archive, target.settings, walk.files);

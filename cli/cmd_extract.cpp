@@ -138,7 +138,7 @@ int Extract(const Options& o, bool with_paths) {
     h.progress.Enable(!o.quiet && StderrIsTerminal());
     h.written.clear();
     const std::vector<std::filesystem::path> new_directories = DirectoriesToMake(o, selected, with_paths);
-    ExtractFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { ExtractFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     if (status == arBadPassword) {
         // Nothing came out under a wrong password: the directories made for it go too
@@ -200,7 +200,7 @@ int ExtractToStdout(const Options& o) {
     SetRelativePath("");
     if (GetArchiveStatus() != arOk) return Finish(o.archive, GetArchiveStatus());
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    ExtractFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { ExtractFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     (void)StreamPendingOutput();
     if (!h.stdout_failure.empty()) {
@@ -232,7 +232,7 @@ int RunTest(const Options& o) {
     SelectedEntries selected;
     if (const std::optional<int> failed = OpenAndSelect(o, true, selected)) return *failed;
     h.progress.Enable(!o.quiet && StderrIsTerminal());
-    TestFileMaskListHid(&selected.masks.list);
+    WhenFree(o.archive, [&] { TestFileMaskListHid(&selected.masks.list); });
     const uint16_t status = GetArchiveStatus();
     h.progress.Finish();
     const size_t checked = selected.selection.entries.size();

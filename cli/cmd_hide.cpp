@@ -151,6 +151,11 @@ int RunUnhide(const Options& o) {
         }
         status = arOk;
     }
+    if (status == arUnsafeName) {
+        // The one name unhiding writes is the host's own: it is refused only as a link.
+        Complain(o.output_file, "is a symbolic link; hedgerow writes no file through one (name the file itself)");
+        return ExitCodeFor(status);
+    }
     // What went wrong with the carrier is said of the carrier, the rest of the output.
     const bool about_carrier = status == arNothingHidden || status == arBadPassword || status == arBadFormat ||
                                status == arCompressedCarrier || status == arUnsupportedCarrier;

@@ -127,6 +127,15 @@ int RunList(const Options& o) {
         PrintTable(opened, selected.selection.entries);
     }
     std::fflush(stdout);
+    if (selected.status == arBadFormat && selected.listing.list.last != nullptr) {
+        const HidFileList& listed = selected.listing.list;
+        const HidFileEntry* last = listed.last;
+        const uint64_t damaged = static_cast<uint64_t>(last->record_offset) + last->record_length + last->packed_size;
+        const std::string before = listed.count == 1 ? std::string("the entry before it is listed")
+                                                     : "the " + std::to_string(listed.count) + " entries before it are listed";
+        Complain(o.archive, "the record at byte " + std::to_string(damaged) + ", after " + DisplayName(last->name) +
+                                ", is damaged; " + before);
+    }
     uint16_t status = selected.status == arNoEntries ? arOk : selected.status;
     if (ReportUnknownCiphers(o.archive, selected.selection.entries) && status == arOk) status = arBadFormat;
     if (selected.status == arBadFormat) {

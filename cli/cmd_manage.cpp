@@ -21,9 +21,12 @@ int RunDelete(const Options& o) {
     if (const std::optional<int> failed = SelectEntries(o.archive, o.names, true, false, selected)) return *failed;
     // The removed entries are listed once, after the archive is rewritten.
     Host().verbose = false;
-    errno = 0;
-    DeleteFileMaskListHid(&selected.masks.list);
-    const int error = errno;
+    int error = 0;
+    WhenFree(o.archive, [&] {
+        errno = 0;
+        DeleteFileMaskListHid(&selected.masks.list);
+        error = errno;
+    });
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && !o.quiet) {
         for (const HidFileEntry* e : selected.selection.entries) Print(stdout, "deleted %s\n", DisplayName(e->name).c_str());
@@ -52,8 +55,8 @@ int RunLock(const Options& o) {
     if (const int rc = ObtainPassword(h.header_source, true, header, h.header_prompted); rc != kExitOk) return rc;
     settings = MakeSettings(kCipherIdea, "", header, false);
     WipeSecret(header);
-    InitHidFile(o.archive.c_str(), &settings);
-    if (GetArchiveStatus() == arOk) LockArchive(o.archive.c_str());
+    WhenFree(o.archive, [&] { InitHidFile(o.archive.c_str(), &settings); });
+    if (GetArchiveStatus() == arOk) WhenFree(o.archive, [&] { LockArchive(o.archive.c_str()); });
     return Finish(o.archive, GetArchiveStatus());
 }
 
@@ -66,7 +69,7 @@ int RunUnlock(const Options& o) {
         if (!o.quiet) Say(o.archive + ": the headers are not locked; nothing to do");
         return kExitOk;
     }
-    UnlockArchive(o.archive.c_str());
+    WhenFree(o.archive, [&] { UnlockArchive(o.archive.c_str()); });
     return Finish(o.archive, GetArchiveStatus());
 }
 
@@ -114,8 +117,8 @@ int RunRekey(const Options& o) {
     const HidFileSettings rekey = MakeSettings(kCipherIdea, "", fresh, false);
     WipeSecret(fresh);
     RegisterCallbacks();
-    InitHidFile(o.archive.c_str(), &rekey);
-    if (GetArchiveStatus() == arOk) LockArchive(o.archive.c_str());
+    WhenFree(o.archive, [&] { InitHidFile(o.archive.c_str(), &rekey); });
+    if (GetArchiveStatus() == arOk) WhenFree(o.archive, [&] { LockArchive(o.archive.c_str()); });
     h.header_fixed = false;
     WipeSecret(h.header_answer);
     return Finish(o.archive, GetArchiveStatus());

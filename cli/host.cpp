@@ -148,6 +148,9 @@ int32_t HEDGEROW_CALL OnHeadCryptKey(uint32_t, char* password, const char*) {
         CopyPassword(password, 256, h.header_answer);
         return 1;
     }
+    // Once the archive has opened, the password is proven: a record that does not decipher
+    // with it later is damaged, and asking for another password would only mislead.
+    if (h.header_proven) return 0;
     if (Interrupted() || !h.header_prompted || h.header_attempts >= kPasswordAttempts || !CanPrompt()) return 0;
     Say("Wrong header password.");
     std::optional<std::string> answer = PromptSecret(std::string(h.header_source.label) + ": ");
@@ -331,6 +334,17 @@ HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password
     return settings;
 }
 
+void WhenFree(const std::string& archive, const std::function<void()>& call) {
+    arOptionsOn(arOptNoWait);
+    call();
+    arOptionsOff(arOptNoWait);
+    if (GetArchiveStatus() != arArchiveBusy) return;
+    Complain(archive, "another program is using the archive; waiting until it is done (Ctrl-C stops)");
+    SetSetProgressProc(0, OnProgress);  // asked between tries: Ctrl-C ends the wait
+    SetArchiveStatus(arOk);
+    call();
+}
+
 void RegisterCallbacks() {
     SetSetProgressProc(0, OnProgress);
     SetSetFileNameProc(0, OnFileName);
@@ -358,7 +372,7 @@ uint16_t OpenWithoutHeaderPassword(const std::string& archive, const HidFileSett
     HidFileSettings probe = settings;
     std::memset(probe.header_password, 0, sizeof probe.header_password);
     SetSetHeadCryptKeyProc(0, nullptr);
-    InitHidFile(archive.c_str(), &probe);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &probe); });
     return GetArchiveStatus();
 }
 
@@ -379,13 +393,13 @@ OpenedArchive OpenArchive(const std::string& archive, Records records) {
         h.header_answer.clear();
         h.header_attempts = 1;
         SetSetHeadCryptKeyProc(0, OnHeadCryptKey);
-        InitHidFile(archive.c_str(), &settings);
+        WhenFree(archive, [&] { InitHidFile(archive.c_str(), &settings); });
         status = GetArchiveStatus();
         if (status == arOk && !h.header_answer.empty()) {
             // The callback found the password; the settings must carry it, or records
             // written later would be enciphered with the wrong one.
             CopyPassword(settings.header_password, sizeof settings.header_password, h.header_answer);
-            InitHidFile(archive.c_str(), &settings);
+            WhenFree(archive, [&] { InitHidFile(archive.c_str(), &settings); });
             status = GetArchiveStatus();
         }
         WipeSecret(header);
@@ -405,6 +419,7 @@ OpenedArchive OpenArchive(const std::string& archive, Records records) {
         status = GetArchiveStatus();
     }
     if (status == arOk) {
+        h.header_proven = true;
         RegisterCallbacks();
     } else {
         opened.exit = Finish(archive, status);
@@ -441,7 +456,7 @@ std::optional<int> ReopenWithDataPassword(const std::string& archive, int32_t ci
                                           HidFileSettings& settings) {
     settings = MakeSettings(cipher_id, data_password, settings.header_password, false);
     WipeSecret(data_password);
-    InitHidFile(archive.c_str(), &settings);
+    WhenFree(archive, [&] { InitHidFile(archive.c_str(), &settings); });
     if (GetArchiveStatus() != arOk) return Finish(archive, GetArchiveStatus());
     RegisterCallbacks();
     return std::nullopt;
@@ -459,9 +474,9 @@ namespace {
 
 // The names the library takes besides the selected ones for the same masks; empty when it
 // takes exactly the selection.
-std::vector<std::string> ExtraNames(const SelectedEntries& selected) {
+std::vector<std::string> ExtraNames(const std::string& archive, const SelectedEntries& selected) {
     EntryList check;
-    BuildHidFileList(&check.list, &selected.masks.list);
+    WhenFree(archive, [&] { BuildHidFileList(&check.list, &selected.masks.list); });
     std::vector<std::string> extra;
     if (GetArchiveStatus() != arOk) return extra;
     std::vector<std::string> wanted;
@@ -477,7 +492,7 @@ std::vector<std::string> ExtraNames(const SelectedEntries& selected) {
 
 std::optional<int> SelectEntries(const std::string& archive, const std::vector<std::string>& patterns,
                                  bool exact_always, bool partial_ok, SelectedEntries& out) {
-    BuildHidFileList(&out.listing.list, nullptr);
+    WhenFree(archive, [&] { BuildHidFileList(&out.listing.list, nullptr); });
     out.status = GetArchiveStatus();
     const bool partial = out.status == arBadFormat && out.listing.list.first != nullptr;
     if (out.status != arOk && out.status != arNoEntries && !(partial && partial_ok)) return Finish(archive, out.status);
@@ -494,7 +509,7 @@ std::optional<int> SelectEntries(const std::string& archive, const std::vector<s
     // A stored name with '?' or a leading '*' is a wildcard to the library: handing it
     // over would take other entries too, which the command must not do behind the
     // user's back (a deletion would remove them).
-    const std::vector<std::string> extra = ExtraNames(out);
+    const std::vector<std::string> extra = ExtraNames(archive, out);
     if (GetArchiveStatus() != arOk) return Finish(archive, GetArchiveStatus());
     if (!extra.empty()) {
         Complain(DisplayName(extra.front()),
@@ -599,6 +614,11 @@ int FinishRewrite(const std::string& archive, uint16_t status, int error, bool e
     return ExitCodeFor(status);
 }
 
+std::string DirectoryOf(const std::string& path) {
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
+
 int Finish(const std::string& subject, uint16_t status) {
     HostContext& h = Host();
     h.progress.Finish();
@@ -616,6 +636,12 @@ int Finish(const std::string& subject, uint16_t status) {
         }
         if (h.renamed > 0) Complain(subject, renamed + " (see above)");
         return kExitOk;
+    }
+    if (status == arNoTempFile) {
+        Complain(subject, "no temporary file could be made in " +
+                              (h.work_directory.empty() ? std::string(".") : h.work_directory) +
+                              ": every name of the form it takes is in use");
+        return ExitCodeFor(status);
     }
     Complain(subject, StatusSentence(status));
     return ExitCodeFor(status);

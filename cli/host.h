@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <cstdio>
@@ -56,6 +57,7 @@ struct HostContext {
     bool header_prompted = false;
     int header_attempts = 0;
     std::string header_answer;     // the header password the callback gave, if any
+    bool header_proven = false;    // the archive opened with the header password: no more asking
     bool header_fixed = false;     // answer the header callback with header_answer, once
     bool header_fixed_used = false;
 
@@ -70,6 +72,8 @@ struct HostContext {
     std::vector<std::pair<std::string, std::string>> written;  // extraction: each entry's stored name and output path
     std::string stdout_failure;    //   what failed on the way out (the run is then cancelled); empty while it works
     int damaged = 0;               // `t`: entries found damaged
+    bool retried_as_update = false;  // `a` found its new archive made by another program
+    std::string work_directory;    // where the command's temporary files go, for messages
     bool cancelled_by_user = false;
 };
 
@@ -95,6 +99,11 @@ HidFileSettings MakeSettings(int32_t cipher_id, const std::string& data_password
 // Registers every callback the command answers (after the archive is opened, which
 // clears them).
 void RegisterCallbacks();
+
+// Runs a library call that locks the archive (opening, listing, extracting, rewriting).
+// When another program is reading or writing it, says so and runs the call again, this
+// time waiting until the archive is free; Ctrl-C ends the wait (arCancelled).
+void WhenFree(const std::string& archive, const std::function<void()>& call);
 
 // Owns a FileMaskList.
 struct MaskList {
@@ -205,6 +214,9 @@ void SaySelected(const std::vector<std::string>& patterns, const SelectedEntries
 // Names every one of the entries whose record holds no known cipher id, as damage of the
 // archive; true when there was one (the command then ends with arBadFormat's exit code).
 bool ReportUnknownCiphers(const std::string& archive, const std::vector<const HidFileEntry*>& entries);
+
+// The directory part of a path ("." for a bare name), where files beside it go.
+std::string DirectoryOf(const std::string& path);
 
 // Ends a command: the exit code for the status, after saying what went wrong.
 int Finish(const std::string& subject, uint16_t status);

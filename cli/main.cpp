@@ -259,6 +259,12 @@ int Main(int argc, char** argv) {
     h.kdf_passes = o.kdf_passes;
     h.data_source.file = o.password_file;
     h.header_source.file = o.header_password_file;
+    // Temporary files go beside what is written: the archive, the extracted files, the
+    // carrier or the recovered file.
+    h.work_directory = !o.output_dir.empty()    ? o.output_dir
+                       : !o.output_file.empty() ? DirectoryOf(o.output_file)
+                       : !o.carrier.empty()     ? DirectoryOf(o.carrier)
+                                                : DirectoryOf(o.archive);
     CatchInterrupts();
     for (size_t i = 0; i < kSubcommands.size(); ++i) {
         if (parsers[i]->parsed()) return kSubcommands[i].run(o);

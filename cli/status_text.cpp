@@ -11,7 +11,7 @@ namespace {
 
 // Exit codes 10 and up mirror the library's codes in their order; 130 is what shells
 // report for a program stopped by Ctrl-C, which is how most cancellations come about.
-constexpr std::array<StatusInfo, 28> kTable {{
+constexpr std::array<StatusInfo, 31> kTable {{
     {arOk, "arOk", 0, "Done."},
     {arNotFound, "arNotFound", 10, "A file that must exist was not found."},
     {arIoError, "arIoError", 11, "A file could not be opened, created, positioned or read."},
@@ -38,6 +38,9 @@ constexpr std::array<StatusInfo, 28> kTable {{
     {arAlwaysLocked, "arAlwaysLocked", 37, "A strong archive is always locked: its names and sizes are enciphered too."},
     {arDamagedEntries, "arDamagedEntries", 38, "Some entries are damaged and were left out; every other entry was extracted."},
     {arBadSettings, "arBadSettings", 39, "A setting given to the library is out of range."},
+    {arArchiveBusy, "arArchiveBusy", 41, "Another program is using the archive."},
+    {arTooLarge, "arTooLarge", 42, "A file of 2 GiB or more cannot go into a legacy archive or a carrier."},
+    {arNoTempFile, "arNoTempFile", 43, "No temporary file could be made."},
     {arNotAnArchive, "arNotAnArchive", 35, "The file is not a Hedgerow archive."},
     {arSfxFailed, "arSfxFailed", 36, "The self-extractor module failed."},
 }};

@@ -83,6 +83,9 @@ extern "C" {
 #define arAlwaysLocked          9971  /* a strong archive's records are always enciphered: nothing to lock or unlock */
 #define arDamagedEntries        9972  /* extraction or a check found damaged entries (each told to SkipFileProc); the others are whole */
 #define arBadSettings           9973  /* the settings' extension block holds a value out of range */
+#define arArchiveBusy           9974  /* another program holds the archive (arOptNoWait), or made it first */
+#define arTooLarge              9975  /* a file or entry of 2 GiB or more, which archives cannot hold */
+#define arNoTempFile            9976  /* no temporary file could be made: every name of its form is taken */
 #define arNotAnArchive          9999  /* the file is not an archive: no marker record found */
 #define arSfxFailed             32768 /* the self-extractor module's GetSfxHead2 failed */
 
@@ -97,6 +100,8 @@ extern "C" {
                                           entry (legacy archives); off: it is skipped */
 #define arOptKeepSetId          0x0008 /* extraction restores set-user-id and set-group-id bits */
 #define arOptNamesOnly          0x0010 /* masks are full paths; names are stored without directories */
+#define arOptNoWait             0x4000 /* an archive another program is reading or writing: fail with
+                                          arArchiveBusy at once instead of waiting for it */
 #define arOptDefault            0x0800 /* on at load; not tested by the library */
 #define arOptLocked             0x8000 /* locked: can be neither set nor cleared */
 

@@ -45,6 +45,7 @@ struct ArchiveState {
     uint32_t marker_body_length = 0;     // 24
     uint32_t first_entry_offset = 0;
     uint32_t read_position = 0;          // offset of the next entry record to read
+    bool lock_held = false;              // the running call holds a lock on the archive file
     HidFileSettings settings = {};       // copy of the block last given to CreateHidFile
     // Strong archives. The master key is derived from the data password once and kept
     // for the following calls on the same archive; it is wiped whenever the archive or

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/archive_lock.h"
 #include "archive/records.h"
 #include "archive/settings_extension.h"
 #include "crypto/wipe.h"
@@ -106,6 +107,8 @@ void InitHidFile(Session& session, ArchiveState& a, const char* name, const HidF
         CopyBounded(a.header_password_encipher, sizeof a.header_password_encipher, s.header_password);
     }
     if (!TakeName(session, a, name)) return;
+    ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!LockArchive(session, a, LockKind::kShared, lock)) return;
     platform::File file = OpenNamedArchive(session, a);
     if (!file) return;
     if (a.strong) {
@@ -233,6 +236,11 @@ bool ListAllEntries(Session& session, ArchiveState& a, HidFileList& list) {
 }
 
 void BuildHidFileList(Session& session, ArchiveState& a, HidFileList& list, const FileMaskList& masks) {
+    ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!LockArchive(session, a, LockKind::kShared, lock)) {
+        InitHidFileList(list);
+        return;
+    }
     // An empty list says so, unless a failure stopped the walk: that failure must stay
     // visible, or a rewrite would take a damaged or unreadable archive for an empty one.
     if (ListEntries(session, a, list, masks) && list.count == 0) Fail(session, Status::kNoEntries);

@@ -79,11 +79,11 @@ enum class NextRecord { kEntry, kEnd, kFailed };
 // Reads the record at the read position into record (deciphered in a locked archive),
 // fills entry (all but its name, record copy and next) and copies the stored OEM name
 // into name. Advances the read position past the entry's data. kEnd at the end of the
-// archive, and also when a locked record cannot be deciphered and no HeadCryptKeyProc is
-// registered to ask. kFailed with the status set on damage: kBadFormat for a tag other
-// than 77, a name without terminator, data running past the end of the file or a record
-// cut off by it; kIoError when a read fails; kBadPassword when the host gave up on the
-// header password.
+// archive. kFailed with the status set on damage: kBadFormat for a tag other than 77, a
+// name without terminator, data running past the end of the file or a record cut off by
+// it, and for a locked record after the first that does not decipher (the first proved
+// the password) unless the host gave a password that deciphers it; kIoError when a read
+// fails; kBadPassword when the first record does not decipher.
 NextRecord ReadNextEntryRecord(Session& session, ArchiveState& archive, std::FILE* file, HidFileEntry* entry,
                                char name[kNameFieldSize], uint8_t record[kRecordSize]);
 

@@ -18,6 +18,7 @@ inline constexpr uint16_t kOptNamesOnly = 0x0010;
 inline constexpr uint16_t kOptStoreLinks = 0x0002;
 inline constexpr uint16_t kOptStoreDirectories = 0x0004;
 inline constexpr uint16_t kOptKeepSetId = 0x0008;
+inline constexpr uint16_t kOptNoWait = 0x4000;
 
 inline constexpr int kOutputPathCapacity = 256;   // bytes, terminator included
 inline constexpr int kInputPathCapacity = 261;

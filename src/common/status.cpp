@@ -34,12 +34,15 @@ static_assert(static_cast<uint16_t>(Status::kUnsupported) == arUnsupported);
 static_assert(static_cast<uint16_t>(Status::kAlwaysLocked) == arAlwaysLocked);
 static_assert(static_cast<uint16_t>(Status::kDamagedEntries) == arDamagedEntries);
 static_assert(static_cast<uint16_t>(Status::kBadSettings) == arBadSettings);
+static_assert(static_cast<uint16_t>(Status::kArchiveBusy) == arArchiveBusy);
+static_assert(static_cast<uint16_t>(Status::kTooLarge) == arTooLarge);
+static_assert(static_cast<uint16_t>(Status::kNoTempFile) == arNoTempFile);
 static_assert(static_cast<uint16_t>(Status::kNotAnArchive) == arNotAnArchive);
 static_assert(static_cast<uint16_t>(Status::kSfxFailed) == arSfxFailed);
 
 namespace {
 
-constexpr std::array<std::pair<Status, std::string_view>, 28> kMessages{{
+constexpr std::array<std::pair<Status, std::string_view>, 31> kMessages{{
     {Status::kOk, "Success."},
     {Status::kNotFound, "A file that must exist was not found."},
     {Status::kIoError, "A file could not be opened, created, positioned or read."},
@@ -66,6 +69,9 @@ constexpr std::array<std::pair<Status, std::string_view>, 28> kMessages{{
     {Status::kAlwaysLocked, "A strong archive's records are always enciphered: there is nothing to lock or unlock."},
     {Status::kDamagedEntries, "Damaged entries were left out; every other entry was extracted."},
     {Status::kBadSettings, "A value in the settings' extension block is out of range."},
+    {Status::kArchiveBusy, "Another program is reading or writing the archive, or made it first."},
+    {Status::kTooLarge, "A file or entry is 2 GiB or larger, which archives cannot hold."},
+    {Status::kNoTempFile, "No temporary file could be made: every name of its form is taken."},
     {Status::kNotAnArchive, "The file is not an archive."},
     {Status::kSfxFailed, "The self-extractor module failed to write the extractor program."},
 }};

@@ -34,6 +34,9 @@ enum class Status : uint16_t {
     kAlwaysLocked = 9971,
     kDamagedEntries = 9972,
     kBadSettings = 9973,
+    kArchiveBusy = 9974,
+    kTooLarge = 9975,
+    kNoTempFile = 9976,
     kNotAnArchive = 9999,
     kSfxFailed = 32768,
 };

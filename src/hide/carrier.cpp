@@ -250,7 +250,7 @@ bool RunCarrier(Session& s, CarrierState& c) {
 }
 
 bool MakeCarrierCopy(Session& s, const char* carrier, archive::TempFile& copy, bool copy_content) {
-    if (!copy.Claim(carrier)) return Fail(s, Status::kIoError);
+    if (!copy.Claim(s, carrier)) return false;
     if (!copy_content) return true;
     platform::File from = platform::OpenFile(carrier, "rb");
     if (!from) return Fail(s, Status::kIoError);
@@ -290,6 +290,9 @@ int32_t RestoreCarrierStamp(const char* name, const CarrierStamp& saved) {
 bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File& written, const char* carrier,
                             StampToKeep keep) {
     if (&written != &copy.file) copy.file = std::move(written);
+    // Private until now: the new version gets the permissions (and, for root, the owner)
+    // of the carrier it replaces.
+    if (!platform::CopyAccessMode(carrier, copy.file.get())) return Fail(s, Status::kIoError);
     if (!copy.Finish(true)) return Fail(s, Status::kWriteError);
     // A rename keeps the file's time and attributes, so they are set before it.
     if (keep.stamp) {

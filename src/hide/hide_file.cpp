@@ -59,9 +59,10 @@ int64_t LengthOf(const char* name) {
 bool PackForHiding(Context& cx, const char* file_name, const char* password, char* temp_name) {
     Session& s = cx.session;
     archive::TempFile temp;
-    if (!archive::MakeTempNameInTempDir(temp.name, &temp.file)) {
+    if (const archive::TempClaim claim = archive::ClaimTempNameInTempDir(temp.name, &temp.file);
+        claim != archive::TempClaim::kClaimed) {
         temp.name[0] = '\0';
-        return Fail(s, Status::kIoError);
+        return Fail(s, archive::ClaimFailure(claim));
     }
     std::FILE* out = temp.file.get();
     StreamRelease release {cx};
@@ -112,10 +113,13 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
         const int64_t length = LengthOf(file_name);
         if (length < 0) return Stop(s, Status::kIoError);
         if (length == 0) return Stop(s, Status::kEmptyFile);
+        if (length > INT32_MAX) return Stop(s, Status::kTooLarge);  // sizes are kept in 31 bits
     }
     // The new carrier takes the old one's name by a rename, which would put a plain file
-    // in the place of a link and leave the picture it points to as it was.
-    if (platform::IsSymbolicLink(carrier)) return Stop(s, Status::kUnsupported);
+    // in the place of a link and leave the picture it points to as it was: a carrier named
+    // through a link is the file the link leads to, rewritten in its own directory.
+    std::string linked;
+    if (platform::LinkTarget(carrier, &linked)) carrier = linked.c_str();
     LeaveHidingKeyBehind(cx.archive, password);
 
     archive::TempFile prepared;  // removed on every way out
@@ -149,7 +153,8 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
     return restored;
 }
 
-bool CreateHiddenOutput(Context& cx, const char* output_name, HidFileEntry& entry, archive::OutputFile& out) {
+bool CreateHiddenOutput(Context& cx, const char* output_name, HidFileEntry& entry, archive::OutputRoot& root,
+                        archive::OutputFile& out) {
     Session& s = cx.session;
     char path[archive::kOutputPathCapacity];
     size_t relative_start = 0;
@@ -166,7 +171,7 @@ bool CreateHiddenOutput(Context& cx, const char* output_name, HidFileEntry& entr
     entry.enciphered = 1;
     const int32_t answer = names::AskReplaceOnExtract(s, entry, path);
     if (answer == 1 || answer == 2) return Fail(s, Status::kCancelled);
-    return archive::CreateOutputFile(s, path, relative_start, out);
+    return archive::CreateOutputFile(s, root, path, relative_start, out);
 }
 
 bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const char* temp_name,
@@ -188,8 +193,9 @@ bool UnpackHidden(Context& cx, const uint8_t header[kPreparedHeaderSize], const 
     entry.unpacked_size = file_size;
     entry.cipher_id = crypto::kCipherIdea;
     entry.data_crc = header[0];
+    archive::OutputRoot root;
     archive::OutputFile out;
-    if (!CreateHiddenOutput(cx, output_name, entry, out)) return false;
+    if (!CreateHiddenOutput(cx, output_name, entry, root, out)) return false;
     codec::StreamState& stream = cx.stream;
     stream.packed_in = packed.get();
     stream.output = out.get();
@@ -217,9 +223,10 @@ void UnhideFile(Context& cx, const char* carrier, const char* output_name, const
         return;
     }
     archive::TempFile temp;  // removed on every way out
-    if (!archive::MakeTempNameInTempDir(temp.name, nullptr)) {
+    if (const archive::TempClaim claim = archive::ClaimTempNameInTempDir(temp.name, nullptr);
+        claim != archive::TempClaim::kClaimed) {
         temp.name[0] = '\0';
-        Fail(s, Status::kIoError);
+        Fail(s, archive::ClaimFailure(claim));
         return;
     }
     HideState& h = cx.hide;

@@ -54,9 +54,10 @@ void UnhideFile(Context& cx, const char* carrier, const char* output_name, const
 // The output file of a recovered file, built from output_name as extraction builds one
 // from a stored name: the host is told its path (FileNameProc) and asked before an
 // existing file is replaced, with entry (sizes and cipher filled in by the caller; name,
-// stamp and attributes filled in here) as the entry. kCancelled when it says no.
+// stamp and attributes filled in here) as the entry. kCancelled when it says no. root is
+// the output directory's, which out may use: it must outlive out.
 [[nodiscard]] bool CreateHiddenOutput(Context& cx, const char* output_name, HidFileEntry& entry,
-                                      archive::OutputFile& out);
+                                      archive::OutputRoot& root, archive::OutputFile& out);
 
 // Expands the prepared file temp_name, whose header is given, into the output file (the
 // strong form too).

@@ -54,9 +54,10 @@ bool PackStrongForHiding(Context& cx, const char* file_name, const char* passwor
     Session& s = cx.session;
     if (!strong::InitCryptoLibrary()) return Fail(s, Status::kUnsupported);
     archive::TempFile temp;
-    if (!archive::MakeTempNameInTempDir(temp.name, &temp.file)) {
+    if (const archive::TempClaim claim = archive::ClaimTempNameInTempDir(temp.name, &temp.file);
+        claim != archive::TempClaim::kClaimed) {
         temp.name[0] = '\0';
-        return Fail(s, Status::kIoError);
+        return Fail(s, archive::ClaimFailure(claim));
     }
     std::FILE* out = temp.file.get();
     StreamRelease release {cx};
@@ -158,8 +159,9 @@ bool UnpackStrongHidden(Context& cx, const char* temp_name, const char* output_n
     entry.unpacked_size = static_cast<uint32_t>(data.unpacked_size);
     entry.unpacked_size_high = static_cast<uint32_t>(data.unpacked_size >> 32);
     entry.cipher_id = archive::kCipherIdStrong;
+    archive::OutputRoot root;
     archive::OutputFile out;
-    if (!CreateHiddenOutput(cx, output_name, entry, out)) return false;
+    if (!CreateHiddenOutput(cx, output_name, entry, root, out)) return false;
     switch (strong::UnsealFileData(s.status, s.callbacks.progress, cx.decoder, cx.stream, opener, data, out.get())) {
         case strong::Unsealed::kWhole: return out.Commit(s);
         case strong::Unsealed::kDamaged: return Fail(s, Status::kCrcError);  // `out` takes the file away

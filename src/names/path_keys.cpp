@@ -52,7 +52,12 @@ OutputName OutputPathOf(std::string_view stored_name, std::string_view relative_
         if (!name.empty() && IsSeparator(name[0])) name.remove_prefix(1);
         // The relative path was put in front of the names when they were stored: it goes
         // again from the names that begin with it, and only from those.
+#ifdef HEDGEROW_COMPACT
+        std::string_view prefix;
+        (void)relative_path;
+#else
         std::string_view prefix = relative_path;
+#endif
         while (!prefix.empty() && IsSeparator(prefix.back())) prefix.remove_suffix(1);
         if (!prefix.empty() && name.size() > prefix.size() && IsSeparator(name[prefix.size()]) &&
             SameNameKey({name.data(), prefix.size()}, prefix)) {

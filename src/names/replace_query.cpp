@@ -47,10 +47,6 @@ bool SetFileStamp(platform::NativeFile& file, uint32_t stamp) {
     return platform::DosStampToUtcTime(stamp, &utc) && platform::SetLastWriteTime(file, utc);
 }
 
-void ResetAttributes(const char* path) {
-    if (FileExists(path)) (void)platform::SetAttributes(path, platform::kAttrArchive);
-}
-
 void EntryFindData(const HidFileEntry& entry, HedgerowFindData* record) {
     std::memset(record, 0, sizeof *record);
     record->dwFileAttributes = entry.attributes;
@@ -76,9 +72,7 @@ int32_t AskReplaceOnExtract(Session& session, const HidFileEntry& entry, const c
     if (slot.proc == nullptr) return 0;
     HedgerowFindData candidate {};
     EntryFindData(entry, &candidate);
-    const int32_t answer = slot.proc(slot.user, &disk, &candidate);
-    if (answer == 0) ResetAttributes(path);
-    return answer;
+    return slot.proc(slot.user, &disk, &candidate);
 }
 
 int32_t AskReplaceOnUpdate(Session& session, const HidFileEntry& entry, const char* name) {

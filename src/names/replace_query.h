@@ -18,15 +18,16 @@ namespace hedgerow::names {
 uint32_t DosStampOf(int64_t seconds);
 // Sets the last-write time from a local DOS stamp; false when that fails.
 [[nodiscard]] bool SetFileStamp(platform::NativeFile& file, uint32_t stamp);
-// Sets an existing file's attribute word to the archive attribute alone (0x20).
-void ResetAttributes(const char* path);
 
 // The find-data record that stands for an archive entry: its attributes, its stamp as
 // UTC in all three times, its unpacked size, its name.
 void EntryFindData(const HidFileEntry& entry, HedgerowFindData* record);
 
 // 0 replace, 1 keep what exists, 2 cancel; other answers of the host come back as they
-// are. A path with nothing on it, or no registered procedure, answers 0.
+// are. A path with nothing on it, or no registered procedure, answers 0. The existing
+// file is only looked at: a read-only one is replaced all the same when the new file
+// takes its name (platform::RenameAt), so its attributes need no change beforehand, and
+// none is made by a name that could lead elsewhere.
 int32_t AskReplaceOnExtract(Session& session, const HidFileEntry& entry, const char* path);
 int32_t AskReplaceOnUpdate(Session& session, const HidFileEntry& entry, const char* name);
 

@@ -145,7 +145,7 @@ SourceOpen OpenSource(const char* source_path, SourceKinds kinds, SourceFile& ou
     const int64_t length = platform::Length(out.file.get());
     if (length < 0) return SourceOpen::kFailed;
     // Sizes are 32-bit in the records and signed in the stream's arithmetic.
-    out.failure = Status::kUnsupported;
+    out.failure = Status::kTooLarge;
     if (length > INT32_MAX) return SourceOpen::kFailed;
     out.size = static_cast<uint32_t>(length);
     meta.mode = ModeOf(source_path, out.attributes, kPlainMode);
@@ -280,8 +280,7 @@ void CreateNewArchive(Context& cx, const FileMaskList& masks, FileMaskList& file
         return;
     }
     if (prefix && !SealPrefix(cx, plan, out, files_handled)) return;
-    if (!out.Commit(cx, cx.archive.name)) return;
-    if (prefix) (void)platform::MakeRunnable(cx.archive.name);
+    if (!out.CommitNew(cx, prefix != nullptr)) return;
     // The new archive can be listed at once: its marker is where it was written, its
     // first record right behind it.
     cx.archive.marker_offset = static_cast<uint32_t>(marker_offset);

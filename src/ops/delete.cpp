@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "names/paths.h"
 #include "ops/rewrite.h"
@@ -26,6 +27,8 @@ void DeleteFileMaskListHid(Context& cx, const FileMaskList& masks) {
         return;
     }
     ClearStatus(cx.session);
+    archive::ArchiveLock lock;  // one writer at a time, from the listing to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock)) return;
     EntryList all;
     if (!archive::ListEntries(cx.session, cx.archive, all.list, FileMaskList {})) return;
     if (!RefuseUnknownCiphers(cx, all.list)) return;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/output_file.h"
 #include "codec/decoder.h"
@@ -61,18 +62,6 @@ struct DecodedEntry {
     Spill spill;                // kept by the job slot from job to job
 };
 
-// Restores the entry's time stamp and attributes on the finished file.
-bool RestoreStampAndAttributes(Context& cx, const HidFileEntry& entry, const char* path) {
-    platform::NativeFile handle = platform::OpenNativeForWriting(path);
-    if (!handle.IsOpen()) return Fail(cx.session, Status::kIoError);
-    const bool stamped = names::SetFileStamp(handle, entry.date_time);
-    platform::CloseNative(handle);
-    if (!stamped) return Fail(cx.session, Status::kIoError);
-    (void)platform::SetAttributes(path, entry.attributes);
-    RestoreUnixMetadata(cx, entry, path);
-    return true;
-}
-
 // The data of one entry into out, in a walk that tells damage from a wrong password: once
 // the password is proven (or the host has no other), an entry whose check fails is left
 // out (kBad) without a question.
@@ -99,12 +88,12 @@ Outcome ExpandWithLedger(Context& cx, std::FILE* archive_file, const HidFileEntr
 // from a wrong password; the variant without one is all the self-extractor program
 // links, which has no room for the other.
 template <bool kWithLedger>
-Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, bool* replace_agreed,
-                     DecodedEntry* decoded, DamageLedger* ledger) {
+Outcome ExtractEntry(Context& cx, std::FILE* archive_file, archive::OutputRoot& root, const HidFileEntry& entry,
+                     bool* replace_agreed, DecodedEntry* decoded, DamageLedger* ledger) {
     // Sizes of 2 GiB or more are beyond the stream's signed arithmetic; our writer never
     // makes them, and taking one would let a record claim data it does not hold.
     if (entry.unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
-        Fail(cx.session, Status::kUnsupported);
+        Fail(cx.session, Status::kTooLarge);
         return Outcome::kStop;
     }
     // An id that names no cipher is damage: its data cannot be read as the record says.
@@ -130,7 +119,7 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         name_slot.proc(name_slot.user, shown, path);
     }
     if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_DIRECTORY) {
-        return MakeDirectoryEntry(cx, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
+        return MakeDirectoryEntry(cx, root, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
     }
     if (!*replace_agreed) {
         const int32_t answer = names::AskReplaceOnExtract(cx.session, entry, path);
@@ -142,7 +131,7 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         *replace_agreed = true;
     }
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return Outcome::kStop;
+    if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out)) return Outcome::kStop;
     if (decoded != nullptr) {
         // Expanded and checked by a worker: the bytes only move.
         if (!CopySpillOut(cx, decoded->spill, out.get(), entry.unpacked_size, entry.unpacked_size)) return Outcome::kStop;
@@ -183,23 +172,28 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, const HidFileEntry& e
         }
         if (data != Outcome::kDone) return data;
     }
-    if (!out.Commit(cx.session)) return Outcome::kStop;
-    if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK) {
-        return MakeLinkEntry(cx, entry, path, relative_start) ? Outcome::kDone : Outcome::kStop;
+    // The time stamp, attributes and mode go onto the file before it takes its name.
+    archive::OutputForm form;
+    if (!FormOfEntry(cx, entry, &form)) {
+        Fail(cx.session, Status::kIoError);  // a stamp that is no time cannot be set
+        return Outcome::kStop;
     }
-    if (!RestoreStampAndAttributes(cx, entry, path)) return Outcome::kStop;
+    if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK) {
+        return CommitLinkEntry(cx, entry, path, relative_start, out, form) ? Outcome::kDone : Outcome::kStop;
+    }
+    if (!out.Commit(cx.session, form)) return Outcome::kStop;
     return accepted ? Outcome::kAccepted : Outcome::kDone;
 }
 
 // Extracts one entry on the calling thread, with its retries after a bad data check; the
 // first attempt takes what a worker expanded, when it is ready. The ledger learns how it
 // came out.
-bool ExtractInOrder(Context& cx, std::FILE* archive_file, const HidFileEntry& entry, DecodedEntry* decoded,
-                    DamageLedger& ledger) {
+bool ExtractInOrder(Context& cx, std::FILE* archive_file, archive::OutputRoot& root, const HidFileEntry& entry,
+                    DecodedEntry* decoded, DamageLedger& ledger) {
     Outcome outcome;
     bool replace_agreed = false;
     do {
-        outcome = ExtractEntry<true>(cx, archive_file, entry, &replace_agreed, decoded, &ledger);
+        outcome = ExtractEntry<true>(cx, archive_file, root, entry, &replace_agreed, decoded, &ledger);
         decoded = nullptr;
     } while (outcome == Outcome::kRetry);
     switch (outcome) {
@@ -261,9 +255,10 @@ void ExtractList(Context& cx, const HidFileList& list) {
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
     DamageLedger ledger = StartLedger(cx.archive);
+    archive::OutputRoot root;  // opened when the first file is written, then kept
     if (!kWorkersBuilt || workers <= 1) {
         for (const HidFileEntry* entry : entries) {
-            if (!ExtractInOrder(cx, archive_file.get(), *entry, nullptr, ledger)) return;
+            if (!ExtractInOrder(cx, archive_file.get(), root, *entry, nullptr, ledger)) return;
         }
         CloseLedger(cx, ledger);
         return;
@@ -281,7 +276,7 @@ void ExtractList(Context& cx, const HidFileList& list) {
         DecodedEntry& decoded = slots[job % ahead];
         // A password given since the workers started makes their work on enciphered entries void.
         const bool usable = decoded.ready && settings.password == cx.archive.data_password;
-        return ExtractInOrder(cx, archive_file.get(), *entries[job], usable ? &decoded : nullptr, ledger);
+        return ExtractInOrder(cx, archive_file.get(), root, *entries[job], usable ? &decoded : nullptr, ledger);
     };
     if (RunInOrder(entries.size(), workers, ahead, stop, run, take) == RunOutcome::kOutOfMemory) {
         Fail(cx.session, Status::kNoMemory);
@@ -301,11 +296,12 @@ void ExtractEntries(Context& cx, const HidFileList& list, uint32_t* kept) {
     if (!codec::AllocDecoder(cx.decoder, cx.stream)) return;
     DecoderGuard decoder {cx.decoder};
     StreamFiles release {cx.stream};
+    archive::OutputRoot root;  // opened when the first file is written, then kept
     for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
         Outcome outcome;
         bool replace_agreed = false;
         do {
-            outcome = ExtractEntry<false>(cx, archive_file.get(), *entry, &replace_agreed, nullptr, nullptr);
+            outcome = ExtractEntry<false>(cx, archive_file.get(), root, *entry, &replace_agreed, nullptr, nullptr);
         } while (outcome == Outcome::kRetry);
         if (outcome == Outcome::kStop) return;
         if (outcome == Outcome::kSkipped && kept) ++*kept;
@@ -325,7 +321,7 @@ const HidFileEntry* CheckEntries(Context& cx, const HidFileList& list) {
     for (const HidFileEntry* entry = list.first; entry; entry = entry->next) {
         for (;;) {
             if (entry->unpacked_size > static_cast<uint32_t>(INT32_MAX)) {
-                Fail(cx.session, Status::kUnsupported);
+                Fail(cx.session, Status::kTooLarge);
                 return entry;
             }
             if (!BeginDeciphering(cx, entry->cipher_id, entry->name)) {
@@ -361,6 +357,8 @@ void ExtractFileMaskListHid(Context& cx, const FileMaskList& masks) {
         Fail(cx.session, Status::kNameTooLong);
         return;
     }
+    archive::ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kShared, lock)) return;
     EntryList entries;
     archive::BuildHidFileList(cx.session, cx.archive, entries.list, masks);
     // A damaged record (or the end of a cut archive) ends the listing; the entries before

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/records.h"
 #include "common/byte_order.h"
@@ -73,6 +74,8 @@ bool WriteMarkerFlag(Context& cx, std::FILE* out, bool locked) {
 
 void Rewrite(Context& cx, const char* name, Mode mode) {
     ClearStatus(cx.session);
+    archive::ArchiveLock lock;  // one writer at a time, from the first look to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock, name)) return;
     // The marker tells whether the records are enciphered: an archive that is not locked
     // is locked by LockArchive and left alone by UnlockArchive, and nobody is asked for
     // a header password it does not have.

@@ -11,13 +11,27 @@
 
 namespace hedgerow::ops {
 
-bool NewArchiveFile::Create(Context& cx, const char* base) {
-    return temp.Claim(base) || Fail(cx.session, Status::kIoError);
+bool NewArchiveFile::Create(Context& cx, const char* archive_name) {
+    if (!platform::LinkTarget(archive_name, &target)) target = archive_name;
+    return temp.Claim(cx.session, target.c_str());
 }
 
-bool NewArchiveFile::Commit(Context& cx, const char* target) {
+bool NewArchiveFile::Commit(Context& cx) {
     if (!temp.Finish(true)) return Fail(cx.session, Status::kWriteError);
-    return temp.RenameTo(target) || Fail(cx.session, Status::kIoError);
+    return temp.RenameTo(target.c_str()) || Fail(cx.session, Status::kIoError);
+}
+
+bool NewArchiveFile::CommitNew(Context& cx, bool runnable) {
+    if (!platform::SetCreationMode(get()) || (runnable && !platform::MakeRunnable(get()))) {
+        return Fail(cx.session, Status::kIoError);
+    }
+    if (!temp.Finish(true)) return Fail(cx.session, Status::kWriteError);
+    switch (temp.RenameToFreeName(target.c_str())) {
+        case platform::Renamed::kRenamed: return true;
+        case platform::Renamed::kTaken: return Fail(cx.session, Status::kArchiveBusy);
+        case platform::Renamed::kFailed: break;
+    }
+    return Fail(cx.session, Status::kIoError);
 }
 
 bool CopyArchiveBytes(Context& cx, std::FILE* source, std::FILE* destination, uint64_t start, uint64_t length,
@@ -117,9 +131,9 @@ bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new
     // One rename replaces the archive: at every moment the name holds either the whole
     // old archive or the whole new one. The new file keeps the old one's permissions, so
     // that an archive only its owner could read stays so (and a self-extracting one
-    // stays runnable).
-    (void)platform::CopyAccessMode(archive_name, new_file.temp.name);
-    return new_file.Commit(cx, archive_name);
+    // stays runnable); it was private until now.
+    if (!platform::CopyAccessMode(new_file.target.c_str(), new_file.get())) return Fail(cx.session, Status::kIoError);
+    return new_file.Commit(cx);
 }
 
 void AnnounceEntry(Context& cx, const char* stored_name) {

@@ -18,16 +18,27 @@ namespace hedgerow::ops {
 
 // A new archive being written beside the archive it will replace. Unless it was put in
 // place, it is removed on every way out, so that a failed operation leaves the old
-// archive as it was and no temporary file behind.
+// archive as it was and no temporary file behind. It is private (mode 0600) from its
+// first byte and gets its final permissions just before it takes its name.
 struct NewArchiveFile {
     archive::TempFile temp;
+    // The file it replaces or becomes: the archive's name, or, when that name is a
+    // symbolic link, the file the link leads to, which is rewritten in its own directory
+    // (the link stays a link, as an editor keeps it).
+    std::string target;
 
     std::FILE* get() const { return temp.file.get(); }
-    // Claims a temporary name beside base and opens it for writing; kIoError on failure.
-    [[nodiscard]] bool Create(Context& cx, const char* base);
-    // Flushes the file to disk, closes it and renames it over target (replacing any file
-    // there). kWriteError when the data cannot be flushed, kIoError when the rename fails.
-    [[nodiscard]] bool Commit(Context& cx, const char* target);
+    // Finds the target of archive_name, claims a temporary name beside it and opens it for
+    // writing; kNoTempFile or kIoError on failure.
+    [[nodiscard]] bool Create(Context& cx, const char* archive_name);
+    // Flushes the file to disk, closes it and renames it over the target (replacing the
+    // file there). kWriteError when the data cannot be flushed, kIoError when the rename
+    // fails.
+    [[nodiscard]] bool Commit(Context& cx);
+    // The same for a new archive: the permissions of a new file (runnable too for a
+    // self-extracting one), and the name taken only while it is free: kArchiveBusy when
+    // another program made a file of that name in the meantime, which stays as it is.
+    [[nodiscard]] bool CommitNew(Context& cx, bool runnable);
 };
 
 // Every entry of a rewrite must name a known cipher (crypto::IsKnownCipher): an archive
@@ -61,8 +72,9 @@ bool IsNameInList(const Session& session, const NameKeys& keys, const char* name
 // sfxblocks::SealFile) for its length, checksum and file count. False with the status set.
 [[nodiscard]] bool SealPrefix(Context& cx, const sfxblocks::SealPlan& plan, NewArchiveFile& out, uint32_t files);
 
-// Replaces the archive by the finished new file. kIoError when that fails; the archive
-// is then left as it was. A self-extracting archive gets its configuration blocks sealed
+// Replaces the archive (its target: see NewArchiveFile) by the finished new file, which
+// takes the old one's permissions (and, for a process running as root, its owner and
+// group). kIoError when that fails; the archive is then left as it was. A self-extracting archive gets its configuration blocks sealed
 // anew for its new length and contents, with added more files in its count, so that its
 // program still accepts it.
 [[nodiscard]] bool SwapInNewArchive(Context& cx, const char* archive_name, NewArchiveFile& new_file, uint32_t added = 0);

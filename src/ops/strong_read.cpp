@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/output_file.h"
 #include "codec/decoder.h"
@@ -14,6 +15,7 @@
 #include "names/short_string.h"
 #include "ops/strong_archive.h"
 #include "ops/strong_walk.h"
+#include "ops/unix_entries.h"
 #include "ops/workers.h"
 #include "strong/entry_data.h"
 
@@ -31,16 +33,18 @@ bool AppendListed(HidFileList& list, const HidFileEntry& entry) {
     return true;
 }
 
-// Restores time, attributes and mode on the finished file (set-user and set-group bits
-// are not restored).
-bool RestoreMetadata(Context& cx, const strong::Record& record, const char* path) {
-    if (!platform::SetModificationTime(path, record.mtime_seconds, record.mtime_nanoseconds)) {
-        // A time the file system cannot hold is left as it is rather than failing.
-        if (!platform::PathExists(path)) return Fail(cx.session, Status::kIoError);
-    }
-    (void)platform::SetAttributes(path, record.attributes);
-    if (record.unix_mode != 0) (void)platform::SetPermissions(path, record.unix_mode & 01777);
-    return true;
+// The time, attributes and mode the finished file is given before it takes its name
+// (set-user and set-group bits only when asked; a time the file system cannot hold is
+// left as it comes rather than failing).
+archive::OutputForm FormOf(const Context& cx, const strong::Record& record) {
+    archive::OutputForm form;
+    form.attributes = record.attributes;
+    form.timed = true;
+    form.seconds = record.mtime_seconds;
+    form.nanoseconds = record.mtime_nanoseconds;
+    form.time_may_fail = true;
+    form.mode = RestoredMode(cx, record.unix_mode);
+    return form;
 }
 
 // Tells the host of a damaged entry; false (kCancelled) when it answers 2.
@@ -104,7 +108,7 @@ bool ReportProgress(Context& cx, uint64_t size) {
 
 // One entry by the calling thread: its output file (none when checking), its data opened
 // and checked.
-EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e, ReadMode mode) {
+EntryOutcome ExtractEntry(Context& cx, StrongReader& r, archive::OutputRoot& root, const Selected& e, ReadMode mode) {
     char path[archive::kOutputPathCapacity];
     size_t relative_start = 0;
     archive::OutputFile out;
@@ -114,7 +118,7 @@ EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e, ReadM
             o != EntryOutcome::kWhole || !go) {
             return o;
         }
-        if (!archive::CreateOutputFile(cx.session, path, relative_start, out)) return EntryOutcome::kStop;
+        if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out)) return EntryOutcome::kStop;
     } else {
         NameCheckedEntry(cx, e.entry);
     }
@@ -134,8 +138,7 @@ EntryOutcome ExtractEntry(Context& cx, StrongReader& r, const Selected& e, ReadM
         case strong::Unsealed::kStop: return EntryOutcome::kStop;
     }
     if (mode == ReadMode::kCheck) return EntryOutcome::kWhole;
-    if (!out.Commit(cx.session)) return EntryOutcome::kStop;
-    return RestoreMetadata(cx, e.record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
+    return out.Commit(cx.session, FormOf(cx, e.record)) ? EntryOutcome::kWhole : EntryOutcome::kStop;
 }
 
 // What a worker made of one entry: the file in the slot's spill, checked.
@@ -174,7 +177,7 @@ void UnsealJob(Worker& w, UnsealedJob& job, const Selected& e, const char* archi
 
 // The calling thread's part of one entry, in list order: the host's questions, and the
 // worker's file copied into the output file.
-EntryOutcome TakeUnsealed(Context& cx, const Selected& e, UnsealedJob& job, ReadMode mode) {
+EntryOutcome TakeUnsealed(Context& cx, archive::OutputRoot& root, const Selected& e, UnsealedJob& job, ReadMode mode) {
     if (mode == ReadMode::kCheck) {
         NameCheckedEntry(cx, e.entry);
         if (!ReportProgress(cx, e.record.unpacked_size)) return EntryOutcome::kStop;
@@ -196,11 +199,12 @@ EntryOutcome TakeUnsealed(Context& cx, const Selected& e, UnsealedJob& job, Read
         case strong::Unsealed::kStop: Fail(cx.session, job.failure); return EntryOutcome::kStop;
     }
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(cx.session, path, relative_start, out) ||
-        !CopySpillOut(cx, job.spill, out.get(), e.record.unpacked_size, e.record.unpacked_size) || !out.Commit(cx.session)) {
+    if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out) ||
+        !CopySpillOut(cx, job.spill, out.get(), e.record.unpacked_size, e.record.unpacked_size) ||
+        !out.Commit(cx.session, FormOf(cx, e.record))) {
         return EntryOutcome::kStop;
     }
-    return RestoreMetadata(cx, e.record, path) ? EntryOutcome::kWhole : EntryOutcome::kStop;
+    return EntryOutcome::kWhole;
 }
 
 // Counts a damaged entry and tells the host; false when the run stops.
@@ -226,6 +230,7 @@ struct DecoderPoolRelease {
 bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& selected, uint32_t* damaged,
                      ReadMode mode) {
     const int workers = std::min<int>(WorkerCount(cx.archive), static_cast<int>(std::max<size_t>(selected.size(), 1)));
+    archive::OutputRoot root;  // opened when the first file is written, then kept
     if (!kWorkersBuilt || workers <= 1) {
         if (!codec::AllocDecoder(cx.decoder, cx.stream)) return false;
         struct DecoderGuard {
@@ -233,7 +238,7 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
             ~DecoderGuard() { codec::FreeDecoder(decoder); }
         } decoder_guard {cx.decoder};
         for (const Selected& e : selected) {
-            if (!Settle(cx, ExtractEntry(cx, r, e, mode), e.entry, damaged)) return false;
+            if (!Settle(cx, ExtractEntry(cx, r, root, e, mode), e.entry, damaged)) return false;
         }
         return true;
     }
@@ -250,7 +255,7 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
                   mode);
     };
     const auto take = [&](size_t job) {
-        return Settle(cx, TakeUnsealed(cx, selected[job], slots[job % ahead], mode), selected[job].entry, damaged);
+        return Settle(cx, TakeUnsealed(cx, root, selected[job], slots[job % ahead], mode), selected[job].entry, damaged);
     };
     switch (RunInOrder(selected.size(), workers, ahead, stop, run, take)) {
         case RunOutcome::kCompleted: return true;
@@ -264,6 +269,8 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
 
 void ListStrongArchive(Context& cx, HidFileList& list, const FileMaskList& masks) {
     archive::InitHidFileList(list);
+    archive::ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kShared, lock)) return;
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
     const names::MaskIndex index = names::IndexMasks(masks);
@@ -291,6 +298,8 @@ void ReadStrongArchive(Context& cx, const FileMaskList& masks, ReadMode mode) {
         Fail(cx.session, Status::kNameTooLong);
         return;
     }
+    archive::ArchiveLock lock;  // no writer swaps the archive while it is read
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kShared, lock)) return;
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
     // The records first (they are small): the entries to extract and where their data lies.

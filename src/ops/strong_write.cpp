@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/records.h"
 #include "names/masks.h"
@@ -59,6 +60,8 @@ struct StrongWriter {
     strong::Record end;
     end.kind = strong::EntryKind::kEnd;
     if (!strong::WriteRecord(w.out.get(), w.records, w.header, w.index, end)) return Fail(cx.session, Status::kWriteError);
+    // A new archive takes its name only while it is free; a rewrite replaces the old one.
+    if (cx.archive.new_archive) return w.out.CommitNew(cx, false);
     return SwapInNewArchive(cx, cx.archive.name, w.out);
 }
 
@@ -268,6 +271,8 @@ void CreateStrongArchive(Context& cx, const FileMaskList& masks, FileMaskList& f
 
 void UpdateStrongArchive(Context& cx, const FileMaskList& masks) {
     ClearStatus(cx.session);
+    archive::ArchiveLock lock;  // one writer at a time, from the reading to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock)) return;
     MaskListGuard named;
     MaskListGuard kept;
     if (!names::CollectNamedMasks(cx.session, masks, named.list)) return;
@@ -315,6 +320,8 @@ void UpdateStrongArchive(Context& cx, const FileMaskList& masks) {
 
 void DeleteFromStrongArchive(Context& cx, const FileMaskList& masks) {
     ClearStatus(cx.session);
+    archive::ArchiveLock lock;  // one writer at a time, from the reading to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock)) return;
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
     StrongWriter w;
@@ -383,6 +390,8 @@ void ChangeStrongPassword(Context& cx, const char* archive_name, const char* new
             return;
         }
     }
+    archive::ArchiveLock lock;  // one writer at a time, from the reading to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock)) return;
     StrongReader r;
     if (!OpenStrongReader(cx, cx.archive.name, r)) return;
     // A new salt (and so new keys) under the same identifier; the password's hash as costly

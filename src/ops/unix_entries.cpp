@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "archive/output_file.h"
 #include "names/paths.h"
 #include "platform/platform.h"
 
@@ -18,48 +17,81 @@ int64_t SecondsOf(const HidFileEntry& entry) {
     return static_cast<int64_t>(static_cast<uint64_t>(entry.mtime_low) | (static_cast<uint64_t>(entry.mtime_high) << 32));
 }
 
-}  // namespace
-
-void RestoreUnixMetadata(const Context& cx, const HidFileEntry& entry, const char* path) {
-    if (!kUnixEntriesBuilt || (entry.metadata_flags & HEDGEROW_META_KEPT) == 0) return;
-    (void)platform::SetModificationTime(path, SecondsOf(entry), entry.mtime_nanoseconds);
-    uint32_t mode = entry.unix_mode & 07777;
-    if (!OptionOn(cx.session, kOptKeepSetId)) mode &= ~kSetIdBits;
-    (void)platform::SetPermissions(path, mode);
+bool Kept(const HidFileEntry& entry) {
+    return kUnixEntriesBuilt && (entry.metadata_flags & HEDGEROW_META_KEPT) != 0;
 }
 
-bool MakeDirectoryEntry(Context& cx, const HidFileEntry& entry, const char* path, size_t relative_start) {
-    if (!archive::MakeOutputDirectory(cx.session, path, relative_start)) return false;
-    RestoreUnixMetadata(cx, entry, path);
+// The target text of a link entry, read back from the file it was written to; false
+// when it is too long for a target or holds a zero byte (it stays a file then).
+bool ReadTarget(const archive::OutputFile& out, uint32_t size, char (&target)[kLinkTargetCapacity], bool* read) {
+    *read = false;
+    if (size >= sizeof target) return true;
+    if (std::fflush(out.get()) != 0) return false;
+    platform::File file = platform::OpenFileAt(*out.parent, out.temp);
+    if (!file) return false;
+    const size_t got = platform::ReadBytes(file.get(), target, size);
+    if (got != size) return false;
+    target[got] = '\0';
+    *read = std::strlen(target) == size;  // no zero byte inside
     return true;
 }
 
-bool MakeLinkEntry(Context& cx, const HidFileEntry& entry, const char* path, size_t relative_start) {
+}  // namespace
+
+uint32_t RestoredMode(const Context& cx, uint32_t mode) {
+    mode &= 07777;
+    return OptionOn(cx.session, kOptKeepSetId) ? mode : mode & ~kSetIdBits;
+}
+
+bool FormOfEntry(const Context& cx, const HidFileEntry& entry, archive::OutputForm* form) {
+    if (!archive::FormOfStamp(entry.date_time, entry.attributes, form)) return false;
+    if (Kept(entry)) {
+        form->seconds = SecondsOf(entry);
+        form->nanoseconds = entry.mtime_nanoseconds;
+        form->time_may_fail = true;
+        form->mode = RestoredMode(cx, entry.unix_mode);
+    }
+    return true;
+}
+
+bool MakeDirectoryEntry(Context& cx, archive::OutputRoot& root, const HidFileEntry& entry, const char* path,
+                        size_t relative_start) {
+    platform::Directory made;
+    if (!archive::MakeOutputDirectory(cx.session, root, path, relative_start, &made)) return false;
+    if (Kept(entry)) {
+        (void)platform::SetTimeAndModeOf(made, SecondsOf(entry), entry.mtime_nanoseconds, RestoredMode(cx, entry.unix_mode));
+    }
+    return true;
+}
+
+bool CommitLinkEntry(Context& cx, const HidFileEntry& entry, const char* path, size_t relative_start,
+                     archive::OutputFile& out, const archive::OutputForm& form) {
     char target[kLinkTargetCapacity];
-    if (entry.unpacked_size >= sizeof target) return true;
-    {
-        platform::File file = platform::OpenFile(path, "rb");
-        if (!file) return Fail(cx.session, Status::kIoError);
-        const size_t got = platform::ReadBytes(file.get(), target, entry.unpacked_size);
-        if (got != entry.unpacked_size) return Fail(cx.session, Status::kIoError);
-        target[got] = '\0';
+    bool read = false;
+    if (!ReadTarget(out, entry.unpacked_size, target, &read)) {
+        out.Discard();
+        return Fail(cx.session, Status::kIoError);
     }
-    const bool whole = std::strlen(target) == entry.unpacked_size;  // no zero byte inside
-    if (!whole || !names::LinkTargetStaysInside(path + relative_start, target)) {
+    if (!read) return out.Commit(cx.session, form);
+    const platform::Directory& parent = *out.parent;
+    if (!names::LinkTargetStaysInside(path + relative_start, target)) {
         // Left out: nothing stays at the link's place.
-        return platform::RemoveFile(path) || Fail(cx.session, Status::kIoError);
+        out.Discard();
+        const platform::EntryKind there = platform::KindAt(parent, out.name);
+        if (there == platform::EntryKind::kNone) return true;
+        return platform::RemoveAt(parent, out.name) || Fail(cx.session, Status::kIoError);
     }
-    // The link is made beside the file and then takes its name, so that the file stays
-    // where no link can be made.
-    char beside[archive::kOutputPathCapacity + 8];
-    const size_t length = std::strlen(path);
-    if (length + 6 >= sizeof beside) return true;
-    std::memcpy(beside, path, length);
-    std::memcpy(beside + length, ".link~", 7);
-    (void)platform::RemoveFile(beside);
-    if (!platform::MakeSymbolicLink(target, beside)) return true;
-    if (!platform::RenamePath(beside, path)) {
-        (void)platform::RemoveFile(beside);
+    // The link is made under a name of its own beside the file and then takes the entry's
+    // name; where no link can be made, the file with the target text stays.
+    char beside[sizeof out.temp + 2];
+    const size_t length = std::strlen(out.temp);
+    std::memcpy(beside, out.temp, length);
+    std::memcpy(beside + length, "~l", 3);
+    (void)platform::RemoveAt(parent, beside);
+    if (!platform::MakeSymbolicLinkAt(parent, target, beside)) return out.Commit(cx.session, form);
+    out.Discard();
+    if (!platform::RenameAt(parent, beside, out.name)) {
+        (void)platform::RemoveAt(parent, beside);
         return Fail(cx.session, Status::kIoError);
     }
     return true;

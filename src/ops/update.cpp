@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_lock.h"
 #include "archive/open_list.h"
 #include "archive/records.h"
 #include "crypto/cipher.h"
@@ -56,6 +57,8 @@ struct SameHeaderPassword {
 
 void UpdateArchive(Context& cx, const FileMaskList& masks) {
     ClearStatus(cx.session);
+    archive::ArchiveLock lock;  // one writer at a time, from the listing to the swap
+    if (!archive::LockArchive(cx.session, cx.archive, archive::LockKind::kExclusive, lock)) return;
     const SameHeaderPassword same_password(cx.archive);
     Lists lists;
     if (!names::CollectNamedMasks(cx.session, masks, lists.named)) return;

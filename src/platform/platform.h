@@ -38,8 +38,9 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens with a runtime mode ("rb", "wb", "r+b"). Null on failure.
 File OpenFile(const char* path, const char* mode);
-// Opens for writing only when no file or directory of that name exists (exclusive
-// create). Null when the name is taken or the file cannot be made.
+// Opens for writing only when no file, directory or link of that name exists (exclusive
+// create), readable and writable by its owner only (POSIX mode 0600; on Windows the
+// directory's access rules). Null when the name is taken or the file cannot be made.
 File CreateExclusive(const char* path);
 // A nameless file for scratch data, open for reading and writing, in the temporary
 // directory; the system removes it when it is closed (or the process ends), so none is
@@ -64,13 +65,113 @@ bool IsDirectory(const char* path);
 bool IsSymbolicLink(const char* path);      // the path itself (not what it points to)
 // Renames, replacing a file that already has the new name.
 bool RenamePath(const char* from, const char* to);
+enum class Renamed { kRenamed, kTaken, kFailed };
+// Renames only when nothing has the new name (kTaken otherwise), in one step: a file
+// that another program put there in the meantime is never replaced.
+Renamed RenameToFreeName(const char* from, const char* to);
 bool RemoveFile(const char* path);
 bool MakeDirectory(const char* path);       // one level
-// Gives to the access permissions of from (POSIX mode bits; nothing to do on Windows,
-// where a new file inherits its directory's access rules). False when from cannot be read.
-bool CopyAccessMode(const char* from, const char* to);
-// Lets whoever may read the file also run it (POSIX; always true on Windows).
-bool MakeRunnable(const char* path);
+// Files that will replace another one are made private (CreateExclusive, CreateFileAt)
+// and get their final access rules while still open, before they take their name:
+// Gives the open file the access permissions of the file `from` names (POSIX mode bits,
+// and its owner and group when the process runs as root), so that a replacement is
+// exactly as private as what it replaces. Nothing to do on Windows, where a new file
+// inherits its directory's access rules. False when from cannot be read.
+[[nodiscard]] bool CopyAccessMode(const char* from, std::FILE* to);
+// Gives the open file the permissions a newly created file gets (POSIX: 0666 less the
+// process's umask), without write permission when read_only is set. True on Windows.
+[[nodiscard]] bool SetCreationMode(std::FILE* f, bool read_only = false);
+// Keeps the attribute word with the open file as SetAttributes keeps it with a named one
+// (the read-only bit aside, which is the permissions' business on POSIX:
+// SetCreationMode). False when the file system cannot keep it.
+[[nodiscard]] bool KeepAttributesOf(std::FILE* f, uint32_t attributes);
+// Sets the last-write time of the open file (after flushing what is buffered), as
+// SetModificationTime sets a named one.
+[[nodiscard]] bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds);
+// Sets the Unix permission bits of the open file; true without a change on Windows.
+[[nodiscard]] bool SetPermissionsOf(std::FILE* f, uint32_t mode);
+// Lets whoever may read the open file also run it (POSIX; always true on Windows).
+[[nodiscard]] bool MakeRunnable(std::FILE* f);
+// The file a symbolic link (or junction) leads to, as a full path; false when path is no
+// link or what it leads to cannot be found.
+[[nodiscard]] bool LinkTarget(const char* path, std::string* target);
+
+// ---- Directories by handle ---------------------------------------------------------
+
+// Extraction below an output directory works on handles, not names: the directory is
+// opened once, each part below it is opened relative to the handle of its parent and
+// never through a symbolic link, files are created and renamed inside the handle of the
+// directory that holds them. Another user who can write in the output tree may change
+// its names as he likes while that goes on: no step resolves a name that he could turn
+// into a way out of it. On Windows each handle also keeps its directory from being
+// renamed or removed while it is open.
+struct Directory {
+    intptr_t value = -1;  // the descriptor (POSIX) or handle (Windows); -1 when closed
+    Directory() = default;
+    Directory(Directory&& other) noexcept;
+    Directory& operator=(Directory&& other) noexcept;
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    ~Directory();
+    bool IsOpen() const { return value != -1; }
+};
+
+// Opens an existing directory named by path (an empty path is the current directory).
+// Links on the way are followed: the host chose the path.
+[[nodiscard]] bool OpenDirectory(const char* path, Directory* out);
+
+enum class EntryKind { kNone, kFile, kDirectory, kLink, kOther };
+// What the one-part name is inside dir, a link seen as a link.
+EntryKind KindAt(const Directory& dir, const char* name);
+
+enum class Opened { kOpened, kLink, kNotDirectory, kFailed };
+// Opens the directory called name (one part) inside parent, creating it first when it
+// is missing and create is set; never through a symbolic link or junction (kLink).
+Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out);
+
+// Creates name inside dir exclusively, never through a link, private as CreateExclusive
+// makes files. Null when the name is taken or the file cannot be made.
+File CreateFileAt(const Directory& dir, const char* name);
+// Renames from to to inside dir, replacing what to names (a link there is replaced, not
+// followed; a read-only file is replaced too).
+[[nodiscard]] bool RenameAt(const Directory& dir, const char* from, const char* to);
+[[nodiscard]] bool RemoveAt(const Directory& dir, const char* name);
+// Opens name inside dir for reading, never through a link. Null when it cannot.
+File OpenFileAt(const Directory& dir, const char* name);
+// Makes name inside dir a symbolic link to target (taken as text, not resolved). False
+// when name is taken or no link can be made (Windows here makes none).
+[[nodiscard]] bool MakeSymbolicLinkAt(const Directory& dir, const char* target, const char* name);
+// Gives the open directory its last-write time and permission bits. False when either
+// cannot be set (on Windows a directory keeps the time it was made at).
+[[nodiscard]] bool SetTimeAndModeOf(const Directory& dir, int64_t seconds, uint32_t nanoseconds, uint32_t mode);
+
+// ---- Advisory locks --------------------------------------------------------------
+
+// A lock on a file that cooperating programs take before they read it (shared) or
+// rewrite it (exclusive) and hold for the whole operation: flock on POSIX, LockFileEx
+// on one byte far past the data on Windows (so that reads through other handles are not
+// blocked). Released when the value goes.
+struct FileLock {
+    intptr_t value = -1;
+    FileLock() = default;
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock();
+};
+
+enum class Locked {
+    kLocked,    // the lock is held, on the file that path names now
+    kBusy,      // another holder's lock stands in the way; try again later
+    kNoFile,    // path names no file that can be opened
+};
+// One attempt, without waiting. A rewrite replaces the file under its name, so a lock
+// won on a file that the name no longer leads to is dropped and taken again on the new one.
+Locked TryLockFile(const char* path, bool exclusive, FileLock* lock);
+
+// Lets the calling thread sleep for a while.
+void PauseMilliseconds(uint32_t milliseconds);
 
 // ---- Attributes ----------------------------------------------------------------
 

@@ -5,8 +5,12 @@
 // library's local time, so DOS stamps carry the daylight-saving rule of their date.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#  include <sys/syscall.h>
+#endif
 #include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
@@ -182,6 +186,80 @@ struct timespec ProcessStart() {
 [[maybe_unused]] const struct timespec kStartAtLoad = ProcessStart();
 #endif
 
+// Looking at and opening names relative to a directory, and the permissions and times of
+// open files. The compact build (the self-extractor program, linked statically against
+// musl for x86-64) asks the kernel directly: the C library's wrappers carry fallbacks for
+// old kernels and for descriptors opened by path that cost the program bytes it has not
+// got (it must end before the archive's marker, at most 61,440 bytes in). The kernel's
+// calls and its struct stat are taken as they are on x86-64 Linux only; everywhere else
+// the C library's functions serve.
+#if defined(HEDGEROW_COMPACT) && defined(__linux__) && defined(__x86_64__)
+int StatAt(int at, const char* name, struct stat* st, int flags) {
+    return static_cast<int>(::syscall(SYS_newfstatat, at, name, st, flags));
+}
+int OpenAt(int at, const char* name, int flags, mode_t mode = 0) {
+    return static_cast<int>(::syscall(SYS_openat, at, name, flags, mode));
+}
+bool ChangeModeOf(int fd, mode_t mode) { return ::syscall(SYS_fchmod, fd, mode) == 0; }
+bool SetTimesOf(int fd, const struct timespec times[2]) {
+    return ::syscall(SYS_utimensat, fd, nullptr, times, 0) == 0;
+}
+#else
+int StatAt(int at, const char* name, struct stat* st, int flags) { return ::fstatat(at, name, st, flags); }
+int OpenAt(int at, const char* name, int flags, mode_t mode = 0) { return ::openat(at, name, flags, mode); }
+bool ChangeModeOf(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0; }
+bool SetTimesOf(int fd, const struct timespec times[2]) { return ::futimens(fd, times) == 0; }
+#endif
+
+// Creates name (relative to the directory at, or AT_FDCWD) for writing when nothing of
+// that name exists, a link included, dangling or not: private (0600) from the start.
+File CreateNewAt(int at, const char* name) {
+    const int fd = OpenAt(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return File();
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        ::unlinkat(at, name, 0);
+        return File();
+    }
+    return File(f);
+}
+
+// The times to set for a new last-write time (the access time left as it is); false when
+// the system cannot hold it.
+bool ModificationTimes(int64_t seconds, uint32_t nanoseconds, struct timespec times[2]) {
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(nanoseconds);
+    return static_cast<int64_t>(times[1].tv_sec) == seconds && nanoseconds < 1000000000u;
+}
+
+// The process's file creation mask. /proc tells it without changing it; umask() can only
+// read it by setting it, and another thread creating a file in that moment would get the
+// wrong mode, so that is the fallback for systems without /proc.
+mode_t CreationMask() {
+#ifdef HEDGEROW_COMPACT
+    // The self-extracting program has one thread, and no byte to spare.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+#else
+    std::FILE* status = std::fopen("/proc/self/status", "re");
+    if (status) {
+        char line[128];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found) return static_cast<mode_t>(mask & 0777);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+#endif
+}
+
 }  // namespace
 
 // ---- Buffered files -------------------------------------------------------------
@@ -198,15 +276,7 @@ File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
     const NativeText native = NativePath(path);
     if (native.empty()) return File();
-    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return File();
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (!f) {
-        ::close(fd);
-        ::unlink(native.c_str());
-        return File();
-    }
-    return File(f);
+    return CreateNewAt(AT_FDCWD, native.c_str());
 }
 
 File OpenScratchFile() {
@@ -260,22 +330,38 @@ bool SyncToDisk(std::FILE* f) {
 bool PathExists(const char* path) {
     if (!path || !*path) return false;
     struct stat st {};
-    return ::lstat(NativePath(path).c_str(), &st) == 0;
+    return StatAt(AT_FDCWD, NativePath(path).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool IsDirectory(const char* path) {
     struct stat st {};
-    return path && *path && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return path && *path && StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsSymbolicLink(const char* path) {
     struct stat st {};
-    return path && *path && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return path && *path && StatAt(AT_FDCWD, NativePath(path).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool RenamePath(const char* from, const char* to) {
     if (FaultPoint(FaultKind::kRename)) return false;
     return std::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+Renamed RenameToFreeName(const char* from, const char* to) {
+    if (FaultPoint(FaultKind::kRename)) return Renamed::kFailed;
+    const NativeText source = NativePath(from);
+    const NativeText target = NativePath(to);
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return Renamed::kRenamed;
+    if (errno == EEXIST) return Renamed::kTaken;
+    if (errno != EINVAL && errno != ENOSYS) return Renamed::kFailed;
+#endif
+    // A C library or file system without that kind of rename: a hard link is made only
+    // under a free name as well.
+    if (::link(source.c_str(), target.c_str()) != 0) return errno == EEXIST ? Renamed::kTaken : Renamed::kFailed;
+    (void)::unlink(source.c_str());
+    return Renamed::kRenamed;
 }
 
 bool RemoveFile(const char* path) {
@@ -288,18 +374,207 @@ bool MakeDirectory(const char* path) {
     return ::mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
-bool CopyAccessMode(const char* from, const char* to) {
+bool CopyAccessMode(const char* from, std::FILE* to) {
     struct stat info {};
-    if (::stat(NativePath(from).c_str(), &info) != 0) return false;
-    return ::chmod(NativePath(to).c_str(), info.st_mode & 07777) == 0;
+    if (!to || StatAt(AT_FDCWD, NativePath(from).c_str(), &info, 0) != 0) return false;
+    const int fd = ::fileno(to);
+    // Owner first: a change of owner clears the set-user and set-group bits.
+    if (::geteuid() == 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) return false;
+    return ChangeModeOf(fd, info.st_mode & 07777);
 }
 
-bool MakeRunnable(const char* path) {
-    const NativeText native = NativePath(path);
+bool SetCreationMode(std::FILE* f, bool read_only) {
+    if (!f) return false;
+    mode_t mode = 0666 & ~CreationMask();
+    if (read_only) mode &= static_cast<mode_t>(~0222);
+    return ChangeModeOf(::fileno(f), mode);
+}
+
+bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
+    if (!f) return false;
+    const unsigned char stored[4] = {static_cast<unsigned char>(attributes), static_cast<unsigned char>(attributes >> 8),
+                                     static_cast<unsigned char>(attributes >> 16),
+                                     static_cast<unsigned char>(attributes >> 24)};
+    return ::fsetxattr(::fileno(f), kAttributeXattr, stored, sizeof stored, 0) == 0;
+}
+
+bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) {
+    struct timespec times[2];
+    if (!f || !ModificationTimes(seconds, nanoseconds, times) || std::fflush(f) != 0) return false;
+    return SetTimesOf(::fileno(f), times);
+}
+
+bool SetPermissionsOf(std::FILE* f, uint32_t mode) {
+    return f && ChangeModeOf(::fileno(f), static_cast<mode_t>(mode & 07777));
+}
+
+bool MakeRunnable(std::FILE* f) {
     struct stat info {};
-    if (::stat(native.c_str(), &info) != 0) return false;
+    if (!f || StatAt(::fileno(f), "", &info, AT_EMPTY_PATH) != 0) return false;
     const mode_t readers = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    return ::chmod(native.c_str(), (info.st_mode & 07777) | (readers >> 2)) == 0;
+    return ChangeModeOf(::fileno(f), (info.st_mode & 07777) | (readers >> 2));
+}
+
+bool LinkTarget(const char* path, std::string* target) {
+    if (!IsSymbolicLink(path)) return false;
+    char* resolved = ::realpath(NativePath(path).c_str(), nullptr);
+    if (!resolved) return false;
+    *target = resolved;
+    std::free(resolved);
+    return true;
+}
+
+// ---- Directories by handle ---------------------------------------------------------
+
+Directory::Directory(Directory&& other) noexcept : value(other.value) { other.value = -1; }
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        if (value != -1) ::close(static_cast<int>(value));
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+Directory::~Directory() {
+    if (value != -1) ::close(static_cast<int>(value));
+}
+
+bool OpenDirectory(const char* path, Directory* out) {
+    const NativeText native = NativePath(path && *path ? path : ".");
+    if (native.empty()) return false;
+    const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    Directory opened;
+    opened.value = fd;
+    *out = std::move(opened);
+    return true;
+}
+
+EntryKind KindAt(const Directory& dir, const char* name) {
+    struct stat st {};
+    if (!dir.IsOpen() || StatAt(static_cast<int>(dir.value), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return EntryKind::kNone;
+    }
+    if (S_ISLNK(st.st_mode)) return EntryKind::kLink;
+    if (S_ISDIR(st.st_mode)) return EntryKind::kDirectory;
+    return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+}
+
+Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out) {
+    if (!parent.IsOpen()) return Opened::kFailed;
+    const int at = static_cast<int>(parent.value);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = OpenAt(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            Directory opened;
+            opened.value = fd;
+            *out = std::move(opened);
+            return Opened::kOpened;
+        }
+        // What stands in the way, seen without following it.
+        switch (KindAt(parent, name)) {
+            case EntryKind::kLink: return Opened::kLink;
+            case EntryKind::kFile:
+            case EntryKind::kOther: return Opened::kNotDirectory;
+            case EntryKind::kDirectory: return Opened::kFailed;  // there, but not ours to open
+            case EntryKind::kNone: break;
+        }
+        if (!create || attempt > 0 || FaultPoint(FaultKind::kCreate)) return Opened::kFailed;
+        // Made or found by another in the meantime: the open that follows tells which.
+        if (::mkdirat(at, name, 0777) != 0 && errno != EEXIST) return Opened::kFailed;
+    }
+    return Opened::kFailed;
+}
+
+File CreateFileAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
+    return CreateNewAt(static_cast<int>(dir.value), name);
+}
+
+bool RenameAt(const Directory& dir, const char* from, const char* to) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRename)) return false;
+    const int at = static_cast<int>(dir.value);
+    return ::renameat(at, from, at, to) == 0;
+}
+
+bool RemoveAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRemove)) return false;
+    return ::unlinkat(static_cast<int>(dir.value), name, 0) == 0;
+}
+
+File OpenFileAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen()) return File();
+    const int fd = OpenAt(static_cast<int>(dir.value), name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return File();
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return File();
+    }
+    return File(f);
+}
+
+bool MakeSymbolicLinkAt(const Directory& dir, const char* target, const char* name) {
+    return dir.IsOpen() && ::symlinkat(target, static_cast<int>(dir.value), name) == 0;
+}
+
+bool SetTimeAndModeOf(const Directory& dir, int64_t seconds, uint32_t nanoseconds, uint32_t mode) {
+    if (!dir.IsOpen()) return false;
+    const int fd = static_cast<int>(dir.value);
+    const bool moded = ChangeModeOf(fd, static_cast<mode_t>(mode & 07777));
+    struct timespec times[2];
+    return ModificationTimes(seconds, nanoseconds, times) && SetTimesOf(fd, times) && moded;
+}
+
+// ---- Advisory locks --------------------------------------------------------------
+
+FileLock::FileLock(FileLock&& other) noexcept : value(other.value) { other.value = -1; }
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        if (value != -1) ::close(static_cast<int>(value));  // closing releases the lock
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() {
+    if (value != -1) ::close(static_cast<int>(value));
+}
+
+Locked TryLockFile(const char* path, bool exclusive, FileLock* lock) {
+    const NativeText native = NativePath(path);
+    if (native.empty()) return Locked::kNoFile;
+    for (;;) {
+        FileLock held;
+        held.value = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (held.value < 0) return Locked::kNoFile;
+        const int fd = static_cast<int>(held.value);
+        if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK || errno == EINTR) return Locked::kBusy;
+            *lock = FileLock();  // a file system without locks: there is nothing to wait for
+            return Locked::kLocked;
+        }
+        struct stat locked {};
+        struct stat named {};
+        if (StatAt(fd, "", &locked, AT_EMPTY_PATH) != 0) return Locked::kNoFile;
+        if (StatAt(AT_FDCWD, native.c_str(), &named, 0) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino) {
+            *lock = std::move(held);
+            return Locked::kLocked;
+        }
+        // A writer renamed its new file over the one locked: lock that one instead.
+    }
+}
+
+void PauseMilliseconds(uint32_t milliseconds) {
+    struct timespec pause {};
+    pause.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
 }
 
 // ---- Attributes ----------------------------------------------------------------
@@ -308,7 +583,7 @@ uint32_t GetAttributes(const char* path, uint32_t* attributes) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
-    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
     uint32_t word = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     unsigned char stored[4];
     if (::getxattr(native.c_str(), kAttributeXattr, stored, sizeof stored) == 4) {
@@ -327,7 +602,7 @@ uint32_t SetAttributes(const char* path, uint32_t attributes) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty()) return ENOENT;
-    if (::stat(native.c_str(), &st) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return static_cast<uint32_t>(errno ? errno : EIO);
     mode_t mode = st.st_mode & 07777;
     if (attributes & kAttrReadOnly) {
         mode &= static_cast<mode_t>(~0222);
@@ -372,7 +647,7 @@ bool CloseNative(NativeFile& file) {
 
 bool GetLastWriteTime(NativeFile& file, uint64_t* utc_time) {
     struct stat st {};
-    if (!file.IsOpen() || ::fstat(static_cast<int>(file.value), &st) != 0) return false;
+    if (!file.IsOpen() || StatAt(static_cast<int>(file.value), "", &st, AT_EMPTY_PATH) != 0) return false;
     *utc_time = TimespecToFileTime(st.st_mtim);
     return true;
 }
@@ -383,12 +658,12 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1] = FileTimeToTimespec(utc_time);
-    return ::futimens(static_cast<int>(file.value), times) == 0;
+    return SetTimesOf(static_cast<int>(file.value), times);
 }
 
 bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) != 0) return false;
     *seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     *nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
     return true;
@@ -396,17 +671,13 @@ bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanosecon
 
 bool SetModificationTime(const char* path, int64_t seconds, uint32_t nanoseconds) {
     struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(seconds);
-    times[1].tv_nsec = static_cast<long>(nanoseconds);
-    if (static_cast<int64_t>(times[1].tv_sec) != seconds || nanoseconds >= 1000000000u) return false;
+    if (!ModificationTimes(seconds, nanoseconds, times)) return false;
     return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0;
 }
 
 bool GetPermissions(const char* path, uint32_t* mode) {
     struct stat st {};
-    if (::stat(NativePath(path).c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, NativePath(path).c_str(), &st, 0) != 0) return false;
     *mode = static_cast<uint32_t>(st.st_mode & 07777);
     return true;
 }
@@ -477,7 +748,7 @@ bool FindOne(const char* path, HedgerowFindData* record) {
     const NativeText native = NativePath(path);
     struct stat st {};
     if (native.empty() || std::strpbrk(native.c_str(), "*?") != nullptr) return false;
-    if (::stat(native.c_str(), &st) != 0) return false;
+    if (StatAt(AT_FDCWD, native.c_str(), &st, 0) != 0) return false;
     std::memset(record, 0, sizeof *record);
     uint32_t attributes = 0;
     if (GetAttributes(path, &attributes) != 0) attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;

@@ -58,10 +58,34 @@ void DropTrailingSeparators(NativeText& native, bool keep_drive_root) {
     }
 }
 
+// Appends text to native; false when it does not fit.
+[[maybe_unused]] bool AppendText(NativeText& native, const char* text) {
+    const size_t length = std::strlen(text);
+    if (native.length + length + 1 > sizeof native.text) return false;
+    std::memcpy(native.text + native.length, text, length + 1);
+    native.length += length;
+    return true;
+}
+
+// Appends a number in decimal; false when it does not fit.
+[[maybe_unused]] bool AppendNumber(NativeText& native, uint32_t number) {
+    char digits[11];
+    size_t at = sizeof digits;
+    digits[--at] = '\0';
+    do {
+        digits[--at] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    return AppendText(native, digits + at);
+}
+
 DWORD AttributesOf(const NativeText& native) {
     if (native.empty()) return INVALID_FILE_ATTRIBUTES;
     return ::GetFileAttributesA(native.c_str());
 }
+
+// 100-nanosecond units from 1601 to 1970.
+constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
 
 uint64_t FromFileTime(const FILETIME& t) {
     return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
@@ -151,6 +175,67 @@ bool ConvertName(const char* text, char* out, size_t capacity, UINT from, UINT t
     return true;
 }
 
+// A path in the system's wide characters, kept on the stack as NativeText is (the
+// extraction path allocates nothing). Room for an output path of the longest kind
+// extraction makes (512 bytes) in its long form ("\\?\C:\...") below a working directory
+// as long as the system allows; a longer path becomes empty, which every call refuses.
+struct WideText {
+    wchar_t text[1024];
+    size_t length;
+    const wchar_t* c_str() const { return text; }
+    bool empty() const { return length == 0; }
+};
+
+// Appends an API string (ANSI code page) to wide; false, with wide made empty, when it
+// cannot be converted or does not fit.
+bool AppendWide(WideText& wide, const NativeText& native) {
+    const size_t room = sizeof wide.text / sizeof wide.text[0] - 1 - wide.length;
+    const int n = native.empty() || room == 0
+                      ? 0
+                      : ::MultiByteToWideChar(CP_ACP, 0, native.text, static_cast<int>(native.length),
+                                              wide.text + wide.length, static_cast<int>(room));
+    if (n <= 0) {
+        wide.length = 0;
+        wide.text[0] = L'\0';
+        return false;
+    }
+    wide.length += static_cast<size_t>(n);
+    wide.text[wide.length] = L'\0';
+    return true;
+}
+
+// An API string (ANSI code page) as the system's wide characters.
+WideText Wide(const NativeText& native) {
+    WideText wide;
+    wide.length = 0;
+    wide.text[0] = L'\0';
+    (void)AppendWide(wide, native);
+    return wide;
+}
+
+// Creates a file for writing when nothing of that name exists: CREATE_NEW fails on a
+// file, a directory or a link, and the reparse flag makes sure that nothing is followed
+// either way.
+File CreateNew(const WideText& native) {
+    if (native.empty()) return File();
+    const HANDLE handle = ::CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileW(native.c_str());
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "wb");
+    if (!f) {
+        ::_close(fd);  // closes the handle too
+        ::DeleteFileW(native.c_str());
+        return File();
+    }
+    return File(f);
+}
+
 DWORD StartTick() {
     static const DWORD start = ::GetTickCount();
     return start;
@@ -175,26 +260,15 @@ File CreateExclusive(const char* path) {
     if (FaultPoint(FaultKind::kCreate)) return File();
     const NativeText native = NativePath(path);
     if (native.empty()) return File();
-    // CREATE_NEW fails when a file or a directory of that name exists.
-    const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return File();
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
-        ::DeleteFileA(native.c_str());
-        return File();
-    }
-    std::FILE* f = ::_fdopen(fd, "wb");
-    if (!f) {
-        ::_close(fd);  // closes the handle too
-        ::DeleteFileA(native.c_str());
-        return File();
-    }
-    return File(f);
+    return CreateNew(Wide(native));
 }
 
 File OpenScratchFile() {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) extracts on one thread and needs no
+    // scratch file; every import it does without keeps it within its window.
+    return File();
+#else
     if (FaultPoint(FaultKind::kCreate)) return File();
     char directory[MAX_PATH + 1];
     const DWORD length = ::GetTempPathA(sizeof directory, directory);
@@ -216,6 +290,7 @@ File OpenScratchFile() {
     std::FILE* f = ::_fdopen(fd, "w+b");
     if (!f) ::_close(fd);  // closes the handle, and the file goes
     return File(f);
+#endif
 }
 
 // The runtime's long is 32 bits here; the 64-bit calls reach past 2 GiB.
@@ -273,8 +348,52 @@ bool IsSymbolicLink(const char* path) {
 }
 
 bool RenamePath(const char* from, const char* to) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) renames by name nothing: extracted
+    // files take their names inside their directory's handle (RenameAt), and it rewrites
+    // no archive.
+    (void)from;
+    (void)to;
+    return false;
+#else
     if (FaultPoint(FaultKind::kRename)) return false;
-    return ::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const NativeText source = NativePath(from);
+    const NativeText target = NativePath(to);
+    if (source.empty() || target.empty()) return false;
+    if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    // The file being replaced is still open, with delete sharing: the lock on an archive
+    // (see TryLockFile), which its rewriter holds until the new file is in place. Windows
+    // replaces no open file, but renames one: the old file moves aside, the new one takes
+    // the name, and the old one goes once its last handle is closed.
+    NativeText aside = target;
+    if (!AppendText(aside, ".") || !AppendNumber(aside, ::GetCurrentProcessId()) || !AppendText(aside, "-") ||
+        !AppendNumber(aside, ::GetTickCount()) || !AppendText(aside, ".$HW") ||
+        !::MoveFileExA(target.c_str(), aside.c_str(), 0)) {
+        return false;
+    }
+    if (!::MoveFileExA(source.c_str(), target.c_str(), 0)) {
+        (void)::MoveFileExA(aside.c_str(), target.c_str(), 0);
+        return false;
+    }
+    (void)::DeleteFileA(aside.c_str());
+    return true;
+#endif
+}
+
+Renamed RenameToFreeName(const char* from, const char* to) {
+#ifdef HEDGEROW_COMPACT
+    // (Nothing by name in the compact build: see RenamePath.)
+    (void)from;
+    (void)to;
+    return Renamed::kFailed;
+#else
+    if (FaultPoint(FaultKind::kRename)) return Renamed::kFailed;
+    if (::MoveFileExA(NativePath(from).c_str(), NativePath(to).c_str(), 0)) return Renamed::kRenamed;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? Renamed::kTaken : Renamed::kFailed;
+#endif
 }
 
 bool RemoveFile(const char* path) {
@@ -287,11 +406,339 @@ bool MakeDirectory(const char* path) {
     return ::CreateDirectoryA(NativePath(path).c_str(), nullptr) != 0;
 }
 
-bool CopyAccessMode(const char* from, const char*) {
-    return ::GetFileAttributesA(NativePath(from).c_str()) != INVALID_FILE_ATTRIBUTES;
+bool CopyAccessMode(const char* from, std::FILE* to) {
+    return to && ::GetFileAttributesA(NativePath(from).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool MakeRunnable(const char*) { return true; }
+bool SetCreationMode(std::FILE* f, bool) { return f != nullptr; }
+
+bool MakeRunnable(std::FILE* f) { return f != nullptr; }
+
+bool KeepAttributesOf(std::FILE* f, uint32_t attributes) {
+    if (!f) return false;
+    FILE_BASIC_INFO basic {};  // times of 0 stay as they are
+    basic.FileAttributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(HandleOf(f), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+bool SetModificationTimeOf(std::FILE* f, int64_t seconds, uint32_t nanoseconds) {
+    // A FILETIME counts from 1601 in 100-nanosecond units: earlier or far later times
+    // cannot be set.
+    constexpr int64_t kLowest = -kUnixEpochInFileTime / 10000000;
+    if (!f || nanoseconds >= 1000000000u || seconds < kLowest ||
+        seconds > (INT64_MAX - kUnixEpochInFileTime) / 10000000 || std::fflush(f) != 0) {
+        return false;
+    }
+    const FILETIME write =
+        ToFileTime(static_cast<uint64_t>(seconds * 10000000 + kUnixEpochInFileTime + nanoseconds / 100));
+    return ::SetFileTime(HandleOf(f), nullptr, nullptr, &write) != 0;
+}
+
+bool SetPermissionsOf(std::FILE* f, uint32_t) { return f != nullptr; }
+
+bool LinkTarget(const char* path, std::string* target) {
+#ifdef HEDGEROW_COMPACT
+    // (The compact build, the self-extractor program, rewrites nothing that a link names.)
+    (void)path;
+    (void)target;
+    return false;
+#else
+    if (!IsSymbolicLink(path)) return false;
+    const HANDLE handle = ::CreateFileA(NativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    char buffer[MAX_PATH + 8];
+    const DWORD length = ::GetFinalPathNameByHandleA(handle, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+    ::CloseHandle(handle);
+    if (length == 0 || length >= sizeof buffer) return false;
+    std::string found(buffer, length);
+    // The answer comes in the long form "\\?\C:\..." or "\\?\UNC\server\...".
+    if (found.rfind("\\\\?\\UNC\\", 0) == 0) {
+        found = "\\" + found.substr(7);
+    } else if (found.rfind("\\\\?\\", 0) == 0) {
+        found = found.substr(4);
+    }
+    *target = found;
+    return true;
+#endif
+}
+
+// ---- Directories by handle ---------------------------------------------------------
+
+// Entries are reached through the path the system gives for a directory's handle, in
+// its long form ("\\?\C:\..."), and with the wide functions, which take such paths
+// beyond MAX_PATH: a stored name of 255 characters below a deep output directory still
+// has a place.
+
+namespace {
+
+// A directory opened so that nobody can rename or remove it while the handle is open
+// (no delete sharing); with own_links the handle is the link's, not its target's.
+HANDLE OpenDirectoryHandle(const WideText& native, bool own_links) {
+    if (native.empty()) return INVALID_HANDLE_VALUE;
+    return ::CreateFileW(native.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | (own_links ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+}
+
+// The path of name inside dir (empty when the handle's path cannot be had): the
+// directory cannot have moved since it was opened.
+WideText EntryPath(const Directory& dir, const char* name) {
+    WideText path;
+    constexpr DWORD kCapacity = sizeof path.text / sizeof path.text[0];
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(dir.value), path.text, kCapacity, FILE_NAME_NORMALIZED);
+    if (length == 0 || length + 1 >= kCapacity) {
+        path.length = 0;
+        path.text[0] = L'\0';
+        return path;
+    }
+    path.length = length;
+    if (path.text[length - 1] != L'\\') path.text[path.length++] = L'\\';
+    path.text[path.length] = L'\0';
+    (void)AppendWide(path, NativePath(name));
+    return path;
+}
+
+// True when the path holds a wildcard character, which the find functions would expand.
+bool HasWildcard(const WideText& path) {
+    for (size_t i = 0; i < path.length; ++i) {
+        if (path.text[i] == L'*' || path.text[i] == L'?') return true;
+    }
+    return false;
+}
+
+bool IsLinkTag(DWORD tag) { return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT; }
+
+// Clears the read-only attribute of the file at path itself (never of what a link leads
+// to); true when it was set and is cleared now.
+bool ClearReadOnly(const WideText& path) {
+    const HANDLE existing = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFO basic {};
+    bool cleared = false;
+    if (::GetFileInformationByHandleEx(existing, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes = (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) |
+                               FILE_ATTRIBUTE_ARCHIVE;
+        cleared = ::SetFileInformationByHandle(existing, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+    ::CloseHandle(existing);
+    return cleared;
+}
+
+}  // namespace
+
+Directory::Directory(Directory&& other) noexcept : value(other.value) { other.value = -1; }
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+Directory::~Directory() {
+    if (value != -1) ::CloseHandle(reinterpret_cast<HANDLE>(value));
+}
+
+bool OpenDirectory(const char* path, Directory* out) {
+    const HANDLE handle = OpenDirectoryHandle(Wide(NativePath(path && *path ? path : ".")), false);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    Directory opened;
+    opened.value = reinterpret_cast<intptr_t>(handle);
+    *out = std::move(opened);
+    return true;
+}
+
+EntryKind KindAt(const Directory& dir, const char* name) {
+    const WideText path = EntryPath(dir, name);
+    if (path.empty() || HasWildcard(path)) return EntryKind::kNone;
+    WIN32_FIND_DATAW data;
+    const HANDLE search = ::FindFirstFileW(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return EntryKind::kNone;
+    ::FindClose(search);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(data.dwReserved0)) {
+        return EntryKind::kLink;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kDirectory;
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::kOther : EntryKind::kFile;
+}
+
+Opened OpenChildDirectory(const Directory& parent, const char* name, bool create, Directory* out) {
+    if (!parent.IsOpen()) return Opened::kFailed;
+    const WideText path = EntryPath(parent, name);
+    if (path.empty()) return Opened::kFailed;
+    if (create && KindAt(parent, name) == EntryKind::kNone) {
+        if (FaultPoint(FaultKind::kCreate)) return Opened::kFailed;
+        if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return Opened::kFailed;
+        }
+    }
+    // The checks are made on the opened handle: what it holds cannot change any more.
+    const HANDLE handle = OpenDirectoryHandle(path, true);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const EntryKind kind = KindAt(parent, name);
+        if (kind == EntryKind::kLink) return Opened::kLink;
+        return kind == EntryKind::kFile || kind == EntryKind::kOther ? Opened::kNotDirectory : Opened::kFailed;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag {};
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = ::GetFileInformationByHandle(handle, &info) &&
+                       ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag);
+    Opened outcome = Opened::kOpened;
+    if (!known) {
+        outcome = Opened::kFailed;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(tag.ReparseTag)) {
+        outcome = Opened::kLink;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        outcome = Opened::kNotDirectory;
+    }
+    if (outcome != Opened::kOpened) {
+        ::CloseHandle(handle);
+        return outcome;
+    }
+    Directory opened;
+    opened.value = reinterpret_cast<intptr_t>(handle);
+    *out = std::move(opened);
+    return Opened::kOpened;
+}
+
+File CreateFileAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kCreate)) return File();
+    return CreateNew(EntryPath(dir, name));
+}
+
+bool RenameAt(const Directory& dir, const char* from, const char* to) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRename)) return false;
+    const WideText source = EntryPath(dir, from);
+    const WideText target = EntryPath(dir, to);
+    if (source.empty() || target.empty()) return false;
+    if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // A read-only file refuses to be replaced: clear that and try once more.
+    return ClearReadOnly(target) && ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen() || FaultPoint(FaultKind::kRemove)) return false;
+    const WideText path = EntryPath(dir, name);
+    return !path.empty() && ::DeleteFileW(path.c_str()) != 0;
+}
+
+File OpenFileAt(const Directory& dir, const char* name) {
+    if (!dir.IsOpen()) return File();
+    const WideText native = EntryPath(dir, name);
+    if (native.empty()) return File();
+    const HANDLE handle = ::CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return File();
+    }
+    std::FILE* f = ::_fdopen(fd, "rb");
+    if (!f) {
+        ::_close(fd);  // closes the handle too
+        return File();
+    }
+    return File(f);
+}
+
+// Links are not made here (see MakeSymbolicLink): a link entry stays a file holding its target.
+bool MakeSymbolicLinkAt(const Directory&, const char*, const char*) { return false; }
+
+// Directory handles are opened for listing only, and the permission bits have no meaning.
+bool SetTimeAndModeOf(const Directory&, int64_t, uint32_t, uint32_t) { return false; }
+
+// ---- Advisory locks --------------------------------------------------------------
+
+namespace {
+
+// The byte that is locked: far past any data, so that the lock, which Windows enforces on
+// reads and writes of its range, never stands in the way of reading the file.
+constexpr DWORD kLockOffsetHigh = 0x40000000;
+
+void ReleaseLock(intptr_t value) {
+    if (value == -1) return;
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    OVERLAPPED at {};
+    at.OffsetHigh = kLockOffsetHigh;
+    ::UnlockFileEx(handle, 0, 1, 0, &at);
+    ::CloseHandle(handle);
+}
+
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x;
+    BY_HANDLE_FILE_INFORMATION y;
+    return ::GetFileInformationByHandle(a, &x) && ::GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+HANDLE OpenForLocking(const NativeText& native) {
+    if (native.empty()) return INVALID_HANDLE_VALUE;
+    // Every kind of sharing, delete included: a writer renames its new file over this one.
+    return ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+FileLock::FileLock(FileLock&& other) noexcept : value(other.value) { other.value = -1; }
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        ReleaseLock(value);
+        value = other.value;
+        other.value = -1;
+    }
+    return *this;
+}
+
+FileLock::~FileLock() { ReleaseLock(value); }
+
+Locked TryLockFile(const char* path, bool exclusive, FileLock* lock) {
+    const NativeText native = NativePath(path);
+    for (;;) {
+        const HANDLE handle = OpenForLocking(native);
+        if (handle == INVALID_HANDLE_VALUE) return Locked::kNoFile;
+        OVERLAPPED at {};
+        at.OffsetHigh = kLockOffsetHigh;
+        const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+        if (!::LockFileEx(handle, flags, 0, 1, 0, &at)) {
+            const DWORD error = ::GetLastError();
+            ::CloseHandle(handle);
+            if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return Locked::kBusy;
+            *lock = FileLock();  // no locks on this file system: nothing to wait for
+            return Locked::kLocked;
+        }
+        FileLock held;
+        held.value = reinterpret_cast<intptr_t>(handle);
+        const HANDLE named = OpenForLocking(native);
+        if (named == INVALID_HANDLE_VALUE) return Locked::kNoFile;
+        const bool same = SameFile(handle, named);
+        ::CloseHandle(named);
+        if (same) {
+            *lock = std::move(held);
+            return Locked::kLocked;
+        }
+        // A writer renamed its new file over the one locked: lock that one instead.
+    }
+}
+
+void PauseMilliseconds(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 // ---- Attributes ----------------------------------------------------------------
 
@@ -357,12 +804,6 @@ bool SetLastWriteTime(NativeFile& file, uint64_t utc_time) {
     return ::SetFileTime(HandleOf(file), nullptr, nullptr, &write) != 0;
 }
 
-namespace {
-
-// 100-nanosecond units from 1601 to 1970.
-constexpr int64_t kUnixEpochInFileTime = 116444736000000000;
-
-}  // namespace
 
 bool GetModificationTime(const char* path, int64_t* seconds, uint32_t* nanoseconds) {
     NativeFile file = OpenNativeForReading(path);
@@ -472,6 +913,13 @@ size_t TempDirectory(char* buffer, size_t capacity) {
 }
 
 size_t OwnModulePath(char* buffer, size_t capacity) {
+#ifdef HEDGEROW_COMPACT
+    // The compact build (the self-extractor program) is a program, not a loaded library,
+    // and loads no modules (see LoadModule).
+    (void)buffer;
+    (void)capacity;
+    return 0;
+#else
     HMODULE module = nullptr;
     if (capacity == 0 || !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -482,6 +930,7 @@ size_t OwnModulePath(char* buffer, size_t capacity) {
     // A name that does not fit comes back cut, with the full capacity as its length.
     if (length == 0 || length >= capacity) return 0;
     return length;
+#endif
 }
 
 size_t OwnProgramPath(char* buffer, size_t capacity) {
@@ -549,6 +998,12 @@ char NativeSeparator() { return '\\'; }
 
 // ---- Run-time loading ------------------------------------------------------------
 
+#ifdef HEDGEROW_COMPACT
+// The compact build loads no modules (see OwnModulePath).
+void* LoadModule(const char*) { return nullptr; }
+void* FindSymbol(void*, const char*) { return nullptr; }
+void FreeModule(void*) {}
+#else
 void* LoadModule(const char* path) {
     const NativeText native = NativePath(path);
     if (native.empty()) return nullptr;
@@ -563,6 +1018,7 @@ void* FindSymbol(void* module, const char* name) {
 void FreeModule(void* module) {
     if (module) ::FreeLibrary(static_cast<HMODULE>(module));
 }
+#endif
 
 // ---- Code pages ------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/carrier_builder.h"
 #include "support/cli_fixture.h"
 
 namespace hedgerow::testing {
@@ -639,6 +640,59 @@ TEST_F(CommandsTest, FailuresHaveTheirOwnExitCodesAndSentences) {
         EXPECT_TRUE(Contains(r.err, c.says)) << r.err;
     }
     EXPECT_EQ(FilesBelow(At("o4")), TreeNames());
+}
+
+TEST_F(CommandsTest, CasesThatOnceMisledSayWhatHappened) {
+    // A file of 2 GiB or more (sparse: nothing is written) is named and left out.
+    WriteFile(At("small.txt"), "small\n");
+    WriteFile(At("big.bin"), "");
+    std::filesystem::resize_file(At("big.bin"), 0x80000000ull);
+    // (a legacy archive: a strong one takes it)
+    const CommandResult big = Run({"a", "-c", "idea", "t.hdg", "big.bin", "small.txt"});
+    EXPECT_EQ(big.exit_code, 3) << big.err;
+    EXPECT_TRUE(Contains(big.err, "big.bin: it is 2 GiB or larger")) << big.err;
+    EXPECT_EQ(Names("t.hdg"), std::vector<std::string> {"small.txt"});
+
+    // Every name that `a` stores extracts again, however long.
+    const std::string long_name = std::string(250, 'n') + ".txt";
+    WriteFile(At(long_name), "long\n");
+    ASSERT_EQ(Run({"a", "t.hdg", long_name}).exit_code, 0);
+    const CommandResult extracted = Run({"x", "t.hdg", "-o", "restored/with/a/longer/path"});
+    EXPECT_EQ(extracted.exit_code, 0) << extracted.err;
+    EXPECT_EQ(ReadFile(At("restored/with/a/longer/path/" + long_name)), ReadFile(At(long_name)));
+
+    // One damaged record in a locked archive: what comes before it is listed, and the
+    // record is named as damaged, not the password as wrong.
+    const Environment locked {{"HEDGEROW_PASSWORD", "hedge pass"}, {"HEDGEROW_HEADER_PASSWORD", "names"}};
+    ASSERT_EQ(Run({"a", "--lock", "-c", "idea", "l.hdg", "small.txt", long_name}, locked).exit_code, 0);
+    const uint32_t second = List("l.hdg", locked)["entries"][0]["packed_size"].get<uint32_t>() + 34 + 432;
+    std::vector<uint8_t> bytes = ReadFile(At("l.hdg"));
+    bytes[second + 200] ^= 0x10;
+    WriteFile(At("l.hdg"), bytes);
+    const CommandResult damaged = Run({"l", "l.hdg"}, locked);
+    EXPECT_EQ(damaged.exit_code, 30) << damaged.err;
+    EXPECT_TRUE(Contains(damaged.out, "small.txt")) << damaged.out;
+    EXPECT_TRUE(Contains(damaged.err, "the record at byte " + std::to_string(second) + ", after small.txt, is damaged"))
+        << damaged.err;
+
+    // A carrier named through a link is the picture it leads to; an output that is a link
+    // is refused as what it is. (Wine makes no symbolic links.)
+    if (kWindows) return;
+    BmpShape shape;
+    shape.width = 120;
+    shape.height = 90;
+    WriteFile(At("pic.bmp"), MakeBmp(shape).bytes);
+    std::filesystem::create_symlink("pic.bmp", At("link.bmp"));
+    const CommandResult hidden = Run({"hide", "link.bmp", "small.txt"});
+    EXPECT_EQ(hidden.exit_code, 0) << hidden.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(At("link.bmp")));
+    std::filesystem::create_symlink("elsewhere.txt", At("out-link"));
+    const CommandResult to_link = Run({"unhide", "pic.bmp", "-o", "out-link", "-y"});
+    EXPECT_EQ(to_link.exit_code, 33) << to_link.err;
+    EXPECT_TRUE(Contains(to_link.err, "out-link: is a symbolic link")) << to_link.err;
+    EXPECT_FALSE(std::filesystem::exists(At("elsewhere.txt")));
+    ASSERT_EQ(Run({"unhide", "pic.bmp", "-o", "found.txt"}).exit_code, 0);
+    EXPECT_EQ(ReadFile(At("found.txt")), ReadFile(At("small.txt")));
 }
 
 }  // namespace

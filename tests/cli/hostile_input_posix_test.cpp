@@ -94,6 +94,22 @@ TEST_F(HostileInputTest, ACipherIdThatNamesNoCipherIsDamage) {
     }
 }
 
+TEST_F(HostileInputTest, APrefixIsTakenOnlyFromNamesThatBeginWithIt) {
+    WriteFile(At("in/a.txt"), "prefixed a\n");
+    WriteFile(At("other/dir/config.txt"), "config\n");
+    WriteFile(At("zzzzzzzzzzzza.txt"), "thirteen\n");
+    ASSERT_EQ(Run({"a", "-C", "in", "--prefix", "backup/2024", "t.hdg", "a.txt"}).exit_code, 0);
+    ASSERT_EQ(Run({"a", "t.hdg", "other", "zzzzzzzzzzzza.txt"}).exit_code, 0);
+    const CommandResult r = Run({"x", "-y", "--prefix", "backup/2024", "t.hdg", "-o", "out"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(FilesBelow(At("out")), (std::vector<std::string> {"a.txt", "other/dir/config.txt", "zzzzzzzzzzzza.txt"}));
+    EXPECT_EQ(ReadFile(At("out/a.txt")), ReadFile(At("in/a.txt")));
+    EXPECT_EQ(ReadFile(At("out/zzzzzzzzzzzza.txt")), ReadFile(At("zzzzzzzzzzzza.txt")));
+    // The prefix compares as the archive compares names: without regard to case.
+    ASSERT_EQ(Run({"x", "-y", "--prefix", "BACKUP/2024", "t.hdg", "-o", "upper"}).exit_code, 0);
+    EXPECT_EQ(FilesBelow(At("upper")), FilesBelow(At("out")));
+}
+
 // Writes text into a named pipe once a reader opens it, then, when endless, keeps writing
 // until the reader goes away. A writer still waiting for a reader at the end is let go.
 struct PipeWriter {

@@ -55,7 +55,7 @@ TEST_F(UnixMetadataTest, ModesComeBackAndSetIdBitsOnlyWhenAsked) {
         WriteFile(At(std::string("in/") + c.name), "body\n");
         ASSERT_EQ(::chmod(At(std::string("in/") + c.name).c_str(), c.mode), 0);
     }
-    for (const char* cipher : {"none", "idea"}) {
+    for (const char* cipher : {"none", "idea", "chacha"}) {  // chacha: a strong archive
         SCOPED_TRACE(cipher);
         const std::string archive = std::string("m-") + cipher + ".hdg";
         ASSERT_EQ(Run({"a", "-c", cipher, archive, "in"}).exit_code, 0);

@@ -83,8 +83,8 @@ TEST(ExtremeInputsTest, ClaimedSizesDoNotDriveWhatIsDone) {
     const std::vector<uint8_t> three = {'a', 'b', 'c'};
     const Case cases[] = {
         // 2 GiB or more claimed, three bytes present: refused before anything is written.
-        {"4 GiB claimed", 0xFFFFFFFFu, three, arUnsupported},
-        {"2 GiB claimed", 0x80000000u, three, arUnsupported},
+        {"4 GiB claimed", 0xFFFFFFFFu, three, arTooLarge},
+        {"2 GiB claimed", 0x80000000u, three, arTooLarge},
         {"just under 2 GiB", 0x7FFFFFFFu, three, arDamagedEntries},
         // Compressed by the size rule, with garbage for a stream: the output never grows
         // past what the packed data can give, and the CRC refuses it.

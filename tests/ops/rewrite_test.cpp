@@ -327,6 +327,96 @@ TEST(RewriteTest, AnUnknownCipherIdIsDamageThatNoOperationBuildsOn) {
     EXPECT_FALSE(std::filesystem::exists(h.archive));
 }
 
+int32_t HEDGEROW_CALL GiveUp(uint32_t, char*, const char*) { return 0; }
+
+TEST(RewriteTest, ADamagedRecordInALockedArchiveIsDamageNotTheEnd) {
+    // The first record proves the header password; a later one that does not decipher is
+    // damaged. Taken for the end of the archive, it would make a rewrite drop every entry
+    // behind it; taken for a wrong password, it would hide the entries before it.
+    std::vector<TestEntry> entries;
+    for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
+        TestEntry e;
+        e.name = name;
+        e.data = {'d', 'a', 't', 'a'};
+        e.data_crc = ReferenceCrc32(e.data.data(), e.data.size());
+        entries.push_back(e);
+    }
+    std::vector<uint8_t> bytes = MakeArchive(entries, "hp");
+    bytes[34 + 432 + 4 + 100] ^= 0x40;  // inside the second record
+    for (const bool with_procedure : {false, true}) {
+        SCOPED_TRACE(with_procedure);
+        Host h;
+        WriteFile(h.archive, bytes);
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        if (with_procedure) h.st.session.callbacks.head_crypt_key = {0, GiveUp};
+        HidFileList list {};
+        archive::BuildHidFileList(h.st.session, h.st.archive, list, FileMaskList {});
+        EXPECT_EQ(h.st.session.status, arBadFormat);
+        ASSERT_EQ(list.count, 1u);
+        EXPECT_STREQ(list.first->name, "A.TXT");
+        archive::DoneHidFileList(list);
+        // (A host that gives up leaves the header password cleared: each step opens anew.)
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        EXPECT_EQ(h.Delete({"A.TXT"}), arBadFormat);
+        ASSERT_EQ(h.Open(MakeSettings(-1, "pw", "hp")), arOk);
+        UnlockArchive(*OpCall(h.st), h.archive.c_str());
+        EXPECT_EQ(h.st.session.status, arBadFormat);
+        EXPECT_EQ(h.ArchiveBytes(), bytes);
+    }
+}
+
+// The progress procedure lets go of the lock another holder has on the archive after a
+// few calls, or gives up.
+platform::FileLock* g_other = nullptr;
+int g_calls = 0;
+int g_give_up_after = 0;
+int32_t HEDGEROW_CALL WhileWaiting(uint32_t, int32_t percent, int32_t count) {
+    if (percent != 0 || count != 0 || g_other == nullptr) return 1;  // real progress, after the wait
+    if (++g_calls == g_give_up_after) return 0;
+    if (g_calls == 3) *g_other = platform::FileLock();
+    return 1;
+}
+
+TEST(RewriteTest, OneWriterAtATime) {
+    Host h;
+    MakeAbd(h);
+    struct Case {
+        bool exclusive_other;  // the other holder writes (else it reads)
+        bool no_wait;
+        int give_up_after;     // 0: never
+        uint16_t status;
+        int calls;             // of the progress procedure while waiting
+    };
+    const Case cases[] = {
+        {true, true, 0, arArchiveBusy, 0},   // fails at once
+        {false, true, 0, arArchiveBusy, 0},  // a reader keeps writers out too
+        {true, false, 2, arCancelled, 2},    // waits until the host gives up
+        {true, false, 0, arOk, 3},           // or until the other is done
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.exclusive_other) + std::to_string(c.no_wait) + std::to_string(c.give_up_after));
+        const std::vector<uint8_t> before = h.ArchiveBytes();
+        ASSERT_EQ(h.Open(kSettings), arOk);  // before the other takes its lock
+        platform::FileLock other;
+        ASSERT_EQ(platform::TryLockFile(h.archive.c_str(), c.exclusive_other, &other), platform::Locked::kLocked);
+        g_other = &other;
+        g_calls = 0;
+        g_give_up_after = c.give_up_after;
+        if (c.no_wait) OptionsOn(h.st.session, kOptNoWait);
+        h.st.session.callbacks.progress = {0, WhileWaiting};
+        const uint16_t status = h.Delete({"B.TXT"});
+        OptionsOff(h.st.session, kOptNoWait);
+        g_other = nullptr;
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(g_calls, c.calls);
+        if (status != arOk) {
+            EXPECT_EQ(h.ArchiveBytes(), before);
+        }
+    }
+    ASSERT_EQ(h.Open(kSettings), arOk);
+    EXPECT_EQ(h.Names(), (std::vector<std::string> {"A.TXT", "D.TXT"}));
+}
+
 TEST(RewriteTest, AFailureAtAnyStepLeavesTheArchiveAsItWas) {
     using platform::FaultKind;
     enum Op { kUpdate, kDelete, kLock, kUnlock };
