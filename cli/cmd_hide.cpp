@@ -27,10 +27,13 @@ bool IsFile(const std::string& path) {
     return false;
 }
 
+std::string ByteCount(uint64_t count) { return std::to_string(count) + (count == 1 ? " byte" : " bytes"); }
+
 // Ends hide or unhide. A carrier the library refuses (unsupported, malformed, or too
 // small, which it can tell before it looks at the kind) is named by its kind when its
-// first bytes tell one.
-int FinishWithCarrier(const std::string& carrier, const std::string& subject, uint16_t status) {
+// first bytes tell one; one too small for the file (hidden) says by how much.
+int FinishWithCarrier(const std::string& carrier, const std::string& subject, uint16_t status,
+                      const std::string& hidden = "") {
     if (status == arUnsupportedCarrier || status == arBadFormat || status == arCarrierTooSmall) {
         std::vector<uint8_t> head(4096);
         std::ifstream in(PathOf(carrier), std::ios::binary);
@@ -42,6 +45,16 @@ int FinishWithCarrier(const std::string& carrier, const std::string& subject, ui
             Complain(carrier, "not a supported carrier: " + kind + " (supported: " + kSupportedCarriers + ")");
             return ExitCodeFor(arUnsupportedCarrier);
         }
+    }
+    HideRoom room {};
+    room.size = sizeof room;
+    GetHideRoom(&room);
+    if (status == arCarrierTooSmall && !hidden.empty() && room.needed > 0) {
+        Host().progress.Finish();
+        Complain(carrier, "too small for " + Shown(hidden) + ": it holds " + ByteCount(room.room) +
+                              " of hidden data, and the file needs " + ByteCount(room.needed) +
+                              " once compressed and enciphered (choose a larger carrier)");
+        return ExitCodeFor(status);
     }
     return Finish(subject, status);
 }
@@ -101,7 +114,7 @@ int RunHide(const Options& o) {
     WipeSecret(password);
     const uint16_t status = GetArchiveStatus();
     if (status == arOk && o.verbose) Print(stdout, "%s\n", Shown(name).c_str());
-    return FinishWithCarrier(o.carrier, o.carrier, status);
+    return FinishWithCarrier(o.carrier, o.carrier, status, name);
 }
 
 int RunUnhide(const Options& o) {

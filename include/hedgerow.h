@@ -534,6 +534,20 @@ HEDGEROW_API int32_t HEDGEROW_CALL HideFile(const char* carrier, const char* fil
  * quarter of a second for the password. Statuses as HideFile's. UnhideFile
  * reads both forms. */
 HEDGEROW_API int32_t HEDGEROW_CALL HideFileStrong(const char* carrier, const char* file_name, const char* password);
+
+/* How a carrier fell short, after HideFile or HideFileStrong ended with
+ * arCarrierTooSmall, in bytes: needed is what was to be hidden (the file
+ * compressed and enciphered, with its header), room the most this carrier
+ * takes (by the length rule above; where that rule passed, what its pixels,
+ * samples or decoded bytes took before they ran out). Both 0 after any other
+ * outcome. The host sets size to sizeof(HideRoom) before the call. */
+typedef struct HideRoom {
+    uint32_t size;      /* sizeof(HideRoom) (24), set by the host */
+    uint32_t reserved;  /* zero */
+    uint64_t needed;
+    uint64_t room;
+} HideRoom;
+HEDGEROW_API void HEDGEROW_CALL GetHideRoom(HideRoom* room);
 /* Recovers the file hidden in carrier. It is written to the output path
  * followed by output_name, which is treated as extraction treats a stored
  * name (only its file-name part unless arOptRestorePaths is on); FileNameProc

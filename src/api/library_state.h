@@ -8,12 +8,14 @@
 
 #include "archive/archive_state.h"
 #include "common/session.h"
+#include "hedgerow.h"
 
 namespace hedgerow {
 
 struct LibraryState {
     Session session;                // status, options, paths, callbacks
     archive::ArchiveState archive;  // the named archive, passwords, cipher, offsets
+    HideRoom hide_room {};          // how the last hiding fell short of room, if it did
 };
 
 // The instance behind the exported functions.

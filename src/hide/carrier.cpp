@@ -157,11 +157,13 @@ void CollectBit(CarrierState& c, uint32_t unit) {
     c.accumulator <<= 1;
 }
 
-bool PreparedFileEmbedded(const CarrierState& c) {
-    if (!c.payload_mode) return true;  // the pump has gone past the whole stream
+uint64_t PreparedBytesEmbedded(const CarrierState& c) {
+    if (!c.payload_mode) return c.prepared_size;  // the pump has gone past the whole stream
     const uint64_t bits_done = 8 * static_cast<uint64_t>(c.stream_pos) - static_cast<uint64_t>(c.bits_left);
-    return bits_done >= 8 * static_cast<uint64_t>(c.prepared_size);
+    return std::min<uint64_t>(bits_done / 8, c.prepared_size);
 }
+
+bool PreparedFileEmbedded(const CarrierState& c) { return PreparedBytesEmbedded(c) >= c.prepared_size; }
 
 bool ReadExactly(Session& s, std::FILE* f, void* buffer, size_t count, Status on_short) {
     if (count == 0) return true;
@@ -304,13 +306,16 @@ bool ReplaceCarrierWithCopy(Session& s, archive::TempFile& copy, platform::File&
 }
 
 bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name,
-                      StampToKeep keep) {
+                      StampToKeep keep, HideFigures* short_of) {
     ResetCarrierState(c);
     archive::TempFile copy;
     const CarrierStateReset reset {c};  // closes the copy before `copy` may remove it
     bool done = MakeCarrierCopy(s, carrier, copy, true) && OpenCarrierForEmbedding(s, c, copy.name) &&
                 LoadEmbeddedStream(s, c, prepared_name) && RunCarrier(s, c);
-    if (done && !PreparedFileEmbedded(c)) done = Fail(s, Status::kCarrierTooSmall);
+    if (done && !PreparedFileEmbedded(c)) {
+        if (short_of) short_of->room = PreparedBytesEmbedded(c);
+        done = Fail(s, Status::kCarrierTooSmall);
+    }
     if (done) done = ReplaceCarrierWithCopy(s, copy, c.file, carrier, keep);
     return done;
 }

@@ -106,6 +106,14 @@ void CollectBit(CarrierState& c, uint32_t unit);
 
 // True once every bit of the prepared file has gone into a unit.
 bool PreparedFileEmbedded(const CarrierState& c);
+// Whole bytes of the prepared file that have gone into units so far.
+uint64_t PreparedBytesEmbedded(const CarrierState& c);
+
+// How a carrier fell short: the bytes to hide (the prepared file) and the bytes it takes.
+struct HideFigures {
+    uint64_t needed = 0;
+    uint64_t room = 0;
+};
 
 // Reads the prepared file and puts the filler behind it. Status kIoError (cannot read),
 // kEmptyFile (empty), kNoMemory.
@@ -164,9 +172,9 @@ struct StampToKeep {
 // Hides the prepared file in a BMP or WAV carrier. The work is done on a copy beside the
 // carrier that replaces it only when everything has been written, so that on any failure
 // the carrier stays as it was. kCarrierTooSmall when the units run out before the
-// prepared file has been written.
+// prepared file has been written (*short_of then has the bytes it took).
 [[nodiscard]] bool EmbedIntoCarrier(Session& s, CarrierState& c, const char* carrier, const char* prepared_name,
-                                    StampToKeep keep = {});
+                                    StampToKeep keep = {}, HideFigures* short_of = nullptr);
 // Recovers the prepared file from a BMP or WAV carrier into temp_name and hands back its
 // header: collects the header first, then the header and the packed data it announces.
 // kNothingHidden when no prepared file is found or the carrier's units end before the

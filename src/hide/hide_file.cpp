@@ -131,20 +131,29 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
     const int64_t carrier_size = LengthOf(carrier);
     if (carrier_size < 0) return Stop(s, Status::kIoError);
     const int64_t units_needed = 8 * needed + kCapacitySlack;
-    if (carrier_size <= units_needed) return Stop(s, Status::kCarrierTooSmall);
-
     HideState& h = cx.hide;
+    h.short_of.needed = static_cast<uint64_t>(needed);
+    // The most a carrier of units units takes by the length rule.
+    const auto room_by_rule = [](int64_t units) { return static_cast<uint64_t>(std::max<int64_t>(units - kCapacitySlack - 1, 0) / 8); };
+    if (carrier_size <= units_needed) {
+        h.short_of.room = room_by_rule(carrier_size);
+        return Stop(s, Status::kCarrierTooSmall);
+    }
+
     int32_t restored = 0;
     const StampToKeep keep {&stamp, &restored};  // put on the new carrier before it takes the name
     bool hidden = false;
     if (IsPcxCarrier(s, h.pcx, carrier)) {
-        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name, keep);
+        hidden = HidePcx(s, h.carrier, h.pcx, carrier, prepared.name, keep, &h.short_of);
     } else {
         if (!StatusIsOk(s)) return 0;
         uint32_t unit_size = 1;
         if (!ProbeCarrier(s, h.carrier, carrier, &unit_size)) return 0;
-        if (unit_size == 2 && carrier_size / 2 <= units_needed) return Stop(s, Status::kCarrierTooSmall);
-        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name, keep);
+        if (unit_size == 2 && carrier_size / 2 <= units_needed) {
+            h.short_of.room = room_by_rule(carrier_size / 2);
+            return Stop(s, Status::kCarrierTooSmall);
+        }
+        hidden = EmbedIntoCarrier(s, h.carrier, carrier, prepared.name, keep, &h.short_of);
     }
     ResetPcxState(h.pcx);
     // A failed embedding never replaced the carrier, so there is nothing to put back.

@@ -20,6 +20,7 @@ struct HideState {
     CarrierState carrier;                          // BMP and WAV walk, bit pump, collector
     PcxState pcx;                                  // the PCX picture while it is worked on
     uint8_t header[kPreparedHeaderSize] = {};      // header of the recovered prepared file
+    HideFigures short_of;                          // hiding ended with kCarrierTooSmall: why
 };
 
 struct Context {

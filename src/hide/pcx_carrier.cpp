@@ -184,7 +184,7 @@ void ExtractPcx(CarrierState& c, const PcxState& p) {
 }
 
 bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* prepared_name,
-             StampToKeep keep) {
+             StampToKeep keep, HideFigures* short_of) {
     ResetCarrierState(c);
     const CarrierStateReset reset_carrier {c};
     const PcxStateReset reset_pcx {p};
@@ -197,7 +197,10 @@ bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, cons
     if (ok) ok = LoadEmbeddedStream(s, c, prepared_name);
     if (ok) {
         EmbedPcx(c, p);
-        if (!PreparedFileEmbedded(c)) ok = Fail(s, Status::kCarrierTooSmall);
+        if (!PreparedFileEmbedded(c)) {
+            if (short_of) short_of->room = PreparedBytesEmbedded(c);
+            ok = Fail(s, Status::kCarrierTooSmall);
+        }
     }
     if (ok) {
         archive::TempFile copy;

@@ -66,9 +66,10 @@ void EmbedPcx(CarrierState& c, PcxState& p);
 void ExtractPcx(CarrierState& c, const PcxState& p);
 
 // Hides the prepared file in a PCX carrier, through a new file that replaces the
-// carrier only when it is complete. kCarrierTooSmall when the decoded bytes run out.
+// carrier only when it is complete. kCarrierTooSmall when the decoded bytes run out
+// (*short_of then has the bytes they took).
 [[nodiscard]] bool HidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* prepared_name,
-                           StampToKeep keep = {});
+                           StampToKeep keep = {}, HideFigures* short_of = nullptr);
 // Recovers the prepared file into temp_name and hands back its header.
 [[nodiscard]] bool UnhidePcx(Session& s, CarrierState& c, PcxState& p, const char* carrier, const char* temp_name,
                              uint8_t header[kPreparedHeaderSize]);

@@ -130,6 +130,23 @@ TEST_F(HideCommandsTest, CarriersOfOtherKindsAreNamedAndVersion5PicturesCarry) {
         hide.push_back("-y");
         EXPECT_EQ(Run(hide).exit_code, 0);
     }
+    // A carrier too small for the file says how much it holds and how much is needed
+    // (40 x 40 pixels of 24 bits in a 4,854-byte file: (4854 - 1601) / 8 bytes by the
+    // length rule).
+    BmpShape small;
+    small.width = 40;
+    small.height = 40;
+    WriteFile(At("small.bmp"), MakeBmp(small).bytes);
+    std::vector<uint8_t> noise(3000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    WriteFile(At("noise.bin"), noise);
+    const CommandResult too_small = Run({"hide", "small.bmp", "noise.bin"});
+    EXPECT_NE(too_small.exit_code, 0);
+    EXPECT_TRUE(Contains(too_small.err, "hedgerow: small.bmp: too small for noise.bin: it holds 406 bytes of hidden "
+                                        "data, and the file needs "))
+        << too_small.err;
+    EXPECT_TRUE(Contains(too_small.err, " bytes once compressed and enciphered (choose a larger carrier)\n"))
+        << too_small.err;
     // What a common image tool writes by default: the version 5 header.
     for (const uint16_t bits : {8, 24}) {
         SCOPED_TRACE(bits);

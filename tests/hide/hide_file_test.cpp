@@ -160,7 +160,8 @@ TEST(HideFileTest, RefusalsLeaveTheCarrierAsItWas) {
 
 TEST(HideFileTest, CapacityRuleAtItsEdge) {
     // 100 random bytes are stored: 17 + 8 + 104 = 129 bytes, so a carrier needs more than
-    // 8 x 129 + 1600 = 2632 bytes, and 16-bit sound more than twice that.
+    // 8 x 129 + 1600 = 2632 bytes, and 16-bit sound more than twice that. A carrier that
+    // falls short tells how much it takes: by the rule, or the samples it has.
     HideHost h;
     WriteFile(h / "file", TestRandom(3).Bytes(100));
     struct Case {
@@ -168,16 +169,19 @@ TEST(HideFileTest, CapacityRuleAtItsEdge) {
         Carrier carrier;
         size_t length;
         Status status;
+        uint64_t room;  // when too small
     };
     const Case cases[] = {
         {"8-bit sound of 2632 bytes", MakeWav({{FormatChunk(8), false}, {RiffChunk("data", Bytes(2588, 0x80)), true}}),
-         2632, Status::kCarrierTooSmall},
+         2632, Status::kCarrierTooSmall, 128},
         {"8-bit sound of 2633 bytes", MakeWav({{FormatChunk(8), false}, {RiffChunk("data", Bytes(2588, 0x80)), true}}),
-         2633, Status::kOk},
+         2633, Status::kOk, 0},
         {"16-bit sound of 5264 bytes", MakeWav({{FormatChunk(16), false}, {RiffChunk("data", Bytes(5220, 0)), true}}, 2),
-         5264, Status::kCarrierTooSmall},
+         5264, Status::kCarrierTooSmall, 128},
         {"16-bit sound of 5266 bytes", MakeWav({{FormatChunk(16), false}, {RiffChunk("data", Bytes(5220, 0)), true}}, 2),
-         5266, Status::kOk},
+         5266, Status::kOk, 0},
+        {"8-bit sound whose samples run out", MakeWav({{FormatChunk(8), false}, {RiffChunk("data", Bytes(1000, 0x80)), true}}),
+         2633, Status::kCarrierTooSmall, 125},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -188,6 +192,8 @@ TEST(HideFileTest, CapacityRuleAtItsEdge) {
         EXPECT_EQ(h.Hide("carrier", "file"), Code(test.status));
         if (test.status != Status::kOk) {
             EXPECT_EQ(ReadFile(h / "carrier"), bytes);
+            EXPECT_EQ(h.short_of.needed, 129u);
+            EXPECT_EQ(h.short_of.room, test.room);
         }
     }
 }

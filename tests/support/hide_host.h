@@ -45,11 +45,14 @@ struct HideHost {
     std::string tmp() const { return dir / "tmp"; }
     std::string operator/(const std::string& name) const { return dir / name; }
 
+    hide::HideFigures short_of;  // the last Hide's, when the carrier was too small
+
     // Status and result of HideFile.
     uint16_t Hide(const std::string& carrier, const std::string& file, const char* password = "secret",
                   int32_t* result = nullptr, hide::PreparedForm form = hide::PreparedForm::kLegacy) {
-        const int32_t r =
-            hide::HideFile(*HideCall(*st), (dir / carrier).c_str(), (dir / file).c_str(), password, form);
+        const auto call = HideCall(*st);
+        const int32_t r = hide::HideFile(*call, (dir / carrier).c_str(), (dir / file).c_str(), password, form);
+        short_of = call->hide.short_of;
         if (result) *result = r;
         return st->session.status;
     }
