@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -21,8 +22,21 @@ namespace hedgerow::testing {
 
 inline constexpr const char* kTestPassword = "hedge and ditch";
 
+// A scratch file that goes when it is closed. The C run-time's tmpfile can fail while
+// test processes run side by side (on Windows it draws its names in one directory shared
+// by all of them): it is tried again, and a failure that stays is reported here, where it
+// happens, rather than as a crash on a null file later. (No allocation: the stream tests
+// make these inside their allocation-failure plans.)
+inline std::FILE* OpenTmpFile() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (std::FILE* f = std::tmpfile()) return f;
+    }
+    std::fputs("codec_harness: no scratch file could be made (tmpfile failed 100 times)\n", stderr);
+    std::abort();
+}
+
 struct TmpFile {
-    std::FILE* f = std::tmpfile();
+    std::FILE* f = OpenTmpFile();
     ~TmpFile() {
         if (f) std::fclose(f);
     }
