@@ -106,14 +106,17 @@ bool WalkBelowRoot(Session& session, OutputRoot& root, const char* path, size_t 
 
 }  // namespace
 
-bool CreateOutputFile(Session& session, OutputRoot& root, const char* path, size_t relative_start, OutputFile& out) {
+bool CreateOutputFile(Session& session, OutputRoot& root, const char* path, size_t relative_start, OutputFile& out,
+                      bool link_may_go) {
     char parts[kNameFieldSize];
     platform::Directory walked;
     const platform::Directory* at = nullptr;
     char* name = nullptr;
     if (!WalkBelowRoot(session, root, path, relative_start, false, parts, walked, &at, &name)) return false;
     switch (platform::KindAt(*at, name)) {
-        case platform::EntryKind::kLink: return Fail(session, Status::kUnsafeName);
+        case platform::EntryKind::kLink:
+            if (link_may_go) break;
+            return Fail(session, Status::kUnsafeName);
         case platform::EntryKind::kDirectory:
         case platform::EntryKind::kOther: return Fail(session, Status::kIoError);
         case platform::EntryKind::kNone:

@@ -74,11 +74,13 @@ struct OutputFile {
 // Opens the directories of path below relative_start (all parts but the last, created
 // when missing) below the root, each relative to the one before it, and creates the
 // temporary file for the last. A part that is a symbolic link, or a target that is one,
-// refuses the name (kUnsafeName); a part that is a file, or a target that is a
+// refuses the name (kUnsafeName), unless link_may_go says that a link at the target is
+// to be replaced (never followed: Commit renames over it), as a link entry replaces the
+// link an earlier extraction made; a part that is a file, or a target that is a
 // directory, is kIoError, as is a directory or file that cannot be created (kNoTempFile
 // when every temporary name is taken).
 [[nodiscard]] bool CreateOutputFile(Session& session, OutputRoot& root, const char* path, size_t relative_start,
-                                    OutputFile& out);
+                                    OutputFile& out, bool link_may_go = false);
 
 // Makes the directory path (an empty-directory entry) and every directory on the way
 // below relative_start that is missing, under the rules of CreateOutputFile (a part that

@@ -131,7 +131,8 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, archive::OutputRoot& 
         *replace_agreed = true;
     }
     archive::OutputFile out;
-    if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out)) return Outcome::kStop;
+    const bool link_entry = kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK;
+    if (!archive::CreateOutputFile(cx.session, root, path, relative_start, out, link_entry)) return Outcome::kStop;
     if (decoded != nullptr) {
         // Expanded and checked by a worker: the bytes only move.
         if (!CopySpillOut(cx, decoded->spill, out.get(), entry.unpacked_size, entry.unpacked_size)) return Outcome::kStop;
@@ -178,7 +179,7 @@ Outcome ExtractEntry(Context& cx, std::FILE* archive_file, archive::OutputRoot& 
         Fail(cx.session, Status::kIoError);  // a stamp that is no time cannot be set
         return Outcome::kStop;
     }
-    if (kUnixEntriesBuilt && entry.entry_kind == HEDGEROW_ENTRY_SYMLINK) {
+    if (link_entry) {
         return CommitLinkEntry(cx, entry, path, relative_start, out, form) ? Outcome::kDone : Outcome::kStop;
     }
     if (!out.Commit(cx.session, form)) return Outcome::kStop;

@@ -186,6 +186,11 @@ TEST_F(UnixMetadataTest, EmptyDirectoriesAndLinksAreKept) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(At("out/in/outside"))));
     EXPECT_FALSE(fs::exists(fs::symlink_status(At("out/in/absolute"))));
     EXPECT_EQ(ReadFile(At("out/in/sub/x")), ReadFile(At("in/sub/x")));
+    // Extracting again over the same tree replaces the links it made (never through them).
+    const CommandResult again = Run({"x", "-y", "k.hdg", "-o", "out"});
+    EXPECT_EQ(again.exit_code, 3) << again.err;
+    EXPECT_EQ(fs::read_symlink(At("out/in/inside")), "file.txt");
+    EXPECT_EQ(ReadFile(At("out/in/file.txt")), ReadFile(At("in/file.txt")));
 
     // --no-links stores nothing for links; the files and directories stay.
     ASSERT_EQ(Run({"a", "-c", "none", "--no-links", "n.hdg", "in"}).exit_code, 0);
