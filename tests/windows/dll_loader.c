@@ -628,6 +628,16 @@ static void HideOperations(const struct Work* w) {
     CHECK(Call("HideFile", 3, ARG(carrier), ARG(w->source[0]), ARG("")) == 0u);
     CHECK(Status() == arNoPassword);
     Call("SetArchiveStatus", 1, ARG(0u));
+    /* A carrier far too small: what it takes and what the file needs, in bytes. */
+    CHECK(WriteBytes(carrier, picture, 200));
+    CHECK(Call("HideFile", 3, ARG(carrier), ARG(w->source[0]), ARG("pw")) == 0u);
+    CHECK(Status() == arCarrierTooSmall);
+    HideRoom room;
+    memset(&room, 0xAB, sizeof room);
+    room.size = sizeof room;
+    Call("GetHideRoom", 1, ARG(&room));
+    CHECK(room.size == 24u && room.needed > 0u && room.room == 0u);
+    Call("SetArchiveStatus", 1, ARG(0u));
     DeleteFileA(carrier);
 }
 
