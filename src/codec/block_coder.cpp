@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "codec/stream.h"
+#include "common/byte_order.h"
 
 namespace hedgerow::codec {
 
@@ -152,11 +153,15 @@ void SendLengths(StreamState& s, const BlockCoder& t, const TreeDescriptor& d) {
 // The stream layer's bit writer with its state in registers, for the symbols of a block:
 // whole 32-bit words go into the output buffer while there is room and the packed count is
 // below the unpacked size; everything else takes the stream layer's byte path, so the
-// bytes and the buffer flushes are the same as with PutBits.
+// bytes and the buffer flushes are the same as with PutBits. The packed count only changes
+// when the buffer is written, so the words that fit are counted once per run of them, and
+// the output position is held here (the byte stores would make the compiler reload the
+// stream's fields after each one).
 class BitSink {
 public:
-    explicit BitSink(StreamState& s) : s_(s), acc_(s.bit_buffer), count_(s.bit_count) {}
+    explicit BitSink(StreamState& s) : s_(s), acc_(s.bit_buffer), count_(s.bit_count) { Open(); }
     ~BitSink() {
+        Close();
         Drain();
         s_.bit_buffer = acc_;
         s_.bit_count = count_;
@@ -176,19 +181,21 @@ public:
     }
 
 private:
+    void Open() {
+        out_ = s_.out_buffer.get() + s_.out_fill;
+        words_ = s_.packed_count < s_.unpacked_size ? (static_cast<uint32_t>(kOutBufferSize) - s_.out_fill) / 4 : 0;
+    }
+    void Close() { s_.out_fill = static_cast<uint32_t>(out_ - s_.out_buffer.get()); }
     void Word() {
-        StreamState& s = s_;
-        if (s.out_fill + 4 <= static_cast<uint32_t>(kOutBufferSize) && s.packed_count < s.unpacked_size) {
+        if (words_ != 0) {
+            --words_;
             count_ -= 32;
-            const auto w = static_cast<uint32_t>(acc_ >> count_);
-            uint8_t* out = s.out_buffer.get() + s.out_fill;
-            out[0] = static_cast<uint8_t>(w >> 24);
-            out[1] = static_cast<uint8_t>(w >> 16);
-            out[2] = static_cast<uint8_t>(w >> 8);
-            out[3] = static_cast<uint8_t>(w);
-            s.out_fill += 4;
+            Store32Be(out_, static_cast<uint32_t>(acc_ >> count_));
+            out_ += 4;
         } else {
+            Close();
             Drain();
+            Open();
         }
     }
     void Drain() {
@@ -206,35 +213,9 @@ private:
     StreamState& s_;
     uint64_t acc_;
     int32_t count_;
+    uint8_t* out_ = nullptr;  // where the next word goes
+    uint32_t words_ = 0;      // words that still fit in this run
 };
-
-// Slot of every length value and of the distances below 256 KiB, the same for every
-// archive: filled once per process rather than for each operation's tables. Past 256 KiB
-// every slot spans 64 KiB.
-inline constexpr uint32_t kNearDistances = 262144;
-struct SlotTables {
-    uint8_t distance[kNearDistances];  // distance - 1 -> distance slot (0..35)
-    uint8_t length[256];            // length value -> length slot
-
-    SlotTables() {
-        uint32_t v = 0;
-        for (int r = 0; r < kRepeatSymbols; ++r)
-            for (uint32_t i = 0; i < (1u << kLengthExtra[r]); ++i) length[v++] = static_cast<uint8_t>(r);
-        v = 0;
-        for (int d = 0; d < 36; ++d)
-            for (uint32_t i = 0; i < (1u << kDistanceExtra[d]); ++i) distance[v++] = static_cast<uint8_t>(d);
-    }
-};
-
-const SlotTables& Slots() {
-    static const SlotTables slots;
-    return slots;
-}
-
-inline uint32_t DistanceSlot(const SlotTables& slots, uint32_t d) {
-    return d < kNearDistances ? slots.distance[d] : 36 + ((d - kNearDistances) >> 16);
-}
-static_assert(kDistanceBase[36] == kNearDistances && kDistanceExtra[36] == 16);
 
 // Slot of a short copy's distance - 1 (0..255).
 inline uint32_t ShortSlot(uint32_t d) {
@@ -320,18 +301,17 @@ void EmitCopy(StreamState& s, BlockCoder& t, uint32_t length, uint32_t distance)
         PushDistance(t, distance);
         return;
     }
-    const SlotTables& slots = Slots();
     uint32_t k = 1;
     while (k <= 4 && t.ring[(t.ring_pointer - k) & 3u] != distance) ++k;
     if (k <= 4) {
         const uint32_t value = adjusted - 2 - (distance >= kRecentBonusDistance);
         AddSymbol(s, t, kSymCopyAgain + k, value);
         ++t.main_nodes[kSymCopyAgain + k].freq;
-        ++t.repeat_nodes[slots.length[value]].freq;
+        ++t.repeat_nodes[LengthSlotOf(value)].freq;
     } else {
         AddSymbol(s, t, kSymLongFirst + adjusted, distance);
-        ++t.main_nodes[kSymLongFirst + slots.length[adjusted - 3]].freq;
-        ++t.distance_nodes[DistanceSlot(slots, distance - 1)].freq;
+        ++t.main_nodes[kSymLongFirst + LengthSlotOf(adjusted - 3)].freq;
+        ++t.distance_nodes[DistanceSlotOf(distance - 1)].freq;
     }
     t.last_length = adjusted;
     t.last_distance = distance;
@@ -447,7 +427,6 @@ void BuildQuickTree(BlockCoder& t, CodeKind code) {
 }
 
 void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
-    const SlotTables& slots = Slots();
     for (auto& node : t.length_nodes) node.freq = 0;
     const uint32_t last_symbol = more ? kSymEndOfBlock : 0;
     ++t.main_nodes[last_symbol].freq;
@@ -460,7 +439,7 @@ void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
     ScanLengths(t, Tree(t, CodeKind::kRepeat));
     build(t, CodeKind::kLength);
     for (uint32_t v = 0; v < 256; ++v) {
-        const uint32_t slot = slots.length[v];
+        const uint32_t slot = LengthSlotOf(v);
         const TreeNode& node = t.main_nodes[kSymLongFirst + slot];
         t.long_value[v] = static_cast<uint32_t>(node.code) << kLengthExtra[slot] | (v - kLengthBase[slot]);
         t.long_bits[v] = static_cast<uint8_t>(node.length + kLengthExtra[slot]);
@@ -473,7 +452,8 @@ void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
     SendLengths(s, t, Tree(t, CodeKind::kRepeat));
 
     BitSink out(s);
-    for (uint32_t i = 0; i < t.pending; ++i) {
+    const uint32_t pending = t.pending;  // a local: the output's byte stores may alias the tables
+    for (uint32_t i = 0; i < pending; ++i) {
         const uint32_t sym = t.symbols[i];
         if (sym <= kSymCopyAgain) {
             out.Code(t.main_nodes[sym]);
@@ -484,13 +464,13 @@ void FlushBlock(BlockCoder& t, StreamState& s, bool more) {
             const uint32_t length = sym - kSymLongFirst - 3;
             out.Put(t.long_bits[length], t.long_value[length]);
             const uint32_t d = value - 1;
-            const uint32_t dslot = DistanceSlot(slots, d);
+            const uint32_t dslot = DistanceSlotOf(d);
             const TreeNode& node = t.distance_nodes[dslot];
             const int extra = kDistanceExtra[dslot];
             out.Put(node.length + extra, static_cast<uint32_t>(node.code) << extra | (d - kDistanceBase[dslot]));
         } else if (sym < kSymShortFirst) {
             out.Code(t.main_nodes[sym]);
-            const uint32_t slot = slots.length[value];
+            const uint32_t slot = LengthSlotOf(value);
             out.Code(t.repeat_nodes[slot]);
             out.Extra(kLengthExtra[slot], value - kLengthBase[slot]);
         } else {

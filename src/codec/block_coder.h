@@ -4,6 +4,7 @@
 // The match finders of the levels differ; what they hand over here is the same stream.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "codec/format_tables.h"
@@ -25,6 +26,22 @@ inline constexpr uint32_t kLongestSentCopy = 257;
 constexpr uint32_t ShortestLongCopy(uint32_t distance) {
     return 3 + (distance >= kBonusDistance1) + (distance >= kBonusDistance2);
 }
+
+// Slot of a repeat-length or long-copy length value (0..255): four per power of two from 8.
+inline uint32_t LengthSlotOf(uint32_t v) {
+    if (v < 8) return v;
+    const uint32_t n = static_cast<uint32_t>(std::bit_width(v)) - 1;
+    return 4 * n - 4 + ((v >> (n - 2)) & 3u);
+}
+
+// Slot of a long copy's distance - 1: two per power of two from 4, then one per 64 KiB.
+inline uint32_t DistanceSlotOf(uint32_t d) {
+    if (d < 4) return d;
+    if (d >= kDistanceBase[36]) return 36 + ((d - kDistanceBase[36]) >> 16);
+    const uint32_t n = static_cast<uint32_t>(std::bit_width(d)) - 1;
+    return 2 * n + ((d >> (n - 1)) & 1u);
+}
+static_assert(kDistanceBase[36] == 262144 && kDistanceExtra[36] == 16 && kDistanceBase[4] == 4 && kLengthBase[8] == 8);
 
 // One node of a code tree: a leaf (index below the alphabet size) or an internal node.
 struct TreeNode {

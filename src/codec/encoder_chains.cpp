@@ -22,7 +22,8 @@ inline constexpr uint64_t kRestartPositions = 0xFFFFFFFFu;
 struct Match {
     uint32_t length = 0;    // 0: none
     uint32_t distance = 0;
-    bool recent = false;    // the distance is one of the four recent ones
+    uint32_t recent = 0;    // 1: the distance is one of the four recent ones (a word: a lone byte in the
+                            // returned pair made its callers reload it through memory)
 };
 
 // One file's pass over the window.
@@ -62,20 +63,6 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
     return n;
 }
 
-// Inserts window index i and returns the position that was at the head of its hash.
-inline uint32_t Insert(Pass& f, uint32_t i) {
-    const uint32_t h = Hash(f.p, f.t.window + i);
-    const uint32_t position = f.t.origin + i;
-    const uint32_t head = f.t.head[h];
-    f.t.prev[position & f.prev_mask] = head;
-    f.t.head[h] = position;
-    return head;
-}
-
-inline void InsertUpTo(Pass& f, uint32_t i) {
-    for (; f.inserted < i; ++f.inserted) (void)Insert(f, f.inserted);
-}
-
 // Moves the last max_distance bytes before i to the front when the window is nearly full,
 // then reads as much of the source as fits and zeroes the slack behind it.
 void Fill(Pass& f, uint32_t& i) {
@@ -108,45 +95,71 @@ inline int32_t Gain(const Match& m) {
 }
 
 // The best copy at window index i: the recent distances first (levels that parse lazily),
-// then the hash chain. Inserts every index up to i.
-Match Search(Pass& f, uint32_t i) {
+// then the hash chain, where only copies longer than `beat` count (the copy a lazy step
+// already holds; at good_length or more, a quarter of the chain is walked). Inserts every
+// index up to i. Inlined into the parsers: returned through memory, the pair cost a stall.
+HEDGEROW_ALWAYS_INLINE Match Search(Pass& f, uint32_t i, uint32_t beat = 0) {
     ChainTables& t = f.t;
-    InsertUpTo(f, i);
-    const uint32_t position = t.origin + i;
-    uint32_t candidate = Insert(f, i);
+    const ChainParameters& p = f.p;
+    // Locals: for the compiler, the table stores below could change the state's fields.
+    const uint32_t origin = t.origin;
+    const uint32_t prev_mask = f.prev_mask;
+    for (uint32_t k = f.inserted; k < i; ++k) {
+        const uint32_t h = Hash(p, t.window + k);
+        t.prev[(origin + k) & prev_mask] = t.head[h];
+        t.head[h] = origin + k;
+    }
+    const uint32_t position = origin + i;
+    const uint32_t h = Hash(p, t.window + i);
+    uint32_t candidate = t.head[h];
+    t.prev[position & prev_mask] = candidate;
+    t.head[h] = position;
     f.inserted = i + 1;
     const uint32_t limit = std::min(kLongestSentCopy, f.end - i);
     Match best;
     if (limit < 3) return best;
     const uint8_t* const here = t.window + i;
+    const uint32_t first = Load32Le(here);
     const uint32_t reach = std::min(f.max_distance, position - f.file_start);
-    if (f.p.lazy != 0) {
+    if (p.lazy != 0) {
         const BlockCoder& c = t.coder;
-        for (uint32_t k = 1; k <= f.p.recent; ++k) {
+        for (uint32_t k = 1; k <= p.recent; ++k) {
             const uint32_t d = c.ring[(c.ring_pointer - k) & 3u];
-            if (d == 0 || d > reach) continue;
-            const uint32_t length = MatchLength(here - d, here, limit);
-            if (length > best.length && Sendable(length, d)) best = {length, d, true};
+            if (d - 1 >= reach || ((Load32Le(here - d) ^ first) & 0xFFFFFFu) != 0) continue;
+            const uint32_t length = 3 + MatchLength(here - d + 3, here + 3, limit - 3);
+            if (length > best.length && Sendable(length, d)) best = {length, d, 1};
         }
-        if (best.length >= f.p.nice_length) return best;
+        if (best.length >= p.nice_length) return best;
     }
-    uint32_t chain = f.p.chain_limit;
-    uint32_t longest = best.length;  // the length to beat
+    // A candidate shares the hashed bytes and the four that end at the byte past the
+    // length to beat: two word compares before the full one.
+    const uint32_t hashed = p.hash_bytes == 3 ? 3 : 4;
+    const uint32_t hashed_mask = p.hash_bytes == 3 ? 0xFFFFFFu : 0xFFFFFFFFu;
+    const uint32_t nice = std::min(p.nice_length, limit);
+    uint32_t chain = beat != 0 && beat >= p.good_length ? p.chain_limit / 4 : p.chain_limit;
+    uint32_t longest = std::max(best.length, beat);  // the length to beat
+    if (longest >= limit || limit < hashed) return best;
+    uint32_t tail = longest < 3 ? 0 : longest - 3;
+    uint32_t tail_mask = longest < 3 ? hashed_mask : 0xFFFFFFFFu;
+    uint32_t tail_word = Load32Le(here + tail) & tail_mask;
     while (chain-- != 0) {
         const uint32_t distance = position - candidate;
-        if (distance == 0 || distance > reach) break;
+        if (distance - 1 >= reach) break;
         const uint8_t* match = here - distance;
-        if (longest < limit && match[longest] == here[longest] && Load16Le(match) == Load16Le(here)) {
-            const uint32_t length = MatchLength(match, here, limit);
+        if ((Load32Le(match + tail) & tail_mask) == tail_word && ((Load32Le(match) ^ first) & hashed_mask) == 0) {
+            const uint32_t length = hashed + MatchLength(match + hashed, here + hashed, limit - hashed);
             if (length > longest && Sendable(length, distance)) {
-                const Match found{length, distance, false};
+                const Match found{length, distance, 0};
                 // A recent distance found earlier stays unless the chain's copy gains more.
                 if (!best.recent || Gain(found) > Gain(best)) best = found;
                 longest = length;
-                if (length >= f.p.nice_length || length >= limit) break;
+                if (length >= nice) break;
+                tail = longest - 3;
+                tail_mask = 0xFFFFFFFFu;
+                tail_word = Load32Le(here + tail);
             }
         }
-        candidate = t.prev[candidate & f.prev_mask];
+        candidate = t.prev[candidate & prev_mask];
     }
     return best;
 }
@@ -268,8 +281,8 @@ void ParseLazy(Pass& f) {
             ++i;
             continue;
         }
-        while (m.length < f.p.nice_length && i + 1 < f.end) {
-            const Match next = Search(f, i + 1);
+        while (m.length < f.p.lazy_limit && i + 1 < f.end) {
+            const Match next = Search(f, i + 1, m.length);
             if (next.length != 0 && Gain(next) > Gain(m) + 4) {
                 AddLiteral(f.s, f.t.coder, f.t.window[i]);
                 ++i;
@@ -277,7 +290,7 @@ void ParseLazy(Pass& f) {
                 continue;
             }
             if (f.p.lazy < 2 || i + 2 >= f.end) break;
-            const Match after = Search(f, i + 2);
+            const Match after = Search(f, i + 2, m.length);
             if (after.length != 0 && Gain(after) > Gain(m) + 7) {
                 AddLiteral(f.s, f.t.coder, f.t.window[i]);
                 AddLiteral(f.s, f.t.coder, f.t.window[i + 1]);
@@ -307,21 +320,6 @@ void ParseLazy(Pass& f) {
 
 inline constexpr uint32_t kUnreached = 0xFFFFFFFFu;
 inline constexpr uint32_t kBit = 16;  // price units per bit
-
-// Slot of a repeat-length or long-copy length value (0..255).
-inline uint32_t LengthSlotOf(uint32_t v) {
-    if (v < 8) return v;
-    const uint32_t n = static_cast<uint32_t>(std::bit_width(v)) - 1;
-    return 4 * n - 4 + ((v >> (n - 2)) & 3u);
-}
-
-// Slot of a long copy's distance - 1.
-inline uint32_t DistanceSlotOf(uint32_t d) {
-    if (d < 4) return d;
-    if (d >= kDistanceBase[36]) return 36 + ((d - kDistanceBase[36]) >> 16);
-    const uint32_t n = static_cast<uint32_t>(std::bit_width(d)) - 1;
-    return 2 * n + ((d >> (n - 1)) & 1u);
-}
 
 inline uint32_t Bonuses(uint32_t distance) { return (distance >= kBonusDistance1) + (distance >= kBonusDistance2); }
 

@@ -33,6 +33,8 @@ struct ChainParameters {
     uint8_t recent;           // lazy: recent distances tried before the chain (1 to 4, newest first)
     uint32_t chain_limit;     // candidates tried per search; 0: one, and no chains are kept
     uint32_t nice_length;     // a copy this long ends the search
+    uint32_t good_length;     // lazy: a copy this long already held walks a quarter of the chain
+    uint32_t lazy_limit;      // lazy: a copy this long is sent without looking further
     uint32_t insert_limit;    // positions inside copies longer than this are not hashed (0: all are)
     uint32_t window_bits;     // farthest distance searched: 2^window_bits (at most 20)
     uint8_t optimal;          // 0: parse as above; 1 or 2: optimal parse over a binary tree, priced
@@ -40,18 +42,18 @@ struct ChainParameters {
 };
 
 // Rows 0..9 by level; rows 0 and 5 are not searched with (store, and encoder.h).
-//                              hash bytes lazy skip recent chain nice insert window optimal
+//                              hash bytes lazy skip recent chain nice good lazy-limit insert window optimal
 inline constexpr std::array<ChainParameters, 10> kChainLevels = {{
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    {15, 5, 0, 5, 0, 0, 0, 0, 18, 0},
-    {16, 4, 0, 6, 0, 4, 64, 32, 18, 0},
-    {16, 4, 1, 0, 1, 8, 64, 0, 18, 0},
-    {17, 4, 1, 0, 4, 24, 128, 0, 19, 0},
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    {17, 3, 1, 0, 4, 48, 128, 0, 20, 0},
-    {18, 3, 2, 0, 4, 96, 160, 0, 20, 0},
-    {18, 3, 0, 0, 4, 12, 32, 0, 20, 1},
-    {18, 3, 0, 0, 4, 24, 64, 0, 20, 1},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {15, 5, 0, 5, 0, 0, 0, 0, 0, 0, 18, 0},
+    {16, 4, 0, 6, 0, 4, 64, 0, 0, 32, 18, 0},
+    {16, 4, 1, 0, 1, 8, 64, 16, 32, 0, 18, 0},
+    {17, 4, 1, 0, 4, 24, 128, 258, 128, 0, 19, 0},
+    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {17, 3, 1, 0, 4, 48, 128, 258, 128, 0, 20, 0},
+    {18, 3, 2, 0, 4, 96, 160, 258, 160, 0, 20, 0},
+    {18, 3, 0, 0, 4, 12, 32, 0, 0, 0, 20, 1},
+    {18, 3, 0, 0, 4, 24, 64, 0, 0, 0, 20, 1},
 }};
 
 inline constexpr uint32_t kChainMaxWindowBits = 20;

@@ -41,6 +41,16 @@ inline uint64_t FromBigEndian64(uint64_t x) {
     return x;
 }
 
+// A function that must be inlined into its callers (where a call would cost more than its
+// code: hot loops, or small results that would otherwise go through memory).
+#if defined(__GNUC__) || defined(__clang__)
+#  define HEDGEROW_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#  define HEDGEROW_ALWAYS_INLINE __forceinline
+#else
+#  define HEDGEROW_ALWAYS_INLINE inline
+#endif
+
 // Zero bits below the lowest one bit (x must not be 0).
 inline int CountTrailingZeros64(uint64_t x) { return std::countr_zero(x); }
 
