@@ -104,13 +104,15 @@ HEDGEROW_ALWAYS_INLINE Match Search(Pass& f, uint32_t i, uint32_t beat = 0) {
     // Locals: for the compiler, the table stores below could change the state's fields.
     const uint32_t origin = t.origin;
     const uint32_t prev_mask = f.prev_mask;
+    // This position's head is asked for first: the copy's positions go in meanwhile.
+    const uint32_t h = Hash(p, t.window + i);
+    Prefetch(&t.head[h]);
     for (uint32_t k = f.inserted; k < i; ++k) {
-        const uint32_t h = Hash(p, t.window + k);
-        t.prev[(origin + k) & prev_mask] = t.head[h];
-        t.head[h] = origin + k;
+        const uint32_t hk = Hash(p, t.window + k);
+        t.prev[(origin + k) & prev_mask] = t.head[hk];
+        t.head[hk] = origin + k;
     }
     const uint32_t position = origin + i;
-    const uint32_t h = Hash(p, t.window + i);
     uint32_t candidate = t.head[h];
     t.prev[position & prev_mask] = candidate;
     t.head[h] = position;
