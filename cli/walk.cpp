@@ -129,6 +129,9 @@ struct Walker {
         std::error_code error;
         if (fs::is_directory(full, error)) {
             WalkDirectory(full, base);
+        } else if (request.no_links && fs::is_symlink(fs::symlink_status(full, error))) {
+            // Links found in a directory are passed over quietly; one named here is told.
+            LeaveOut(base.empty() ? argument : base, "a symbolic link, and --no-links leaves links out");
         } else {
             AddFile(full, base.empty() ? argument : base);
         }

@@ -197,6 +197,11 @@ TEST_F(UnixMetadataTest, EmptyDirectoriesAndLinksAreKept) {
     std::vector<std::string> names = Names("n.hdg");
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string> {"in/empty/deeper", "in/file.txt", "in/sub/x"}));
+    // A link named on the command line is said to be left out.
+    const CommandResult named = Run({"a", "-c", "none", "--no-links", "n.hdg", "in/inside"});
+    EXPECT_EQ(named.exit_code, 31) << named.err;  // nothing else to add
+    EXPECT_TRUE(Contains(named.err, "in/inside: a symbolic link, and --no-links leaves links out; left out"))
+        << named.err;
 }
 
 TEST_F(UnixMetadataTest, InputPathsAreNormalisedAndCaseClashesNamed) {
