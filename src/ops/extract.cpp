@@ -267,7 +267,7 @@ void ExtractList(Context& cx, const HidFileList& list) {
     std::atomic<bool> stop {false};
     std::vector<std::unique_ptr<Worker>> pool;
     for (int w = 0; w < workers; ++w) pool.push_back(std::make_unique<Worker>(stop));
-    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    const size_t ahead = JobsAhead(workers);
     std::vector<DecodedEntry> slots(ahead);
     const ExpandSettings settings(cx.archive);
     const auto run = [&](int worker, size_t job) {

@@ -126,7 +126,7 @@ bool PackFiles(Context& cx, std::FILE* archive_file, const std::vector<FileToPac
     std::atomic<bool> stop {false};
     std::vector<std::unique_ptr<Worker>> pool;
     for (int w = 0; w < workers; ++w) pool.push_back(std::make_unique<Worker>(stop));
-    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    const size_t ahead = JobsAhead(workers);
     std::vector<PackedJob> slots(ahead);
     const PackSettings settings(cx.archive, SourceKindsOf(cx.session));
     const auto run = [&](int worker, size_t job) {

@@ -246,7 +246,7 @@ bool ExtractSelected(Context& cx, StrongReader& r, const std::vector<Selected>& 
     std::vector<std::unique_ptr<Worker>> pool;
     for (int i = 0; i < workers; ++i) pool.push_back(std::make_unique<Worker>(stop));
     const DecoderPoolRelease release {pool};
-    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    const size_t ahead = JobsAhead(workers);
     std::vector<UnsealedJob> slots(ahead);
     const std::string archive_name = cx.archive.name;
     const uint32_t chunk_size = r.header.chunk_size;

@@ -211,7 +211,7 @@ struct PoolRelease {
     std::vector<std::unique_ptr<Worker>> pool;
     for (int i = 0; i < workers; ++i) pool.push_back(std::make_unique<Worker>(stop));
     const PoolRelease release {pool};
-    const size_t ahead = static_cast<size_t>(workers) * kJobsAheadPerWorker;
+    const size_t ahead = JobsAhead(workers);
     std::vector<SealedJob> slots(ahead);
     const int level = cx.archive.level;
     const auto run = [&](int worker, size_t job) {

@@ -5,6 +5,8 @@
 // reaches every worker at its stream's next report.
 #pragma once
 
+#include <algorithm>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -34,10 +36,14 @@ inline constexpr bool kWorkersBuilt = true;
 // Workers of a call: the settings' count, or one per online processor core (at least one).
 int WorkerCount(const archive::ArchiveState& a);
 
-// Jobs handed out ahead of the one the calling thread takes next, per worker: enough that
-// no worker waits for the others while one slow job is taken, few enough that the spill
-// files of finished jobs stay few.
-inline constexpr int kJobsAheadPerWorker = 2;
+// Jobs handed out ahead of the one the calling thread takes next: enough that the other
+// workers go on through many small files while one of them packs a large one (a window
+// of two jobs per worker left one of two workers idle behind each large file), few
+// enough that the spill files of finished jobs, one open scratch file each, stay few.
+inline size_t JobsAhead(int workers) {
+    const size_t w = static_cast<size_t>(workers > 0 ? workers : 1);
+    return std::max<size_t>(2 * w, std::min<size_t>(16 * w, 64));
+}
 
 // What one worker owns: a stream reporting to its own status word (no progress procedure:
 // the host hears nothing from a worker), the codec tables, and the archive opened for
