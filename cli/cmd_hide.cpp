@@ -48,8 +48,8 @@ int FinishWithCarrier(const std::string& carrier, const std::string& subject, ui
     }
     HideRoom room {};
     room.size = sizeof room;
-    GetHideRoom(&room);
-    if (status == arCarrierTooSmall && !hidden.empty() && room.needed > 0) {
+    if (status == arCarrierTooSmall) GetHideRoom(&room);
+    if (!hidden.empty() && room.needed > 0) {
         Host().progress.Finish();
         Complain(carrier, "too small for " + Shown(hidden) + ": it holds " + ByteCount(room.room) +
                               " of hidden data, and the file needs " + ByteCount(room.needed) +

@@ -2,6 +2,7 @@
 // temporary files, carrier stamp (see hide_file.h).
 #include "hide/hide_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -134,7 +135,9 @@ int32_t HideFile(Context& cx, const char* carrier, const char* file_name, const 
     HideState& h = cx.hide;
     h.short_of.needed = static_cast<uint64_t>(needed);
     // The most a carrier of units units takes by the length rule.
-    const auto room_by_rule = [](int64_t units) { return static_cast<uint64_t>(std::max<int64_t>(units - kCapacitySlack - 1, 0) / 8); };
+    const auto room_by_rule = [](int64_t units) {
+        return static_cast<uint64_t>(std::max<int64_t>(units - kCapacitySlack - 1, 0) / 8);
+    };
     if (carrier_size <= units_needed) {
         h.short_of.room = room_by_rule(carrier_size);
         return Stop(s, Status::kCarrierTooSmall);
